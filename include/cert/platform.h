@@ -1,0 +1,347 @@
+// Windows types, error codes and the few kernel services the library is
+// written against, at their Windows widths, for Linux.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using BOOL = std::int32_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using HRESULT = std::int32_t;
+using ULONGLONG = std::uint64_t;
+using LONGLONG = std::int64_t;
+using ALG_ID = std::uint32_t;
+using HCRYPTPROV = std::uint32_t;
+using HCRYPTKEY = std::uint32_t;
+using HCRYPTHASH = std::uint32_t;
+using LPCSTR = const char*;
+using LPSTR = char*;
+using LPCWSTR = const char16_t*;
+using LPWSTR = char16_t*;
+using HANDLE = void*;
+using HWND = void*;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+// Parts size path buffers with MAX_PATH; Linux paths are longer than 260.
+#ifndef MAX_PATH
+#define MAX_PATH 4096
+#endif
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+
+struct CRYPTOAPI_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+};
+using CRYPT_INTEGER_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_UINT_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_OBJID_BLOB = CRYPTOAPI_BLOB;
+using CERT_NAME_BLOB = CRYPTOAPI_BLOB;
+using CERT_RDN_VALUE_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_DATA_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_HASH_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_DER_BLOB = CRYPTOAPI_BLOB;
+using CRYPT_ATTR_BLOB = CRYPTOAPI_BLOB;
+using DATA_BLOB = CRYPTOAPI_BLOB;
+
+struct CRYPT_BIT_BLOB {
+    DWORD cbData;
+    BYTE* pbData;
+    DWORD cUnusedBits;
+};
+
+struct CRYPT_ALGORITHM_IDENTIFIER {
+    char* pszObjId;
+    CRYPT_OBJID_BLOB Parameters;
+};
+
+struct CERT_PUBLIC_KEY_INFO {
+    CRYPT_ALGORITHM_IDENTIFIER Algorithm;
+    CRYPT_BIT_BLOB PublicKey;
+};
+
+struct CRYPT_OID_INFO {
+    DWORD cbSize;
+    const char* pszOID;
+    const char16_t* pwszName;
+    DWORD dwGroupId;
+    union {
+        DWORD dwValue;
+        ALG_ID Algid;
+        DWORD dwLength;
+    };
+    CRYPT_DATA_BLOB ExtraInfo;
+};
+using PCCRYPT_OID_INFO = const CRYPT_OID_INFO*;
+
+// ---------------------------------------------------------------------------
+// Error codes. HRESULT-style values are kept as DWORD so that they compare
+// with GetLastError() without sign games; HRESULT variables take them by
+// plain conversion. Use WinErrNormalize() on anything that may have been
+// widened with sign extension.
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD NO_ERROR = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_LOCK_VIOLATION = 33;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BROKEN_PIPE = 109;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_BUSY = 170;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_NOT_FOUND = 1168;
+constexpr DWORD ERROR_CANCELLED = 1223;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
+constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
+constexpr DWORD ERROR_INTERNET_CANNOT_CONNECT = 12029;
+
+constexpr DWORD S_OK = 0;
+constexpr DWORD S_FALSE = 1;
+constexpr DWORD E_NOTIMPL = 0x80004001u;
+constexpr DWORD E_POINTER = 0x80004003u;
+constexpr DWORD E_ABORT = 0x80004004u;
+constexpr DWORD E_FAIL = 0x80004005u;
+constexpr DWORD E_UNEXPECTED = 0x8000FFFFu;
+constexpr DWORD E_ACCESSDENIED = 0x80070005u;
+constexpr DWORD E_OUTOFMEMORY = 0x8007000Eu;
+constexpr DWORD E_INVALIDARG = 0x80070057u;
+
+constexpr DWORD NTE_BAD_UID = 0x80090001u;
+constexpr DWORD NTE_BAD_HASH = 0x80090002u;
+constexpr DWORD NTE_BAD_KEY = 0x80090003u;
+constexpr DWORD NTE_BAD_LEN = 0x80090004u;
+constexpr DWORD NTE_BAD_DATA = 0x80090005u;
+constexpr DWORD NTE_BAD_SIGNATURE = 0x80090006u;
+constexpr DWORD NTE_BAD_VER = 0x80090007u;
+constexpr DWORD NTE_BAD_ALGID = 0x80090008u;
+constexpr DWORD NTE_BAD_FLAGS = 0x80090009u;
+constexpr DWORD NTE_BAD_TYPE = 0x8009000Au;
+constexpr DWORD NTE_BAD_KEY_STATE = 0x8009000Bu;
+constexpr DWORD NTE_BAD_HASH_STATE = 0x8009000Cu;
+constexpr DWORD NTE_NO_KEY = 0x8009000Du;
+constexpr DWORD NTE_NO_MEMORY = 0x8009000Eu;
+constexpr DWORD NTE_EXISTS = 0x8009000Fu;
+constexpr DWORD NTE_PERM = 0x80090010u;
+constexpr DWORD NTE_NOT_FOUND = 0x80090011u;
+constexpr DWORD NTE_DOUBLE_ENCRYPT = 0x80090012u;
+constexpr DWORD NTE_BAD_PROVIDER = 0x80090013u;
+constexpr DWORD NTE_BAD_PROV_TYPE = 0x80090014u;
+constexpr DWORD NTE_BAD_PUBLIC_KEY = 0x80090015u;
+constexpr DWORD NTE_BAD_KEYSET = 0x80090016u;
+constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017u;
+constexpr DWORD NTE_PROV_TYPE_ENTRY_BAD = 0x80090018u;
+constexpr DWORD NTE_KEYSET_NOT_DEF = 0x80090019u;
+constexpr DWORD NTE_KEYSET_ENTRY_BAD = 0x8009001Au;
+constexpr DWORD NTE_PROV_TYPE_NO_MATCH = 0x8009001Bu;
+constexpr DWORD NTE_SIGNATURE_FILE_BAD = 0x8009001Cu;
+constexpr DWORD NTE_PROVIDER_DLL_FAIL = 0x8009001Du;
+constexpr DWORD NTE_PROV_DLL_NOT_FOUND = 0x8009001Eu;
+constexpr DWORD NTE_BAD_KEYSET_PARAM = 0x8009001Fu;
+constexpr DWORD NTE_FAIL = 0x80090020u;
+constexpr DWORD NTE_SYS_ERR = 0x80090021u;
+constexpr DWORD NTE_SILENT_CONTEXT = 0x80090022u;
+constexpr DWORD NTE_FIXEDPARAMETER = 0x80090025u;
+constexpr DWORD NTE_INVALID_HANDLE = 0x80090026u;
+constexpr DWORD NTE_INVALID_PARAMETER = 0x80090027u;
+constexpr DWORD NTE_BUFFER_TOO_SMALL = 0x80090028u;
+constexpr DWORD NTE_NOT_SUPPORTED = 0x80090029u;
+constexpr DWORD NTE_NO_MORE_ITEMS = 0x8009002Au;
+
+constexpr DWORD CRYPT_E_MSG_ERROR = 0x80091001u;
+constexpr DWORD CRYPT_E_UNKNOWN_ALGO = 0x80091002u;
+constexpr DWORD CRYPT_E_OID_FORMAT = 0x80091003u;
+constexpr DWORD CRYPT_E_INVALID_MSG_TYPE = 0x80091004u;
+constexpr DWORD CRYPT_E_UNEXPECTED_ENCODING = 0x80091005u;
+constexpr DWORD CRYPT_E_AUTH_ATTR_MISSING = 0x80091006u;
+constexpr DWORD CRYPT_E_HASH_VALUE = 0x80091007u;
+constexpr DWORD CRYPT_E_INVALID_INDEX = 0x80091008u;
+constexpr DWORD CRYPT_E_ALREADY_DECRYPTED = 0x80091009u;
+constexpr DWORD CRYPT_E_NOT_DECRYPTED = 0x8009100Au;
+constexpr DWORD CRYPT_E_RECIPIENT_NOT_FOUND = 0x8009100Bu;
+constexpr DWORD CRYPT_E_CONTROL_TYPE = 0x8009100Cu;
+constexpr DWORD CRYPT_E_ISSUER_SERIALNUMBER = 0x8009100Du;
+constexpr DWORD CRYPT_E_SIGNER_NOT_FOUND = 0x8009100Eu;
+constexpr DWORD CRYPT_E_ATTRIBUTES_MISSING = 0x8009100Fu;
+constexpr DWORD CRYPT_E_STREAM_MSG_NOT_READY = 0x80091010u;
+constexpr DWORD CRYPT_E_STREAM_INSUFFICIENT_DATA = 0x80091011u;
+constexpr DWORD CRYPT_E_BAD_LEN = 0x80092001u;
+constexpr DWORD CRYPT_E_BAD_ENCODE = 0x80092002u;
+constexpr DWORD CRYPT_E_FILE_ERROR = 0x80092003u;
+constexpr DWORD CRYPT_E_NOT_FOUND = 0x80092004u;
+constexpr DWORD CRYPT_E_EXISTS = 0x80092005u;
+constexpr DWORD CRYPT_E_NO_PROVIDER = 0x80092006u;
+constexpr DWORD CRYPT_E_SELF_SIGNED = 0x80092007u;
+constexpr DWORD CRYPT_E_DELETED_PREV = 0x80092008u;
+constexpr DWORD CRYPT_E_NO_MATCH = 0x80092009u;
+constexpr DWORD CRYPT_E_UNEXPECTED_MSG_TYPE = 0x8009200Au;
+constexpr DWORD CRYPT_E_NO_KEY_PROPERTY = 0x8009200Bu;
+constexpr DWORD CRYPT_E_NO_DECRYPT_CERT = 0x8009200Cu;
+constexpr DWORD CRYPT_E_BAD_MSG = 0x8009200Du;
+constexpr DWORD CRYPT_E_NO_SIGNER = 0x8009200Eu;
+constexpr DWORD CRYPT_E_REVOKED = 0x80092010u;
+constexpr DWORD CRYPT_E_NO_REVOCATION_DLL = 0x80092011u;
+constexpr DWORD CRYPT_E_NO_REVOCATION_CHECK = 0x80092012u;
+constexpr DWORD CRYPT_E_REVOCATION_OFFLINE = 0x80092013u;
+constexpr DWORD CRYPT_E_NOT_IN_REVOCATION_DATABASE = 0x80092014u;
+constexpr DWORD CRYPT_E_INVALID_NUMERIC_STRING = 0x80092020u;
+constexpr DWORD CRYPT_E_INVALID_PRINTABLE_STRING = 0x80092021u;
+constexpr DWORD CRYPT_E_INVALID_IA5_STRING = 0x80092022u;
+constexpr DWORD CRYPT_E_INVALID_X500_STRING = 0x80092023u;
+constexpr DWORD CRYPT_E_NOT_CHAR_STRING = 0x80092024u;
+constexpr DWORD CRYPT_E_FILERESIZED = 0x80092025u;
+constexpr DWORD CRYPT_E_NOT_IN_CTL = 0x8009202Au;
+constexpr DWORD CRYPT_E_NO_TRUSTED_SIGNER = 0x8009202Bu;
+constexpr DWORD CRYPT_E_MISSING_PUBKEY_PARA = 0x8009202Cu;
+constexpr DWORD CRYPT_E_ASN1_ERROR = 0x80093100u;
+constexpr DWORD CRYPT_E_ASN1_BADTAG = 0x8009310Bu;
+
+constexpr DWORD TRUST_E_CERT_SIGNATURE = 0x80096004u;
+constexpr DWORD TRUST_E_TIME_STAMP = 0x80096005u;
+constexpr DWORD TRUST_E_BAD_DIGEST = 0x80096010u;
+constexpr DWORD TRUST_E_BASIC_CONSTRAINTS = 0x80096019u;
+constexpr DWORD TRUST_E_NOSIGNATURE = 0x800B0100u;
+constexpr DWORD CERT_E_EXPIRED = 0x800B0101u;
+constexpr DWORD CERT_E_VALIDITYPERIODNESTING = 0x800B0102u;
+constexpr DWORD CERT_E_ROLE = 0x800B0103u;
+constexpr DWORD CERT_E_PATHLENCONST = 0x800B0104u;
+constexpr DWORD CERT_E_CRITICAL = 0x800B0105u;
+constexpr DWORD CERT_E_PURPOSE = 0x800B0106u;
+constexpr DWORD CERT_E_ISSUERCHAINING = 0x800B0107u;
+constexpr DWORD CERT_E_MALFORMED = 0x800B0108u;
+constexpr DWORD CERT_E_UNTRUSTEDROOT = 0x800B0109u;
+constexpr DWORD CERT_E_CHAINING = 0x800B010Au;
+constexpr DWORD TRUST_E_FAIL = 0x800B010Bu;
+constexpr DWORD CERT_E_REVOKED = 0x800B010Cu;
+constexpr DWORD CERT_E_UNTRUSTEDTESTROOT = 0x800B010Du;
+constexpr DWORD CERT_E_REVOCATION_FAILURE = 0x800B010Eu;
+constexpr DWORD CERT_E_CN_NO_MATCH = 0x800B010Fu;
+constexpr DWORD CERT_E_WRONG_USAGE = 0x800B0110u;
+constexpr DWORD TRUST_E_EXPLICIT_DISTRUST = 0x800B0111u;
+constexpr DWORD CERT_E_UNTRUSTEDCA = 0x800B0112u;
+constexpr DWORD CERT_E_INVALID_POLICY = 0x800B0113u;
+constexpr DWORD CERT_E_INVALID_NAME = 0x800B0114u;
+
+constexpr DWORD FACILITY_WIN32 = 7;
+constexpr DWORD HRESULT_FROM_WIN32(DWORD e) {
+    return (e == 0 || (e & 0x80000000u)) ? e : ((e & 0xFFFFu) | (FACILITY_WIN32 << 16) | 0x80000000u);
+}
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+
+// A code that went through a signed 32-bit HRESULT and then a wider signed
+// integer (0xFFFFFFFF80090006) is the same error as its 32-bit form.
+constexpr DWORD WinErrNormalize(std::int64_t code) { return static_cast<DWORD>(static_cast<std::uint64_t>(code) & 0xFFFFFFFFu); }
+
+// The calling thread's last error, as Windows keeps it.
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+namespace cert::platform {
+
+// errno to the nearest Windows error code; 0 stays 0.
+DWORD ErrnoToWinError(int err);
+// Sets the last error from errno and returns it.
+DWORD SetLastErrorFromErrno();
+DWORD SetLastErrorFromErrno(int err);
+
+// "\" to "/" so the Parts' literal paths work on Linux.
+std::string NativePath(std::string_view path);
+
+// $CERT_HOME, defaulting to $XDG_DATA_HOME/cert, then ~/.local/share/cert.
+std::string CertHome();
+// Overrides $CERT_HOME for this process (tests, `ctf --home`).
+void SetCertHome(const std::string& home);
+// $TMPDIR or /tmp, without trailing separator.
+std::string TempFolder();
+
+// Creates every missing folder of `path`; the last error tells why not.
+bool MakeFolders(const std::string& path, unsigned mode = 0755);
+
+// Replaces `path` with `data` through a work copy in the same folder that is
+// synced and renamed into place, so a failure leaves the old file whole.
+// Returns ERROR_SUCCESS or the Windows error (also set as last error).
+DWORD WriteFileAtomic(const std::string& path, const void* data, std::size_t size, unsigned mode = 0644);
+
+}  // namespace cert::platform
+
+// Special folders.
+constexpr int CSIDL_APPDATA = 0x001a;
+constexpr int CSIDL_LOCAL_APPDATA = 0x001c;
+constexpr int CSIDL_COMMON_APPDATA = 0x0023;
+constexpr int CSIDL_FLAG_CREATE = 0x8000;
+// Writes the folder (without trailing separator) into `path` (MAX_PATH
+// bytes); creates it when `create` is set. FALSE and the last error on failure.
+BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
+
+// Time: FILETIME counts 100 ns ticks since 1601-01-01 UTC.
+void GetSystemTimeAsFileTime(FILETIME* ft);
+void GetSystemTime(SYSTEMTIME* st);
+void GetLocalTime(SYSTEMTIME* st);
+BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
+BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
+BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+DWORD GetTickCount();
+ULONGLONG GetTickCount64();
+void Sleep(DWORD milliseconds);
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+
+namespace cert::platform {
+constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) { return (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+constexpr FILETIME U64ToFileTime(ULONGLONG v) { return FILETIME{DWORD(v & 0xFFFFFFFFu), DWORD(v >> 32)}; }
+// Seconds since the Unix epoch to FILETIME and back.
+constexpr ULONGLONG kUnixEpochTicks = 116444736000000000ull;
+FILETIME UnixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds = 0);
+std::int64_t FileTimeToUnix(const FILETIME& ft);
+}  // namespace cert::platform

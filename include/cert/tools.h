@@ -1,0 +1,275 @@
+// Foundation types every other part of the library is written in: the owned
+// byte blob, the 8-bit string, the status exception and the text helpers.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cert/platform.h"
+
+class CTOOFile;
+class CTOOString;
+
+// ---------------------------------------------------------------------------
+// Status codes of the foundation library. Windows errors that have no status
+// of their own travel through WinErr2ToolsErr unchanged in value (see there).
+enum TOOStatusCode : int {
+    TOO_OK = 0,
+    TOOERR_FAIL = 1,
+    TOOERR_NOFILE = 4,         // file or folder does not exist
+    TOOERR_ACCESS = 5,         // access denied
+    TOOERR_EXISTS = 6,         // already exists
+    TOOERR_IO = 7,             // read or write failed
+    TOOERR_NOMEM = 16,         // out of memory
+    TOOERR_DISKFULL = 17,
+    TOOERR_BADNAME = 22,       // name cannot be encoded
+    TOOERR_BADARG = 28,        // bad arguments
+    TOOERR_NOTSUPPORTED = 29,
+    TOOERR_EXCEPTION = 36,     // unexpected exception
+    TOOERR_SHORTREAD = 37,     // record file: fewer bytes than asked
+    TOOERR_BADFORMAT = 42,     // file contents not in the expected layout
+    TOOERR_NOTFOUND = 45,      // no such item
+    TOOERR_LOCKED = 61,        // lock not obtained
+    TOOERR_UNKNOWN_ALG = 73,   // unknown algorithm
+    TOOERR_READONLY = 108,     // write to a file opened read-only
+    TOOERR_BADENCODING = 134,  // text in an unknown or broken encoding
+    TOOERR_DER_FORMAT = 206,   // malformed ASN.1 / DER
+    TOOERR_DER_DEPTH = 207,    // ASN.1 nested deeper than allowed
+    TOOERR_DER_LIMIT = 208,    // ASN.1 element larger than allowed
+};
+
+// Windows errors with no status of their own are carried in this range:
+// 0x40000000 | code for plain Win32 codes; HRESULT-style codes (top bit set)
+// are carried as their own negative value.
+constexpr int TOO_WIN32_FACILITY = 0x40000000;
+
+// Maps a platform error code to a status code (0 stays 0).
+int WinErr2ToolsErr(DWORD winError);
+// Recovers the Windows code from a status produced by WinErr2ToolsErr, or 0
+// when the status is one of the library's own.
+DWORD ToolsErr2WinErr(int status);
+// A short English text for a status of the library (for tools and logs).
+const char* TOOStatusText(int status);
+
+// ---------------------------------------------------------------------------
+class IdentObj {
+public:
+    IdentObj() = default;
+    IdentObj(const IdentObj& other);
+    IdentObj(IdentObj&& other) noexcept;
+    IdentObj(const void* data, DWORD size);
+    explicit IdentObj(const CRYPTOAPI_BLOB& blob);
+    explicit IdentObj(std::string_view bytes);
+    virtual ~IdentObj();
+
+    IdentObj& operator=(const IdentObj& other);
+    IdentObj& operator=(IdentObj&& other) noexcept;
+    IdentObj& operator=(const CRYPTOAPI_BLOB& blob);
+    IdentObj& operator=(const char* text);
+
+    // Contents become n zero bytes / keep the first bytes and grow with zeros.
+    BYTE* Alloc(DWORD n);
+    BYTE* Realloc(DWORD n);
+    void Assign(const void* p, DWORD n);
+    void AddData(const void* p, DWORD n);
+    void AddData(const IdentObj& other) { AddData(other.m_pData, other.m_dwLength); }
+    void Empty();
+    bool IsEmpty() const { return m_dwLength == 0; }
+    DWORD GetObjectSize() const { return m_dwLength; }
+    const BYTE* data() const { return m_pData; }
+    BYTE* data() { return m_pData; }
+    DWORD size() const { return m_dwLength; }
+    const BYTE* begin() const { return m_pData; }
+    const BYTE* end() const { return m_pData + m_dwLength; }
+    std::string_view view() const { return {reinterpret_cast<const char*>(m_pData), m_dwLength}; }
+    CRYPTOAPI_BLOB blob() const { return CRYPTOAPI_BLOB{m_dwLength, m_pData}; }
+    // Zeroes the bytes before releasing them (key material).
+    void Wipe();
+
+    // Memory form: the 32-bit little-endian length followed by the bytes.
+    // ReadData returns the bytes consumed, 0 when `size` is too short.
+    DWORD WriteData(IdentObj& out) const;
+    DWORD ReadData(const void* p, DWORD size);
+
+    int Compare(const IdentObj& other) const;
+    bool operator==(const IdentObj& o) const { return Compare(o) == 0; }
+    bool operator!=(const IdentObj& o) const { return Compare(o) != 0; }
+    bool operator<(const IdentObj& o) const { return Compare(o) < 0; }
+    bool operator>(const IdentObj& o) const { return Compare(o) > 0; }
+    bool operator==(const CTOOString& s) const;
+
+    // The length and pointer are read directly by callers, as in the original.
+    DWORD m_dwLength = 0;
+    BYTE* m_pData = nullptr;
+
+private:
+    void Reserve(DWORD n);
+    DWORD m_dwCapacity = 0;
+};
+
+// ---------------------------------------------------------------------------
+class CTOOString {
+public:
+    CTOOString() = default;
+    CTOOString(const char* text) : m_s(text ? text : "") {}
+    CTOOString(char c) : m_s(1, c) {}
+    CTOOString(std::string s) : m_s(std::move(s)) {}
+    CTOOString(std::string_view s) : m_s(s) {}
+    CTOOString(const CTOOString&) = default;
+    CTOOString(CTOOString&&) noexcept = default;
+    CTOOString& operator=(const CTOOString&) = default;
+    CTOOString& operator=(CTOOString&&) noexcept = default;
+    CTOOString& operator=(const char* text) {
+        m_s = text ? text : "";
+        return *this;
+    }
+    CTOOString& operator=(char c) {
+        m_s.assign(1, c);
+        return *this;
+    }
+
+    operator const char*() const { return m_s.c_str(); }
+    const char* c_str() const { return m_s.c_str(); }
+    const std::string& str() const { return m_s; }
+    std::string& str() { return m_s; }
+
+    CTOOString& operator+=(const CTOOString& s) {
+        m_s += s.m_s;
+        return *this;
+    }
+    CTOOString& operator+=(const char* s) {
+        if (s) m_s += s;
+        return *this;
+    }
+    CTOOString& operator+=(char c) {
+        m_s += c;
+        return *this;
+    }
+    friend CTOOString operator+(const CTOOString& a, const CTOOString& b) { return CTOOString(a.m_s + b.m_s); }
+    friend CTOOString operator+(const CTOOString& a, const char* b) { return CTOOString(a.m_s + (b ? b : "")); }
+    friend CTOOString operator+(const char* a, const CTOOString& b) { return CTOOString((a ? a : "") + b.m_s); }
+    friend CTOOString operator+(const CTOOString& a, char b) { return CTOOString(a.m_s + b); }
+
+    friend bool operator==(const CTOOString& a, const CTOOString& b) { return a.m_s == b.m_s; }
+    friend bool operator==(const CTOOString& a, const char* b) { return a.m_s == (b ? b : ""); }
+    friend bool operator!=(const CTOOString& a, const CTOOString& b) { return a.m_s != b.m_s; }
+    friend bool operator!=(const CTOOString& a, const char* b) { return a.m_s != (b ? b : ""); }
+    friend bool operator<(const CTOOString& a, const CTOOString& b) { return a.m_s < b.m_s; }
+    friend bool operator>(const CTOOString& a, const CTOOString& b) { return a.m_s > b.m_s; }
+
+    // 0 when equal ignoring ASCII case, otherwise the sign of the difference.
+    int CompareNoCase(const char* other) const;
+    CTOOString& Format(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+    CTOOString& FormatV(const char* fmt, va_list args);
+
+    int Length() const { return static_cast<int>(m_s.size()); }
+    int GetLength() const { return Length(); }
+    bool IsEmpty() const { return m_s.empty(); }
+    void Empty() { m_s.clear(); }
+    // Index of the first `c`, or -1.
+    int Find(char c, int start = 0) const;
+    int Find(const char* sub, int start = 0) const;
+    CTOOString Left(int n) const;
+    CTOOString Right(int n) const;
+    CTOOString Mid(int first, int n = -1) const;
+    CTOOString& MakeUpper();
+    CTOOString& MakeLower();
+    CTOOString& TrimLeft();
+    CTOOString& TrimRight();
+    CTOOString& Strip();  // both ends
+    CTOOString& Load(const void* bytes, std::size_t n);
+    CTOOString& StrAddSlash();
+    // The string resource `id` of the module `moduleName` (see
+    // TOORegisterStringTable); false and an empty string when there is none.
+    bool LoadStringA(unsigned id, const char* moduleName = nullptr);
+
+private:
+    std::string m_s;
+};
+
+struct TOOStringResource {
+    unsigned id;
+    const char* text;  // UTF-8
+};
+// Makes a module's string table available to CTOOString::LoadStringA. A null
+// or empty module name is the library itself. The table must outlive its use.
+void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count);
+
+// ---------------------------------------------------------------------------
+class XTOOStatus {
+public:
+    XTOOStatus(int code, const char* place, int flag = 0);
+    explicit XTOOStatus(int code, int flag = 0);
+    virtual ~XTOOStatus() = default;
+
+    int Status() const { return m_code; }
+    void SetError(int code) { m_code = code; }
+    const char* Place() const { return m_place.c_str(); }
+    int Flag() const { return m_flag; }
+
+private:
+    int m_code;
+    int m_flag;
+    CTOOString m_place;
+};
+
+// An additional message carried with a status (the message box text of the
+// original).
+class XTOOMsg : public XTOOStatus {
+public:
+    XTOOMsg(int code, const char* place, const char* message, int flag = 0)
+        : XTOOStatus(code, place, flag), m_msg(message) {}
+    const char* GetErrMessEx() const { return m_msg.c_str(); }
+    void SetErrMessEx(const char* message) { m_msg = message; }
+
+private:
+    CTOOString m_msg;
+};
+
+// Stores `status` in *pStatus (and the place in *pPlace) when a pointer is
+// given, otherwise throws XTOOStatus(status, place): the reporting rule of
+// every exported function.
+void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace = nullptr);
+
+// ---------------------------------------------------------------------------
+// Text helpers.
+
+// Upper-case hex of `bytes` into `text` (NUL-terminated, `size` bytes room);
+// `separated` puts a space between bytes. Returns the characters written
+// (without the NUL), 0 when `size` is too small.
+std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated = false);
+// Hex text (spaces, tabs and line breaks between digits are ignored) to
+// bytes; returns the bytes written, 0 on a bad digit, an odd count or no room.
+std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size);
+std::string TOOBin2HexStr(const void* bytes, std::size_t n, bool separated = false);
+bool TOOHex2BinStr(std::string_view text, IdentObj& out);
+
+// Base64 (RFC 2045 alphabet; line breaks and spaces are skipped, padding is
+// checked). Returns the bytes decoded, 0 on failure or too small a buffer.
+std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size);
+std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 64);
+namespace TOO {
+std::size_t Base64Decode(const char* text, void* out, std::size_t size);
+bool Base64Decode(std::string_view text, IdentObj& out);
+std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 0);
+}  // namespace TOO
+
+// A printable dump (offset, hex, ASCII) for logs.
+CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxBytes = 256);
+inline CTOOString DumpBlob2String(const IdentObj& b, std::size_t maxBytes = 256) {
+    return DumpBlob2String(b.data(), b.size(), maxBytes);
+}
+// Substring search; `flag` non-zero ignores ASCII case. Pointer into `text`
+// at the first match, or null.
+const char* CTFStrStr(const char* text, const char* pattern, int flag = 0);
+
+// Encodings: UTF-8 <-> UTF-16 and UTF-8 <-> cp1251 through iconv. Return
+// false on bytes that do not convert.
+bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out);
+bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out);
+bool TOOUtf8ToCp1251(std::string_view in, std::string& out);
+bool TOOCp1251ToUtf8(std::string_view in, std::string& out);

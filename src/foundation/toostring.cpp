@@ -1,0 +1,162 @@
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "cert/tools.h"
+
+namespace {
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+struct StringTables {
+    std::mutex mutex;
+    std::map<std::string, std::pair<const TOOStringResource*, std::size_t>> byModule;
+};
+StringTables& Tables() {
+    static StringTables t;
+    return t;
+}
+std::string ModuleKey(const char* name) {
+    std::string k = name ? name : "";
+    std::transform(k.begin(), k.end(), k.begin(), LowerAscii);
+    return k;
+}
+}  // namespace
+
+int CTOOString::CompareNoCase(const char* other) const {
+    const char* a = m_s.c_str();
+    const char* b = other ? other : "";
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(LowerAscii(*a));
+        unsigned char y = static_cast<unsigned char>(LowerAscii(*b));
+        if (x != y) return x < y ? -1 : 1;
+        if (!x) return 0;
+    }
+}
+
+CTOOString& CTOOString::Format(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    FormatV(fmt, ap);
+    va_end(ap);
+    return *this;
+}
+
+CTOOString& CTOOString::FormatV(const char* fmt, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    if (n < 0) {
+        m_s.clear();
+        return *this;
+    }
+    std::string out(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(out.data(), out.size(), fmt, args);
+    out.resize(static_cast<std::size_t>(n));
+    m_s = std::move(out);
+    return *this;
+}
+
+int CTOOString::Find(char c, int start) const {
+    if (start < 0) start = 0;
+    auto pos = m_s.find(c, static_cast<std::size_t>(start));
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+int CTOOString::Find(const char* sub, int start) const {
+    if (start < 0) start = 0;
+    auto pos = m_s.find(sub ? sub : "", static_cast<std::size_t>(start));
+    return pos == std::string::npos ? -1 : static_cast<int>(pos);
+}
+
+CTOOString CTOOString::Left(int n) const {
+    if (n <= 0) return CTOOString();
+    return CTOOString(m_s.substr(0, static_cast<std::size_t>(n)));
+}
+
+CTOOString CTOOString::Right(int n) const {
+    if (n <= 0) return CTOOString();
+    std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), m_s.size());
+    return CTOOString(m_s.substr(m_s.size() - k));
+}
+
+CTOOString CTOOString::Mid(int first, int n) const {
+    if (first < 0) first = 0;
+    if (static_cast<std::size_t>(first) >= m_s.size() || n == 0) return CTOOString();
+    return CTOOString(m_s.substr(static_cast<std::size_t>(first), n < 0 ? std::string::npos : static_cast<std::size_t>(n)));
+}
+
+CTOOString& CTOOString::MakeUpper() {
+    std::transform(m_s.begin(), m_s.end(), m_s.begin(), UpperAscii);
+    return *this;
+}
+
+CTOOString& CTOOString::MakeLower() {
+    std::transform(m_s.begin(), m_s.end(), m_s.begin(), LowerAscii);
+    return *this;
+}
+
+CTOOString& CTOOString::TrimLeft() {
+    std::size_t i = 0;
+    while (i < m_s.size() && IsSpace(m_s[i])) ++i;
+    m_s.erase(0, i);
+    return *this;
+}
+
+CTOOString& CTOOString::TrimRight() {
+    while (!m_s.empty() && IsSpace(m_s.back())) m_s.pop_back();
+    return *this;
+}
+
+CTOOString& CTOOString::Strip() { return TrimLeft().TrimRight(); }
+
+CTOOString& CTOOString::Load(const void* bytes, std::size_t n) {
+    if (!bytes) n = 0;
+    m_s.assign(static_cast<const char*>(bytes), n);
+    return *this;
+}
+
+CTOOString& CTOOString::StrAddSlash() {
+    if (m_s.empty() || m_s.back() != '\\') m_s += '\\';
+    return *this;
+}
+
+bool CTOOString::LoadStringA(unsigned id, const char* moduleName) {
+    m_s.clear();
+    auto& t = Tables();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    auto it = t.byModule.find(ModuleKey(moduleName));
+    if (it == t.byModule.end()) return false;
+    const auto [rows, count] = it->second;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (rows[i].id == id) {
+            m_s = rows[i].text ? rows[i].text : "";
+            return true;
+        }
+    }
+    return false;
+}
+
+void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count) {
+    auto& t = Tables();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    t.byModule[ModuleKey(moduleName)] = {table, count};
+}
+
+const char* CTFStrStr(const char* text, const char* pattern, int flag) {
+    if (!text || !pattern) return nullptr;
+    if (!flag) return std::strstr(text, pattern);
+    std::size_t n = std::strlen(pattern);
+    for (const char* p = text; *p; ++p) {
+        std::size_t i = 0;
+        while (i < n && p[i] && LowerAscii(p[i]) == LowerAscii(pattern[i])) ++i;
+        if (i == n) return p;
+    }
+    return n == 0 ? text : nullptr;
+}

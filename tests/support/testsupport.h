@@ -1,0 +1,52 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace certtest {
+
+// A fresh temporary folder, removed with its contents on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Every test gets its own $CERT_HOME: derive fixtures from this.
+class HomeTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    TempDir home_;
+};
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+// Runs a shell command line; stdout and stderr are captured separately.
+RunResult Run(const std::string& commandLine, const std::string& stdinText = "");
+// Runs the ctf tool built alongside the tests.
+RunResult Ctf(const std::string& arguments);
+std::string CtfPath();
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+// Quotes a path for a shell command line.
+std::string Sh(const std::string& s);
+
+// openssl with the GOST engine available (empty when the engine is missing).
+bool HaveGostEngine();
+
+}  // namespace certtest

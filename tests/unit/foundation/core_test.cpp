@@ -1,0 +1,151 @@
+#include <cstring>
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "cert/tools.h"
+#include "testsupport.h"
+
+TEST(IdentObj, OwnsCopiesAndOrdersByBytes) {
+    IdentObj a("abc", 3);
+    IdentObj b(a);
+    b.AddData("d", 1);
+    EXPECT_EQ(a.GetObjectSize(), 3u);
+    EXPECT_EQ(b.view(), "abcd");
+    EXPECT_TRUE(a < b);  // a prefix sorts first
+    EXPECT_TRUE(IdentObj("abd", 3) > b);
+    EXPECT_TRUE(a == CTOOString("abc"));
+
+    // Appending a blob's own bytes must not read freed memory.
+    b.AddData(b.data(), b.size());
+    EXPECT_EQ(b.view(), "abcdabcd");
+    b.Assign(b.data() + 4, 4);
+    EXPECT_EQ(b.view(), "abcd");
+
+    std::map<IdentObj, int> m{{IdentObj("x", 1), 1}, {IdentObj("", 0), 0}};
+    EXPECT_EQ(m.begin()->second, 0);
+
+    BYTE* p = b.Realloc(6);
+    EXPECT_EQ(p[5], 0);
+    EXPECT_EQ(b.size(), 6u);
+    b.Alloc(2);
+    EXPECT_EQ(b.view(), std::string(2, '\0'));
+}
+
+TEST(IdentObj, MemoryFormRejectsLengthsBeyondTheBuffer) {
+    IdentObj src("payload", 7), out;
+    src.WriteData(out);
+    IdentObj back;
+    EXPECT_EQ(back.ReadData(out.data(), out.size()), 11u);
+    EXPECT_EQ(back, src);
+    EXPECT_EQ(back.ReadData(out.data(), out.size() - 1), 0u);
+    const BYTE huge[] = {0xFF, 0xFF, 0xFF, 0xFF, 1};
+    EXPECT_EQ(back.ReadData(huge, sizeof huge), 0u);
+}
+
+TEST(CTOOString, EditingAndComparison) {
+    CTOOString s("  Hello\t\r\n");
+    s.Strip();
+    EXPECT_EQ(s, "Hello");
+    EXPECT_EQ(s.CompareNoCase("HELLO"), 0);
+    EXPECT_LT(s.CompareNoCase("hellp"), 0);
+    EXPECT_EQ(s.Left(2), "He");
+    EXPECT_EQ(s.Right(10), "Hello");
+    EXPECT_EQ(s.Find('l'), 2);
+    EXPECT_EQ(s.Find('z'), -1);
+    CTOOString p("C:\\dir");
+    p.StrAddSlash();
+    p.StrAddSlash();
+    EXPECT_EQ(p, "C:\\dir\\");
+    CTOOString f;
+    f.Format("%s-%04X", "id", 0xBEEF);
+    EXPECT_EQ(f, "id-BEEF");
+    CTOOString raw;
+    raw.Load("a\0b", 3);
+    EXPECT_EQ(raw.Length(), 3);
+    EXPECT_STREQ(CTFStrStr("Certificate", "FIC", 1), "ficate");
+    EXPECT_EQ(CTFStrStr("Certificate", "FIC", 0), nullptr);
+}
+
+TEST(CTOOString, LoadStringFindsRegisteredTables) {
+    static const TOOStringResource rows[] = {{110, "первый"}, {111, "second"}};
+    TOORegisterStringTable("Cert.dll", rows, 2);
+    CTOOString s;
+    EXPECT_TRUE(s.LoadStringA(110, "cert.DLL"));
+    EXPECT_EQ(s, "первый");
+    EXPECT_FALSE(s.LoadStringA(112, "cert.dll"));
+    EXPECT_TRUE(s.IsEmpty());
+    EXPECT_FALSE(s.LoadStringA(110, "other"));
+}
+
+TEST(Status, ReportingRuleAndWinErrorMapping) {
+    int st = -1;
+    CTOOString place;
+    TOOReport(TOOERR_DER_FORMAT, "Decode", &st, &place);
+    EXPECT_EQ(st, TOOERR_DER_FORMAT);
+    EXPECT_EQ(place, "Decode");
+    try {
+        TOOReport(TOOERR_BADARG, "Call", nullptr);
+        FAIL() << "no throw";
+    } catch (const XTOOStatus& x) {
+        EXPECT_EQ(x.Status(), TOOERR_BADARG);
+        EXPECT_STREQ(x.Place(), "Call");
+    }
+    EXPECT_EQ(WinErr2ToolsErr(ERROR_FILE_NOT_FOUND), TOOERR_NOFILE);
+    // Codes without a status of their own come back out unchanged.
+    for (DWORD e : {DWORD(ERROR_CANCELLED), DWORD(ERROR_MORE_DATA), NTE_BAD_SIGNATURE, CRYPT_E_NOT_FOUND}) {
+        int s = WinErr2ToolsErr(e);
+        EXPECT_NE(s, 0);
+        EXPECT_EQ(TOOStatusText(s), nullptr);
+        EXPECT_EQ(ToolsErr2WinErr(s), e);
+    }
+    EXPECT_EQ(WinErrNormalize(static_cast<std::int64_t>(static_cast<HRESULT>(NTE_BAD_SIGNATURE))), NTE_BAD_SIGNATURE);
+}
+
+TEST(Text, HexAndBase64RoundTripAndRejectGarbage) {
+    const BYTE bin[] = {0x00, 0x1F, 0xA0, 0xFF};
+    char hex[16];
+    EXPECT_EQ(TOOBin2Hex(bin, 4, hex, sizeof hex), 8u);
+    EXPECT_STREQ(hex, "001FA0FF");
+    EXPECT_EQ(TOOBin2Hex(bin, 4, hex, sizeof hex, true), 11u);
+    EXPECT_STREQ(hex, "00 1F A0 FF");
+    EXPECT_EQ(TOOBin2Hex(bin, 4, hex, 8), 0u);  // no room for the NUL
+    BYTE back[4];
+    EXPECT_EQ(TOOHex2Bin("00 1f\r\nA0ff", back, 4), 4u);
+    EXPECT_EQ(std::memcmp(back, bin, 4), 0);
+    EXPECT_EQ(TOOHex2Bin("0G", back, 4), 0u);
+    EXPECT_EQ(TOOHex2Bin("001", back, 4), 0u);
+    EXPECT_EQ(TOOHex2Bin("0011223344", back, 4), 0u);
+
+    for (std::size_t n = 0; n < 8; ++n) {
+        std::string raw(n, '\xA5');
+        std::string b64 = TOO::Base64Encode(raw.data(), n, 0);
+        IdentObj dec;
+        ASSERT_TRUE(TOO::Base64Decode(b64, dec)) << b64;
+        EXPECT_EQ(dec.view(), raw);
+    }
+    IdentObj d;
+    EXPECT_TRUE(TOO::Base64Decode("TWFu\r\nTWE=\n", d));
+    EXPECT_EQ(d.view(), "ManMa");
+    EXPECT_FALSE(TOO::Base64Decode("TW=u", d));
+    EXPECT_FALSE(TOO::Base64Decode("T", d));
+    EXPECT_FALSE(TOO::Base64Decode("TWF*", d));
+    BYTE small[2];
+    EXPECT_EQ(TOO_MIMEBase64Decode("TWFu", small, 2), 0u);
+}
+
+TEST(Text, EncodingConversions) {
+    std::u16string w;
+    ASSERT_TRUE(TOOUtf8ToUtf16("Ключ-1", w));
+    EXPECT_EQ(w, u"Ключ-1");
+    std::string u;
+    ASSERT_TRUE(TOOUtf16ToUtf8(w, u));
+    EXPECT_EQ(u, "Ключ-1");
+    std::string cp;
+    ASSERT_TRUE(TOOUtf8ToCp1251("Ключ", cp));
+    EXPECT_EQ(cp, "\xCA\xEB\xFE\xF7");
+    ASSERT_TRUE(TOOCp1251ToUtf8(cp, u));
+    EXPECT_EQ(u, "Ключ");
+    EXPECT_FALSE(TOOUtf8ToUtf16("\xC3", w));      // truncated sequence
+    EXPECT_FALSE(TOOUtf8ToCp1251("漢字", cp));     // no cp1251 form
+}
