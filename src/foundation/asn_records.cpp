@@ -1,0 +1,597 @@
+// The record classes and ASNT* functions: thin status-reporting layers over
+// asn::Reader and asn::Writer.
+#include <fstream>
+#include <new>
+
+#include "cert/asn.h"
+
+using asn::Bytes;
+using asn::View;
+
+namespace {
+
+// Runs `f`; a decoding fault or a status thrown inside becomes a report
+// (stored in *pStatus, or thrown as XTOOStatus) and the result `fail`.
+template <class R, class F>
+R Guarded(const char* place, int* pStatus, R fail, F&& f) {
+    try {
+        return f();
+    } catch (const XTOOStatus& e) {
+        std::string where = std::string(place) + ": " + e.Place();
+        TOOReport(e.Status() ? e.Status() : TOOERR_FAIL, where.c_str(), pStatus);
+    } catch (const std::bad_alloc&) {
+        TOOReport(TOOERR_NOMEM, place, pStatus);
+    }
+    return fail;
+}
+
+[[noreturn]] void Fail(int code, const char* why) { throw XTOOStatus(code, why); }
+
+DWORD Size32(std::size_t n) {
+    if (n > 0xFFFFFFFFu) Fail(TOOERR_DER_LIMIT, "element larger than 4 GiB");
+    return static_cast<DWORD>(n);
+}
+
+IdentObj Blob(Bytes b) { return IdentObj(b.data(), Size32(b.size())); }
+
+// Exactly one well-formed element.
+void CheckOneElement(Bytes b) {
+    asn::Reader r(b);
+    r.Next();
+    r.Finish();
+}
+
+// Arc-by-arc order of two OID contents (bytewise order is not numeric
+// order once arcs take different numbers of octets).
+int CompareOidContent(const IdentObj& a, const IdentObj& b) {
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        std::size_t ei = i, ej = j;
+        while (ei < a.size() && (a.data()[ei] & 0x80)) ++ei;
+        while (ej < b.size() && (b.data()[ej] & 0x80)) ++ej;
+        if (ei - i != ej - j) return ei - i < ej - j ? -1 : 1;
+        for (; i <= ei && i < a.size(); ++i, ++j)
+            if (a.data()[i] != b.data()[j]) return a.data()[i] < b.data()[j] ? -1 : 1;
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CASNTBaseRecord
+
+CASNTBaseRecord::CASNTBaseRecord(DWORD tag, const void* content, DWORD size, BYTE cls, bool constructed)
+    : m_tag(tag), m_class(cls & 0xC0), m_constructed(constructed), m_entry(content, size) {}
+
+bool CASNTBaseRecord::SetEncodedEntry(const void* data, DWORD size, int* pStatus) {
+    return Guarded("CASNTBaseRecord::SetEncodedEntry", pStatus, false, [&] {
+        asn::Reader r(View(data, size));
+        while (!r.AtEnd()) r.Next();
+        m_entry.Assign(data, size);
+        m_constructed = true;
+        return true;
+    });
+}
+
+bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) {
+    std::vector<std::uint8_t> c;
+    if (!dotted || !asn::EncodeOid(dotted, c))
+        return TOOReport(TOOERR_BADARG, "CASNTBaseRecord::SetOID: not an OID", pStatus), false;
+    m_tag = asn::kOid;
+    m_class = ASNT_CLASS_UNIVERSAL;
+    m_constructed = false;
+    m_entry.Assign(c.data(), Size32(c.size()));
+    return true;
+}
+
+CTOOString CASNTBaseRecord::GetOID(int* pStatus) const {
+    return Guarded("CASNTBaseRecord::GetOID", pStatus, CTOOString(), [&] {
+        if (m_tag != asn::kOid || m_class != ASNT_CLASS_UNIVERSAL || m_constructed)
+            Fail(TOOERR_DER_FORMAT, "not an OBJECT IDENTIFIER");
+        return CTOOString(asn::DecodeOid(View(m_entry)));
+    });
+}
+
+void CASNTBaseRecord::SetInteger(std::int64_t v) {
+    asn::Writer w;
+    w.Integer(v);
+    asn::Reader r(w.view());
+    m_tag = asn::kInteger;
+    m_class = ASNT_CLASS_UNIVERSAL;
+    m_constructed = false;
+    m_entry = Blob(r.Next().content);
+}
+
+std::int64_t CASNTBaseRecord::GetInteger(int* pStatus) const {
+    return Guarded("CASNTBaseRecord::GetInteger", pStatus, std::int64_t(0), [&] {
+        if ((m_tag != asn::kInteger && m_tag != asn::kEnumerated) || m_class != ASNT_CLASS_UNIVERSAL || m_constructed)
+            Fail(TOOERR_DER_FORMAT, "not an INTEGER");
+        return asn::DecodeInteger(View(m_entry));
+    });
+}
+
+CTOOString CASNTBaseRecord::GetString(int* pStatus) const {
+    return Guarded("CASNTBaseRecord::GetString", pStatus, CTOOString(), [&] {
+        if (m_class != ASNT_CLASS_UNIVERSAL || m_constructed || !asn::IsStringTag(m_tag))
+            Fail(TOOERR_DER_FORMAT, "not a character string");
+        return CTOOString(asn::DecodeString(m_tag, View(m_entry)));
+    });
+}
+
+DWORD CASNTBaseRecord::WriteData(IdentObj& out, int* pStatus) const {
+    return Guarded("CASNTBaseRecord::WriteData", pStatus, DWORD(0), [&] {
+        if (m_tag > asn::kMaxTag) Fail(TOOERR_DER_LIMIT, "tag number too large");
+        std::vector<std::uint8_t> hdr;
+        asn::EncodeHeader(hdr, m_class, m_constructed, m_tag, m_entry.size());
+        Size32(std::size_t(out.size()) + hdr.size() + m_entry.size());
+        out.AddData(hdr.data(), static_cast<DWORD>(hdr.size()));
+        out.AddData(m_entry);
+        return static_cast<DWORD>(hdr.size() + m_entry.size());
+    });
+}
+
+IdentObj CASNTBaseRecord::GetEncodedRecord(int* pStatus) const {
+    IdentObj out;
+    WriteData(out, pStatus);
+    return out;
+}
+
+DWORD CASNTBaseRecord::GetEncodedSize() const {
+    std::vector<std::uint8_t> hdr;
+    asn::EncodeHeader(hdr, m_class, m_constructed, m_tag, m_entry.size());
+    return static_cast<DWORD>(hdr.size() + m_entry.size());
+}
+
+DWORD CASNTBaseRecord::ReadData(const void* data, DWORD size, int* pStatus, bool ber) {
+    return Guarded("CASNTBaseRecord::ReadData", pStatus, DWORD(0), [&] {
+        asn::Options opt;
+        opt.ber = ber;
+        asn::Reader r(View(data, size), opt);
+        asn::Element e = r.Next();
+        m_tag = e.tag;
+        m_class = e.cls;
+        m_constructed = e.constructed;
+        m_entry = Blob(e.content);
+        m_specSize = static_cast<DWORD>(e.content.size());
+        m_headerSize = static_cast<DWORD>(e.headerLen);
+        return static_cast<DWORD>(e.encoded.size());
+    });
+}
+
+DWORD CASNTBaseRecord::ReadASNInfo(const void* data, DWORD size, int* pStatus) {
+    return Guarded("CASNTBaseRecord::ReadASNInfo", pStatus, DWORD(0), [&] {
+        asn::Header h = asn::DecodeHeader(View(data, size));
+        m_tag = h.tag;
+        m_class = h.cls;
+        m_constructed = h.constructed;
+        m_entry.Empty();
+        m_specSize = static_cast<DWORD>(h.length);
+        m_headerSize = static_cast<DWORD>(h.headerLen);
+        return m_headerSize;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// CASNTUnit
+
+DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const {
+    DWORD before = out.size();
+    for (const auto& r : m_items) {
+        int st = 0;
+        r.WriteData(out, &st);
+        if (st) return TOOReport(st, "CASNTUnit::WriteData", pStatus), 0;
+    }
+    return out.size() - before;
+}
+
+IdentObj CASNTUnit::WriteSequence(int* pStatus, DWORD tag, BYTE cls) const {
+    IdentObj content;
+    int st = 0;
+    WriteData(content, &st);
+    if (st) return TOOReport(st, "CASNTUnit::WriteSequence", pStatus), IdentObj();
+    return Guarded("CASNTUnit::WriteSequence", pStatus, IdentObj(),
+                   [&] { return asn::Encode(cls, true, tag, View(content)); });
+}
+
+namespace {
+std::vector<CASNTBaseRecord> ReadRecords(asn::Reader& r) {
+    std::vector<CASNTBaseRecord> out;
+    while (!r.AtEnd()) {
+        asn::Element e = r.Next();
+        out.emplace_back(e.tag, e.content.data(), static_cast<DWORD>(e.content.size()), e.cls, e.constructed);
+    }
+    return out;
+}
+}  // namespace
+
+DWORD CASNTUnit::ReadData(const void* data, DWORD size, int* pStatus, bool ber) {
+    m_items.clear();
+    return Guarded("CASNTUnit::ReadData", pStatus, DWORD(0), [&] {
+        asn::Options opt;
+        opt.ber = ber;
+        asn::Reader r(View(data, size), opt);
+        m_items = ReadRecords(r);
+        return GetEntryListSize();
+    });
+}
+
+DWORD CASNTUnit::ReadSequence(const void* data, DWORD size, int* pStatus, bool ber) {
+    m_items.clear();
+    return Guarded("CASNTUnit::ReadSequence", pStatus, DWORD(0), [&] {
+        asn::Options opt;
+        opt.ber = ber;
+        asn::Reader outer(View(data, size), opt);
+        asn::Reader r = outer.Enter(outer.Next());
+        m_items = ReadRecords(r);
+        return GetEntryListSize();
+    });
+}
+
+// ---------------------------------------------------------------------------
+// CASNTIdData
+
+CASNTIdData::CASNTIdData(const char* dotted, const IdentObj& parameters, int* pStatus) {
+    SetOID(dotted, pStatus);
+    SetParameters(parameters);
+}
+
+bool CASNTIdData::SetOID(const char* dotted, int* pStatus) {
+    std::vector<std::uint8_t> c;
+    if (!dotted || !asn::EncodeOid(dotted, c))
+        return TOOReport(TOOERR_BADARG, "CASNTIdData::SetOID: not an OID", pStatus), false;
+    m_oidContent.Assign(c.data(), static_cast<DWORD>(c.size()));
+    m_oid = dotted;
+    return true;
+}
+
+bool CASNTIdData::SetEncodedOID(const void* content, DWORD size, int* pStatus) {
+    return Guarded("CASNTIdData::SetEncodedOID", pStatus, false, [&] {
+        m_oid = asn::DecodeOid(View(content, size));
+        m_oidContent.Assign(content, size);
+        return true;
+    });
+}
+
+DWORD CASNTIdData::ReadData(const void* data, DWORD size, int* pStatus) {
+    return Guarded("CASNTIdData::ReadData", pStatus, DWORD(0), [&] {
+        asn::Reader r(View(data, size));
+        asn::Element e = r.Next();
+        asn::Element oid;
+        IdentObj params;
+        bool seq;
+        if (e.IsUniversal(asn::kOid)) {
+            oid = e;
+            seq = false;
+        } else if (e.IsUniversal(asn::kSequence)) {
+            asn::Reader c = r.Enter(e);
+            oid = c.Expect(asn::kOid);
+            if (!c.AtEnd()) params = Blob(c.Next().encoded);
+            c.Finish();
+            seq = true;
+        } else {
+            r.Fail(e.offset, "expected OBJECT IDENTIFIER or SEQUENCE");
+        }
+        std::string text = asn::DecodeOid(oid.content, oid.ContentOffset());
+        m_oid = text;
+        m_oidContent = Blob(oid.content);
+        m_params = std::move(params);
+        m_sequence = seq;
+        return static_cast<DWORD>(e.encoded.size());
+    });
+}
+
+DWORD CASNTIdData::WriteData(IdentObj& out, int* pStatus) const {
+    return Guarded("CASNTIdData::WriteData", pStatus, DWORD(0), [&] {
+        if (m_oidContent.IsEmpty()) Fail(TOOERR_BADARG, "no OBJECT IDENTIFIER set");
+        asn::Writer w;
+        if (m_sequence) {
+            auto m = w.BeginSequence();
+            w.Primitive(asn::kOid, View(m_oidContent));
+            if (HasParameters()) {
+                CheckOneElement(View(m_params));
+                w.Raw(m_params);
+            }
+            w.End(m);
+        } else {
+            w.Primitive(asn::kOid, View(m_oidContent));
+        }
+        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
+        return static_cast<DWORD>(w.bytes().size());
+    });
+}
+
+IdentObj CASNTIdData::GetEncoded(int* pStatus) const {
+    IdentObj out;
+    WriteData(out, pStatus);
+    return out;
+}
+
+int CASNTIdData::Compare(const CASNTIdData& o) const {
+    int c = CompareOidContent(m_oidContent, o.m_oidContent);
+    return c ? c : m_params.Compare(o.m_params);
+}
+
+DWORD ASNAlgorithmIdentifier::ReadData(const void* data, DWORD size, int* pStatus) {
+    if (size == 0 || static_cast<const BYTE*>(data)[0] != 0x30)
+        return TOOReport(TOOERR_DER_FORMAT, "ASNAlgorithmIdentifier::ReadData: offset 0: expected SEQUENCE", pStatus),
+               0;
+    return CASNTIdData::ReadData(data, size, pStatus);
+}
+
+// ---------------------------------------------------------------------------
+// Named structures.
+
+CASNAlgAddInfo::CASNAlgAddInfo(const char* signOid, const char* hashOid, const char* encryptOid)
+    : m_sign(signOid), m_hash(hashOid), m_encrypt(encryptOid) {}
+
+DWORD CASNAlgAddInfo::ReadData(const void* data, DWORD size, int* pStatus) {
+    return Guarded("CASNAlgAddInfo::ReadData", pStatus, DWORD(0), [&] {
+        asn::Reader outer(View(data, size));
+        asn::Element e = outer.Expect(asn::kSequence);
+        asn::Reader r = outer.Enter(e);
+        std::string sign = r.ReadOid(), hash, enc;
+        if (!r.AtEnd()) hash = r.ReadOid();
+        if (!r.AtEnd()) enc = r.ReadOid();
+        r.Finish();
+        m_sign = sign;
+        m_hash = hash;
+        m_encrypt = enc;
+        return static_cast<DWORD>(e.encoded.size());
+    });
+}
+
+DWORD CASNAlgAddInfo::WriteData(IdentObj& out, int* pStatus) const {
+    return Guarded("CASNAlgAddInfo::WriteData", pStatus, DWORD(0), [&] {
+        if (m_sign.IsEmpty()) Fail(TOOERR_BADARG, "no public-key parameter set");
+        if (m_hash.IsEmpty() && !m_encrypt.IsEmpty()) Fail(TOOERR_BADARG, "encryption set without digest set");
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        w.Oid(m_sign.str());
+        if (!m_hash.IsEmpty()) w.Oid(m_hash.str());
+        if (!m_encrypt.IsEmpty()) w.Oid(m_encrypt.str());
+        w.End(m);
+        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
+        return static_cast<DWORD>(w.bytes().size());
+    });
+}
+
+DWORD CASNValid::ReadData(const void* data, DWORD size, int* pStatus) {
+    return Guarded("CASNValid::ReadData", pStatus, DWORD(0), [&] {
+        asn::Reader outer(View(data, size));
+        asn::Element e = outer.Expect(asn::kSequence);
+        asn::Reader r = outer.Enter(e);
+        FILETIME a = r.ReadTime();
+        FILETIME b = r.ReadTime();
+        r.Finish();
+        m_start = a;
+        m_end = b;
+        return static_cast<DWORD>(e.encoded.size());
+    });
+}
+
+DWORD CASNValid::WriteData(IdentObj& out, int* pStatus) const {
+    return Guarded("CASNValid::WriteData", pStatus, DWORD(0), [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        w.Time(m_start).Time(m_end).End(m);
+        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
+        return static_cast<DWORD>(w.bytes().size());
+    });
+}
+
+DWORD AsnKeyUsagePeriod::ReadData(const void* data, DWORD size, int* pStatus) {
+    return Guarded("AsnKeyUsagePeriod::ReadData", pStatus, DWORD(0), [&] {
+        asn::Reader outer(View(data, size));
+        asn::Element e = outer.Expect(asn::kSequence);
+        asn::Reader r = outer.Enter(e);
+        AsnKeyUsagePeriod p;
+        for (std::uint32_t n = 0; n < 2; ++n) {
+            auto t = r.Optional(n, asn::kContext);
+            if (!t) continue;
+            if (t->constructed) r.Fail(t->offset, "constructed time");
+            FILETIME ft = asn::DecodeTime(asn::kGeneralizedTime, t->content, r.options(), t->ContentOffset());
+            n == 0 ? p.SetNotBefore(ft) : p.SetNotAfter(ft);
+        }
+        r.Finish();
+        *this = p;
+        return static_cast<DWORD>(e.encoded.size());
+    });
+}
+
+DWORD AsnKeyUsagePeriod::WriteData(IdentObj& out, int* pStatus) const {
+    return Guarded("AsnKeyUsagePeriod::WriteData", pStatus, DWORD(0), [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        if (m_hasStart) {
+            std::string s = asn::TimeText(asn::kGeneralizedTime, m_start);
+            w.Element(asn::kContext, false, 0, View(s.data(), s.size()));
+        }
+        if (m_hasEnd) {
+            std::string s = asn::TimeText(asn::kGeneralizedTime, m_end);
+            w.Element(asn::kContext, false, 1, View(s.data(), s.size()));
+        }
+        w.End(m);
+        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
+        return static_cast<DWORD>(w.bytes().size());
+    });
+}
+
+// ---------------------------------------------------------------------------
+// DerHelper
+
+namespace {
+IdentObj EncodeText(std::uint32_t tag, const char* text, const char* place, int* pStatus) {
+    return Guarded(place, pStatus, IdentObj(), [&] {
+        asn::Writer w;
+        w.String(tag, text ? text : "");
+        return w.Take();
+    });
+}
+}  // namespace
+
+IdentObj DerHelper::EncodeStringAsUtf8(const char* utf8, int* pStatus) {
+    return EncodeText(asn::kUtf8String, utf8, "DerHelper::EncodeStringAsUtf8", pStatus);
+}
+
+IdentObj DerHelper::EncodeStringAsBmp(const char* utf8, int* pStatus) {
+    return EncodeText(asn::kBmpString, utf8, "DerHelper::EncodeStringAsBmp", pStatus);
+}
+
+namespace {
+CTOOString DecodeOne(const void* data, DWORD size, std::uint32_t want, const char* place, int* pStatus,
+                     DWORD* pTag) {
+    return Guarded(place, pStatus, CTOOString(), [&] {
+        asn::Reader r(View(data, size));
+        if (want) {
+            asn::Element e = r.Expect(want);
+            r.Finish();
+            return CTOOString(asn::DecodeString(want, e.content, e.ContentOffset()));
+        }
+        std::uint32_t tag = 0;
+        std::string s = r.ReadString(&tag);
+        r.Finish();
+        if (pTag) *pTag = tag;
+        return CTOOString(std::move(s));
+    });
+}
+}  // namespace
+
+CTOOString DerHelper::DecodeUtf8String(const void* data, DWORD size, int* pStatus) {
+    return DecodeOne(data, size, asn::kUtf8String, "DerHelper::DecodeUtf8String", pStatus, nullptr);
+}
+
+CTOOString DerHelper::DecodeBmpString(const void* data, DWORD size, int* pStatus) {
+    return DecodeOne(data, size, asn::kBmpString, "DerHelper::DecodeBmpString", pStatus, nullptr);
+}
+
+CTOOString DerHelper::DecodeString(const void* data, DWORD size, int* pStatus, DWORD* pTag) {
+    return DecodeOne(data, size, 0, "DerHelper::DecodeString", pStatus, pTag);
+}
+
+bool DerHelper::IsPrintableString(std::string_view text) {
+    try {
+        asn::DecodeString(asn::kPrintableString, View(text.data(), text.size()));
+        return true;
+    } catch (const asn::Error&) {
+        return false;
+    }
+}
+
+bool DerHelper::IsValidUtf8(std::string_view text) {
+    try {
+        asn::DecodeString(asn::kUtf8String, View(text.data(), text.size()));
+        return true;
+    } catch (const asn::Error&) {
+        return false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ASNT* functions
+
+int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, int* pStatus, DWORD* pUsed,
+                    BYTE tagByte) {
+    items.clear();
+    return Guarded("ASNTGetSequence", pStatus, 0, [&] {
+        asn::Reader outer(View(data, size));
+        asn::Element e = outer.Next();
+        if (e.encoded[0] != tagByte)
+            outer.Fail(e.offset, "expected identifier octet " + TOOBin2HexStr(&tagByte, 1));
+        asn::Reader r = outer.Enter(e);
+        std::vector<IdentObj> out;
+        while (!r.AtEnd()) out.push_back(Blob(r.Next().encoded));
+        items = std::move(out);
+        if (pUsed) *pUsed = static_cast<DWORD>(e.encoded.size());
+        return static_cast<int>(items.size());
+    });
+}
+
+int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus, DWORD* pUsed, BYTE tagByte) {
+    return ASNTGetSequence(data.data(), data.size(), items, pStatus, pUsed, tagByte);
+}
+
+int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) {
+    items.clear();
+    std::string path = cert::platform::NativePath(fileName ? fileName : "");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return TOOReport(TOOERR_NOFILE, "ASNTGetSequence: cannot open file", pStatus), 0;
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return TOOReport(TOOERR_IO, "ASNTGetSequence: read failed", pStatus), 0;
+    if (bytes.size() > 0xFFFFFFFFu) return TOOReport(TOOERR_DER_LIMIT, "ASNTGetSequence: file too large", pStatus), 0;
+    DWORD used = 0;
+    int st = 0;
+    int n = ASNTGetSequence(bytes.data(), static_cast<DWORD>(bytes.size()), items, &st, &used);
+    if (st) return TOOReport(st, "ASNTGetSequence", pStatus), 0;
+    if (used != bytes.size()) {
+        items.clear();
+        std::string why = "ASNTGetSequence: offset " + std::to_string(used) + ": bytes after the SEQUENCE";
+        return TOOReport(TOOERR_DER_FORMAT, why.c_str(), pStatus), 0;
+    }
+    return n;
+}
+
+DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus) {
+    return Guarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        for (const auto& it : items) {
+            CheckOneElement(View(it));
+            w.Raw(it);
+        }
+        w.End(m);
+        out = w.Take();
+        return out.size();
+    });
+}
+
+DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, int* pStatus) {
+    return Guarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        for (auto v : numbers) w.Integer(v);
+        w.End(m);
+        out = w.Take();
+        return out.size();
+    });
+}
+
+DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus) {
+    return Guarded("ASNTGetAsnInfo", pStatus, DWORD(0), [&] {
+        asn::Header h = asn::DecodeHeader(View(data, size));
+        if (h.length > size - h.headerLen)
+            throw asn::Error(TOOERR_DER_FORMAT, 0, "length " + std::to_string(h.length) + " exceeds the input");
+        if (info) {
+            info->cls = h.cls;
+            info->constructed = h.constructed;
+            info->tag = h.tag;
+            info->headerSize = static_cast<DWORD>(h.headerLen);
+            info->contentSize = static_cast<DWORD>(h.length);
+            info->totalSize = static_cast<DWORD>(h.headerLen + h.length);
+        }
+        return static_cast<DWORD>(h.headerLen);
+    });
+}
+
+DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize, int* pStatus) {
+    if (tag > asn::kMaxTag) return TOOReport(TOOERR_DER_LIMIT, "ASNTLowEncodeData: tag number too large", pStatus), 0;
+    std::vector<std::uint8_t> hdr;
+    asn::EncodeHeader(hdr, cls, constructed, tag, length);
+    if (!out || hdr.size() > outSize) return TOOReport(TOOERR_BADARG, "ASNTLowEncodeData: no room", pStatus), 0;
+    std::copy(hdr.begin(), hdr.end(), out);
+    return static_cast<DWORD>(hdr.size());
+}
+
+DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* constructed, DWORD* tag, DWORD* length,
+                        int* pStatus) {
+    return Guarded("ASNTLowDecodeData", pStatus, DWORD(0), [&] {
+        asn::Header h = asn::DecodeHeader(View(data, size));
+        if (cls) *cls = h.cls;
+        if (constructed) *constructed = h.constructed;
+        if (tag) *tag = h.tag;
+        if (length) *length = static_cast<DWORD>(h.length);
+        return static_cast<DWORD>(h.headerLen);
+    });
+}
