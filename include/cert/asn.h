@@ -151,7 +151,8 @@ std::int64_t DecodeInteger(Bytes content, std::size_t offset = 0);
 // Dotted text of an OBJECT IDENTIFIER content; arcs up to 64 bits, minimal.
 std::string DecodeOid(Bytes content, std::size_t offset = 0);
 BitString DecodeBitString(Bytes content, const Options& opt = {}, std::size_t offset = 0);
-// UTCTime (tag 23) or GeneralizedTime (24) to FILETIME (UTC).
+// UTCTime (tag 23) or GeneralizedTime (24) to FILETIME (UTC). Strict DER
+// also refuses fractions finer than 100 ns, which FILETIME cannot carry.
 FILETIME DecodeTime(std::uint32_t tag, Bytes content, const Options& opt = {}, std::size_t offset = 0);
 // Any string type as UTF-8 (BMPString and UniversalString converted; the
 // restricted alphabets checked: Numeric, Printable, IA5, Visible; UTF8String

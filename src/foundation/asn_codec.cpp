@@ -335,6 +335,9 @@ FILETIME DecodeTime(std::uint32_t tag, Bytes c, const Options& opt, std::size_t 
             ++i;
         }
         if (i == start) bad("with an empty fraction");
+        // FILETIME stops at 100 ns; a finer DER time could not be written
+        // back as it came.
+        if (!opt.ber && i - start > 7) bad("finer than 100 ns");
         if (!opt.ber && c[i - 1] == '0') bad("fraction with trailing zeros");
     }
     std::int64_t shift = 0;  // zone offset in seconds
