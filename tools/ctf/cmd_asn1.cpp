@@ -1,0 +1,386 @@
+// `ctf asn1`: a readable dump of a DER (or PEM) file, one line per element,
+// or a JSON tree.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cert/asn.h"
+#include "cli.h"
+
+namespace {
+
+struct OidName {
+    const char* oid;
+    const char* name;
+};
+
+// Common names, enough to read certificates, CRLs, requests and signed
+// messages of both algorithm families at a glance.
+const OidName kOidNames[] = {
+    {"2.5.4.3", "commonName"},
+    {"2.5.4.4", "surname"},
+    {"2.5.4.5", "serialNumber"},
+    {"2.5.4.6", "countryName"},
+    {"2.5.4.7", "localityName"},
+    {"2.5.4.8", "stateOrProvinceName"},
+    {"2.5.4.9", "streetAddress"},
+    {"2.5.4.10", "organizationName"},
+    {"2.5.4.11", "organizationalUnitName"},
+    {"2.5.4.12", "title"},
+    {"2.5.4.42", "givenName"},
+    {"1.2.840.113549.1.9.1", "emailAddress"},
+    {"1.2.643.3.131.1.1", "INN"},
+    {"1.2.643.100.1", "OGRN"},
+    {"1.2.643.100.3", "SNILS"},
+    {"1.2.643.100.4", "INNLE"},
+    {"1.2.643.100.5", "OGRNIP"},
+    {"1.2.643.100.111", "subjectSignTool"},
+    {"1.2.643.100.112", "issuerSignTool"},
+    {"2.5.29.9", "subjectDirectoryAttributes"},
+    {"2.5.29.14", "subjectKeyIdentifier"},
+    {"2.5.29.15", "keyUsage"},
+    {"2.5.29.16", "privateKeyUsagePeriod"},
+    {"2.5.29.17", "subjectAltName"},
+    {"2.5.29.18", "issuerAltName"},
+    {"2.5.29.19", "basicConstraints"},
+    {"2.5.29.20", "cRLNumber"},
+    {"2.5.29.21", "cRLReason"},
+    {"2.5.29.27", "deltaCRLIndicator"},
+    {"2.5.29.28", "issuingDistributionPoint"},
+    {"2.5.29.31", "cRLDistributionPoints"},
+    {"2.5.29.32", "certificatePolicies"},
+    {"2.5.29.33", "policyMappings"},
+    {"2.5.29.35", "authorityKeyIdentifier"},
+    {"2.5.29.36", "policyConstraints"},
+    {"2.5.29.37", "extKeyUsage"},
+    {"2.5.29.46", "freshestCRL"},
+    {"1.3.6.1.5.5.7.1.1", "authorityInfoAccess"},
+    {"1.3.6.1.5.5.7.3.1", "serverAuth"},
+    {"1.3.6.1.5.5.7.3.2", "clientAuth"},
+    {"1.3.6.1.5.5.7.3.3", "codeSigning"},
+    {"1.3.6.1.5.5.7.3.4", "emailProtection"},
+    {"1.3.6.1.5.5.7.3.8", "timeStamping"},
+    {"1.3.6.1.5.5.7.48.1", "ocsp"},
+    {"1.3.6.1.5.5.7.48.2", "caIssuers"},
+    {"1.3.6.1.4.1.311.20.2.3", "userPrincipalName"},
+    {"1.2.840.113549.1.1.1", "rsaEncryption"},
+    {"1.2.840.113549.1.1.5", "sha1WithRSAEncryption"},
+    {"1.2.840.113549.1.1.10", "rsassaPss"},
+    {"1.2.840.113549.1.1.11", "sha256WithRSAEncryption"},
+    {"1.2.840.113549.1.1.12", "sha384WithRSAEncryption"},
+    {"1.2.840.113549.1.1.13", "sha512WithRSAEncryption"},
+    {"1.2.840.10045.2.1", "ecPublicKey"},
+    {"1.2.840.10045.3.1.7", "prime256v1"},
+    {"1.2.840.10045.4.3.2", "ecdsa-with-SHA256"},
+    {"1.2.840.10045.4.3.3", "ecdsa-with-SHA384"},
+    {"1.3.132.0.34", "secp384r1"},
+    {"1.3.14.3.2.26", "sha1"},
+    {"2.16.840.1.101.3.4.2.1", "sha256"},
+    {"2.16.840.1.101.3.4.2.2", "sha384"},
+    {"2.16.840.1.101.3.4.2.3", "sha512"},
+    {"1.2.840.113549.1.7.1", "data"},
+    {"1.2.840.113549.1.7.2", "signedData"},
+    {"1.2.840.113549.1.7.3", "envelopedData"},
+    {"1.2.840.113549.1.7.6", "encryptedData"},
+    {"1.2.840.113549.1.9.3", "contentType"},
+    {"1.2.840.113549.1.9.4", "messageDigest"},
+    {"1.2.840.113549.1.9.5", "signingTime"},
+    {"1.2.840.113549.1.9.14", "extensionRequest"},
+    {"1.2.840.113549.1.9.15", "smimeCapabilities"},
+    {"1.2.840.113549.1.9.16.2.47", "signingCertificateV2"},
+    {"1.2.643.2.2.3", "GOST R 34.11-94 with GOST R 34.10-2001"},
+    {"1.2.643.2.2.9", "GOST R 34.11-94"},
+    {"1.2.643.2.2.19", "GOST R 34.10-2001"},
+    {"1.2.643.2.2.21", "GOST 28147-89"},
+    {"1.2.643.2.2.30.1", "GOST R 34.11-94 CryptoPro parameters"},
+    {"1.2.643.2.2.31.1", "GOST 28147-89 CryptoPro A parameters"},
+    {"1.2.643.2.2.35.1", "GOST R 34.10-2001 CryptoPro A parameters"},
+    {"1.2.643.2.2.35.2", "GOST R 34.10-2001 CryptoPro B parameters"},
+    {"1.2.643.2.2.35.3", "GOST R 34.10-2001 CryptoPro C parameters"},
+    {"1.2.643.2.2.36.0", "GOST R 34.10-2001 CryptoPro XchA parameters"},
+    {"1.2.643.2.2.36.1", "GOST R 34.10-2001 CryptoPro XchB parameters"},
+    {"1.2.643.7.1.1.1.1", "GOST R 34.10-2012 256-bit key"},
+    {"1.2.643.7.1.1.1.2", "GOST R 34.10-2012 512-bit key"},
+    {"1.2.643.7.1.1.2.2", "GOST R 34.11-2012 256-bit"},
+    {"1.2.643.7.1.1.2.3", "GOST R 34.11-2012 512-bit"},
+    {"1.2.643.7.1.1.3.2", "GOST R 34.10-2012 with GOST R 34.11-2012 256-bit"},
+    {"1.2.643.7.1.1.3.3", "GOST R 34.10-2012 with GOST R 34.11-2012 512-bit"},
+    {"1.2.643.7.1.2.1.1.1", "GOST R 34.10-2012 256-bit parameters A"},
+    {"1.2.643.7.1.2.1.1.2", "GOST R 34.10-2012 256-bit parameters B"},
+    {"1.2.643.7.1.2.1.1.3", "GOST R 34.10-2012 256-bit parameters C"},
+    {"1.2.643.7.1.2.1.1.4", "GOST R 34.10-2012 256-bit parameters D"},
+    {"1.2.643.7.1.2.1.2.1", "GOST R 34.10-2012 512-bit parameters A"},
+    {"1.2.643.7.1.2.1.2.2", "GOST R 34.10-2012 512-bit parameters B"},
+    {"1.2.643.7.1.2.1.2.3", "GOST R 34.10-2012 512-bit parameters C"},
+};
+
+const char* OidNameOf(const std::string& oid) {
+    for (const auto& n : kOidNames)
+        if (oid == n.oid) return n.name;
+    return nullptr;
+}
+
+const char* UniversalName(std::uint32_t tag) {
+    switch (tag) {
+    case asn::kEoc: return "EOC";
+    case asn::kBoolean: return "BOOLEAN";
+    case asn::kInteger: return "INTEGER";
+    case asn::kBitString: return "BIT STRING";
+    case asn::kOctetString: return "OCTET STRING";
+    case asn::kNull: return "NULL";
+    case asn::kOid: return "OBJECT IDENTIFIER";
+    case asn::kObjectDescriptor: return "ObjectDescriptor";
+    case asn::kExternal: return "EXTERNAL";
+    case asn::kReal: return "REAL";
+    case asn::kEnumerated: return "ENUMERATED";
+    case asn::kEmbeddedPdv: return "EMBEDDED PDV";
+    case asn::kUtf8String: return "UTF8String";
+    case asn::kRelativeOid: return "RELATIVE-OID";
+    case asn::kSequence: return "SEQUENCE";
+    case asn::kSet: return "SET";
+    case asn::kNumericString: return "NumericString";
+    case asn::kPrintableString: return "PrintableString";
+    case asn::kT61String: return "T61String";
+    case asn::kVideotexString: return "VideotexString";
+    case asn::kIA5String: return "IA5String";
+    case asn::kUtcTime: return "UTCTime";
+    case asn::kGeneralizedTime: return "GeneralizedTime";
+    case asn::kGraphicString: return "GraphicString";
+    case asn::kVisibleString: return "VisibleString";
+    case asn::kGeneralString: return "GeneralString";
+    case asn::kUniversalString: return "UniversalString";
+    case asn::kCharacterString: return "CHARACTER STRING";
+    case asn::kBmpString: return "BMPString";
+    default: return nullptr;
+    }
+}
+
+std::string TagName(const asn::Element& e) {
+    const std::string n = std::to_string(e.tag);
+    switch (e.cls) {
+    case asn::kUniversal:
+        if (const char* u = UniversalName(e.tag)) return u;
+        return "[UNIVERSAL " + n + "]";
+    case asn::kApplication: return "[APPLICATION " + n + "]";
+    case asn::kContext: return "[" + n + "]";
+    default: return "[PRIVATE " + n + "]";
+    }
+}
+
+const char* ClassName(std::uint8_t cls) {
+    switch (cls) {
+    case asn::kUniversal: return "universal";
+    case asn::kApplication: return "application";
+    case asn::kContext: return "context";
+    default: return "private";
+    }
+}
+
+std::string Hex(asn::Bytes b) { return TOOBin2HexStr(b.data(), b.size()); }
+
+// The printable value of a primitive element: text for the dump line, and
+// the decoded value (plus OID name) for JSON. Throws asn::Error on a bad one.
+struct Value {
+    std::string text;   // for the dump line
+    std::string value;  // for JSON, empty when only hex is shown
+    const char* oidName = nullptr;
+};
+
+Value Decode(const asn::Element& e, const asn::Reader& r) {
+    Value v;
+    const std::size_t at = e.ContentOffset();
+    if (e.cls != asn::kUniversal) {
+        v.text = Hex(e.content);
+        return v;
+    }
+    auto shortHex = [](asn::Bytes b) {
+        constexpr std::size_t kMax = 32;
+        std::string h = Hex(b.first(std::min(b.size(), kMax)));
+        if (b.size() > kMax) h += "...";
+        return h;
+    };
+    switch (e.tag) {
+    case asn::kBoolean: v.value = v.text = asn::DecodeBoolean(e.content, r.options(), at) ? "TRUE" : "FALSE"; break;
+    case asn::kNull:
+        if (!e.content.empty()) r.Fail(e.offset, "NULL with content");
+        break;
+    case asn::kInteger:
+    case asn::kEnumerated:
+        asn::DecodeIntegerBytes(e.content, at);
+        if (e.content.size() <= 8)
+            v.value = v.text = std::to_string(asn::DecodeInteger(e.content, at));
+        else
+            v.value = v.text = "0x" + Hex(e.content);
+        break;
+    case asn::kOid:
+        v.value = v.text = asn::DecodeOid(e.content, at);
+        if ((v.oidName = OidNameOf(v.value))) v.text += std::string(" (") + v.oidName + ")";
+        break;
+    case asn::kBitString: {
+        asn::BitString b = asn::DecodeBitString(e.content, r.options(), at);
+        v.value = Hex(b.bytes);
+        v.text = "unused=" + std::to_string(b.unusedBits) + " " + shortHex(b.bytes);
+        break;
+    }
+    case asn::kUtcTime:
+    case asn::kGeneralizedTime: {
+        FILETIME t = asn::DecodeTime(e.tag, e.content, r.options(), at);
+        v.value = asn::FormatTime(t);
+        v.text = std::string(reinterpret_cast<const char*>(e.content.data()), e.content.size()) + " (" + v.value + ")";
+        break;
+    }
+    default:
+        if (asn::IsStringTag(e.tag)) {
+            v.value = asn::DecodeString(e.tag, e.content, at);
+            v.text = ctf::JsonQuote(v.value);
+        } else {
+            v.text = shortHex(e.content);
+        }
+    }
+    return v;
+}
+
+struct Dumper {
+    bool json;
+    std::string out;
+
+    void Line(const asn::Element& e, int depth, const std::string& value) {
+        char head[64];
+        if (e.indefinite)
+            std::snprintf(head, sizeof head, "%6zu: d=%-2d hl=%zu l=%-5s ", e.offset, depth, e.headerLen, "inf");
+        else
+            std::snprintf(head, sizeof head, "%6zu: d=%-2d hl=%zu l=%-5zu ", e.offset, depth, e.headerLen,
+                          e.content.size());
+        out += head;
+        out.append(static_cast<std::size_t>(depth) * 2, ' ');
+        out += TagName(e);
+        if (!value.empty()) out += "  " + value;
+        out += '\n';
+    }
+
+    void JsonNode(const asn::Element& e, int depth, bool first) {
+        if (!first) out += ',';
+        out += "{\"offset\":" + std::to_string(e.offset) + ",\"depth\":" + std::to_string(depth) +
+               ",\"hl\":" + std::to_string(e.headerLen) + ",\"length\":" +
+               (e.indefinite ? std::string("null") : std::to_string(e.content.size())) + ",\"class\":\"" +
+               ClassName(e.cls) + "\",\"tag\":" + std::to_string(e.tag) + ",\"name\":" + ctf::JsonQuote(TagName(e)) +
+               ",\"constructed\":" + (e.constructed ? "true" : "false");
+    }
+
+    void Walk(asn::Reader& r, int depth) {
+        bool first = true;
+        while (!r.AtEnd()) {
+            asn::Element e = r.Next();
+            // Constructed strings (BER) are shown as their segments.
+            if (e.constructed) {
+                if (json) {
+                    JsonNode(e, depth, first);
+                    out += ",\"children\":[";
+                } else {
+                    Line(e, depth, "");
+                }
+                asn::Reader child = r.Enter(e);
+                Walk(child, depth + 1);
+                if (json) out += "]}";
+            } else {
+                Value v = Decode(e, r);
+                if (json) {
+                    JsonNode(e, depth, first);
+                    if (!v.value.empty()) out += ",\"value\":" + ctf::JsonQuote(v.value);
+                    if (v.oidName) out += std::string(",\"oidName\":") + ctf::JsonQuote(v.oidName);
+                    out += ",\"hex\":\"" + Hex(e.content) + "\"}";
+                } else {
+                    Line(e, depth, v.text);
+                }
+            }
+            first = false;
+        }
+    }
+};
+
+// Dumps `der`; returns the exit code. Malformed input prints what was read
+// up to the fault (text mode) and the fault with its offset.
+int DumpDer(const IdentObj& der, bool json, bool ber, const std::string& what) {
+    asn::Options opt;
+    opt.ber = ber;
+    Dumper d{json, {}};
+    try {
+        if (der.IsEmpty()) throw asn::Error(TOOERR_DER_FORMAT, 0, "no data");
+        asn::Reader r(asn::View(der), opt);
+        asn::Element top = r.Peek().value();
+        asn::Reader one(top.encoded, opt);
+        if (json) d.out += "[";
+        d.Walk(one, 0);
+        if (json) d.out += "]\n";
+        if (top.encoded.size() != der.size())
+            throw asn::Error(TOOERR_DER_FORMAT, top.encoded.size(),
+                             std::to_string(der.size() - top.encoded.size()) + " bytes after the end of the element");
+    } catch (const asn::Error& e) {
+        if (!json) std::fputs(d.out.c_str(), stdout);
+        std::fflush(stdout);
+        std::fprintf(stderr, "ctf asn1: %s: malformed ASN.1 at offset %zu: %s\n", what.c_str(), e.Offset(),
+                     e.Reason().c_str());
+        return ctf::kUsage;
+    }
+    std::fputs(d.out.c_str(), stdout);
+    return ctf::kOk;
+}
+
+int Run(ctf::Context& ctx, ctf::Args& args) {
+    bool json = ctx.json || args.Flag("json");
+    bool ber = args.Flag("ber");
+    std::string path = args.Positional("FILE");
+    args.Done();
+    return DumpDer(ctf::ReadInput(path), json, ber, path);
+}
+
+ctf::Registrar reg({"asn1", "dump the ASN.1 structure of a DER or PEM file",
+                    "FILE [--json] [--ber]\n\n"
+                    "One line per element: offset, depth, header length, content length, tag and\n"
+                    "the value of primitives; nesting is indented.\n"
+                    "  --json   a JSON tree instead\n"
+                    "  --ber    accept BER (indefinite lengths, constructed strings)\n"
+                    "Malformed input exits 2 naming the byte offset of the fault.",
+                    {"json", "ber"}, Run});
+
+// A GOST R 34.10-2012 (256-bit) self-signed certificate.
+const unsigned char kSampleCert[] = {
+    0x30, 0x82, 0x01, 0xe3, 0x30, 0x82, 0x01, 0x8e, 0xa0, 0x03, 0x02, 0x01, 0x02, 0x02, 0x14, 0x0c,
+    0x95, 0x6b, 0xf7, 0x98, 0x88, 0xab, 0x06, 0x92, 0x79, 0x7a, 0x84, 0x94, 0xa1, 0x08, 0x9f, 0x54,
+    0xc6, 0xbe, 0xb8, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x85, 0x03, 0x07, 0x01, 0x01, 0x03, 0x02, 0x05,
+    0x00, 0x30, 0x42, 0x31, 0x20, 0x30, 0x1e, 0x06, 0x03, 0x55, 0x04, 0x03, 0x0c, 0x17, 0xd0, 0x9e,
+    0xd0, 0xb1, 0xd1, 0x80, 0xd0, 0xb0, 0xd0, 0xb7, 0xd0, 0xb5, 0xd1, 0x86, 0x20, 0xd0, 0x93, 0xd0,
+    0x9e, 0xd0, 0xa1, 0xd0, 0xa2, 0x31, 0x11, 0x30, 0x0f, 0x06, 0x03, 0x55, 0x04, 0x0a, 0x0c, 0x08,
+    0xd0, 0xa2, 0xd0, 0xb5, 0xd1, 0x81, 0xd1, 0x82, 0x31, 0x0b, 0x30, 0x09, 0x06, 0x03, 0x55, 0x04,
+    0x06, 0x13, 0x02, 0x52, 0x55, 0x30, 0x1e, 0x17, 0x0d, 0x32, 0x36, 0x31, 0x32, 0x30, 0x36, 0x31,
+    0x39, 0x30, 0x34, 0x35, 0x38, 0x5a, 0x17, 0x0d, 0x33, 0x36, 0x31, 0x32, 0x30, 0x33, 0x31, 0x39,
+    0x30, 0x34, 0x35, 0x38, 0x5a, 0x30, 0x42, 0x31, 0x20, 0x30, 0x1e, 0x06, 0x03, 0x55, 0x04, 0x03,
+    0x0c, 0x17, 0xd0, 0x9e, 0xd0, 0xb1, 0xd1, 0x80, 0xd0, 0xb0, 0xd0, 0xb7, 0xd0, 0xb5, 0xd1, 0x86,
+    0x20, 0xd0, 0x93, 0xd0, 0x9e, 0xd0, 0xa1, 0xd0, 0xa2, 0x31, 0x11, 0x30, 0x0f, 0x06, 0x03, 0x55,
+    0x04, 0x0a, 0x0c, 0x08, 0xd0, 0xa2, 0xd0, 0xb5, 0xd1, 0x81, 0xd1, 0x82, 0x31, 0x0b, 0x30, 0x09,
+    0x06, 0x03, 0x55, 0x04, 0x06, 0x13, 0x02, 0x52, 0x55, 0x30, 0x66, 0x30, 0x1f, 0x06, 0x08, 0x2a,
+    0x85, 0x03, 0x07, 0x01, 0x01, 0x01, 0x01, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x85, 0x03, 0x02, 0x02,
+    0x23, 0x01, 0x06, 0x08, 0x2a, 0x85, 0x03, 0x07, 0x01, 0x01, 0x02, 0x02, 0x03, 0x43, 0x00, 0x04,
+    0x40, 0x02, 0x96, 0xeb, 0x37, 0x4f, 0xb2, 0x66, 0x11, 0xe4, 0x64, 0x78, 0xa7, 0x4f, 0x20, 0x17,
+    0x6f, 0x91, 0x9d, 0x68, 0xbd, 0x94, 0x88, 0xc4, 0x52, 0xf8, 0x0c, 0xa9, 0x3b, 0xb0, 0xee, 0xb7,
+    0xe6, 0x11, 0xfd, 0x5d, 0x02, 0xcf, 0xdc, 0xb0, 0xd9, 0x34, 0xd5, 0x63, 0xa8, 0x2e, 0x5b, 0xc2,
+    0x29, 0x16, 0x08, 0x53, 0xad, 0x62, 0xe3, 0xff, 0xe7, 0x6a, 0xce, 0x33, 0x44, 0x53, 0xe0, 0x8d,
+    0x94, 0xa3, 0x53, 0x30, 0x51, 0x30, 0x1d, 0x06, 0x03, 0x55, 0x1d, 0x0e, 0x04, 0x16, 0x04, 0x14,
+    0x41, 0x09, 0xec, 0x53, 0x49, 0xd4, 0xcb, 0x77, 0x72, 0xa0, 0xdd, 0x03, 0xae, 0x24, 0x25, 0x11,
+    0xdf, 0x3b, 0xda, 0x3c, 0x30, 0x1f, 0x06, 0x03, 0x55, 0x1d, 0x23, 0x04, 0x18, 0x30, 0x16, 0x80,
+    0x14, 0x41, 0x09, 0xec, 0x53, 0x49, 0xd4, 0xcb, 0x77, 0x72, 0xa0, 0xdd, 0x03, 0xae, 0x24, 0x25,
+    0x11, 0xdf, 0x3b, 0xda, 0x3c, 0x30, 0x0f, 0x06, 0x03, 0x55, 0x1d, 0x13, 0x01, 0x01, 0xff, 0x04,
+    0x05, 0x30, 0x03, 0x01, 0x01, 0xff, 0x30, 0x0c, 0x06, 0x08, 0x2a, 0x85, 0x03, 0x07, 0x01, 0x01,
+    0x03, 0x02, 0x05, 0x00, 0x03, 0x41, 0x00, 0xdf, 0x25, 0x54, 0x1c, 0xa9, 0x2c, 0x57, 0x82, 0x6b,
+    0x45, 0x9b, 0xc1, 0x89, 0x8b, 0x74, 0x0c, 0x50, 0xd8, 0x79, 0xcc, 0x85, 0x91, 0x42, 0x20, 0x5e,
+    0xb7, 0x79, 0xee, 0xe9, 0x12, 0xf2, 0x39, 0xd4, 0x89, 0x0a, 0x35, 0x5c, 0x1e, 0x0f, 0x15, 0x33,
+    0xe5, 0x03, 0xce, 0xd9, 0xc8, 0x05, 0x4f, 0x58, 0x2d, 0x53, 0x53, 0xdb, 0xde, 0xea, 0x7d, 0x1b,
+    0x19, 0x04, 0xa6, 0xca, 0xc9, 0xaf, 0x96,
+};
+
+ctf::DemoRegistrar demo({10, "ASN.1 structure of the sample certificate", [](ctf::Context& ctx) {
+                             IdentObj der(kSampleCert, sizeof kSampleCert);
+                             return DumpDer(der, ctx.json, false, "sample certificate");
+                         }});
+
+}  // namespace
