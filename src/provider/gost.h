@@ -248,6 +248,9 @@ Bytes Vko2012(const Key& priv, const Key& peerPublic, ByteView ukm, std::size_t 
 // The appropriate VKO for the key type: 2001 keys -> Vko2001, 2012 keys ->
 // Vko2012 with 32 bytes out (what key transport with 28147-89 uses).
 Bytes Vko(const Key& priv, const Key& peerPublic, ByteView ukm8);
+// The shared point itself, X||Y little-endian (cofactor and UKM applied; a
+// zero UKM counts as 1): hashing it gives the VKO values above.
+Bytes VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm);
 
 // ---------------------------------------------------------------------------
 // GOST 28147-89.

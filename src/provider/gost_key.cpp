@@ -77,6 +77,14 @@ bool ParamsetFits(KeyAlg alg, const ParamsetInfo& p) {
     }
 }
 
+// The engine takes the TC26 256-bit sets only by its short names, the test
+// sets only by OID.
+std::string EngineParamsetName(std::string_view oid) {
+    for (const auto& p : kParamsets)
+        if (oid == p.oid && p.listed) return p.shortName;
+    return std::string(oid);
+}
+
 template <class T, void (*F)(T*)>
 struct Deleter {
     void operator()(T* p) const { F(p); }
@@ -120,7 +128,7 @@ PkeyPtr EmptyGostKey(KeyAlg alg, std::string_view paramsetOid) {
     ParamsetNid(alg, paramsetOid);
     CtxPtr ctx = GostCtx(alg);
     detail::Check(EVP_PKEY_paramgen_init(ctx.get()), NTE_FAIL, "EVP_PKEY_paramgen_init");
-    detail::Check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", std::string(paramsetOid).c_str()), NTE_BAD_ALGID,
+    detail::Check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", EngineParamsetName(paramsetOid).c_str()), NTE_BAD_ALGID,
                   "GOST key parameter set");
     EVP_PKEY* p = nullptr;
     detail::Check(EVP_PKEY_paramgen(ctx.get(), &p), NTE_FAIL, "EVP_PKEY_paramgen");
@@ -197,6 +205,7 @@ std::string ParamsetName(std::string_view oid) {
     return std::string(oid);
 }
 
+
 // ---------------------------------------------------------------------------
 Key::Key(EVP_PKEY* pkey) : m_pkey(pkey) {}
 Key::Key(const Key& other) : m_pkey(other.m_pkey) {
@@ -256,7 +265,7 @@ Key GenerateKey(KeyAlg alg, std::string_view paramsetOid) {
     ParamsetNid(alg, paramsetOid);
     CtxPtr ctx = GostCtx(alg);
     detail::Check(EVP_PKEY_keygen_init(ctx.get()), NTE_FAIL, "EVP_PKEY_keygen_init");
-    detail::Check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", std::string(paramsetOid).c_str()), NTE_BAD_ALGID,
+    detail::Check(EVP_PKEY_CTX_ctrl_str(ctx.get(), "paramset", EngineParamsetName(paramsetOid).c_str()), NTE_BAD_ALGID,
                   "GOST key parameter set");
     EVP_PKEY* p = nullptr;
     detail::Check(EVP_PKEY_keygen(ctx.get(), &p), NTE_FAIL, "EVP_PKEY_keygen");
@@ -459,8 +468,80 @@ bool RsaVerifyDigest(const Key& key, HashAlg alg, ByteView digest, ByteView sign
 }
 
 // ---------------------------------------------------------------------------
-Bytes Vko2001(const Key&, const Key&, ByteView) { throw Error(NTE_NOT_SUPPORTED, "Vko2001"); }
-Bytes Vko2012(const Key&, const Key&, ByteView, std::size_t) { throw Error(NTE_NOT_SUPPORTED, "Vko2012"); }
+namespace {
+
+void CheckAgreement(const Key& priv, const Key& peer, ByteView ukm) {
+    if (!priv.IsGost() || !peer.IsGost()) throw Error(NTE_BAD_KEY, "VKO needs GOST keys");
+    if (!priv.HasPrivate()) throw Error(NTE_NO_KEY, "VKO: no private key");
+    if (priv.alg() != peer.alg() || priv.Paramset() != peer.Paramset())
+        throw Error(NTE_BAD_PUBLIC_KEY, "VKO: keys on different parameter sets");
+    if (ukm.empty() || ukm.size() > 16) throw Error(NTE_BAD_DATA, "VKO: UKM length");
+}
+
+// The agreement through the engine: 2001 keys give GOST R 34.11-94 of the
+// point, 2012 keys Streebog-256 of it (8-byte UKM only).
+Bytes EngineVko(const Key& priv, const Key& peer, ByteView ukm8) {
+    CtxPtr ctx = CtxFor(priv, "VKO");
+    detail::Check(EVP_PKEY_derive_init(ctx.get()), NTE_BAD_KEY, "EVP_PKEY_derive_init");
+    detail::Check(EVP_PKEY_derive_set_peer(ctx.get(), peer.get()), NTE_BAD_PUBLIC_KEY, "EVP_PKEY_derive_set_peer");
+    detail::Check(EVP_PKEY_CTX_ctrl(ctx.get(), -1, EVP_PKEY_OP_DERIVE, EVP_PKEY_CTRL_SET_IV,
+                                    static_cast<int>(ukm8.size()), const_cast<uint8_t*>(ukm8.data())),
+                  NTE_FAIL, "VKO UKM");
+    Bytes out(32);
+    size_t len = out.size();
+    detail::Check(EVP_PKEY_derive(ctx.get(), out.data(), &len), NTE_FAIL, "EVP_PKEY_derive");
+    if (len != 32) detail::Fail(NTE_FAIL, "EVP_PKEY_derive");
+    return out;
+}
+
+}  // namespace
+
+Bytes VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm) {
+    CheckAgreement(priv, peerPublic, ukm);
+    EC_KEY* ec = EcOf(priv, "VKO");
+    const EC_GROUP* g = EC_KEY_get0_group(ec);
+    const EC_POINT* q = EC_KEY_get0_public_key(EcOf(peerPublic, "VKO"));
+    if (!q) throw Error(NTE_BAD_PUBLIC_KEY, "VKO: no peer public key");
+    BnCtxPtr bnctx(BN_CTX_new());
+    BnPtr t = LeToBn(ukm), h(BN_new());
+    PointPtr k(EC_POINT_new(g));
+    if (!bnctx || !h || !k) detail::Fail(NTE_NO_MEMORY, "VKO");
+    if (BN_is_zero(t.get())) BN_one(t.get());
+    const BIGNUM* order = EC_GROUP_get0_order(g);
+    // (cofactor * UKM * d) mod q, times the peer's point.
+    bool ok = EC_GROUP_get_cofactor(g, h.get(), bnctx.get()) == 1 &&
+              BN_mod_mul(t.get(), t.get(), EC_KEY_get0_private_key(ec), order, bnctx.get()) == 1 &&
+              BN_mod_mul(t.get(), t.get(), h.get(), order, bnctx.get()) == 1 &&
+              EC_POINT_mul(g, k.get(), nullptr, q, t.get(), bnctx.get()) == 1;
+    if (!ok || EC_POINT_is_at_infinity(g, k.get())) detail::Fail(NTE_BAD_PUBLIC_KEY, "VKO point");
+    std::size_t n = GostKeyBytes(priv.alg());
+    BnPtr x(BN_new()), y(BN_new());
+    if (!x || !y || EC_POINT_get_affine_coordinates(g, k.get(), x.get(), y.get(), bnctx.get()) != 1)
+        detail::Fail(NTE_FAIL, "VKO point");
+    Bytes out(2 * n);
+    BnToLe(x.get(), out.data(), n, "VKO point");
+    BnToLe(y.get(), out.data() + n, n, "VKO point");
+    return out;
+}
+
+Bytes Vko2001(const Key& priv, const Key& peerPublic, ByteView ukm8) {
+    CheckAgreement(priv, peerPublic, ukm8);
+    if (priv.alg() != KeyAlg::Gost2001) throw Error(NTE_BAD_KEY, "VKO 2001 needs 2001 keys");
+    if (ukm8.size() != 8) throw Error(NTE_BAD_DATA, "VKO: UKM length");
+    return EngineVko(priv, peerPublic, ukm8);
+}
+
+Bytes Vko2012(const Key& priv, const Key& peerPublic, ByteView ukm, std::size_t outBytes) {
+    CheckAgreement(priv, peerPublic, ukm);
+    if (priv.alg() == KeyAlg::Gost2001) throw Error(NTE_BAD_KEY, "VKO 2012 needs 2012 keys");
+    if (outBytes != 32 && outBytes != 64) throw Error(NTE_BAD_LEN, "VKO 2012 output length");
+    if (outBytes == 32 && ukm.size() == 8) return EngineVko(priv, peerPublic, ukm);
+    Bytes point = VkoPoint(priv, peerPublic, ukm);
+    Bytes out = Digest(outBytes == 32 ? HashAlg::Streebog256 : HashAlg::Streebog512, point);
+    Cleanse(point);
+    return out;
+}
+
 Bytes Vko(const Key& priv, const Key& peer, ByteView ukm8) {
     return priv.alg() == KeyAlg::Gost2001 ? Vko2001(priv, peer, ukm8) : Vko2012(priv, peer, ukm8, 32);
 }

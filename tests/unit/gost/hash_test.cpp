@@ -4,22 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "provider/gost.h"
-#include "testsupport.h"
+#include "gost_test_util.h"
 
 using namespace cert::gost;
 
-namespace {
+using namespace gosttest;
 
-Bytes Hex(const std::string& h) {
-    IdentObj o;
-    EXPECT_TRUE(TOOHex2BinStr(h, o));
-    return Bytes(o.begin(), o.end());
-}
-std::string ToHex(ByteView b) {
-    std::string s = TOOBin2HexStr(b.data(), b.size());
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+namespace {
 
 // The messages as RFC 6986 prints them: big-endian numbers.
 const char* kM1 =
@@ -32,7 +23,7 @@ const char* kM2 =
 }  // namespace
 
 TEST(GostHash, StreebogRfcExamples) {
-    if (!EngineAvailable()) GTEST_SKIP() << "no GOST engine";
+    REQUIRE_GOST_ENGINE();
     Bytes m1 = ReverseBytes(Hex(kM1)), m2 = ReverseBytes(Hex(kM2));
     EXPECT_EQ(std::string(m1.begin(), m1.end()), "012345678901234567890123456789012345678901234567890123456789012");
     // Digests are also printed as numbers: reversed too.
@@ -49,7 +40,7 @@ TEST(GostHash, StreebogRfcExamples) {
 }
 
 TEST(GostHash, Gost94CryptoProParamset) {
-    if (!EngineAvailable()) GTEST_SKIP() << "no GOST engine";
+    REQUIRE_GOST_ENGINE();
     EXPECT_EQ(ToHex(Digest(HashAlg::Gost94, View("abc"))),
               "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
     EXPECT_EQ(ToHex(Digest(HashAlg::Gost94, View("The quick brown fox jumps over the lazy dog"))),
@@ -59,7 +50,7 @@ TEST(GostHash, Gost94CryptoProParamset) {
 }
 
 TEST(GostHash, StreamingCloneAndState) {
-    if (!EngineAvailable()) GTEST_SKIP() << "no GOST engine";
+    REQUIRE_GOST_ENGINE();
     std::string data(10000, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
     for (HashAlg alg : {HashAlg::Gost94, HashAlg::Streebog256, HashAlg::Streebog512, HashAlg::Sha1, HashAlg::Sha256}) {
