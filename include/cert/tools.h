@@ -94,6 +94,10 @@ public:
     // ReadData returns the bytes consumed, 0 when `size` is too short.
     DWORD WriteData(IdentObj& out) const;
     DWORD ReadData(const void* p, DWORD size);
+    // The same form at the file's current position; false with the file's
+    // error set (a length beyond the end of the file is TOOERR_SHORTREAD).
+    bool WriteData(CTOOFile& file) const;
+    bool ReadData(const CTOOFile& file);
 
     int Compare(const IdentObj& other) const;
     bool operator==(const IdentObj& o) const { return Compare(o) == 0; }
