@@ -151,6 +151,19 @@ DWORD ResumeThread(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 DWORD GetThreadId(HANDLE thread);
 
+// Timer-queue timers: `callback(param, TRUE)` runs in a thread of the timer
+// first after `dueTime` ms, then every `period` ms (0: once). The queue and
+// flags are accepted and ignored (every callback runs in its timer's own
+// thread). Deleting with INVALID_HANDLE_VALUE waits for a running callback
+// to finish; with an event handle that event is set once it has.
+using BOOLEAN = unsigned char;
+using WAITORTIMERCALLBACK = void(__stdcall*)(void* param, BOOLEAN timerOrWaitFired);
+constexpr ULONG WT_EXECUTEDEFAULT = 0x00;
+constexpr ULONG WT_EXECUTEINTIMERTHREAD = 0x20;
+BOOL CreateTimerQueueTimer(HANDLE* timer, HANDLE queue, WAITORTIMERCALLBACK callback, void* param, DWORD dueTime,
+                           DWORD period, ULONG flags);
+BOOL DeleteTimerQueueTimer(HANDLE queue, HANDLE timer, HANDLE completionEvent);
+
 // Atomic counters on plain LONG variables; the result is the new value
 // (Increment/Decrement) or the value before (Exchange*, CompareExchange).
 LONG InterlockedIncrement(volatile LONG* value);
