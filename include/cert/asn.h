@@ -81,7 +81,8 @@ struct Options {
     // BER as far as certificates met in the field need it: indefinite
     // lengths, non-minimal lengths, constructed strings (reassembled),
     // booleans other than 0x00/0xFF, unused bits not zero, times without
-    // seconds or with a zone offset. Everything else stays strict.
+    // seconds or with a zone offset, PrintableStrings with any visible
+    // ASCII. Everything else stays strict.
     bool ber = false;
     int maxDepth = kMaxDepth;
 };
@@ -157,7 +158,9 @@ FILETIME DecodeTime(std::uint32_t tag, Bytes content, const Options& opt = {}, s
 // Any string type as UTF-8 (BMPString and UniversalString converted; the
 // restricted alphabets checked: Numeric, Printable, IA5, Visible; UTF8String
 // validated; T61/Teletex taken as Latin-1). Throws Error on a bad value.
-std::string DecodeString(std::uint32_t tag, Bytes content, std::size_t offset = 0);
+// With `opt.ber` a PrintableString may hold any visible ASCII character
+// ('*', '@', '&' are met in the field).
+std::string DecodeString(std::uint32_t tag, Bytes content, std::size_t offset = 0, const Options& opt = {});
 bool IsStringTag(std::uint32_t tag);
 
 // Dotted text to OBJECT IDENTIFIER content. False on text that is not an

@@ -450,7 +450,7 @@ bool IsStringTag(std::uint32_t tag) {
     }
 }
 
-std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset) {
+std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset, const Options& opt) {
     std::string out;
     switch (tag) {
     case kUtf8String: {
@@ -465,8 +465,10 @@ std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset) {
     case kPrintableString:
     case kIA5String:
     case kVisibleString:
-        for (std::size_t i = 0; i < c.size(); ++i)
-            if (c[i] == 0 || !InAlphabet(tag, c[i])) Throw(offset + i, "character outside the string type's alphabet");
+        for (std::size_t i = 0; i < c.size(); ++i) {
+            const std::uint32_t as = opt.ber && tag == kPrintableString ? std::uint32_t(kVisibleString) : tag;
+            if (c[i] == 0 || !InAlphabet(as, c[i])) Throw(offset + i, "character outside the string type's alphabet");
+        }
         return std::string(reinterpret_cast<const char*>(c.data()), c.size());
     case kBmpString:
         if (c.size() % 2) Throw(offset, "BMPString of odd length");
@@ -691,9 +693,9 @@ std::string Reader::ReadString(std::uint32_t* tag) {
     if (tag) *tag = e.tag;
     if (e.constructed) {
         IdentObj c = StringContent(e);
-        return DecodeString(e.tag, View(c), e.ContentOffset());
+        return DecodeString(e.tag, View(c), e.ContentOffset(), m_opt);
     }
-    return DecodeString(e.tag, e.content, e.ContentOffset());
+    return DecodeString(e.tag, e.content, e.ContentOffset(), m_opt);
 }
 
 IdentObj Reader::StringContent(const Element& e) const {
@@ -732,7 +734,7 @@ void ValidateLevel(Reader& r) {
                 if (e.tag == kUtcTime || e.tag == kGeneralizedTime)
                     DecodeTime(e.tag, View(c), r.options(), e.ContentOffset());
                 else if (e.tag != kOctetString)
-                    DecodeString(e.tag, View(c), e.ContentOffset());
+                    DecodeString(e.tag, View(c), e.ContentOffset(), r.options());
                 continue;
             }
             Reader child = r.Enter(e);
@@ -753,7 +755,7 @@ void ValidateLevel(Reader& r) {
         case kUtcTime:
         case kGeneralizedTime: DecodeTime(e.tag, e.content, r.options(), at); break;
         default:
-            if (IsStringTag(e.tag)) DecodeString(e.tag, e.content, at);
+            if (IsStringTag(e.tag)) DecodeString(e.tag, e.content, at, r.options());
         }
     }
 }

@@ -231,7 +231,7 @@ Value Decode(const asn::Element& e, const asn::Reader& r) {
     }
     default:
         if (asn::IsStringTag(e.tag)) {
-            v.value = asn::DecodeString(e.tag, e.content, at);
+            v.value = asn::DecodeString(e.tag, e.content, at, r.options());
             v.text = ctf::JsonQuote(v.value);
         } else {
             v.text = shortHex(e.content);

@@ -118,6 +118,7 @@ TEST(AsnReader, BerModeReassemblesAndFindsEnds) {
     EXPECT_EQ(FaultAt("2406 0401AA 020100", true), 5);     // segment of another type
     EXPECT_EQ(FaultAt("30810302 0105", true), -1);         // non-minimal length is BER
     EXPECT_EQ(FaultAt("010101", true), -1);
+    EXPECT_EQ(FaultAt("1303 41 2A 42", true), -1);         // '*' in a PrintableString
     EXPECT_EQ(FaultAt("3004 02020005", true), 4);          // integers stay minimal
 }
 
