@@ -1,0 +1,294 @@
+// The crypto provider interface: GOST keys in key containers, hashes,
+// signatures, key agreement, key blobs and GOST 28147-89 encryption, reached
+// by 32-bit provider, key and hash handles.
+//
+// Every VRK* function returns non-zero on success; on failure it returns 0
+// and the thread's last error holds the Windows or NTE_* code.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cert/platform.h"
+#include "cert/tools.h"
+
+// ---------------------------------------------------------------------------
+// Provider names and types.
+constexpr const char* VRK_PROV_GOST = "Varnok Cryptographic Service Provider";
+constexpr const char* VRK_PROV_GOST_2012_256 = "Varnok GOST 2012/512 Cryptographic Service Provider";
+constexpr const char* VRK_PROV_GOST_2012_512 = "Varnok GOST 2012/1024 Cryptographic Service Provider";
+constexpr const char* VRK_PROV_MS_BASE = "Microsoft Base Cryptographic Provider v1.0";
+constexpr const char* VRK_PROV_MS_DSS = "Microsoft Base DSS Cryptographic Provider";
+constexpr DWORD VRK_PROV_TYPE_GOST = 2;            // GOST R 34.10-2001 keys (and any GOST key)
+constexpr DWORD VRK_PROV_TYPE_GOST_2012_256 = 77;  // GOST R 34.10-2012, 256-bit keys
+constexpr DWORD VRK_PROV_TYPE_GOST_2012_512 = 78;  // GOST R 34.10-2012, 512-bit keys
+constexpr DWORD VRK_PROV_TYPE_RSA_FULL = 1;
+constexpr DWORD VRK_PROV_TYPE_DSS = 3;
+
+// Acquire flags.
+constexpr DWORD CRYPT_VERIFYCONTEXT = 0xF0000000u;
+constexpr DWORD CRYPT_NEWKEYSET = 0x8;
+constexpr DWORD CRYPT_DELETEKEYSET = 0x10;
+constexpr DWORD CRYPT_MACHINE_KEYSET = 0x20;
+constexpr DWORD CRYPT_SILENT = 0x40;
+// With no container name: take the key set's first container (with
+// CRYPT_NEWKEYSET: create one under a fresh name); with a name and
+// CRYPT_NEWKEYSET: open the container when it already exists.
+constexpr DWORD VRK_CHOOSE_CONTAINER = 0x200;
+
+// Provider parameters.
+constexpr DWORD PP_ENUMALGS = 1;
+constexpr DWORD PP_ENUMCONTAINERS = 2;
+constexpr DWORD PP_NAME = 4;
+constexpr DWORD PP_CONTAINER = 6;
+constexpr DWORD VRK_PP_CHANGE_PASSWORD = 7;
+constexpr DWORD PP_PROVTYPE = 16;
+constexpr DWORD PP_KEYEXCHANGE_PIN = 32;
+constexpr DWORD PP_SIGNATURE_PIN = 33;
+constexpr DWORD PP_UNIQUE_CONTAINER = 36;
+constexpr DWORD VRK_PP_SIGN_PARAMSET = 94;      // OID text: parameter set of the next signature key
+constexpr DWORD VRK_PP_EXCHANGE_PARAMSET = 95;  // OID text: parameter set of the next exchange key
+constexpr DWORD VRK_PP_PROTECTION_KEY = 99;     // HCRYPTKEY: default wrap key of private-key blobs
+constexpr DWORD VRK_PP_CONTAINER_INFO = 102;    // DER of ASNContainerInfo (cert/asnkeys.h)
+// Enumeration flags.
+constexpr DWORD CRYPT_FIRST = 1;
+constexpr DWORD CRYPT_NEXT = 2;
+constexpr DWORD CRYPT_UNIQUE = 8;  // accepted; names are unique already
+constexpr DWORD CRYPT_FQCN = 16;   // fully qualified names (openable from any key set)
+// SetProvParam 32/33: keep the password for this user once it opened a key.
+constexpr DWORD VRK_SAVE_PASSWORD = 1;
+
+// Key specifications.
+constexpr DWORD AT_KEYEXCHANGE = 1;
+constexpr DWORD AT_SIGNATURE = 2;
+
+// Hash parameters.
+constexpr DWORD HP_ALGID = 1;
+constexpr DWORD HP_HASHVAL = 2;
+constexpr DWORD HP_HASHSIZE = 4;
+
+// Key parameters.
+constexpr DWORD KP_IV = 1;  // IV of a cipher key, UKM (8 bytes) of a key-agreement key
+constexpr DWORD KP_ALGID = 7;
+constexpr DWORD KP_KEYLEN = 9;
+constexpr DWORD KP_X = 14;  // set empty: completes a key generated with CRYPT_PREGEN
+constexpr DWORD KP_CERTIFICATE = 26;
+constexpr DWORD VRK_KP_MESHING = 101;        // DWORD 1: CryptoPro key meshing on VRKEncrypt/VRKDecrypt
+constexpr DWORD VRK_KP_HASH_PARAMSET = 103;  // OID text
+constexpr DWORD VRK_KP_CIPHER_PARAMSET = 104;  // OID text
+constexpr DWORD VRK_KP_PUBKEY_PARAMSET = 106;  // OID text: public-key (key-agreement) parameter set
+
+// Key generation flags; the key length in bits goes in the upper 16 bits.
+constexpr DWORD CRYPT_EXPORTABLE = 0x1;
+constexpr DWORD CRYPT_PREGEN = 0x40;
+
+// Blob types.
+constexpr DWORD SIMPLEBLOB = 1;
+constexpr DWORD PUBLICKEYBLOB = 6;
+constexpr DWORD PRIVATEKEYBLOB = 7;
+constexpr BYTE CUR_BLOB_VERSION = 2;
+constexpr BYTE VRK_PUBLICKEY_BLOB_VERSION = 0x10;
+constexpr BYTE VRK_SIMPLE_BLOB_VERSION = 0x20;
+constexpr DWORD VRK_SIMPLEBLOB_MAGIC = 0x374A51FD;
+constexpr DWORD VRK_PUBLICKEY_MAGIC = 0x3147414D;   // "MAG1"
+constexpr DWORD VRK_PRIVATEKEY_MAGIC = 0x504B5256;  // "VRKP"
+
+// Algorithm identifiers of the provider.
+constexpr ALG_ID VRK_CALG_GR3411 = 0x801E;           // GOST R 34.11-94
+constexpr ALG_ID VRK_CALG_G28147_MAC = 0x801F;       // GOST 28147-89 MAC, 4 bytes
+constexpr ALG_ID VRK_CALG_GR3411_2012_256 = 0x8021;  // Streebog-256
+constexpr ALG_ID VRK_CALG_GR3411_2012_512 = 0x8022;  // Streebog-512
+constexpr ALG_ID VRK_CALG_SHA1 = 0x8004;
+constexpr ALG_ID VRK_CALG_SHA_256 = 0x800C;
+constexpr ALG_ID VRK_CALG_MD5 = 0x8003;
+constexpr ALG_ID VRK_CALG_OWN_HASH = 0x8029;         // product hash, 1.3.6.1.4.1.40321.2.1.1.2
+constexpr ALG_ID VRK_CALG_OWN_MAC_Z = 0x802A;        // product MAC, 1.3.6.1.4.1.40321.2.1.1.3
+constexpr ALG_ID VRK_CALG_OWN_MAC_A = 0x802B;        // product MAC, 1.3.6.1.4.1.40321.2.1.1.4
+constexpr ALG_ID VRK_CALG_G28147 = 0x661E;           // GOST 28147-89 cipher key
+constexpr ALG_ID VRK_CALG_OWN_KEY_Z = 0x602D;        // product symmetric key (MAC 0x802A)
+constexpr ALG_ID VRK_CALG_OWN_KEY_A = 0x602E;        // product symmetric key (MAC 0x802B, key wrapping)
+constexpr ALG_ID VRK_CALG_GR3410EL = 0x2E23;         // GOST R 34.10-2001 signature
+constexpr ALG_ID VRK_CALG_DH_EL_SF = 0xAA24;         // GOST R 34.10-2001 key agreement
+constexpr ALG_ID VRK_CALG_DH_EL_EPHEM = 0xAA25;      // ephemeral 2001 key agreement
+constexpr ALG_ID VRK_CALG_GR3410_12_256 = 0x2E49;
+constexpr ALG_ID VRK_CALG_DH_GR3410_12_256_SF = 0xAA46;
+constexpr ALG_ID VRK_CALG_DH_GR3410_12_256_EPHEM = 0xAA47;
+constexpr ALG_ID VRK_CALG_GR3410_12_512 = 0x2E3D;
+constexpr ALG_ID VRK_CALG_DH_GR3410_12_512_SF = 0xAA42;
+constexpr ALG_ID VRK_CALG_DH_GR3410_12_512_EPHEM = 0xAA43;
+constexpr ALG_ID VRK_CALG_RSA_SIGN = 0x2400;
+constexpr ALG_ID VRK_CALG_RSA_KEYX = 0xA400;
+
+// Status of a wrong password: the key stays closed, nothing else is told.
+constexpr DWORD VRK_E_WRONG_PASSWORD = NTE_BAD_KEYSET_PARAM;
+
+// One record of PP_ENUMALGS.
+struct PROV_ENUMALGS {
+    ALG_ID aiAlgid;
+    DWORD dwBitLen;
+    DWORD dwNameLen;
+    char szName[20];
+};
+static_assert(sizeof(PROV_ENUMALGS) == 32);
+
+// The 8-byte header in front of every key blob.
+struct BLOBHEADER {
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+};
+static_assert(sizeof(BLOBHEADER) == 8);
+
+// ---------------------------------------------------------------------------
+BOOL VRKAcquireContext(HCRYPTPROV* phProv, const char* container, const char* provider, DWORD type, DWORD flags);
+BOOL VRKReleaseContext(HCRYPTPROV hProv, DWORD flags = 0);
+BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags);
+BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flags);
+
+BOOL VRKCreateHash(HCRYPTPROV hProv, ALG_ID alg, HCRYPTKEY hKey, HCRYPTHASH* phHash, DWORD flags = 0);
+BOOL VRKHashData(HCRYPTHASH hHash, const void* data, DWORD size, DWORD flags = 0);
+BOOL VRKHashData(HCRYPTHASH hHash, const IdentObj& data, DWORD flags = 0);
+BOOL VRKGetHashParam(HCRYPTHASH hHash, DWORD param, IdentObj& out, DWORD flags = 0);
+BOOL VRKSetHashParam(HCRYPTHASH hHash, DWORD param, const IdentObj& value, DWORD flags = 0);
+BOOL VRKDuplicateHash(HCRYPTHASH hHash, HCRYPTHASH* phHash);
+BOOL VRKDestroyHash(HCRYPTHASH hHash);
+
+// The signature is least significant byte first: the reverse of the form
+// DER and OpenSSL use.
+BOOL VRKSignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, IdentObj& signature);
+BOOL VRKVerifySignature(HCRYPTHASH hHash, const IdentObj& signature, HCRYPTKEY hPubKey, DWORD flags);
+
+BOOL VRKGetUserKey(HCRYPTPROV hProv, DWORD keySpec, HCRYPTKEY* phKey);
+// `alg` is an ALG_ID or AT_KEYEXCHANGE / AT_SIGNATURE; flags carry the key
+// length in bits << 16 (0 for the provider's default).
+BOOL VRKGenKey(HCRYPTPROV hProv, ALG_ID alg, DWORD flags, HCRYPTKEY* phKey);
+BOOL VRKDeriveKey(HCRYPTPROV hProv, ALG_ID alg, HCRYPTHASH hBaseData, DWORD flags, HCRYPTKEY* phKey);
+BOOL VRKExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags, IdentObj& blob);
+BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImpKey, DWORD flags, HCRYPTKEY* phKey);
+BOOL VRKImportPKInfo(HCRYPTPROV hProv, const CERT_PUBLIC_KEY_INFO* info, HCRYPTKEY* phKey);
+BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags = 0);
+BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD flags = 0);
+BOOL VRKEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
+BOOL VRKDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
+BOOL VRKDuplicateKey(HCRYPTKEY hKey, HCRYPTKEY* phKey);
+BOOL VRKDestroyKey(HCRYPTKEY hKey);
+
+BOOL VRKGenRandom(HCRYPTPROV hProv, DWORD size, BYTE* buffer);
+
+// `flags`: CRYPT_MACHINE_KEYSET (32) for a machine container, else 0.
+BOOL VRKIsPasswordSaved(const char* container, DWORD flags, int* saved);
+BOOL VRKRemoveSavedPassword(const char* container, DWORD flags);
+
+namespace vrkscapi {
+// Fills 8 bytes (an octet) of random; returns 0 or the Windows error. There
+// is no interactive source: `flag` and `window` are accepted and ignored.
+int GetRandomByteOctet(BYTE* buffer, DWORD flag, HWND window);
+
+namespace vrkcspexfun {
+// The SubjectPublicKeyInfo parts of a GOST public key: `publicKeyBlob` is a
+// PUBLICKEYBLOB (VRKExportKey type 6) or the raw key bytes; `encodedKey`
+// gets the BIT STRING content (an OCTET STRING of the key), `encodedParams`
+// the DER of the algorithm parameters (public-key and digest parameter
+// sets; for raw key bytes `paramSet` names the public-key set).
+BOOL VRKEncodePublicKeyAndParametrs(DWORD provType, const char* oid, const IdentObj& publicKeyBlob,
+                                    IdentObj& encodedKey, IdentObj& encodedParams,
+                                    const char* paramSet = nullptr);
+}  // namespace vrkcspexfun
+}  // namespace vrkscapi
+
+// Registry queries of the installed providers (no provider is loaded).
+int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long reserved, unsigned long* type,
+                      char* name, unsigned long* nameLength);
+bool CCTFIsProviderReg(const char* name, unsigned long* type);
+
+// ---------------------------------------------------------------------------
+namespace VRKSCApi {
+
+// Owning wrappers of one handle each.
+class CryptProvider {
+public:
+    CryptProvider() = default;
+    explicit CryptProvider(HCRYPTPROV h) : m_h(h) {}
+    ~CryptProvider() { Release(); }
+    CryptProvider(const CryptProvider&) = delete;
+    CryptProvider& operator=(const CryptProvider&) = delete;
+    CryptProvider(CryptProvider&& o) noexcept : m_h(o.Detach()) {}
+    CryptProvider& operator=(CryptProvider&& o) noexcept;
+    HCRYPTPROV* operator&() { Release(); return &m_h; }
+    operator HCRYPTPROV() const { return m_h; }
+    HCRYPTPROV Detach() { HCRYPTPROV h = m_h; m_h = 0; return h; }
+    void Release();
+
+private:
+    HCRYPTPROV m_h = 0;
+};
+
+class CryptKey {
+public:
+    CryptKey() = default;
+    explicit CryptKey(HCRYPTKEY h) : m_h(h) {}
+    ~CryptKey() { Destroy(); }
+    CryptKey(const CryptKey&) = delete;
+    CryptKey& operator=(const CryptKey&) = delete;
+    CryptKey(CryptKey&& o) noexcept : m_h(o.Detach()) {}
+    CryptKey& operator=(CryptKey&& o) noexcept;
+    HCRYPTKEY* operator&() { Destroy(); return &m_h; }
+    operator HCRYPTKEY() const { return m_h; }
+    HCRYPTKEY Detach() { HCRYPTKEY h = m_h; m_h = 0; return h; }
+    void Destroy();
+
+private:
+    HCRYPTKEY m_h = 0;
+};
+
+class CryptHash {
+public:
+    CryptHash() = default;
+    explicit CryptHash(HCRYPTHASH h) : m_h(h) {}
+    ~CryptHash() { Destroy(); }
+    CryptHash(const CryptHash&) = delete;
+    CryptHash& operator=(const CryptHash&) = delete;
+    CryptHash(CryptHash&& o) noexcept : m_h(o.Detach()) {}
+    CryptHash& operator=(CryptHash&& o) noexcept;
+    HCRYPTHASH* operator&() { Destroy(); return &m_h; }
+    operator HCRYPTHASH() const { return m_h; }
+    HCRYPTHASH Detach() { HCRYPTHASH h = m_h; m_h = 0; return h; }
+    void Destroy();
+
+private:
+    HCRYPTHASH m_h = 0;
+};
+
+}  // namespace VRKSCApi
+
+// ---------------------------------------------------------------------------
+// Key interchange with other tools (not reached through handles).
+namespace vrk {
+
+struct ContainerKeyRow {
+    std::string name;        // container name
+    bool machine = false;
+    DWORD keySpec = 0;       // AT_KEYEXCHANGE or AT_SIGNATURE
+    ALG_ID alg = 0;
+    std::string paramSet;    // public-key parameter set OID
+    bool hasCertificate = false;
+    bool passwordProtected = false;
+};
+// Every key of every container of the user's (or machine's) key set.
+std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
+
+// Imports a PKCS #8 private key (DER or PEM, plain or encrypted with
+// `pkcs8Password`) as the key `keySpec` (0: signature for signing-only
+// algorithms, else by the key's kind) of container `name`, created when
+// missing; the key is protected with `password` (empty: the user's own key).
+// Returns 0 or a Windows error code (also the last error).
+DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const std::string& pkcs8Password,
+                  DWORD keySpec, const std::string& password);
+// The private key `keySpec` (0: the default key) of a container as PEM
+// PKCS #8 (encrypted with `outPassword` when it is not empty).
+DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const std::string& password,
+                  const std::string& outPassword, std::string& pem);
+
+}  // namespace vrk

@@ -1,0 +1,207 @@
+// Encoding and decoding of the key container and key transport structures.
+#include "cert/asnkeys.h"
+
+#include <cstring>
+
+#include "cert/asn.h"
+
+namespace {
+
+// A time not given (zero) travels as 1970-01-01, which no key is made at.
+const FILETIME kNoTime = asn::MakeFileTime(1970, 1, 1, 0, 0, 0);
+
+FILETIME ReadTimeOrZero(asn::Reader& r) {
+    FILETIME t = r.ReadTime();
+    return t.dwLowDateTime == kNoTime.dwLowDateTime && t.dwHighDateTime == kNoTime.dwHighDateTime ? FILETIME{} : t;
+}
+
+void WriteTime(asn::Writer& w, const FILETIME& t) { w.GeneralizedTime(t.dwHighDateTime || t.dwLowDateTime ? t : kNoTime); }
+
+bool SameTime(const FILETIME& a, const FILETIME& b) {
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+template <class F>
+bool Decoding(int* pStatus, const char* place, F&& body) {
+    try {
+        body();
+        if (pStatus) *pStatus = 0;
+        return true;
+    } catch (const XTOOStatus& e) {
+        TOOReport(e.Status() ? e.Status() : TOOERR_DER_FORMAT, place, pStatus);
+    }
+    return false;
+}
+
+DWORD ReadWord(asn::Reader& r) {
+    std::int64_t v = r.ReadInteger();
+    if (v < 0 || v > 0xFFFFFFFFll) r.Fail(r.Offset(), "value out of range");
+    return static_cast<DWORD>(v);
+}
+
+}  // namespace
+
+void ASNKeyInfo::Write(asn::Writer& w) const {
+    auto m = w.BeginSequence();
+    w.Integer(dwFlags).Integer(dwKeySpec).Integer(algId).OctetString(keyId).OctetString(publicKey);
+    if (!paramSet.IsEmpty()) w.Oid(paramSet.str());
+    auto v = w.BeginSequence();
+    WriteTime(w, notBefore);
+    WriteTime(w, notAfter);
+    w.End(v);
+    w.End(m);
+}
+
+void ASNKeyInfo::Read(asn::Reader& outer) {
+    asn::Reader r = outer.EnterSequence();
+    dwFlags = ReadWord(r);
+    dwKeySpec = ReadWord(r);
+    algId = ReadWord(r);
+    keyId = r.ReadOctetString();
+    publicKey = r.ReadOctetString();
+    paramSet.Empty();
+    if (r.NextIs(asn::kUniversal, asn::kOid)) paramSet = r.ReadOid();
+    asn::Reader v = r.EnterSequence();
+    notBefore = ReadTimeOrZero(v);
+    notAfter = ReadTimeOrZero(v);
+    v.Finish();
+    r.Finish();
+}
+
+bool ASNKeyInfo::operator==(const ASNKeyInfo& o) const {
+    return dwFlags == o.dwFlags && dwKeySpec == o.dwKeySpec && algId == o.algId && keyId == o.keyId &&
+           publicKey == o.publicKey && paramSet == o.paramSet && SameTime(notBefore, o.notBefore) &&
+           SameTime(notAfter, o.notAfter);
+}
+
+void ASNProtectionKeyInfo::Write(asn::Writer& w) const {
+    auto m = w.BeginSequence();
+    w.Integer(dwFlags).Oid(kdf.str()).Integer(iterations);
+    w.End(m);
+}
+
+void ASNProtectionKeyInfo::Read(asn::Reader& outer) {
+    asn::Reader r = outer.EnterSequence();
+    dwFlags = ReadWord(r);
+    kdf = r.ReadOid();
+    iterations = ReadWord(r);
+    r.Finish();
+}
+
+bool ASNProtectionKeyInfo::operator==(const ASNProtectionKeyInfo& o) const {
+    return dwFlags == o.dwFlags && kdf == o.kdf && iterations == o.iterations;
+}
+
+IdentObj ASNContainerInfo::Encode() const {
+    asn::Writer w;
+    auto m = w.BeginSequence();
+    w.Integer(version).String(asn::kUtf8String, name.str());
+    keyInfo.Write(w);
+    protectionKeyInfo.Write(w);
+    auto ks = w.BeginSequence();
+    for (const auto& k : keys) k.Write(w);
+    w.End(ks);
+    w.End(m);
+    return w.Take();
+}
+
+bool ASNContainerInfo::Decode(const void* data, DWORD size, int* pStatus) {
+    return Decoding(pStatus, "ASNContainerInfo", [&] {
+        asn::Reader top(data, size);
+        asn::Reader r = top.EnterSequence();
+        version = ReadWord(r);
+        name = r.ReadString();
+        keyInfo.Read(r);
+        protectionKeyInfo.Read(r);
+        keys.clear();
+        asn::Reader ks = r.EnterSequence();
+        while (!ks.AtEnd()) {
+            ASNKeyInfo k;
+            k.Read(ks);
+            keys.push_back(std::move(k));
+        }
+        r.Finish();
+    });
+}
+
+void CASNEncryptedKey::Write(asn::Writer& w) const {
+    auto m = w.BeginSequence();
+    w.OctetString(encryptedKey);
+    if (!maskKey.IsEmpty()) w.Element(asn::kContext, false, 0, asn::View(maskKey));
+    w.OctetString(macKey);
+    w.End(m);
+}
+
+void CASNEncryptedKey::Read(asn::Reader& outer) {
+    asn::Reader r = outer.EnterSequence();
+    encryptedKey = r.ReadOctetString();
+    maskKey.Empty();
+    if (auto e = r.Optional(0, asn::kContext)) maskKey = r.StringContent(*e);
+    macKey = r.ReadOctetString();
+    r.Finish();
+    if (encryptedKey.size() != 32 || macKey.size() < 1 || macKey.size() > 4) r.Fail(r.Offset(), "bad key sizes");
+}
+
+IdentObj CASNEncryptedKey::Encode() const {
+    asn::Writer w;
+    Write(w);
+    return w.Take();
+}
+
+bool CASNEncryptedKey::Decode(const IdentObj& der, int* pStatus) {
+    return Decoding(pStatus, "CASNEncryptedKey", [&] {
+        asn::Reader r(der.data(), der.size());
+        Read(r);
+        r.Finish();
+    });
+}
+
+void CASNEphemeralKeyInfo::Write(asn::Writer& w, bool tagged) const {
+    auto m = tagged ? w.BeginContext(0) : w.BeginSequence();
+    w.Oid(encryptionParamSet.str());
+    if (!ephemeralPublicKey.IsEmpty()) {
+        // [0] IMPLICIT: the SubjectPublicKeyInfo's content under a new tag.
+        asn::Reader spki(ephemeralPublicKey.data(), ephemeralPublicKey.size());
+        asn::Element e = spki.Expect(asn::kSequence);
+        w.Element(asn::kContext, true, 0, e.content);
+    }
+    w.OctetString(ukm);
+    w.End(m);
+}
+
+void CASNEphemeralKeyInfo::ReadContent(asn::Reader& r) {
+    encryptionParamSet = r.ReadOid();
+    ephemeralPublicKey.Empty();
+    if (auto e = r.Optional(0, asn::kContext)) {
+        if (!e->constructed) r.Fail(e->offset, "ephemeral key must be constructed");
+        ephemeralPublicKey = asn::Encode(asn::kUniversal, true, asn::kSequence, e->content);
+    }
+    ukm = r.ReadOctetString();
+    r.Finish();
+    if (ukm.size() != 8) r.Fail(r.Offset(), "UKM must be 8 bytes");
+}
+
+IdentObj CASNExportKeyInfo::Encode() const {
+    asn::Writer w;
+    auto m = w.BeginSequence();
+    sessionEncryptedKey.Write(w);
+    if (hasTransportParameters) transportParameters.Write(w, true);
+    w.End(m);
+    return w.Take();
+}
+
+bool CASNExportKeyInfo::Decode(const void* data, DWORD size, int* pStatus) {
+    return Decoding(pStatus, "CASNExportKeyInfo", [&] {
+        asn::Reader top(data, size);
+        asn::Reader r = top.EnterSequence();
+        top.Finish();
+        sessionEncryptedKey.Read(r);
+        hasTransportParameters = false;
+        if (auto e = r.Optional(0, asn::kContext)) {
+            asn::Reader c = r.Enter(*e);
+            transportParameters.ReadContent(c);
+            hasTransportParameters = true;
+        }
+        r.Finish();
+    });
+}

@@ -1,0 +1,122 @@
+// The algorithms the providers offer, their classes and the key algorithm
+// behind each asymmetric ALG_ID.
+#include "provider/vrk_internal.h"
+
+namespace vrk {
+
+const std::vector<AlgInfo>& Algorithms(bool foreign) {
+    static const std::vector<AlgInfo> gostAlgs = {
+        {VRK_CALG_GR3411, AlgClass::Hash, "GOST R 34.11-94", 256},
+        {VRK_CALG_GR3411_2012_256, AlgClass::Hash, "GR 34.11-2012 256", 256},
+        {VRK_CALG_GR3411_2012_512, AlgClass::Hash, "GR 34.11-2012 512", 512},
+        {VRK_CALG_OWN_HASH, AlgClass::Hash, "VRK HASH", 256},
+        {VRK_CALG_G28147_MAC, AlgClass::Mac, "GOST 28147-89 MAC", 32},
+        {VRK_CALG_OWN_MAC_Z, AlgClass::Mac, "VRK MAC Z", 64},
+        {VRK_CALG_OWN_MAC_A, AlgClass::Mac, "VRK MAC A", 64},
+        {VRK_CALG_G28147, AlgClass::Cipher, "GOST 28147-89", 256},
+        {VRK_CALG_OWN_KEY_Z, AlgClass::Cipher, "VRK KEY Z", 256},
+        {VRK_CALG_OWN_KEY_A, AlgClass::Cipher, "VRK KEY A", 256},
+        {VRK_CALG_GR3410EL, AlgClass::Sign, "GOST R 34.10-2001", 512},
+        {VRK_CALG_DH_EL_SF, AlgClass::Exchange, "GR 34.10-2001 DH", 512},
+        {VRK_CALG_DH_EL_EPHEM, AlgClass::Ephemeral, "GR 34.10-2001 EPHEM", 512},
+        {VRK_CALG_GR3410_12_256, AlgClass::Sign, "GR 34.10-2012 256", 512},
+        {VRK_CALG_DH_GR3410_12_256_SF, AlgClass::Exchange, "GR 34.10-12 256 DH", 512},
+        {VRK_CALG_DH_GR3410_12_256_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 256 EPH", 512},
+        {VRK_CALG_GR3410_12_512, AlgClass::Sign, "GR 34.10-2012 512", 1024},
+        {VRK_CALG_DH_GR3410_12_512_SF, AlgClass::Exchange, "GR 34.10-12 512 DH", 1024},
+        {VRK_CALG_DH_GR3410_12_512_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 512 EPH", 1024},
+        {VRK_CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
+        {VRK_CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
+        {VRK_CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
+        {VRK_CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
+    };
+    static const std::vector<AlgInfo> foreignAlgs = {
+        {VRK_CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
+        {VRK_CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
+        {VRK_CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
+        {VRK_CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
+    };
+    return foreign ? foreignAlgs : gostAlgs;
+}
+
+const AlgInfo* FindAlg(ALG_ID id) {
+    for (const auto& a : Algorithms(false))
+        if (a.id == id) return &a;
+    return nullptr;
+}
+
+bool IsAsymmetric(AlgClass c) {
+    return c == AlgClass::Sign || c == AlgClass::Exchange || c == AlgClass::Ephemeral || c == AlgClass::RsaSign ||
+           c == AlgClass::RsaExchange;
+}
+
+gost::KeyAlg KeyAlgOf(ALG_ID id) {
+    switch (id) {
+        case VRK_CALG_GR3410EL:
+        case VRK_CALG_DH_EL_SF:
+        case VRK_CALG_DH_EL_EPHEM: return gost::KeyAlg::Gost2001;
+        case VRK_CALG_GR3410_12_256:
+        case VRK_CALG_DH_GR3410_12_256_SF:
+        case VRK_CALG_DH_GR3410_12_256_EPHEM: return gost::KeyAlg::Gost2012_256;
+        case VRK_CALG_GR3410_12_512:
+        case VRK_CALG_DH_GR3410_12_512_SF:
+        case VRK_CALG_DH_GR3410_12_512_EPHEM: return gost::KeyAlg::Gost2012_512;
+        case VRK_CALG_RSA_SIGN:
+        case VRK_CALG_RSA_KEYX: return gost::KeyAlg::Rsa;
+        default: Throw(NTE_BAD_ALGID);
+    }
+}
+
+ALG_ID SignAlgOf(gost::KeyAlg alg) {
+    switch (alg) {
+        case gost::KeyAlg::Gost2001: return VRK_CALG_GR3410EL;
+        case gost::KeyAlg::Gost2012_256: return VRK_CALG_GR3410_12_256;
+        case gost::KeyAlg::Gost2012_512: return VRK_CALG_GR3410_12_512;
+        case gost::KeyAlg::Rsa: return VRK_CALG_RSA_SIGN;
+    }
+    Throw(NTE_BAD_ALGID);
+}
+
+ALG_ID ExchangeAlgOf(gost::KeyAlg alg) {
+    switch (alg) {
+        case gost::KeyAlg::Gost2001: return VRK_CALG_DH_EL_SF;
+        case gost::KeyAlg::Gost2012_256: return VRK_CALG_DH_GR3410_12_256_SF;
+        case gost::KeyAlg::Gost2012_512: return VRK_CALG_DH_GR3410_12_512_SF;
+        case gost::KeyAlg::Rsa: return VRK_CALG_RSA_KEYX;
+    }
+    Throw(NTE_BAD_ALGID);
+}
+
+ALG_ID EphemeralAlgOf(gost::KeyAlg alg) {
+    switch (alg) {
+        case gost::KeyAlg::Gost2001: return VRK_CALG_DH_EL_EPHEM;
+        case gost::KeyAlg::Gost2012_256: return VRK_CALG_DH_GR3410_12_256_EPHEM;
+        case gost::KeyAlg::Gost2012_512: return VRK_CALG_DH_GR3410_12_512_EPHEM;
+        case gost::KeyAlg::Rsa: break;
+    }
+    Throw(NTE_BAD_ALGID);
+}
+
+const char* DefaultSboxOf(ALG_ID id) {
+    // The Z key and MAC use the TC26 S-box; every other symmetric key the
+    // CryptoPro A set that GOST key transport names.
+    return id == VRK_CALG_OWN_KEY_Z || id == VRK_CALG_OWN_MAC_Z ? gost::kSboxTc26Z : gost::kSboxCryptoProA;
+}
+
+std::string DefaultHashParamSet(gost::KeyAlg alg) {
+    switch (alg) {
+        case gost::KeyAlg::Gost2001: return "1.2.643.2.2.30.1";
+        case gost::KeyAlg::Gost2012_256: return "1.2.643.7.1.1.2.2";
+        case gost::KeyAlg::Gost2012_512: return "1.2.643.7.1.1.2.3";
+        case gost::KeyAlg::Rsa: break;
+    }
+    return {};
+}
+
+std::string OidText(const IdentObj& v) {
+    std::string s(reinterpret_cast<const char*>(v.data()), v.size());
+    while (!s.empty() && s.back() == '\0') s.pop_back();
+    return s;
+}
+
+}  // namespace vrk

@@ -1,0 +1,309 @@
+// Inside the VRK* provider: the objects behind the handles, the handle
+// tables and the helpers the API files share. Not exported.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <new>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cert/asnkeys.h"
+#include "cert/vrkscapi.h"
+#include "provider/gost.h"
+
+namespace vrk {
+
+namespace gost = cert::gost;
+
+// Thrown inside the provider and turned into the last error at the API
+// boundary (Guard).
+struct Fail {
+    DWORD code;
+};
+[[noreturn]] inline void Throw(DWORD code) { throw Fail{code}; }
+
+// Runs `body`; maps Fail, gost::Error and anything else to the last error.
+// Returns TRUE when the body ran through.
+template <class F>
+BOOL Guard(F&& body);
+
+// A locked table of 32-bit ids. Ids of different tables lie in different
+// ranges so that a key handle passed as a hash handle is refused.
+template <class T>
+class HandleTable {
+public:
+    explicit HandleTable(DWORD base) : m_next(base), m_base(base) {}
+    DWORD Add(std::shared_ptr<T> obj) {
+        std::lock_guard<std::mutex> lock(m_mu);
+        DWORD id;
+        do {
+            id = m_next++;
+            if ((m_next & 0x0FFFFFFFu) == 0) m_next = m_base + 1;
+        } while (id == 0 || m_items.count(id));
+        m_items.emplace(id, std::move(obj));
+        return id;
+    }
+    std::shared_ptr<T> Get(DWORD id) const {
+        std::lock_guard<std::mutex> lock(m_mu);
+        auto it = m_items.find(id);
+        return it == m_items.end() ? nullptr : it->second;
+    }
+    bool Remove(DWORD id) {
+        std::shared_ptr<T> keep;  // destroyed outside the lock
+        std::lock_guard<std::mutex> lock(m_mu);
+        auto it = m_items.find(id);
+        if (it == m_items.end()) return false;
+        keep = std::move(it->second);
+        m_items.erase(it);
+        return true;
+    }
+    std::size_t Count() const {
+        std::lock_guard<std::mutex> lock(m_mu);
+        return m_items.size();
+    }
+
+private:
+    mutable std::mutex m_mu;
+    std::map<DWORD, std::shared_ptr<T>> m_items;
+    DWORD m_next;
+    DWORD m_base;
+};
+
+// ---------------------------------------------------------------------------
+// Algorithms.
+enum class AlgClass { None, Hash, Mac, Sign, Exchange, Ephemeral, Cipher, RsaSign, RsaExchange };
+struct AlgInfo {
+    ALG_ID id;
+    AlgClass cls;
+    const char* name;  // PP_ENUMALGS name
+    DWORD bits;
+};
+// The provider's own algorithms (GOST providers) or a foreign provider's.
+const std::vector<AlgInfo>& Algorithms(bool foreign);
+const AlgInfo* FindAlg(ALG_ID id);
+// Key algorithm behind a GOST signature/exchange/ephemeral ALG_ID.
+gost::KeyAlg KeyAlgOf(ALG_ID id);
+// The signature / exchange ALG_ID of a key algorithm.
+ALG_ID SignAlgOf(gost::KeyAlg alg);
+ALG_ID ExchangeAlgOf(gost::KeyAlg alg);
+ALG_ID EphemeralAlgOf(gost::KeyAlg alg);
+bool IsAsymmetric(AlgClass c);
+// The 28147-89 S-box a symmetric key of this ALG_ID uses by default.
+const char* DefaultSboxOf(ALG_ID id);
+
+// ---------------------------------------------------------------------------
+// Key containers on disk (container_store.cpp).
+struct StoredKey {
+    DWORD spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE
+    ALG_ID alg = 0;
+    std::string paramSet;      // public-key parameter set OID (empty for RSA)
+    std::string hashParamSet;  // digest parameter set OID
+    IdentObj publicKey;        // raw public key (GOST: X||Y little-endian) or SPKI DER (RSA)
+    IdentObj certificate;      // the certificate stored with the key
+    DWORD protection = 0;      // kProtect* bits
+    IdentObj salt;
+    DWORD iterations = 0;
+    IdentObj check;   // password check value
+    IdentObj nonce;
+    IdentObj sealed;  // encrypted private key (GOST: scalar LE; RSA: PKCS #8 DER) + tag
+    FILETIME created{};
+    FILETIME notAfter{};
+    DWORD exportable = 1;
+};
+constexpr DWORD kProtectUserKey = 0x001;    // sealed under the key set's own secret
+constexpr DWORD kProtectPassword = 0x400;  // sealed under a password-derived key
+
+struct Container {
+    std::string name;
+    bool machine = false;
+    FILETIME created{};
+    std::vector<StoredKey> keys;
+    StoredKey* Find(DWORD spec);
+    const StoredKey* Find(DWORD spec) const;
+    // The key a specification of 0 means: the signature key, else the exchange key.
+    const StoredKey* Default() const;
+};
+
+namespace store {
+// The folder of a key set (created on demand).
+std::string KeySetFolder(bool machine);
+std::string ContainerPath(const std::string& name, bool machine);
+bool ValidName(const std::string& name);
+bool Exists(const std::string& name, bool machine);
+std::vector<std::string> List(bool machine);
+// 0 or the error (NTE_BAD_KEYSET when missing, NTE_KEYSET_ENTRY_BAD when
+// damaged).
+DWORD Load(const std::string& name, bool machine, Container& out);
+// Creates an empty container; NTE_EXISTS when there is one.
+DWORD Create(const std::string& name, bool machine);
+DWORD Remove(const std::string& name, bool machine);
+// Read, change and write back one container under the key set's lock.
+// `change` returns 0 to write, or an error that leaves the file as it was.
+DWORD Update(const std::string& name, bool machine, const std::function<DWORD(Container&)>& change);
+// The encoded file of a container (for tests of damaged files).
+IdentObj Encode(const Container& c);
+DWORD Decode(const IdentObj& file, Container& out);
+
+// Seals `secret` into `key` under `password` (nullptr: the key set's own
+// secret). Unseal: 0, ERROR_CANCELLED when a password is needed and none is
+// given, VRK_E_WRONG_PASSWORD, or NTE_KEYSET_ENTRY_BAD.
+DWORD Seal(StoredKey& key, bool machine, const std::string* password, gost::ByteView secret);
+DWORD Unseal(const StoredKey& key, bool machine, const std::string* password, gost::Bytes& secret);
+
+// Saved passwords: kept per user, sealed under the user's own secret.
+DWORD SavePassword(const std::string& name, bool machine, const std::string& password);
+bool LoadSavedPassword(const std::string& name, bool machine, std::string& password);
+bool IsPasswordSaved(const std::string& name, bool machine);
+void ForgetSavedPassword(const std::string& name, bool machine);
+}  // namespace store
+
+// The container information record (provider parameter 102).
+ASNContainerInfo MakeContainerInfo(const Container& c);
+// SHA-1 of a public key as a certificate's BIT STRING holds it.
+IdentObj KeyIdOf(ALG_ID alg, const IdentObj& publicKey);
+
+// ---------------------------------------------------------------------------
+// Handle objects.
+struct KeyObj;
+
+struct ProvObj {
+    std::mutex mu;
+    std::string provName;
+    DWORD type = 0;
+    bool foreign = false;  // platform RSA/DSS provider: verify-only, hashes and public keys
+    bool verify = false;
+    bool machine = false;
+    bool silent = false;
+    std::string container;  // opened container (empty for verify-only)
+    std::string current;    // container that key calls address (follows enumeration)
+    bool currentMachine = false;
+    // Container enumeration.
+    std::vector<std::string> enumNames;
+    std::size_t enumPos = 0;
+    bool enumFq = false;
+    bool enumMachine = false;
+    std::size_t algPos = 0;
+    // Passwords per key specification, as set by the caller.
+    std::optional<std::string> pwExchange, pwSignature;
+    bool savePassword = false;
+    std::string signParamSet, exchangeParamSet;  // 94, 95
+    HCRYPTKEY protectionKey = 0;                 // 99
+    // Container keys opened through this context ("m|name|spec"), so that a
+    // password is checked once, not on every signature.
+    std::map<std::string, std::shared_ptr<KeyObj>> opened;
+    ~ProvObj();
+};
+
+struct KeyObj {
+    std::mutex mu;
+    ALG_ID alg = 0;
+    AlgClass cls = AlgClass::None;
+    DWORD spec = 0;  // container key: its specification
+    bool exportable = false;
+    // Container the key belongs to (empty for session and public keys).
+    std::string container;
+    bool machine = false;
+    // Asymmetric.
+    gost::Key key;  // private (container, ephemeral) or public (imported)
+    std::string paramSet, hashParamSet;
+    IdentObj publicRaw;  // raw public key bytes
+    bool pending = false;  // CRYPT_PREGEN: parameters still open
+    IdentObj ukm;          // KP_IV of a key-agreement key
+    IdentObj certificate;  // KP_CERTIFICATE (kept in the container for container keys)
+    // Agreement key: the private key and the peer's public key.
+    std::shared_ptr<KeyObj> agreePrivate;
+    gost::Key agreePeer;
+    // Symmetric.
+    gost::Bytes secret;  // 32 bytes
+    std::string sbox;    // cipher parameter set
+    IdentObj iv;
+    DWORD meshing = 0;
+    std::unique_ptr<gost::Cipher> stream;  // running VRKEncrypt/VRKDecrypt
+    bool streamEncrypt = false;
+    ~KeyObj();
+};
+
+struct HashObj {
+    std::mutex mu;
+    ALG_ID alg = 0;
+    std::weak_ptr<ProvObj> prov;
+    HCRYPTPROV hProv = 0;
+    std::optional<gost::Hash> hash;
+    std::optional<gost::Mac> mac;
+    std::size_t macBytes = 8;
+    IdentObj value;  // final value once taken or set
+    bool done = false;
+};
+
+// The value of a hash or MAC (finishing it on first use).
+const IdentObj& HashValue(HashObj& h);
+// A copy of a key object (a running cipher stream is not copied).
+std::shared_ptr<KeyObj> CopyKey(const KeyObj& k);
+// The KEK an agreement key stands for, with the given UKM.
+gost::Bytes AgreementKek(KeyObj& agreement, gost::ByteView ukm);
+// Forgets opened keys of a container after it changed.
+void ForgetOpened(ProvObj& p);
+
+HandleTable<ProvObj>& Provs();
+HandleTable<KeyObj>& Keys();
+HandleTable<HashObj>& Hashes();
+
+std::shared_ptr<ProvObj> GetProv(HCRYPTPROV h);  // throws NTE_BAD_UID
+std::shared_ptr<KeyObj> GetKey(HCRYPTKEY h);     // throws NTE_BAD_KEY
+std::shared_ptr<HashObj> GetHash(HCRYPTHASH h);  // throws NTE_BAD_HASH
+
+// The key set and name a provider's key calls address.
+struct Target {
+    std::string name;
+    bool machine;
+};
+Target CurrentContainer(ProvObj& p);  // throws NTE_BAD_KEYSET for verify-only contexts
+// Opens a container key: checks the password and loads the private key.
+std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec);
+// The password that opens `spec` of the current container, or nothing.
+const std::string* PasswordFor(ProvObj& p, DWORD spec, std::string& savedHolder);
+// Writes a new private key into the current container (replacing the
+// slot); protected by the caller's password for it, else by the key set's
+// own secret.
+void StoreContainerKey(ProvObj& p, KeyObj& k);
+
+// Byte helpers.
+inline void PutU32(IdentObj& b, DWORD v) {
+    BYTE x[4] = {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
+    b.AddData(x, 4);
+}
+inline DWORD GetU32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
+std::string OidText(const IdentObj& v);  // OID text, with or without a terminating zero
+
+// Public-key blob (type 6) and the DER of GOST public-key parameters.
+IdentObj EncodeGostKeyParams(const std::string& paramSet, const std::string& hashParamSet);
+bool DecodeGostKeyParams(gost::ByteView der, std::string& paramSet, std::string& hashParamSet);
+IdentObj MakePublicKeyBlob(const KeyObj& k);
+// Fills alg, paramSet, hashParamSet, publicRaw and key of `k` from a blob.
+void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k);
+std::string DefaultHashParamSet(gost::KeyAlg alg);
+
+}  // namespace vrk
+
+// ---------------------------------------------------------------------------
+template <class F>
+BOOL vrk::Guard(F&& body) {
+    try {
+        body();
+        SetLastError(ERROR_SUCCESS);
+        return TRUE;
+    } catch (const vrk::Fail& f) {
+        SetLastError(f.code);
+    } catch (const cert::gost::Error& e) {
+        SetLastError(e.WinError());
+    } catch (const std::bad_alloc&) {
+        SetLastError(NTE_NO_MEMORY);
+    } catch (...) {
+        SetLastError(NTE_FAIL);
+    }
+    return FALSE;
+}

@@ -1,0 +1,242 @@
+// Key containers: creation, enumeration, passwords, the container
+// information record and damaged files.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "cert/asnkeys.h"
+#include "cert/vrkscapi.h"
+#include "testsupport.h"
+
+namespace {
+
+using VRKSCApi::CryptKey;
+using VRKSCApi::CryptProvider;
+
+std::string Text(const IdentObj& b) { return std::string(reinterpret_cast<const char*>(b.data())); }
+
+class ContainerTest : public certtest::HomeTest {
+protected:
+    // A container with a signature key under `password` (none when empty).
+    void MakeContainer(const char* name, const char* password, ALG_ID alg = VRK_CALG_GR3410EL, DWORD flags = 0,
+                       bool machine = false) {
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, name, VRK_PROV_GOST, 2,
+                                      CRYPT_NEWKEYSET | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
+            << std::hex << GetLastError();
+        if (password) {
+            ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, password, 0));
+        }
+        CryptKey k;
+        ASSERT_TRUE(VRKGenKey(p, alg, flags, &k)) << std::hex << GetLastError();
+    }
+    std::string ContainerFile(const char* name, bool machine = false) {
+        return home_.path() + (machine ? "/common" : "/local") + "/vrk/keys/" + name + ".key";
+    }
+    DWORD OpenKey(const char* name, const char* password, DWORD spec = AT_SIGNATURE) {
+        CryptProvider p;
+        if (!VRKAcquireContext(&p, name, VRK_PROV_GOST, 2, CRYPT_SILENT)) return GetLastError();
+        if (password && !VRKSetProvParam(p, PP_SIGNATURE_PIN, password, 0)) return GetLastError();
+        CryptKey k;
+        return VRKGetUserKey(p, spec, &k) ? 0 : GetLastError();
+    }
+};
+
+TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
+    MakeContainer("alpha", "secret");
+    struct stat st;
+    ASSERT_EQ(stat(ContainerFile("alpha").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // The password is nowhere in the file.
+    EXPECT_EQ(certtest::ReadFile(ContainerFile("alpha")).find("secret"), std::string::npos);
+
+    CryptProvider p;
+    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_NEWKEYSET));
+    EXPECT_EQ(GetLastError(), NTE_EXISTS);
+    // 0x200 with create opens an existing container.
+    EXPECT_TRUE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
+    EXPECT_FALSE(VRKAcquireContext(&p, "beta", nullptr, 2, 0));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+    // Machine key sets are apart.
+    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_MACHINE_KEYSET));
+
+    HCRYPTPROV none = 1;
+    EXPECT_TRUE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, 2, CRYPT_DELETEKEYSET));
+    EXPECT_EQ(none, 0u);
+    EXPECT_NE(stat(ContainerFile("alpha").c_str(), &st), 0);
+    EXPECT_FALSE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, 2, CRYPT_DELETEKEYSET));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+}
+
+TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
+    MakeContainer("one", nullptr);
+    MakeContainer("two", nullptr, VRK_CALG_DH_EL_SF);
+    MakeContainer("mach", nullptr, VRK_CALG_GR3410EL, 0, true);
+
+    CryptProvider v;
+    ASSERT_TRUE(VRKAcquireContext(&v, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT));
+    std::vector<std::string> names;
+    IdentObj out;
+    for (DWORD f = 9; VRKGetProvParam(v, PP_ENUMCONTAINERS, out, f); f = 0) names.push_back(Text(out));
+    EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(names, (std::vector<std::string>{"one", "two"}));
+
+    CryptProvider m;
+    ASSERT_TRUE(VRKAcquireContext(&m, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET));
+    ASSERT_TRUE(VRKGetProvParam(m, PP_ENUMCONTAINERS, out, 25));
+    EXPECT_EQ(Text(out), "\\\\.\\common\\mach");
+    // A fully qualified name opens from any key set.
+    CryptProvider fq;
+    EXPECT_TRUE(VRKAcquireContext(&fq, Text(out).c_str(), VRK_PROV_GOST, 2, 0)) << std::hex << GetLastError();
+
+    // On a container context the walk makes each container the one key calls address.
+    CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, "one", VRK_PROV_GOST, 2, 0));
+    ASSERT_TRUE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, CRYPT_FIRST));
+    ASSERT_TRUE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, 0));
+    EXPECT_EQ(Text(out), "two");
+    CryptKey k;
+    ASSERT_TRUE(VRKGetUserKey(p, 0, &k));
+    IdentObj alg;
+    ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, alg));
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(alg.data()), VRK_CALG_DH_EL_SF);
+    ASSERT_TRUE(VRKGetProvParam(p, PP_UNIQUE_CONTAINER, out, 0));
+    EXPECT_EQ(Text(out), "\\\\.\\local\\two");
+    EXPECT_FALSE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, 0));
+    ASSERT_TRUE(VRKGetProvParam(p, PP_CONTAINER, out, 0));
+    EXPECT_EQ(Text(out), "one");
+}
+
+TEST_F(ContainerTest, PasswordsAreCheckedAndNeverGuessed) {
+    MakeContainer("pw", "right");
+    EXPECT_EQ(OpenKey("pw", nullptr), ERROR_CANCELLED);
+    EXPECT_EQ(OpenKey("pw", "wrong"), VRK_E_WRONG_PASSWORD);
+    EXPECT_EQ(OpenKey("pw", "right"), 0u);
+    EXPECT_EQ(OpenKey("pw", "right", AT_KEYEXCHANGE), NTE_NO_KEY);
+
+    // Changing it needs the old one and leaves the old one useless.
+    std::string before = certtest::ReadFile(ContainerFile("pw"));
+    {
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "pw", nullptr, 2, 0));
+        EXPECT_FALSE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
+        EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
+        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "bad", 0));
+        EXPECT_FALSE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
+        EXPECT_EQ(certtest::ReadFile(ContainerFile("pw")), before);
+        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "right", 0));
+        ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
+    }
+    EXPECT_EQ(OpenKey("pw", "right"), VRK_E_WRONG_PASSWORD);
+    EXPECT_EQ(OpenKey("pw", "new"), 0u);
+}
+
+TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
+    MakeContainer("sv", "pass");
+    int saved = -1;
+    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
+    EXPECT_EQ(saved, 0);
+    {
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "sv", nullptr, 2, 0));
+        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pass", VRK_SAVE_PASSWORD));
+        CryptKey k;
+        ASSERT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &k));
+    }
+    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(OpenKey("sv", nullptr), 0u);
+    // Not in clear anywhere under the home.
+    EXPECT_EQ(certtest::Run("grep -rl pass " + certtest::Sh(home_.path() + "/local/vrk")).out, "");
+    ASSERT_TRUE(VRKRemoveSavedPassword("sv", 0));
+    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(OpenKey("sv", nullptr), ERROR_CANCELLED);
+}
+
+TEST_F(ContainerTest, ContainerInformationRecord) {
+    MakeContainer("info", "pw", VRK_CALG_GR3410_12_256, 256 << 16);
+    CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, "info", nullptr, 2, 0));
+    IdentObj der;
+    ASSERT_TRUE(VRKGetProvParam(p, VRK_PP_CONTAINER_INFO, der, 0));
+    ASNContainerInfo info;
+    ASSERT_TRUE(info.Decode(der));
+    EXPECT_EQ(info.name, "info");
+    EXPECT_EQ(info.keyInfo.dwKeySpec, AT_SIGNATURE);
+    EXPECT_EQ(info.keyInfo.algId, VRK_CALG_GR3410_12_256);
+    EXPECT_EQ(info.keyInfo.dwFlags & 3, VRK_KEYINFO_SIGNATURE);
+    EXPECT_EQ(info.keyInfo.keyId.size(), 20u);
+    EXPECT_EQ(info.keyInfo.publicKey.size(), 64u);
+    EXPECT_TRUE(info.protectionKeyInfo.dwFlags & VRK_PROTECT_PASSWORD);  // bit 10: may be changed
+    ASSERT_EQ(info.keys.size(), 1u);
+    EXPECT_EQ(info.keys[0], info.keyInfo);
+    EXPECT_EQ(ASNContainerInfo().Encode().size() > 0, true);
+    ASNContainerInfo again;
+    ASSERT_TRUE(again.Decode(info.Encode()));
+    EXPECT_EQ(again.keyInfo, info.keyInfo);
+
+    // The certificate stored with the key comes back with it and shows in the record.
+    CryptKey k;
+    ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pw", 0));
+    ASSERT_TRUE(VRKGetUserKey(p, 0, &k));
+    IdentObj cert;
+    EXPECT_FALSE(VRKGetKeyParam(k, KP_CERTIFICATE, cert));
+    ASSERT_TRUE(VRKSetKeyParam(k, KP_CERTIFICATE, IdentObj("\x30\x03\x02\x01\x05", 5)));
+    CryptKey again2;
+    ASSERT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &again2));
+    ASSERT_TRUE(VRKGetKeyParam(again2, KP_CERTIFICATE, cert));
+    EXPECT_EQ(cert.size(), 5u);
+    ASSERT_TRUE(VRKGetProvParam(p, VRK_PP_CONTAINER_INFO, der, 0));
+    ASSERT_TRUE(info.Decode(der));
+    EXPECT_TRUE(info.keyInfo.dwFlags & VRK_KEYINFO_CERTIFICATE);
+
+    int status = 0;
+    EXPECT_FALSE(info.Decode(IdentObj("\x30\x01\x02", 3), &status));
+    EXPECT_NE(status, 0);
+}
+
+TEST_F(ContainerTest, DamagedContainerIsRefusedAndLeftAlone) {
+    MakeContainer("dmg", nullptr);
+    std::string good = certtest::ReadFile(ContainerFile("dmg"));
+    for (std::size_t at : {std::size_t(2), good.size() / 2, good.size() - 1}) {
+        std::string bad = good;
+        bad[at] ^= 0x40;
+        certtest::WriteFile(ContainerFile("dmg"), bad);
+        CryptProvider p;
+        EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, 2, 0));
+        EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD) << at;
+        EXPECT_EQ(certtest::ReadFile(ContainerFile("dmg")), bad);
+    }
+    certtest::WriteFile(ContainerFile("dmg"), good.substr(0, 20));
+    CryptProvider p;
+    EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, 2, 0));
+    EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD);
+}
+
+TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
+    CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, "gen", nullptr, 78, CRYPT_NEWKEYSET));
+    CryptKey k;
+    ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &k));
+    IdentObj v;
+    ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, v));
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(v.data()), VRK_CALG_GR3410_12_512);
+    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, "1.2.643.2.2.36.1", 0));
+    ASSERT_TRUE(VRKGenKey(p, VRK_CALG_DH_EL_SF, 0, &k));
+    ASSERT_TRUE(VRKGetKeyParam(k, VRK_KP_PUBKEY_PARAMSET, v));
+    EXPECT_EQ(v.view(), "1.2.643.2.2.36.1");
+    // The signature key is still there beside the exchange key.
+    CryptKey s;
+    EXPECT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &s));
+    EXPECT_FALSE(VRKGenKey(p, VRK_CALG_GR3410_12_512, 256 << 16, &k));
+    EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
+    EXPECT_FALSE(VRKGenKey(p, 0x1234, 0, &k));
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_SIGN_PARAMSET, "1.2.3.4", 0));
+    EXPECT_FALSE(VRKGenKey(p, VRK_CALG_GR3410EL, 0, &k));
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+}
+
+}  // namespace
