@@ -116,6 +116,38 @@ private:
 };
 
 // ---------------------------------------------------------------------------
+// An owned bit string: the bytes and the count of unused bits in the last
+// one (0..7). Compares bytes first, then the unused-bit count.
+class CTOOCryptBitBlob : public IdentObj {
+public:
+    CTOOCryptBitBlob() = default;
+    CTOOCryptBitBlob(const void* data, DWORD size, DWORD unusedBits = 0) : IdentObj(data, size), m_cUnusedBits(unusedBits) {}
+    explicit CTOOCryptBitBlob(const CRYPT_BIT_BLOB& blob);
+    explicit CTOOCryptBitBlob(const IdentObj& bytes, DWORD unusedBits = 0) : IdentObj(bytes), m_cUnusedBits(unusedBits) {}
+    CTOOCryptBitBlob& operator=(const CRYPT_BIT_BLOB& blob);
+
+    DWORD GetUnusedBits() const { return m_cUnusedBits; }
+    void SetUnusedBits(DWORD n) { m_cUnusedBits = n; }
+    // The number of bits that count.
+    ULONGLONG GetBitLength() const;
+    // A view for platform calls; valid while this object is unchanged.
+    CRYPT_BIT_BLOB GetBlob() const { return CRYPT_BIT_BLOB{m_dwLength, m_pData, m_cUnusedBits}; }
+    void Empty() {
+        IdentObj::Empty();
+        m_cUnusedBits = 0;
+    }
+
+    int Compare(const CTOOCryptBitBlob& other) const;
+    bool operator==(const CTOOCryptBitBlob& o) const { return Compare(o) == 0; }
+    bool operator!=(const CTOOCryptBitBlob& o) const { return Compare(o) != 0; }
+    bool operator<(const CTOOCryptBitBlob& o) const { return Compare(o) < 0; }
+    bool operator>(const CTOOCryptBitBlob& o) const { return Compare(o) > 0; }
+    bool operator==(const CRYPT_BIT_BLOB& o) const { return Compare(CTOOCryptBitBlob(o)) == 0; }
+
+    DWORD m_cUnusedBits = 0;
+};
+
+// ---------------------------------------------------------------------------
 class CTOOString {
 public:
     CTOOString() = default;
