@@ -168,7 +168,7 @@ struct Cipher::Impl {
     void Blocks(const uint8_t* in, std::size_t n, uint8_t* out) {
         while (n) {
             if (meshing && count == kMeshEvery) Mesh(mode == CipherMode::Cbc);
-            std::size_t chunk = std::min(n, kMeshEvery - count);
+            std::size_t chunk = meshing ? std::min(n, kMeshEvery - count) : n;
             if (mode == CipherMode::Ecb) {
                 ecb.Run(in, chunk, out);
             } else {
