@@ -12,7 +12,12 @@
 // thread holding only the shared side that asks for the exclusive side waits
 // until it is the last reader (an upgrade); when another thread of the
 // process is already upgrading, the request throws XTOOStatus(TOOERR_LOCKED)
-// instead of deadlocking.
+// instead of deadlocking. Between processes nothing detects that: two
+// processes upgrading at once wait for each other, so flows that may write
+// take the exclusive side from the start.
+//
+// A child of fork() opens its own descriptor on first use; forking while a
+// thread holds a named lock is not supported.
 #pragma once
 
 #include <memory>

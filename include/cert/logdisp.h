@@ -25,7 +25,7 @@ public:
 
     // "\" in the path is read as "/". An empty path turns output off.
     void SetFullPathName(const char* path);
-    const char* GetFullPathName() const;
+    std::string GetFullPathName() const;
     void Flag(bool on);
     bool Flag() const;
     unsigned long GetReportLevel() const;

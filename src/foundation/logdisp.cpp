@@ -36,9 +36,9 @@ void CLogDisp::SetFullPathName(const char* path) {
     m_path = p;
 }
 
-const char* CLogDisp::GetFullPathName() const {
+std::string CLogDisp::GetFullPathName() const {
     std::lock_guard<std::mutex> g(m_mutex);
-    return m_path.c_str();
+    return m_path;
 }
 
 void CLogDisp::Flag(bool on) {

@@ -135,8 +135,11 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
         EXPECT_EQ(::stat(p1.c_str(), &st), 0);
     }
     if (::geteuid() == 0) return;
-    ::chmod(home_.path().c_str(), 0555);
+    const std::string locks = home_ / "common/locks";
+    ::chmod(locks.c_str(), 0555);
     IPC::CReadWriteLock l("cannot create");
     EXPECT_THROW(IPC::CWriteLocker w(l), XTOOStatus);
-    ::chmod(home_.path().c_str(), 0755);
+    EXPECT_THROW(IPC::CReadLocker r(l), XTOOStatus);
+    ::chmod(locks.c_str(), 0755);
+    IPC::CWriteLocker w(l);  // a failed request left nothing held
 }
