@@ -619,8 +619,9 @@ DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* construct
 template <class File>
     requires requires(File& f, BYTE* p) { f.Read(p, DWORD(1)); }
 DWORD CASNTBaseRecord::ReadData(File& file, int* pStatus, DWORD maxSize) {
-    // Identifier + length never take more than 1 + 5 + 1 + 4 bytes; read
-    // them one by one so that the file stands right after the header.
+    // Identifier + length: at most 1 + 5 + 1 + 5 bytes are read (more is
+    // malformed anyway), one by one so that the file stands right after the
+    // header.
     BYTE head[16];
     DWORD n = 0;
     auto readByte = [&]() -> bool {
