@@ -14,10 +14,8 @@
 
 namespace {
 
+using certtest::Ctf;
 using certtest::Sh;
-
-// The ctf built with this test program (the path is compiled in here).
-certtest::RunResult Ctf(const std::string& args) { return certtest::Run(Sh(CERT_CTF_PATH) + " " + args); }
 
 struct Node {
     long offset, depth, hl, len;
