@@ -1,0 +1,180 @@
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "cert/certlog.h"
+#include "cert/frame.h"
+#include "cert/logdisp.h"
+#include "testsupport.h"
+
+namespace fs = std::filesystem;
+
+TEST(Frame, DataConstants) {
+    const char* codes[] = {c_TRCL_FILE_PURPOSE_CODE, c_ASSK_FILE_PURPOSE_CODE, c_ASPK_FILE_PURPOSE_CODE,
+                           c_CREQ_FILE_PURPOSE_CODE, c_CONTROL_INFO_CODE,      c_USER_AUTHENT_CODE,
+                           c_USER_IDENT_CODE,        c_CERTIF_MAC_CODE,        c_CERTIF_SIGN_CODE,
+                           c_CERTIF_INFO_CODE,       c_CERTIF_NUMBER_CODE,     c_CERTIF_SIZES_CODE,
+                           c_HEADER_END_CODE,        c_SIGN_ALGO_CODE,         c_SIGN_VALUE_CODE,
+                           c_SIGN_KEY_ID_CODE,       c_MAC_ALGO_CODE,          c_MAC_VALUE_CODE,
+                           c_MAC_KEY_ID_CODE};
+    std::string all;
+    for (const char* c : codes) {
+        EXPECT_EQ(std::strlen(c), 4u);
+        all += c;
+    }
+    EXPECT_EQ(all, "TRCLASSKASPKCREQCTRLUSERU_IDCMACCSGNCINFCNUMC_SZHENDASGNVSGNSKIDAMACVMACMKID");
+    EXPECT_EQ(c_TRCL_FILE_VERSION, 0x00010001u);
+    EXPECT_EQ(c_ASSK_FILE_VERSION, 0x00010001u);
+    EXPECT_EQ(c_ASPK_FILE_VERSION, 0x00010001u);
+    EXPECT_EQ(c_EXT_USER_FILE_VER, 0x00010002u);
+    EXPECT_STREQ(DS_LawCertFileNamePart, "cert");
+    EXPECT_STREQ(DS_LawCertFileNameExt, ".sok");
+    EXPECT_STREQ(DS_LawChiefFileNameExt, ".ctl");
+}
+
+class CommonPath : public certtest::HomeTest {};
+
+TEST_F(CommonPath, IdTableAndErrors) {
+    char buf[MAX_PATH];
+    CommonPathError err;
+    const std::string common = home_ / "common", local = home_ / "local";
+    const std::pair<unsigned, std::string> table[] = {
+        {0, common + "\\Varnok"},
+        {1, common + "\\Varnok\\Telvar CSP"},
+        {2, local + "\\Varnok\\Containers"},
+        {3, common + "\\Varnok\\Containers"},
+        {4, "\\Varnok\\Containers"},
+        {5, common + "\\Varnok\\seed.bin"},
+        {6, common + "\\Varnok\\for_rand.key"},
+        {7, common + "\\Varnok"},
+        {8, common + "\\Varnok\\cont_info.dat"},
+        {9, common + "\\Varnok\\Telvar CSP\\csp_config.ini"},
+        {10, common + "\\Varnok\\device_type_filter.xml"},
+    };
+    // Without `create` the base folders must exist: code 4 names the one missing.
+    EXPECT_FALSE(GetCommonPath(2, buf, sizeof buf, false, &err));
+    EXPECT_EQ(err.code, kCommonPathNoFolder);
+    EXPECT_EQ(err.value, 28u);
+    EXPECT_FALSE(GetCommonPath(0, buf, sizeof buf, false, &err));
+    EXPECT_EQ(err.value, 35u);
+    EXPECT_TRUE(GetCommonPath(4, buf, sizeof buf, false, &err)) << "id 4 needs no folder";
+
+    for (const auto& [id, want] : table) {
+        std::memset(&err, 0x5A, sizeof err);
+        ASSERT_TRUE(GetCommonPath(id, buf, sizeof buf, true, &err)) << id;
+        EXPECT_EQ(buf, want) << id;
+        EXPECT_EQ(err.code, 0u);
+        EXPECT_EQ(err.text[0], 0);
+        EXPECT_EQ(err.text[255], 0);
+    }
+    EXPECT_TRUE(fs::is_directory(common));
+    EXPECT_TRUE(fs::is_directory(local));
+
+    const std::string p0 = common + "\\Varnok";
+    EXPECT_FALSE(GetCommonPath(0, buf, p0.size(), true, &err));
+    EXPECT_EQ(err.code, kCommonPathBufferTooSmall);
+    EXPECT_EQ(err.value, p0.size() + 1);
+    EXPECT_TRUE(GetCommonPath(0, buf, p0.size() + 1, true, &err));
+
+    EXPECT_FALSE(GetCommonPath(11, buf, sizeof buf, true, &err));
+    EXPECT_EQ(err.code, kCommonPathBadArgument);
+    EXPECT_FALSE(GetCommonPath(0, nullptr, sizeof buf, true, &err));
+    EXPECT_EQ(err.code, kCommonPathBadArgument);
+    EXPECT_FALSE(GetCommonPath(0, buf, 0, true, nullptr));
+}
+
+class Diagnostics : public certtest::HomeTest {
+protected:
+    // The dispatcher is placed at attach: attach again under this test's home.
+    void Reattach() {
+        CertDll::ProcessDetach();
+        CertDll::ProcessAttach();
+    }
+    void TearDown() override {
+        HomeTest::TearDown();
+        Reattach();
+    }
+};
+
+TEST_F(Diagnostics, LinesGoToTheCommonFolderWithMarks) {
+    Reattach();
+    CLogDisp* disp = CertDll::GetLogDisp();
+    ASSERT_NE(disp, nullptr);
+    ASSERT_TRUE(disp->Flag());
+    const std::string path = home_ / "common/Varnok/ss_cert.log";
+    EXPECT_EQ(disp->FullPathName(), path);
+
+    CertPutLogFormatted("zero", "CTF", 0);
+    CertPutLogFormatted("one", "CTF", 1);
+    CertPutLogFormatted("two", "Src", 2);
+    CertPutLogFormatted("other", "CTF", 3);
+    disp->SetReportLevel(2);
+    CertPutLogFormatted("below", "CTF", 1);
+    CertPutLogFormatted("negative reaches every level", "CTF", -1);
+    disp->Flag(false);
+    CertPutLogFormatted("off", "CTF", 3);
+
+    std::vector<std::string> bodies;
+    std::string all = certtest::ReadFile(path), line;
+    for (std::size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1) {
+        line = all.substr(pos, nl - pos);
+        bodies.push_back(line.substr(24));  // after "YYYY-MM-DD hh:mm:ss.mmm "
+    }
+    EXPECT_EQ(bodies, (std::vector<std::string>{". CTF: zero", "+ CTF: one", "# Src: two", "? CTF: other",
+                                                 "? CTF: negative reaches every level"}));
+}
+
+TEST_F(Diagnostics, OffWithoutTheFolder) {
+    // A file where the home folder should be: no application-data folder.
+    const std::string blocked = home_ / "file";
+    certtest::WriteFile(blocked, "x");
+    cert::platform::SetCertHome(blocked);
+    Reattach();
+    ASSERT_NE(CertDll::GetLogDisp(), nullptr);
+    EXPECT_FALSE(CertDll::GetLogDisp()->Flag());
+    EXPECT_NO_THROW(CertPutLogFormatted("lost", "CTF", 3));
+}
+
+TEST_F(Diagnostics, AttachAtLoadPlacesTheFolder) {
+    // A fresh process attaches at load under its $CERT_HOME.
+    auto r = certtest::Run("CERT_HOME=" + certtest::Sh(home_.path()) + " " + certtest::Sh(CERT_CTF_PATH) +
+                           " explain 0");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_directory(home_ / "common/Varnok"));
+}
+
+namespace {
+int g_factoryCalls = 0;
+void CountFactory() { ++g_factoryCalls; }
+struct Tracked {
+    static int alive;
+    Tracked() { ++alive; }
+    ~Tracked() { --alive; }
+};
+int Tracked::alive = 0;
+}  // namespace
+
+TEST(Frame, StorageFactoryHookAndSlots) {
+    // Registered after attach: the factory is made at once, and again at the
+    // next attach.
+    g_factoryCalls = 0;
+    CertDll::SetStorageFactoryHook(&CountFactory);
+    EXPECT_EQ(g_factoryCalls, 1);
+    CertDll::ProcessDetach();
+    CertDll::ProcessAttach();
+    EXPECT_EQ(g_factoryCalls, 2);
+    CertDll::SetStorageFactoryHook(nullptr);
+
+    // A slot keeps the first object; a later one is destroyed.
+    auto destroy = [](void* p) { delete static_cast<Tracked*>(p); };
+    auto* first = new Tracked;
+    EXPECT_EQ(CertDll::InstallLibraryObject(CertDll::LibrarySlot::NameParserTable, first, destroy), first);
+    EXPECT_EQ(CertDll::InstallLibraryObject(CertDll::LibrarySlot::NameParserTable, new Tracked, destroy), first);
+    EXPECT_EQ(Tracked::alive, 1);
+    EXPECT_EQ(CertDll::LibraryObject(CertDll::LibrarySlot::NameParserTable), first);
+    EXPECT_EQ(CertDll::LibraryObject(CertDll::LibrarySlot::StorageCollection), nullptr);
+}

@@ -1,0 +1,220 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "cert/certlog.h"
+#include "cert/frame.h"
+#include "cert/logdisp.h"
+#include "testsupport.h"
+
+using CertDll::Log;
+using CertDll::LogLevel;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every log of these tests goes to its own folder through $CERT_LOG_DIR.
+class LogTest : public certtest::HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        setenv("CERT_LOG_DIR", dir_.path().c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("CERT_LOG_DIR");
+        HomeTest::TearDown();
+    }
+    std::string Expected(const char* name) const { return dir_ / (std::string("test_frame.") + name); }
+    certtest::TempDir dir_;
+};
+
+// Records are separated by an empty line; the text inside keeps its CRLFs.
+std::vector<std::string> Records(const std::string& file) {
+    std::vector<std::string> out;
+    std::string all = certtest::ReadFile(file);
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        std::size_t end = all.find("\r\n\r\n", pos);
+        if (end == std::string::npos) break;
+        out.push_back(all.substr(pos, end - pos + 4));
+        pos = end + 4;
+    }
+    EXPECT_EQ(pos, all.size()) << "trailing bytes after the last record";
+    return out;
+}
+
+}  // namespace
+
+TEST_F(LogTest, RecordLayoutLevelsAndFileName) {
+    Log log("unit.log", 0, true);
+    SYSTEMTIME before{}, after{};
+    GetLocalTime(&before);
+    log.Write("value %d of %s", LogLevel::Error, "CertDll::Unit::Method", 42, "x");
+    log.Write("never", LogLevel::Debug, "Debug");
+    log.Write("plain", LogLevel::Info, "I");
+    log.Write("warn", LogLevel::Warn, "W");
+    log.Write("fatal", LogLevel::Fatal, "F");
+    log.Write("odd", static_cast<LogLevel>(5), "L5");
+    log.Write("neg", static_cast<LogLevel>(-1), "Lneg");
+    GetLocalTime(&after);
+
+    EXPECT_EQ(log.FullPath(), Expected("unit.log"));
+    auto recs = Records(Expected("unit.log"));
+    ASSERT_EQ(recs.size(), 6u);  // the Debug record is missing
+
+    std::smatch m;
+    const std::regex layout(
+        R"(^ \[(\d{1,2})/(\d{1,2})/(\d{4})-(\d\d):(\d\d):(\d\d)\.(\d{3})\]  0x([0-9A-F]{4,})\(( *\d+)\)  )"
+        R"(CertDll::Unit::Method Error: \r\n\tvalue 42 of x\r\n\r\n$)");
+    ASSERT_TRUE(std::regex_match(recs[0], m, layout)) << recs[0];
+    auto sameDay = [&](const SYSTEMTIME& t) {
+        return std::stoi(m[1]) == t.wDay && std::stoi(m[2]) == t.wMonth && std::stoi(m[3]) == t.wYear;
+    };
+    EXPECT_TRUE(sameDay(before) || sameDay(after));
+    const DWORD tid = GetCurrentThreadId();
+    EXPECT_EQ(std::stoul(m[8].str(), nullptr, 16), tid);
+    EXPECT_EQ(std::stoul(m[9].str()), tid);
+    EXPECT_GE(m[9].length(), 5);
+
+    auto tail = [](const std::string& r) { return r.substr(r.find(")  ") + 3); };
+    EXPECT_EQ(tail(recs[1]), "I Info:  \r\n\tplain\r\n\r\n");
+    EXPECT_EQ(tail(recs[2]), "W Warn:  \r\n\twarn\r\n\r\n");
+    EXPECT_EQ(tail(recs[3]), "F Fatal: \r\n\tfatal\r\n\r\n");
+    EXPECT_EQ(tail(recs[4]), "L5 Info:  \r\n\todd\r\n\r\n");
+    EXPECT_EQ(tail(recs[5]), "Lneg Info:  \r\n\tneg\r\n\r\n");
+}
+
+TEST_F(LogTest, WideLastErrorDisabledAndLongMessages) {
+    Log log("wide.log", 0, true);
+    log.WriteWide(u"ключ %s, %hs, %d%%, %c, %5.1f", LogLevel::Info, "W", u"контейнер", "8-bit", -7, u'ж', 2.25);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    log.WriteLastError("reading %s", LogLevel::Warn, "E", "a.crl");
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);  // logging keeps the caller's error
+    SetLastError(0x0BADC0DE);
+    log.WriteLastError("odd", LogLevel::Warn, "E");
+    log.SetEnabled(false);
+    log.Write("off", LogLevel::Error, "Off");
+    log.SetEnabled(true);
+    log.Write("%s", LogLevel::Error, "Long", std::string(10000, 'a').c_str());
+
+    auto recs = Records(Expected("wide.log"));
+    ASSERT_EQ(recs.size(), 4u);
+    auto message = [](const std::string& r) { return r.substr(r.find("\r\n\t") + 3, r.size() - r.find("\r\n\t") - 7); };
+    EXPECT_EQ(message(recs[0]), "ключ контейнер, 8-bit, -7%, ж,   2.2");
+    EXPECT_EQ(message(recs[1]), "Last error: The system cannot find the file specified. reading a.crl");
+    EXPECT_EQ(message(recs[2]), "Last error:  odd");  // no system text
+    EXPECT_EQ(message(recs[3]), std::string(Log::kMessageBuffer - 1, 'a'));
+}
+
+TEST_F(LogTest, TempFolderAndModuleFolder) {
+    certtest::TempDir tmp;
+    setenv("TMPDIR", tmp.path().c_str(), 1);
+    Log inTemp("t.log", 1, true);
+    inTemp.Write("x", LogLevel::Info, "P");
+    unsetenv("TMPDIR");
+    EXPECT_EQ(inTemp.FullPath(), tmp / "test_frame.t.log");
+    EXPECT_TRUE(fs::exists(tmp / "test_frame.t.log"));
+
+    // Without $CERT_LOG_DIR the file sits beside the library.
+    unsetenv("CERT_LOG_DIR");
+    const std::string module = CertDll::ModulePath();
+    ASSERT_FALSE(module.empty());
+    EXPECT_EQ(fs::path(module).filename().string().rfind("libcert.so", 0), 0u) << module;
+    Log beside("beside.log", 0, true);
+    beside.Write("x", LogLevel::Info, "P");
+    EXPECT_EQ(beside.FullPath(), fs::path(module).parent_path().string() + "/test_frame.beside.log");
+    std::error_code ec;
+    fs::remove(beside.FullPath(), ec);
+}
+
+TEST_F(LogTest, RotatesAtTheSizeBoundary) {
+    const std::string path = Expected("rot.log");
+    {
+        Log probe("rot.log", 0, true);
+        probe.Write("m", LogLevel::Info, "P");
+    }
+    const auto recordSize = static_cast<long long>(fs::file_size(path));
+
+    // One byte short of the boundary after the next record: no rotation.
+    ASSERT_EQ(::truncate(path.c_str(), Log::kRotateSize - recordSize - 1), 0);
+    {
+        Log log("rot.log", 0, true);
+        log.Write("m", LogLevel::Info, "P");
+        EXPECT_FALSE(fs::exists(path + ".old"));
+        EXPECT_EQ(static_cast<long long>(fs::file_size(path)), Log::kRotateSize - 1);
+    }
+    // Exactly at the boundary: moved to ".old" at once, replacing an old one.
+    certtest::WriteFile(path + ".old", "older");
+    ASSERT_EQ(::truncate(path.c_str(), Log::kRotateSize - recordSize), 0);
+    Log log("rot.log", 0, true);
+    log.Write("m", LogLevel::Info, "P");
+    EXPECT_EQ(static_cast<long long>(fs::file_size(path + ".old")), Log::kRotateSize);
+    EXPECT_FALSE(fs::exists(path));
+    log.Write("fresh", LogLevel::Info, "P");
+    EXPECT_EQ(Records(path).size(), 1u);
+}
+
+TEST_F(LogTest, FailedRenameKeepsAppending) {
+    const std::string path = Expected("stuck.log");
+    // A non-empty folder in the way of ".old" makes the rename fail.
+    fs::create_directories(path + ".old/x");
+    Log log("stuck.log", 0, true);
+    log.Write("first", LogLevel::Info, "P");
+    ASSERT_EQ(::truncate(path.c_str(), Log::kRotateSize), 0);
+    log.Write("second", LogLevel::Info, "P");  // reaches the size, rename fails
+    log.Write("third", LogLevel::Info, "P");   // reopens the same file
+    EXPECT_TRUE(fs::is_directory(path + ".old"));
+    const std::string all = certtest::ReadFile(path);
+    EXPECT_GT(static_cast<long long>(all.size()), Log::kRotateSize);
+    EXPECT_NE(all.find("\tsecond\r\n", Log::kRotateSize - 1), std::string::npos);
+    EXPECT_NE(all.find("\tthird\r\n", Log::kRotateSize), std::string::npos);
+}
+
+TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
+    setenv("CERT_LOG_DIR", (dir_ / "missing/folder").c_str(), 1);
+    Log missing("m.log", 0, true);
+    EXPECT_NO_THROW(missing.Write("lost", LogLevel::Error, "P"));
+    EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+    // One writer per file: a second log object on the same file loses its
+    // records while the first holds it.
+    setenv("CERT_LOG_DIR", dir_.path().c_str(), 1);
+    Log first("shared.log", 0, true), second("shared.log", 0, true);
+    first.Write("one", LogLevel::Info, "P");
+    second.Write("two", LogLevel::Info, "P");
+    EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
+
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    fs::create_directory(dir_ / "ro");
+    ::chmod((dir_ / "ro").c_str(), 0500);
+    setenv("CERT_LOG_DIR", (dir_ / "ro").c_str(), 1);
+    Log readOnly("r.log", 0, true);
+    EXPECT_NO_THROW(readOnly.Write("lost", LogLevel::Error, "P"));
+    EXPECT_TRUE(fs::is_empty(dir_ / "ro"));
+}
+
+TEST_F(LogTest, RecordsOfThreadsDoNotInterleave) {
+    Log log("mt.log", 0, true);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&log, t] {
+            for (int i = 0; i < 50; ++i) log.Write("thread %d record %d", LogLevel::Info, "MT", t, i);
+        });
+    for (auto& th : threads) th.join();
+    auto recs = Records(Expected("mt.log"));
+    ASSERT_EQ(recs.size(), 200u);
+    const std::regex one(R"(^ \[[^\]]+\]  0x[0-9A-F]+\( *\d+\)  MT Info:  \r\n\tthread \d record \d+\r\n\r\n$)");
+    for (const auto& r : recs) EXPECT_TRUE(std::regex_match(r, one)) << r;
+}
+
+TEST_F(LogTest, TheLibraryLogIsOneObject) {
+    EXPECT_EQ(&CertDll::GetLog(), &CertDll::GetLog());
+    EXPECT_TRUE(CertDll::GetLog().Enabled());
+    EXPECT_STREQ(CertDll::LogLevelLabel(LogLevel::Debug), "Debug: ");
+}

@@ -1,0 +1,166 @@
+#include <cstring>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "cert/oid.h"
+
+using vrkscapi::vrkcspexfun::FindOIDInfo;
+using vrkscapi::vrkcspexfun::OIDInfoRows;
+
+namespace {
+std::string Text(const IdentObj& o) { return std::string(o.view()); }
+using L = std::list<CTOOString>;
+}  // namespace
+
+TEST(OidRegistry, EveryRowRoundTrips) {
+    std::set<std::string> oids;
+    std::set<std::u16string> names;
+    for (const auto& r : OIDInfoRows()) {
+        const std::string oid = r.pszOID;
+        SCOPED_TRACE(oid);
+        EXPECT_TRUE(oids.insert(oid).second) << "OID twice";
+        EXPECT_TRUE(names.insert(r.pwszName).second) << "name twice";
+        EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), 0), &r);
+        EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), r.dwGroupId), &r);
+        EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, r.pwszName, 0), &r);
+
+        unsigned alg = 1, extra = 1;
+        ASSERT_EQ(GetAlgIDFromOID(oid.data(), oid.size(), alg, extra), 1);
+        EXPECT_EQ(alg, r.Algid);
+        IdentObj back;
+        if (r.dwGroupId == CRYPT_SIGN_ALG_OID_GROUP_ID) {
+            // A signature OID: hash and public-key algorithm, found as a pair.
+            EXPECT_EQ(GET_ALG_CLASS(alg), ALG_CLASS_HASH);
+            EXPECT_EQ(GET_ALG_CLASS(extra), ALG_CLASS_SIGNATURE);
+            ASSERT_EQ(GetOIDFromAlgID(back, alg, extra), 1);
+        } else {
+            EXPECT_EQ(extra, 0u);
+            ASSERT_EQ(GetOIDFromAlgID(back, alg, 0xFFFF), 1);
+        }
+        EXPECT_EQ(Text(back), oid);
+    }
+    // Group filters and the case-insensitive name key.
+    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, "1.2.643.2.2.9", CRYPT_PUBKEY_ALG_OID_GROUP_ID), nullptr);
+    PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"gost r 34.10-2001", 0);
+    ASSERT_NE(r, nullptr);
+    EXPECT_STREQ(r->pszOID, "1.2.643.2.2.19");
+    // A hash algorithm id finds the hash, not a signature that uses it.
+    const ALG_ID hash = CALG_GOST_R3411_94;
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, 0)->pszOID, "1.2.643.2.2.9");
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, CRYPT_SIGN_ALG_OID_GROUP_ID)->pszOID, "1.2.643.2.2.3");
+    EXPECT_EQ(FindOIDInfo(99, "1.2.643.2.2.9", 0), nullptr);
+    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, nullptr, 0), nullptr);
+}
+
+TEST(OidRegistry, TheAlgorithmsOtherLayersRelyOn) {
+    struct Want {
+        const char* oid;
+        unsigned alg, extra;
+    };
+    const Want wants[] = {
+        {"1.2.643.2.2.19", 0x2E23, 0},      {"1.2.643.2.2.98", 0xAA24, 0},
+        {"1.2.643.7.1.1.1.1", 0x2E49, 0},   {"1.2.643.7.1.1.1.2", 0x2E3D, 0},
+        {"1.2.643.7.1.1.6.1", 0xAA46, 0},   {"1.2.643.7.1.1.6.2", 0xAA42, 0},
+        {"1.2.643.2.2.9", 0x801E, 0},       {"1.2.643.7.1.1.2.2", 0x8021, 0},
+        {"1.2.643.7.1.1.2.3", 0x8022, 0},   {"1.3.6.1.4.1.40321.2.1.1.2", 0x8029, 0},
+        {"1.3.6.1.4.1.40321.2.1.1.3", 0x802A, 0}, {"1.3.6.1.4.1.40321.2.1.1.4", 0x802B, 0},
+        {"1.2.643.2.2.21", 0x661E, 0},      {"1.2.643.2.2.3", 0x801E, 0x2E23},
+        {"1.2.643.7.1.1.3.2", 0x8021, 0x2E49}, {"1.2.643.7.1.1.3.3", 0x8022, 0x2E3D},
+        {"1.2.840.113549.1.1.5", 0x8004, 0x2400},
+    };
+    for (const auto& w : wants) {
+        unsigned alg = 0, extra = 0;
+        ASSERT_EQ(GetAlgIDFromOID(w.oid, std::strlen(w.oid), alg, extra), 1) << w.oid;
+        EXPECT_EQ(alg, w.alg) << w.oid;
+        EXPECT_EQ(extra, w.extra) << w.oid;
+    }
+}
+
+TEST(OidRegistry, MissesAndLimits) {
+    unsigned alg = 7, extra = 7;
+    EXPECT_EQ(GetAlgIDFromOID("1.2.3", 5, alg, extra), 0);
+    EXPECT_EQ(alg, 0u);
+    EXPECT_EQ(extra, 0u);
+    // The length counts characters without a zero: a prefix is another OID.
+    EXPECT_EQ(GetAlgIDFromOID("1.2.643.2.2.9x", 13, alg, extra), 1);
+    EXPECT_EQ(alg, 0x801Eu);
+    std::string longOid = "1.2.643.2.2.9" + std::string(246, '0');
+    EXPECT_EQ(GetAlgIDFromOID(longOid.data(), 259, alg, extra), 0);
+    EXPECT_EQ(GetAlgIDFromOID(longOid.data(), 260, alg, extra), 0);
+
+    IdentObj oid("stale", 5);
+    EXPECT_EQ(GetOIDFromAlgID(oid, 0x2E23, 0), 0);  // a pair, and no such pair
+    EXPECT_TRUE(oid.IsEmpty());
+    EXPECT_EQ(GetOIDFromAlgID(oid, 0x8029, 0x2E23), 0);
+    EXPECT_EQ(GetOIDFromAlgID(oid, 0x1234, 0xFFFF), 0);
+
+    EXPECT_EQ(CTFGetNameForOID("1.2.643.2.2.19").str(), "GOST R 34.10-2001");
+    EXPECT_EQ(CTFGetNameForOID("1.2.3.4").str(), "1.2.3.4");
+}
+
+TEST(AlgorithmQueries, FixedListsParamsAndKeyLengths) {
+    EXPECT_EQ(CTFGetSupportedSignOIDS(true), (L{"1.2.643.2.2.19", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"}));
+    EXPECT_EQ(CTFGetSupportedDHOIDS(), (L{"1.2.643.2.2.98", "1.2.643.7.1.1.6.1"}));
+    EXPECT_EQ(CTFGetSupportedKeyTypes(), (std::list<unsigned>{2, 1}));
+
+    const L gost256 = {"1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",    "1.2.643.2.2.35.3",   "1.2.643.7.1.2.1.1.1",
+                       "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4"};
+    for (const char* a : {"1.2.643.2.2.19", "1.2.643.2.2.3", "1.2.643.7.1.1.1.1"}) EXPECT_EQ(CTFGetSupportedParams(a), gost256);
+    EXPECT_EQ(CTFGetSupportedParams("1.2.643.2.2.98"), (L{"1.2.643.2.2.36.0", "1.2.643.2.2.36.1"}));
+    EXPECT_EQ(CTFGetSupportedParams("1.2.643.7.1.1.1.2"),
+              (L{"1.2.643.7.1.2.1.2.0", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.2.1.2.2", "1.2.643.7.1.2.1.2.3"}));
+    for (const char* a : {"1.2.840.113549.1.1.1", "1.2.643.7.1.1.6.1", ""}) {
+        try {
+            CTFGetSupportedParams(a);
+            ADD_FAILURE() << "no throw for " << a;
+        } catch (const XTOOStatus& e) {
+            EXPECT_EQ(e.Status(), 73);
+            EXPECT_STREQ(e.Place(), "CTFGetSupportedParams");
+            EXPECT_EQ(e.Flag(), 0);
+        }
+    }
+
+    // Every parameter set of the 256-bit families, and those families, are 512.
+    for (const auto& p : gost256) EXPECT_EQ(CTFGetPKLenghOID(p), 512u) << p.c_str();
+    for (const char* o : {"1.2.643.2.2.19", "1.2.643.2.2.3", "1.2.643.2.2.98", "1.2.643.2.2.36.0", "1.2.643.2.2.36.1",
+                          "1.2.643.7.1.1.3.2", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.6.1"})
+        EXPECT_EQ(CTFGetPKLenghOID(o), 512u) << o;
+    for (const char* o : {"1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.2", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.3.3", "x"})
+        EXPECT_EQ(CTFGetPKLenghOID(o), 1024u) << o;
+}
+
+namespace {
+std::string g_keyOid;
+int g_providerCalls = 0;
+std::string KeyOid(const CCTFCertContext*) { return g_keyOid; }
+L ProviderHashes(const CCTFCertContext*) {
+    ++g_providerCalls;
+    return CertDll::HashOidsOfAlgIds({CALG_RSA_KEYX, CALG_SHA1, 0x8FFF, CALG_MD5, CALG_3DES});
+}
+}  // namespace
+
+TEST(AlgorithmQueries, HashOidsByCertificateKey) {
+    const auto* cert = reinterpret_cast<const CCTFCertContext*>(&g_keyOid);  // opaque to the frame
+    EXPECT_EQ(CTFGetSupportedHashOIDS(nullptr), (L{"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"}));
+    EXPECT_TRUE(CTFGetSupportedHashOIDS(cert).empty()) << "no hooks: the provider cannot be asked";
+
+    CertDll::SetCertHashHooks({&KeyOid, &ProviderHashes});
+    const std::pair<const char*, L> cases[] = {
+        {"1.2.643.2.2.19", {"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"}},
+        {"1.2.643.7.1.1.1.1", {"1.2.643.7.1.1.2.2"}},
+        {"1.2.643.7.1.1.6.1", {"1.2.643.7.1.1.2.2"}},
+        {"1.2.643.7.1.1.1.2", {"1.2.643.7.1.1.2.3"}},
+        {"1.2.643.7.1.1.6.2", {"1.2.643.7.1.1.2.3"}},
+    };
+    for (const auto& [key, want] : cases) {
+        g_keyOid = key;
+        EXPECT_EQ(CTFGetSupportedHashOIDS(cert), want) << key;
+    }
+    EXPECT_EQ(g_providerCalls, 0);
+    g_keyOid = "1.2.840.113549.1.1.1";
+    // Hash-class ids with an OID, in the provider's order.
+    EXPECT_EQ(CTFGetSupportedHashOIDS(cert), (L{"1.3.14.3.2.26", "1.2.840.113549.2.5"}));
+    EXPECT_EQ(g_providerCalls, 1);
+    CertDll::SetCertHashHooks({});
+}
