@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <mutex>
-#include <shared_mutex>
 #include <string>
 
+#include "cert/ipc.h"
 #include "cert/platform.h"
 
 // ---------------------------------------------------------------------------
@@ -64,7 +64,9 @@ namespace CertDll {
 // Library-wide objects. They live from load to unload, are built in this
 // order and destroyed in the reverse one.
 using CriticalSection = std::recursive_mutex;
-using ReadWriteLock = std::shared_mutex;
+// Unnamed: a lock of this process only; hold it with IPC::CReadLocker and
+// IPC::CWriteLocker.
+using ReadWriteLock = IPC::CReadWriteLock;
 
 // The singletons of the CRL cache and of the CRL updater (instance pointer
 // and reference count).

@@ -106,7 +106,7 @@ TEST_F(Diagnostics, LinesGoToTheCommonFolderWithMarks) {
     ASSERT_NE(disp, nullptr);
     ASSERT_TRUE(disp->Flag());
     const std::string path = home_ / "common/Varnok/ss_cert.log";
-    EXPECT_EQ(disp->FullPathName(), path);
+    EXPECT_EQ(std::string(disp->GetFullPathName()), path);
 
     CertPutLogFormatted("zero", "CTF", 0);
     CertPutLogFormatted("one", "CTF", 1);
@@ -122,7 +122,11 @@ TEST_F(Diagnostics, LinesGoToTheCommonFolderWithMarks) {
     std::string all = certtest::ReadFile(path), line;
     for (std::size_t pos = 0, nl; (nl = all.find('\n', pos)) != std::string::npos; pos = nl + 1) {
         line = all.substr(pos, nl - pos);
-        bodies.push_back(line.substr(24));  // after "YYYY-MM-DD hh:mm:ss.mmm "
+        // After the dispatcher's own "date time pid:tid " prefix.
+        std::size_t p = 0;
+        for (int i = 0; i < 3 && p != std::string::npos; ++i) p = line.find(' ', p + 1);
+        ASSERT_NE(p, std::string::npos) << line;
+        bodies.push_back(line.substr(p + 1));
     }
     EXPECT_EQ(bodies, (std::vector<std::string>{". CTF: zero", "+ CTF: one", "# Src: two", "? CTF: other",
                                                  "? CTF: negative reaches every level"}));
