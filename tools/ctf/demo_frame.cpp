@@ -43,7 +43,7 @@ int Run(ctf::Context&) {
     CertPutLogFormatted("demo: a diagnostics line", "CTF", 1);
     CLogDisp* disp = CertDll::GetLogDisp();
     if (disp && disp->Flag()) {
-        std::printf("diagnostics log:  %s\n", disp->GetFullPathName());
+        std::printf("diagnostics log:  %s\n", disp->GetFullPathName().c_str());
         std::printf("last line:        %s\n", ReadableTail(disp->GetFullPathName(), "\n").c_str());
     } else {
         std::printf("diagnostics log:  off (no application-data folder)\n");

@@ -106,7 +106,7 @@ TEST_F(Diagnostics, LinesGoToTheCommonFolderWithMarks) {
     ASSERT_NE(disp, nullptr);
     ASSERT_TRUE(disp->Flag());
     const std::string path = home_ / "common/Varnok/ss_cert.log";
-    EXPECT_EQ(std::string(disp->GetFullPathName()), path);
+    EXPECT_EQ(disp->GetFullPathName(), path);
 
     CertPutLogFormatted("zero", "CTF", 0);
     CertPutLogFormatted("one", "CTF", 1);
