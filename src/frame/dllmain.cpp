@@ -117,7 +117,6 @@ void CreateLogDisp() {
     } else {
         g_attach.logDisp->Flag(false);
     }
-    SetDefaultLogDisp(g_attach.logDisp);
 }
 
 }  // namespace
@@ -179,7 +178,6 @@ void ProcessAttach() {
 
 void ProcessDetach() {
     std::lock_guard<std::mutex> lock(g_attach.mutex);
-    SetDefaultLogDisp(nullptr);
     delete g_attach.logDisp;
     g_attach.logDisp = nullptr;
     g_attach.attached = false;
