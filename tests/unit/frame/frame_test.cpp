@@ -13,29 +13,6 @@
 
 namespace fs = std::filesystem;
 
-TEST(Frame, DataConstants) {
-    const char* codes[] = {c_TRCL_FILE_PURPOSE_CODE, c_ASSK_FILE_PURPOSE_CODE, c_ASPK_FILE_PURPOSE_CODE,
-                           c_CREQ_FILE_PURPOSE_CODE, c_CONTROL_INFO_CODE,      c_USER_AUTHENT_CODE,
-                           c_USER_IDENT_CODE,        c_CERTIF_MAC_CODE,        c_CERTIF_SIGN_CODE,
-                           c_CERTIF_INFO_CODE,       c_CERTIF_NUMBER_CODE,     c_CERTIF_SIZES_CODE,
-                           c_HEADER_END_CODE,        c_SIGN_ALGO_CODE,         c_SIGN_VALUE_CODE,
-                           c_SIGN_KEY_ID_CODE,       c_MAC_ALGO_CODE,          c_MAC_VALUE_CODE,
-                           c_MAC_KEY_ID_CODE};
-    std::string all;
-    for (const char* c : codes) {
-        EXPECT_EQ(std::strlen(c), 4u);
-        all += c;
-    }
-    EXPECT_EQ(all, "TRCLASSKASPKCREQCTRLUSERU_IDCMACCSGNCINFCNUMC_SZHENDASGNVSGNSKIDAMACVMACMKID");
-    EXPECT_EQ(c_TRCL_FILE_VERSION, 0x00010001u);
-    EXPECT_EQ(c_ASSK_FILE_VERSION, 0x00010001u);
-    EXPECT_EQ(c_ASPK_FILE_VERSION, 0x00010001u);
-    EXPECT_EQ(c_EXT_USER_FILE_VER, 0x00010002u);
-    EXPECT_STREQ(DS_LawCertFileNamePart, "cert");
-    EXPECT_STREQ(DS_LawCertFileNameExt, ".sok");
-    EXPECT_STREQ(DS_LawChiefFileNameExt, ".ctl");
-}
-
 class CommonPath : public certtest::HomeTest {};
 
 TEST_F(CommonPath, IdTableAndErrors) {

@@ -212,9 +212,3 @@ TEST_F(LogTest, RecordsOfThreadsDoNotInterleave) {
     const std::regex one(R"(^ \[[^\]]+\]  0x[0-9A-F]+\( *\d+\)  MT Info:  \r\n\tthread \d record \d+\r\n\r\n$)");
     for (const auto& r : recs) EXPECT_TRUE(std::regex_match(r, one)) << r;
 }
-
-TEST_F(LogTest, TheLibraryLogIsOneObject) {
-    EXPECT_EQ(&CertDll::GetLog(), &CertDll::GetLog());
-    EXPECT_TRUE(CertDll::GetLog().Enabled());
-    EXPECT_STREQ(CertDll::LogLevelLabel(LogLevel::Debug), "Debug: ");
-}
