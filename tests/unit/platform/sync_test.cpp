@@ -118,11 +118,20 @@ TEST(Threads, SuspendedThreadRunsOnlyAfterResume) {
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(th, kLong));
     EXPECT_TRUE(w.ran);
     EXPECT_EQ(0u, ResumeThread(th));
-    // Closing the handle early does not disturb a running thread.
-    HANDLE other = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WaitThenReturn, &w, 0, nullptr));
-    EXPECT_TRUE(CloseHandle(other));
     CloseHandle(th);
     CloseHandle(w.go);
+}
+
+TEST(Threads, ClosingTheHandleEarlyDoesNotDisturbTheThread) {
+    // Static: the thread may outlive this test once its handle is gone.
+    static Work w;
+    w.ran = false;
+    w.go = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    HANDLE other = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WaitThenReturn, &w, 0, nullptr));
+    ASSERT_NE(nullptr, other);
+    EXPECT_TRUE(CloseHandle(other));
+    for (int i = 0; i < 1000 && !w.ran; ++i) Sleep(10);
+    EXPECT_TRUE(w.ran);
 }
 
 namespace {
