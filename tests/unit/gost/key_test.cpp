@@ -1,6 +1,9 @@
 // GOST keys: the standard's signature examples, raw forms, DER, every
 // parameter set, VKO agreement, RSA.
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -159,4 +162,25 @@ TEST(GostKey, RsaThroughDefaultProvider) {
     Key back = ImportPrivateKeyPem(ExportPrivateKeyPem(k));
     EXPECT_TRUE(back.HasPrivate());
     EXPECT_EQ(ExportPublicKeyDer(back), ExportPublicKeyDer(k));
+}
+
+// One key shared by several threads, as provider handles share it.
+TEST(GostKey, SharedKeyAcrossThreads) {
+    REQUIRE_GOST_ENGINE();
+    Key key = GenerateKey(KeyAlg::Gost2012_256, DefaultParamset(KeyAlg::Gost2012_256));
+    Key peer = GenerateKey(KeyAlg::Gost2012_256, DefaultParamset(KeyAlg::Gost2012_256));
+    const Bytes ukm = Hex("0102030405060708");
+    const Bytes expected = Vko(key, peer, ukm);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                Bytes digest = Digest(HashAlg::Streebog256, View(std::to_string(t * 100 + i)));
+                if (!VerifyDigest(key, digest, SignDigest(key, digest))) ++failures;
+                if (Vko(key, peer, ukm) != expected) ++failures;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
 }
