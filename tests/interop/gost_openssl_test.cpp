@@ -18,7 +18,8 @@ namespace {
 
 std::string LowerHex(ByteView b) {
     std::string s = TOOBin2HexStr(b.data(), b.size());
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -33,7 +34,9 @@ void WriteBytes(const std::string& path, ByteView b) {
 
 // The support library is built without the tool's path; the test program
 // has it.
-certtest::RunResult Ctf(const std::string& args) { return certtest::Run(Sh(CERT_CTF_PATH) + " " + args); }
+certtest::RunResult Ctf(const std::string& args) {
+    return certtest::Run(Sh(CERT_CTF_PATH) + " " + args);
+}
 
 void Ossl(const std::string& args) {
     certtest::RunResult r = certtest::Run("openssl " + args);
@@ -80,20 +83,33 @@ protected:
 TEST_F(GostOpenssl, CtfHashMatchesOpensslDgst) {
     std::string file = dir_ / "data.bin";
     std::string data(200000, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13 + (i >> 9));
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 13 + (i >> 9));
     WriteFile(file, data);
-    const char* pairs[][2] = {{"gost94", "md_gost94"}, {"gost12-256", "md_gost12_256"},
-                              {"gost12-512", "md_gost12_512"}, {"sha1", "sha1"}, {"sha256", "sha256"}};
+    const char* pairs[][2] = {{"gost94", "md_gost94"},
+                              {"gost12-256", "md_gost12_256"},
+                              {"gost12-512", "md_gost12_512"},
+                              {"sha1", "sha1"},
+                              {"sha256", "sha256"}};
     for (auto& p : pairs) {
         SCOPED_TRACE(p[0]);
         certtest::RunResult ours = Ctf(std::string("hash --alg ") + p[0] + " " + Sh(file));
-        certtest::RunResult theirs = certtest::Run("openssl dgst -engine gost -" + std::string(p[1]) + " -r " + Sh(file));
+        certtest::RunResult theirs =
+            certtest::Run("openssl dgst -engine gost -" + std::string(p[1]) + " -r " + Sh(file));
         ASSERT_EQ(ours.exitCode, 0) << ours.err;
         EXPECT_EQ(ours.out, theirs.out);
         certtest::RunResult in = certtest::Run(Sh(CERT_CTF_PATH) + " hash --alg " + p[0] + " - < " + Sh(file));
         EXPECT_EQ(in.out.substr(0, in.out.find(' ')), ours.out.substr(0, ours.out.find(' ')));
     }
     EXPECT_EQ(Ctf("hash --alg md5 " + Sh(file)).exitCode, 2);
+    // Without the engine GOST hashes fail with a clear status; others still work.
+    certtest::RunResult none =
+        certtest::Run("OPENSSL_ENGINES=/nonexistent " + Sh(CERT_CTF_PATH) + " hash --alg gost94 " + Sh(file));
+    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_NE(none.err.find("GOST engine not available"), std::string::npos) << none.err;
+    EXPECT_EQ(
+        certtest::Run("OPENSSL_ENGINES=/nonexistent " + Sh(CERT_CTF_PATH) + " hash --alg sha1 " + Sh(file)).exitCode,
+        0);
     EXPECT_EQ(Ctf("hash --alg sha1 " + Sh(dir_ / "missing")).exitCode, 2);
 }
 
@@ -112,8 +128,8 @@ TEST_F(GostOpenssl, SignaturesVerifyBothWays) {
              Sh(dir_ / "sig"));
         // The provider's order is the reverse: openssl must reject it as is.
         WriteBytes(dir_ / "rsig", ReverseBytes(SignDigest(key, digest)));
-        EXPECT_NE(certtest::Run("openssl pkeyutl -engine gost -verify -pubin -inkey " + Sh(pub) + " -in " + Sh(dir_ / "dgst") +
-                      " -sigfile " + Sh(dir_ / "rsig"))
+        EXPECT_NE(certtest::Run("openssl pkeyutl -engine gost -verify -pubin -inkey " + Sh(pub) + " -in " +
+                                Sh(dir_ / "dgst") + " -sigfile " + Sh(dir_ / "rsig"))
                       .exitCode,
                   0);
         // openssl -> ours.
@@ -148,13 +164,15 @@ TEST_F(GostOpenssl, VkoGivesTheSameKeyOnBothSides) {
 TEST_F(GostOpenssl, MacMatchesOpensslDgst) {
     std::string file = dir_ / "m.bin";
     std::string data(3000, 'x');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>(i * 7);
     WriteFile(file, data);
     Bytes key = RandomBytes(32);
     for (const auto& sbox : CipherParamsets()) {
         SCOPED_TRACE(sbox);
-        certtest::RunResult r = certtest::Run("openssl dgst -engine gost -mac gost-mac -macopt hexkey:" + LowerHex(key) +
-                                    " -macopt paramset:" + sbox + " " + Sh(file));
+        certtest::RunResult r =
+            certtest::Run("openssl dgst -engine gost -mac gost-mac -macopt hexkey:" + LowerHex(key) +
+                          " -macopt paramset:" + sbox + " " + Sh(file));
         ASSERT_EQ(r.exitCode, 0) << r.err;
         EXPECT_NE(r.out.find("= " + LowerHex(ComputeMac(key, sbox, {}, View(data)))), std::string::npos) << r.out;
     }
@@ -166,15 +184,16 @@ TEST_F(GostOpenssl, MacMatchesOpensslDgst) {
 TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
     const AlgCase recipients[] = {{KeyAlg::Gost2001, "gost2001", "XA"}, {KeyAlg::Gost2012_256, "gost2012_256", "A"}};
     std::string content(2500, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 11 + 1);
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 11 + 1);
     WriteFile(dir_ / "content", content);
     for (const auto& c : recipients) {
         SCOPED_TRACE(c.opensslName);
         std::string key = dir_ / "r.pem", cert = dir_ / "r.crt", msg = dir_ / "msg.der";
         Ossl("req -engine gost -x509 -newkey " + std::string(c.opensslName) + " -pkeyopt paramset:" + c.paramset +
              " -nodes -subj /CN=recipient -days 1 -keyout " + Sh(key) + " -out " + Sh(cert));
-        Ossl("cms -encrypt -engine gost -binary -gost89 -outform DER -in " + Sh(dir_ / "content") + " -out " +
-             Sh(msg) + " " + Sh(cert));
+        Ossl("cms -encrypt -engine gost -binary -gost89 -outform DER -in " + Sh(dir_ / "content") + " -out " + Sh(msg) +
+             " " + Sh(cert));
         Bytes der = FileBytes(msg);
 
         asn::Reader ci = asn::Reader(der.data(), der.size()).EnterSequence();
@@ -212,7 +231,8 @@ TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
         Key recipient = ImportPrivateKeyPem(ReadFile(key));
         Bytes kek = Vko(recipient, ImportPublicKeyDer(spki), View(ukm));
         Bytes cek = UnwrapKey(KeyWrap::CryptoPro, kek, kekSbox, View(ukm), View(encKey), View(mac));
-        Bytes plain = Decrypt(CipherMode::Cfb, cek, contentSbox, View(iv), Bytes(enc.content.begin(), enc.content.end()));
+        Bytes plain =
+            Decrypt(CipherMode::Cfb, cek, contentSbox, View(iv), Bytes(enc.content.begin(), enc.content.end()));
         EXPECT_EQ(std::string(plain.begin(), plain.end()), content);
         // A wrong KEK is caught by the MAC.
         kek[0] ^= 1;
