@@ -33,7 +33,9 @@ Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames) {
     bool onlyPositionals = false;
     for (std::size_t i = 0; i < argv.size(); ++i) {
         const std::string& a = argv[i];
-        if (onlyPositionals || a.size() < 2 || a[0] != '-') {
+        // "-2146893818" is a negative number, not an option.
+        bool negativeNumber = a.size() >= 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
+        if (onlyPositionals || a.size() < 2 || a[0] != '-' || negativeNumber) {
             positionals_.push_back(a);
             continue;
         }

@@ -2,15 +2,13 @@
 
 #include "testsupport.h"
 
-namespace {
-certtest::RunResult Ctf(const std::string& args) { return certtest::Run(certtest::Sh(CERT_CTF_PATH) + " " + args); }
-}  // namespace
+using certtest::Ctf;
 
 TEST(CtfExplain, EveryFormOfACodeAndTrustBits) {
     auto hex = Ctf("explain 0x80090006");
     ASSERT_EQ(hex.exitCode, 0) << hex.err;
     EXPECT_EQ(hex.out, "0x80090006: Подпись неверна\nsystem: Invalid Signature.\n");
-    for (const char* form : {"-- -2146893818", "0xFFFFFFFF80090006", "2148073478"})
+    for (const char* form : {"-2146893818", "-- -2146893818", "0xFFFFFFFF80090006", "2148073478"})
         EXPECT_EQ(Ctf(std::string("explain ") + form).out, hex.out) << form;
 
     auto unknown = Ctf("--json explain 0x800B010D");
