@@ -10,13 +10,17 @@
 // - Errors are thrown as cert::gost::Error (an XTOOStatus). Error::WinError()
 //   is the platform code (NTE_*) the provider puts in the thread's last
 //   error; Status() is WinErr2ToolsErr of it; Place() names the operation.
-//   Codes used: NTE_PROVIDER_DLL_FAIL (the GOST engine is not available),
-//   NTE_BAD_ALGID (unknown algorithm or parameter set OID), NTE_BAD_KEY (key
-//   bytes not usable: wrong length, scalar out of range, point not on the
-//   curve, wrong key type for the operation), NTE_BAD_LEN (data length not
-//   acceptable to the mode), NTE_BAD_DATA (MAC mismatch on unwrap),
-//   NTE_BAD_SIGNATURE is NOT thrown: Verify* return false; NTE_FAIL for an
-//   OpenSSL failure that has no better name.
+//   Codes used: NTE_PROVIDER_DLL_FAIL (the GOST engine is not available;
+//   foreign algorithms keep working), NTE_BAD_ALGID (unknown algorithm or
+//   parameter set OID), NTE_BAD_KEY (key bytes not usable: wrong length,
+//   scalar out of range, wrong key type for the operation),
+//   NTE_BAD_PUBLIC_KEY (point not on the curve, keys on different parameter
+//   sets), NTE_NO_KEY (a private operation on a public key), NTE_BAD_HASH
+//   (digest of the wrong size), NTE_BAD_HASH_STATE (use after Final),
+//   NTE_BAD_LEN (data length not acceptable to the mode), NTE_BAD_DATA
+//   (MAC mismatch on unwrap, bad IV/UKM length, unreadable DER/PEM),
+//   NTE_FAIL for an OpenSSL failure that has no better name. A signature
+//   that does not verify is not an error: Verify* return false.
 // - Byte strings out are std::vector<uint8_t> (Bytes); in are ByteView
 //   (std::span<const uint8_t>); View() adapts an IdentObj. Bytes holding key
 //   material are the caller's to Cleanse() once done.
@@ -106,7 +110,9 @@ const char* HashAlgName(HashAlg alg);
 // 1.3.14.3.2.26, 2.16.840.1.101.3.4.2.1).
 const char* HashOid(HashAlg alg);
 
-// Streaming hash. Update after Final throws NTE_BAD_HASH_STATE; Clone copies
+// Streaming hash. GOST R 34.11-94 of the empty message is the standard's
+// value (981e5f3c...), not what `openssl dgst -md_gost94` prints for an
+// empty file; every other input agrees with it. Update after Final throws NTE_BAD_HASH_STATE; Clone copies
 // the running state (before Final), so a caller can read an intermediate
 // value and continue.
 class Hash {
