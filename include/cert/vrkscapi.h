@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cert/algid.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
 
@@ -93,32 +94,6 @@ constexpr BYTE VRK_SIMPLE_BLOB_VERSION = 0x20;
 constexpr DWORD VRK_SIMPLEBLOB_MAGIC = 0x374A51FD;
 constexpr DWORD VRK_PUBLICKEY_MAGIC = 0x3147414D;   // "MAG1"
 constexpr DWORD VRK_PRIVATEKEY_MAGIC = 0x504B5256;  // "VRKP"
-
-// Algorithm identifiers of the provider.
-constexpr ALG_ID VRK_CALG_GR3411 = 0x801E;           // GOST R 34.11-94
-constexpr ALG_ID VRK_CALG_G28147_MAC = 0x801F;       // GOST 28147-89 MAC, 4 bytes
-constexpr ALG_ID VRK_CALG_GR3411_2012_256 = 0x8021;  // Streebog-256
-constexpr ALG_ID VRK_CALG_GR3411_2012_512 = 0x8022;  // Streebog-512
-constexpr ALG_ID VRK_CALG_SHA1 = 0x8004;
-constexpr ALG_ID VRK_CALG_SHA_256 = 0x800C;
-constexpr ALG_ID VRK_CALG_MD5 = 0x8003;
-constexpr ALG_ID VRK_CALG_OWN_HASH = 0x8029;         // product hash, 1.3.6.1.4.1.40321.2.1.1.2
-constexpr ALG_ID VRK_CALG_OWN_MAC_Z = 0x802A;        // product MAC, 1.3.6.1.4.1.40321.2.1.1.3
-constexpr ALG_ID VRK_CALG_OWN_MAC_A = 0x802B;        // product MAC, 1.3.6.1.4.1.40321.2.1.1.4
-constexpr ALG_ID VRK_CALG_G28147 = 0x661E;           // GOST 28147-89 cipher key
-constexpr ALG_ID VRK_CALG_OWN_KEY_Z = 0x602D;        // product symmetric key (MAC 0x802A)
-constexpr ALG_ID VRK_CALG_OWN_KEY_A = 0x602E;        // product symmetric key (MAC 0x802B, key wrapping)
-constexpr ALG_ID VRK_CALG_GR3410EL = 0x2E23;         // GOST R 34.10-2001 signature
-constexpr ALG_ID VRK_CALG_DH_EL_SF = 0xAA24;         // GOST R 34.10-2001 key agreement
-constexpr ALG_ID VRK_CALG_DH_EL_EPHEM = 0xAA25;      // ephemeral 2001 key agreement
-constexpr ALG_ID VRK_CALG_GR3410_12_256 = 0x2E49;
-constexpr ALG_ID VRK_CALG_DH_GR3410_12_256_SF = 0xAA46;
-constexpr ALG_ID VRK_CALG_DH_GR3410_12_256_EPHEM = 0xAA47;
-constexpr ALG_ID VRK_CALG_GR3410_12_512 = 0x2E3D;
-constexpr ALG_ID VRK_CALG_DH_GR3410_12_512_SF = 0xAA42;
-constexpr ALG_ID VRK_CALG_DH_GR3410_12_512_EPHEM = 0xAA43;
-constexpr ALG_ID VRK_CALG_RSA_SIGN = 0x2400;
-constexpr ALG_ID VRK_CALG_RSA_KEYX = 0xA400;
 
 // Status of a wrong password: the key stays closed, nothing else is told.
 constexpr DWORD VRK_E_WRONG_PASSWORD = NTE_BAD_KEYSET_PARAM;

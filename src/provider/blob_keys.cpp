@@ -62,7 +62,7 @@ IdentObj ExportSimple(KeyObj& key, KeyObj& exp) {
     BLOBHEADER h{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
     blob.AddData(&h, sizeof h);
     PutU32(blob, VRK_SIMPLEBLOB_MAGIC);
-    PutU32(blob, VRK_CALG_G28147);
+    PutU32(blob, CALG_GOST_28147);
     blob.AddData(ukm);
     blob.AddData(w.encryptedKey.data(), DWORD(w.encryptedKey.size()));
     blob.AddData(w.mac.data(), DWORD(w.mac.size()));
@@ -81,7 +81,7 @@ std::shared_ptr<KeyObj> ImportSimple(gost::ByteView blob, KeyObj& imp) {
     if (h.bVersion != VRK_SIMPLE_BLOB_VERSION) Throw(NTE_BAD_VER);
     if (GetU32(blob.data() + 8) != VRK_SIMPLEBLOB_MAGIC) Throw(NTE_BAD_TYPE);
     const AlgInfo* info = FindAlg(h.aiKeyAlg);
-    if (!info || info->cls != AlgClass::Cipher || GetU32(blob.data() + 12) != VRK_CALG_G28147) Throw(NTE_BAD_ALGID);
+    if (!info || info->cls != AlgClass::Cipher || GetU32(blob.data() + 12) != CALG_GOST_28147) Throw(NTE_BAD_ALGID);
     gost::ByteView ukm = blob.subspan(16, 8);
     std::string sbox = SboxFromTail(blob.subspan(kSimpleFixed));
     gost::Bytes kek = KekFor(imp, ukm);
@@ -228,7 +228,7 @@ BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImp
                 if (!imp->key || !imp->key.HasPrivate() || !imp->key.IsGost()) Throw(NTE_BAD_KEY);
                 if (imp->pending) Throw(NTE_BAD_KEY_STATE);
                 auto a = std::make_shared<KeyObj>();
-                a->alg = VRK_CALG_G28147;
+                a->alg = CALG_GOST_28147;
                 a->cls = AlgClass::Cipher;
                 a->agreePrivate = CopyKey(*imp);
                 a->agreePeer = pub->key;

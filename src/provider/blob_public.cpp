@@ -94,6 +94,7 @@ void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k) {
     // key-agreement key; the size decides between 2012 key lengths.
     gost::KeyAlg ka = KeyAlgOf(h.aiKeyAlg);
     if (keyBytes == 128) ka = gost::KeyAlg::Gost2012_512;
+    if (ka == gost::KeyAlg::Gost2001 && k.hashParamSet == "1.2.643.7.1.1.2.2") ka = gost::KeyAlg::Gost2012_256;
     if (keyBytes != 2 * gost::GostKeyBytes(ka)) Throw(NTE_BAD_LEN);
     k.alg = h.aiKeyAlg;
     k.cls = info->cls;
@@ -164,7 +165,7 @@ BOOL VRKImportPKInfo(HCRYPTPROV hProv, const CERT_PUBLIC_KEY_INFO* info, HCRYPTK
             w.End(m);
             k->key = gost::ImportPublicKeyDer(w.view());
             k->publicRaw = w.Take();
-            k->alg = VRK_CALG_RSA_KEYX;
+            k->alg = CALG_RSA_KEYX;
         } else {
             Throw(NTE_BAD_ALGID);
         }

@@ -6,35 +6,35 @@ namespace vrk {
 
 const std::vector<AlgInfo>& Algorithms(bool foreign) {
     static const std::vector<AlgInfo> gostAlgs = {
-        {VRK_CALG_GR3411, AlgClass::Hash, "GOST R 34.11-94", 256},
-        {VRK_CALG_GR3411_2012_256, AlgClass::Hash, "GR 34.11-2012 256", 256},
-        {VRK_CALG_GR3411_2012_512, AlgClass::Hash, "GR 34.11-2012 512", 512},
-        {VRK_CALG_OWN_HASH, AlgClass::Hash, "VRK HASH", 256},
-        {VRK_CALG_G28147_MAC, AlgClass::Mac, "GOST 28147-89 MAC", 32},
-        {VRK_CALG_OWN_MAC_Z, AlgClass::Mac, "VRK MAC Z", 64},
-        {VRK_CALG_OWN_MAC_A, AlgClass::Mac, "VRK MAC A", 64},
-        {VRK_CALG_G28147, AlgClass::Cipher, "GOST 28147-89", 256},
-        {VRK_CALG_OWN_KEY_Z, AlgClass::Cipher, "VRK KEY Z", 256},
-        {VRK_CALG_OWN_KEY_A, AlgClass::Cipher, "VRK KEY A", 256},
-        {VRK_CALG_GR3410EL, AlgClass::Sign, "GOST R 34.10-2001", 512},
-        {VRK_CALG_DH_EL_SF, AlgClass::Exchange, "GR 34.10-2001 DH", 512},
-        {VRK_CALG_DH_EL_EPHEM, AlgClass::Ephemeral, "GR 34.10-2001 EPHEM", 512},
-        {VRK_CALG_GR3410_12_256, AlgClass::Sign, "GR 34.10-2012 256", 512},
-        {VRK_CALG_DH_GR3410_12_256_SF, AlgClass::Exchange, "GR 34.10-12 256 DH", 512},
-        {VRK_CALG_DH_GR3410_12_256_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 256 EPH", 512},
-        {VRK_CALG_GR3410_12_512, AlgClass::Sign, "GR 34.10-2012 512", 1024},
-        {VRK_CALG_DH_GR3410_12_512_SF, AlgClass::Exchange, "GR 34.10-12 512 DH", 1024},
-        {VRK_CALG_DH_GR3410_12_512_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 512 EPH", 1024},
-        {VRK_CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
-        {VRK_CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
-        {VRK_CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
-        {VRK_CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
+        {CALG_GOST_R3411_94, AlgClass::Hash, "GOST R 34.11-94", 256},
+        {CALG_GOST_R3411_2012_256, AlgClass::Hash, "GR 34.11-2012 256", 256},
+        {CALG_GOST_R3411_2012_512, AlgClass::Hash, "GR 34.11-2012 512", 512},
+        {CALG_VRK_HASH, AlgClass::Hash, "VRK HASH", 256},
+        {CALG_GOST_28147_MAC, AlgClass::Mac, "GOST 28147-89 MAC", 32},
+        {CALG_VRK_MAC_Z, AlgClass::Mac, "VRK MAC Z", 64},
+        {CALG_VRK_MAC_A, AlgClass::Mac, "VRK MAC A", 64},
+        {CALG_GOST_28147, AlgClass::Cipher, "GOST 28147-89", 256},
+        {CALG_VRK_KEY_Z, AlgClass::Cipher, "VRK KEY Z", 256},
+        {CALG_VRK_KEY_A, AlgClass::Cipher, "VRK KEY A", 256},
+        {CALG_GOST_R3410_2001, AlgClass::Sign, "GOST R 34.10-2001", 512},
+        {CALG_GOST_R3410_2001_DH, AlgClass::Exchange, "GR 34.10-2001 DH", 512},
+        {CALG_GOST_R3410_2001_DH_EPHEM, AlgClass::Ephemeral, "GR 34.10-2001 EPHEM", 512},
+        {CALG_GOST_R3410_2012_256, AlgClass::Sign, "GR 34.10-2012 256", 512},
+        {CALG_GOST_R3410_2012_256_DH, AlgClass::Exchange, "GR 34.10-12 256 DH", 512},
+        {CALG_GOST_R3410_2012_256_DH_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 256 EPH", 512},
+        {CALG_GOST_R3410_2012_512, AlgClass::Sign, "GR 34.10-2012 512", 1024},
+        {CALG_GOST_R3410_2012_512_DH, AlgClass::Exchange, "GR 34.10-12 512 DH", 1024},
+        {CALG_GOST_R3410_2012_512_DH_EPHEM, AlgClass::Ephemeral, "GR 34.10-12 512 EPH", 1024},
+        {CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
+        {CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
+        {CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
+        {CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
     };
     static const std::vector<AlgInfo> foreignAlgs = {
-        {VRK_CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
-        {VRK_CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
-        {VRK_CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
-        {VRK_CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
+        {CALG_SHA1, AlgClass::Hash, "SHA-1", 160},
+        {CALG_SHA_256, AlgClass::Hash, "SHA-256", 256},
+        {CALG_RSA_SIGN, AlgClass::RsaSign, "RSA_SIGN", 2048},
+        {CALG_RSA_KEYX, AlgClass::RsaExchange, "RSA_KEYX", 2048},
     };
     return foreign ? foreignAlgs : gostAlgs;
 }
@@ -52,46 +52,46 @@ bool IsAsymmetric(AlgClass c) {
 
 gost::KeyAlg KeyAlgOf(ALG_ID id) {
     switch (id) {
-        case VRK_CALG_GR3410EL:
-        case VRK_CALG_DH_EL_SF:
-        case VRK_CALG_DH_EL_EPHEM: return gost::KeyAlg::Gost2001;
-        case VRK_CALG_GR3410_12_256:
-        case VRK_CALG_DH_GR3410_12_256_SF:
-        case VRK_CALG_DH_GR3410_12_256_EPHEM: return gost::KeyAlg::Gost2012_256;
-        case VRK_CALG_GR3410_12_512:
-        case VRK_CALG_DH_GR3410_12_512_SF:
-        case VRK_CALG_DH_GR3410_12_512_EPHEM: return gost::KeyAlg::Gost2012_512;
-        case VRK_CALG_RSA_SIGN:
-        case VRK_CALG_RSA_KEYX: return gost::KeyAlg::Rsa;
+        case CALG_GOST_R3410_2001:
+        case CALG_GOST_R3410_2001_DH:
+        case CALG_GOST_R3410_2001_DH_EPHEM: return gost::KeyAlg::Gost2001;
+        case CALG_GOST_R3410_2012_256:
+        case CALG_GOST_R3410_2012_256_DH:
+        case CALG_GOST_R3410_2012_256_DH_EPHEM: return gost::KeyAlg::Gost2012_256;
+        case CALG_GOST_R3410_2012_512:
+        case CALG_GOST_R3410_2012_512_DH:
+        case CALG_GOST_R3410_2012_512_DH_EPHEM: return gost::KeyAlg::Gost2012_512;
+        case CALG_RSA_SIGN:
+        case CALG_RSA_KEYX: return gost::KeyAlg::Rsa;
         default: Throw(NTE_BAD_ALGID);
     }
 }
 
 ALG_ID SignAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return VRK_CALG_GR3410EL;
-        case gost::KeyAlg::Gost2012_256: return VRK_CALG_GR3410_12_256;
-        case gost::KeyAlg::Gost2012_512: return VRK_CALG_GR3410_12_512;
-        case gost::KeyAlg::Rsa: return VRK_CALG_RSA_SIGN;
+        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001;
+        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256;
+        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512;
+        case gost::KeyAlg::Rsa: return CALG_RSA_SIGN;
     }
     Throw(NTE_BAD_ALGID);
 }
 
 ALG_ID ExchangeAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return VRK_CALG_DH_EL_SF;
-        case gost::KeyAlg::Gost2012_256: return VRK_CALG_DH_GR3410_12_256_SF;
-        case gost::KeyAlg::Gost2012_512: return VRK_CALG_DH_GR3410_12_512_SF;
-        case gost::KeyAlg::Rsa: return VRK_CALG_RSA_KEYX;
+        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001_DH;
+        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256_DH;
+        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512_DH;
+        case gost::KeyAlg::Rsa: return CALG_RSA_KEYX;
     }
     Throw(NTE_BAD_ALGID);
 }
 
 ALG_ID EphemeralAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return VRK_CALG_DH_EL_EPHEM;
-        case gost::KeyAlg::Gost2012_256: return VRK_CALG_DH_GR3410_12_256_EPHEM;
-        case gost::KeyAlg::Gost2012_512: return VRK_CALG_DH_GR3410_12_512_EPHEM;
+        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001_DH_EPHEM;
+        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256_DH_EPHEM;
+        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512_DH_EPHEM;
         case gost::KeyAlg::Rsa: break;
     }
     Throw(NTE_BAD_ALGID);
@@ -100,7 +100,7 @@ ALG_ID EphemeralAlgOf(gost::KeyAlg alg) {
 const char* DefaultSboxOf(ALG_ID id) {
     // The Z key and MAC use the TC26 S-box; every other symmetric key the
     // CryptoPro A set that GOST key transport names.
-    return id == VRK_CALG_OWN_KEY_Z || id == VRK_CALG_OWN_MAC_Z ? gost::kSboxTc26Z : gost::kSboxCryptoProA;
+    return id == CALG_VRK_KEY_Z || id == CALG_VRK_MAC_Z ? gost::kSboxTc26Z : gost::kSboxCryptoProA;
 }
 
 std::string DefaultHashParamSet(gost::KeyAlg alg) {

@@ -6,12 +6,12 @@ namespace {
 
 bool HashAlgOf(ALG_ID id, gost::HashAlg& out) {
     switch (id) {
-        case VRK_CALG_GR3411:
-        case VRK_CALG_OWN_HASH: out = gost::HashAlg::Gost94; return true;
-        case VRK_CALG_GR3411_2012_256: out = gost::HashAlg::Streebog256; return true;
-        case VRK_CALG_GR3411_2012_512: out = gost::HashAlg::Streebog512; return true;
-        case VRK_CALG_SHA1: out = gost::HashAlg::Sha1; return true;
-        case VRK_CALG_SHA_256: out = gost::HashAlg::Sha256; return true;
+        case CALG_GOST_R3411_94:
+        case CALG_VRK_HASH: out = gost::HashAlg::Gost94; return true;
+        case CALG_GOST_R3411_2012_256: out = gost::HashAlg::Streebog256; return true;
+        case CALG_GOST_R3411_2012_512: out = gost::HashAlg::Streebog512; return true;
+        case CALG_SHA1: out = gost::HashAlg::Sha1; return true;
+        case CALG_SHA_256: out = gost::HashAlg::Sha256; return true;
         default: return false;
     }
 }
@@ -58,9 +58,9 @@ BOOL VRKCreateHash(HCRYPTPROV hProv, ALG_ID alg, HCRYPTKEY hKey, HCRYPTHASH* phH
             auto k = GetKey(hKey);
             std::lock_guard<std::mutex> lock(k->mu);
             if (k->cls != AlgClass::Cipher || k->secret.size() != 32) Throw(NTE_BAD_KEY);
-            const char* sbox = alg == VRK_CALG_G28147_MAC ? k->sbox.c_str() : DefaultSboxOf(alg);
+            const char* sbox = alg == CALG_GOST_28147_MAC ? k->sbox.c_str() : DefaultSboxOf(alg);
             h->mac.emplace(k->secret, sbox);
-            h->macBytes = alg == VRK_CALG_G28147_MAC ? 4 : 8;
+            h->macBytes = alg == CALG_GOST_28147_MAC ? 4 : 8;
         } else {
             Throw(NTE_BAD_ALGID);
         }

@@ -36,7 +36,8 @@ gost::KeyAlg GenKeyAlg(const ProvObj& p, ALG_ID& alg, DWORD bits) {
         alg = alg == AT_SIGNATURE ? SignAlgOf(ka) : ExchangeAlgOf(ka);
         return ka;
     }
-    return KeyAlgOf(alg);
+    const AlgInfo* info = FindAlg(alg);
+    return info && IsAsymmetric(info->cls) ? KeyAlgOf(alg) : gost::KeyAlg::Gost2001;
 }
 
 void FillPublic(KeyObj& k) {
@@ -70,6 +71,7 @@ void GenerateAsymmetric(KeyObj& k, gost::KeyAlg ka) {
         k.paramSet = ChooseParamSet(ka, k.paramSet);
         k.key = gost::GenerateKey(ka, k.paramSet);
         if (k.hashParamSet.empty()) k.hashParamSet = DefaultHashParamSet(ka);
+        if (k.cls == AlgClass::Ephemeral) k.alg = EphemeralAlgOf(ka);
     }
     FillPublic(k);
     k.pending = false;
@@ -92,8 +94,8 @@ void CheckDigestFor(const KeyObj& k, const IdentObj& digest) {
 }
 
 gost::HashAlg RsaHashOf(ALG_ID alg) {
-    if (alg == VRK_CALG_SHA1) return gost::HashAlg::Sha1;
-    if (alg == VRK_CALG_SHA_256) return gost::HashAlg::Sha256;
+    if (alg == CALG_SHA1) return gost::HashAlg::Sha1;
+    if (alg == CALG_SHA_256) return gost::HashAlg::Sha256;
     Throw(NTE_BAD_HASH);
 }
 

@@ -19,7 +19,7 @@ std::string Text(const IdentObj& b) { return std::string(reinterpret_cast<const 
 class ContainerTest : public certtest::HomeTest {
 protected:
     // A container with a signature key under `password` (none when empty).
-    void MakeContainer(const char* name, const char* password, ALG_ID alg = VRK_CALG_GR3410EL, DWORD flags = 0,
+    void MakeContainer(const char* name, const char* password, ALG_ID alg = CALG_GOST_R3410_2001, DWORD flags = 0,
                        bool machine = false) {
         CryptProvider p;
         ASSERT_TRUE(VRKAcquireContext(&p, name, VRK_PROV_GOST, 2,
@@ -71,8 +71,8 @@ TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
 
 TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
     MakeContainer("one", nullptr);
-    MakeContainer("two", nullptr, VRK_CALG_DH_EL_SF);
-    MakeContainer("mach", nullptr, VRK_CALG_GR3410EL, 0, true);
+    MakeContainer("two", nullptr, CALG_GOST_R3410_2001_DH);
+    MakeContainer("mach", nullptr, CALG_GOST_R3410_2001, 0, true);
 
     CryptProvider v;
     ASSERT_TRUE(VRKAcquireContext(&v, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT));
@@ -100,7 +100,7 @@ TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
     ASSERT_TRUE(VRKGetUserKey(p, 0, &k));
     IdentObj alg;
     ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, alg));
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(alg.data()), VRK_CALG_DH_EL_SF);
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(alg.data()), CALG_GOST_R3410_2001_DH);
     ASSERT_TRUE(VRKGetProvParam(p, PP_UNIQUE_CONTAINER, out, 0));
     EXPECT_EQ(Text(out), "\\\\.\\local\\two");
     EXPECT_FALSE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, 0));
@@ -156,7 +156,7 @@ TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
 }
 
 TEST_F(ContainerTest, ContainerInformationRecord) {
-    MakeContainer("info", "pw", VRK_CALG_GR3410_12_256, 256 << 16);
+    MakeContainer("info", "pw", CALG_GOST_R3410_2012_256, 256 << 16);
     CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, "info", nullptr, 2, 0));
     IdentObj der;
@@ -165,7 +165,7 @@ TEST_F(ContainerTest, ContainerInformationRecord) {
     ASSERT_TRUE(info.Decode(der));
     EXPECT_EQ(info.name, "info");
     EXPECT_EQ(info.keyInfo.dwKeySpec, AT_SIGNATURE);
-    EXPECT_EQ(info.keyInfo.algId, VRK_CALG_GR3410_12_256);
+    EXPECT_EQ(info.keyInfo.algId, CALG_GOST_R3410_2012_256);
     EXPECT_EQ(info.keyInfo.dwFlags & 3, VRK_KEYINFO_SIGNATURE);
     EXPECT_EQ(info.keyInfo.keyId.size(), 20u);
     EXPECT_EQ(info.keyInfo.publicKey.size(), 64u);
@@ -222,20 +222,20 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &k));
     IdentObj v;
     ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, v));
-    EXPECT_EQ(*reinterpret_cast<const DWORD*>(v.data()), VRK_CALG_GR3410_12_512);
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(v.data()), CALG_GOST_R3410_2012_512);
     ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, "1.2.643.2.2.36.1", 0));
-    ASSERT_TRUE(VRKGenKey(p, VRK_CALG_DH_EL_SF, 0, &k));
+    ASSERT_TRUE(VRKGenKey(p, CALG_GOST_R3410_2001_DH, 0, &k));
     ASSERT_TRUE(VRKGetKeyParam(k, VRK_KP_PUBKEY_PARAMSET, v));
     EXPECT_EQ(v.view(), "1.2.643.2.2.36.1");
     // The signature key is still there beside the exchange key.
     CryptKey s;
     EXPECT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &s));
-    EXPECT_FALSE(VRKGenKey(p, VRK_CALG_GR3410_12_512, 256 << 16, &k));
+    EXPECT_FALSE(VRKGenKey(p, CALG_GOST_R3410_2012_512, 256 << 16, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
     EXPECT_FALSE(VRKGenKey(p, 0x1234, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
     ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_SIGN_PARAMSET, "1.2.3.4", 0));
-    EXPECT_FALSE(VRKGenKey(p, VRK_CALG_GR3410EL, 0, &k));
+    EXPECT_FALSE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
 }
 

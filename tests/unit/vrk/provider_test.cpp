@@ -15,7 +15,7 @@ class ProviderTest : public certtest::HomeTest {};
 
 std::string Text(const IdentObj& b) { return std::string(reinterpret_cast<const char*>(b.data())); }
 
-TEST(ProviderRegistry, EnumeratesOurProvidersWithTheirTypes) {
+TEST_F(ProviderTest, RegistryListsOurProvidersWithTheirTypes) {
     unsigned long err = 99, len = 0, type = 0;
     ASSERT_EQ(CCTFEnumProviders(0, &err, 0, &type, nullptr, &len), 1);
     EXPECT_EQ(err, 0u);
@@ -43,6 +43,9 @@ TEST(ProviderRegistry, EnumeratesOurProvidersWithTheirTypes) {
     EXPECT_TRUE(CCTFIsProviderReg("varnok cryptographic service provider", &type));
     EXPECT_EQ(type, 2u);
     EXPECT_FALSE(CCTFIsProviderReg("No Such Provider", &type));
+    // The rows live in the machine hive of this home.
+    EXPECT_NE(certtest::ReadFile(home_.path() + "/common/registry.txt").find("Varnok GOST 2012/1024"),
+              std::string::npos);
 }
 
 TEST_F(ProviderTest, VerifyContextsByTypeAndName) {
@@ -90,7 +93,7 @@ TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
     HCRYPTPROV h = 0;
     ASSERT_TRUE(VRKAcquireContext(&h, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
     HCRYPTHASH hash = 0;
-    ASSERT_TRUE(VRKCreateHash(h, VRK_CALG_GR3411_2012_256, 0, &hash, 0));
+    ASSERT_TRUE(VRKCreateHash(h, CALG_GOST_R3411_2012_256, 0, &hash, 0));
     // A hash handle is not a key handle, nor a provider handle.
     EXPECT_FALSE(VRKDestroyKey(hash));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
@@ -109,7 +112,7 @@ TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
         ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
         h = p;
         CryptHash x;
-        ASSERT_TRUE(VRKCreateHash(p, VRK_CALG_GR3411, 0, &x, 0));
+        ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &x, 0));
         SetLastError(1223);
     }
     EXPECT_EQ(GetLastError(), 1223u);

@@ -27,7 +27,7 @@ TEST_F(SignTest, HashValueCanBeReadAndReplaced) {
     CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
     CryptHash h;
-    ASSERT_TRUE(VRKCreateHash(p, VRK_CALG_GR3411_2012_256, 0, &h, 0));
+    ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_2012_256, 0, &h, 0));
     ASSERT_TRUE(VRKHashData(h, "ab", 2));
     ASSERT_TRUE(VRKHashData(h, IdentObj("c")));
     IdentObj v;
@@ -38,7 +38,7 @@ TEST_F(SignTest, HashValueCanBeReadAndReplaced) {
     EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
 
     CryptHash d;
-    ASSERT_TRUE(VRKCreateHash(p, VRK_CALG_GR3411, 0, &d, 0));
+    ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &d, 0));
     ASSERT_TRUE(VRKHashData(d, "a", 1));
     CryptHash copy;
     ASSERT_TRUE(VRKDuplicateHash(d, &copy));
@@ -57,15 +57,15 @@ TEST_F(SignTest, HashValueCanBeReadAndReplaced) {
     CryptHash bad;
     EXPECT_FALSE(VRKCreateHash(p, 0x8099, 0, &bad, 0));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-    EXPECT_FALSE(VRKCreateHash(p, VRK_CALG_OWN_MAC_A, 0, &bad, 0));  // a MAC needs its key
+    EXPECT_FALSE(VRKCreateHash(p, CALG_VRK_MAC_A, 0, &bad, 0));  // a MAC needs its key
     EXPECT_EQ(GetLastError(), NTE_BAD_KEY);
 }
 
 TEST_F(SignTest, SignaturesAreLeastSignificantByteFirst) {
     const Case cases[] = {
-        {VRK_CALG_GR3410EL, VRK_CALG_GR3411, 2, 64, gost::KeyAlg::Gost2001},
-        {VRK_CALG_GR3410_12_256, VRK_CALG_GR3411_2012_256, 77, 64, gost::KeyAlg::Gost2012_256},
-        {VRK_CALG_GR3410_12_512, VRK_CALG_GR3411_2012_512, 78, 128, gost::KeyAlg::Gost2012_512},
+        {CALG_GOST_R3410_2001, CALG_GOST_R3411_94, 2, 64, gost::KeyAlg::Gost2001},
+        {CALG_GOST_R3410_2012_256, CALG_GOST_R3411_2012_256, 77, 64, gost::KeyAlg::Gost2012_256},
+        {CALG_GOST_R3410_2012_512, CALG_GOST_R3411_2012_512, 78, 128, gost::KeyAlg::Gost2012_512},
     };
     for (const Case& c : cases) {
         std::string name = "sig" + std::to_string(c.type);
@@ -113,7 +113,7 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, "pk", nullptr, 2, CRYPT_NEWKEYSET));
     CryptKey key;
-    ASSERT_TRUE(VRKGenKey(p, VRK_CALG_GR3410EL, 0, &key));
+    ASSERT_TRUE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &key));
     IdentObj blob, bits, params;
     ASSERT_TRUE(VRKExportKey(key, 0, PUBLICKEYBLOB, 0, blob));
     EXPECT_EQ(blob.data()[0], PUBLICKEYBLOB);
@@ -132,7 +132,7 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     CryptKey pub;
     ASSERT_TRUE(VRKImportPKInfo(p, &info, &pub));
     CryptHash h;
-    ASSERT_TRUE(VRKCreateHash(p, VRK_CALG_GR3411, 0, &h, 0));
+    ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &h, 0));
     ASSERT_TRUE(VRKHashData(h, "x", 1));
     IdentObj sig;
     ASSERT_TRUE(VRKSignHash(h, 0, 0, sig));
