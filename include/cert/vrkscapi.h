@@ -250,8 +250,10 @@ struct ContainerKeyRow {
     std::string paramSet;    // public-key parameter set OID
     bool hasCertificate = false;
     bool passwordProtected = false;
+    bool damaged = false;    // the container file cannot be read
 };
-// Every key of every container of the user's (or machine's) key set.
+// Every key of every container of the user's (or machine's) key set; an
+// empty container gives one row with keySpec 0.
 std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
 
 // Imports a PKCS #8 private key (DER or PEM, plain or encrypted with
