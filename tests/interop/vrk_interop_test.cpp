@@ -1,0 +1,247 @@
+// The provider against OpenSSL's GOST engine through the command line:
+// keys the engine made sign what it verifies, key agreement meets in the
+// middle, and its CMS key transport opens with a container key.
+#include <cstring>
+
+#include "cert/asn.h"
+#include "cert/asnkeys.h"
+#include "cert/vrkscapi.h"
+#include "provider/gost.h"
+#include "testsupport.h"
+
+namespace {
+
+namespace gost = cert::gost;
+using certtest::Sh;
+using VRKSCApi::CryptHash;
+using VRKSCApi::CryptKey;
+using VRKSCApi::CryptProvider;
+
+// The ctf built with this program (the support library's CtfPath() is
+// compiled without the build's path).
+certtest::RunResult Ctf(const std::string& args) { return certtest::Run(Sh(CERT_CTF_PATH) + " " + args); }
+
+struct Family {
+    const char* engineAlg;  // openssl genpkey -algorithm
+    const char* paramset;   // -pkeyopt paramset:
+    const char* md;         // openssl dgst -md_...
+    ALG_ID hash;
+    DWORD provType;
+};
+const Family kFamilies[] = {
+    {"gost2001", "A", "md_gost94", CALG_GOST_R3411_94, 2},
+    {"gost2012_256", "A", "md_gost12_256", CALG_GOST_R3411_2012_256, 77},
+    {"gost2012_512", "A", "md_gost12_512", CALG_GOST_R3411_2012_512, 78},
+};
+
+class VrkInterop : public certtest::HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        if (!certtest::HaveGostEngine()) GTEST_SKIP() << "openssl has no GOST engine";
+    }
+    std::string F(const std::string& name) { return dir_ / name; }
+    void Ok(const std::string& cmd) {
+        auto r = certtest::Run(cmd);
+        ASSERT_EQ(r.exitCode, 0) << cmd << "\n" << r.err;
+    }
+    void GenKey(const Family& f, const std::string& out) {
+        Ok("openssl genpkey -engine gost -algorithm " + std::string(f.engineAlg) + " -pkeyopt paramset:" + f.paramset +
+           " -out " + Sh(F(out)));
+    }
+    // The SubjectPublicKeyInfo of a key file as a provider key.
+    HCRYPTKEY ImportPublic(HCRYPTPROV prov, const std::string& keyFile) {
+        Ok("openssl pkey -engine gost -in " + Sh(F(keyFile)) + " -pubout -outform DER -out " + Sh(F(keyFile + ".pub")));
+        std::string der = certtest::ReadFile(F(keyFile + ".pub"));
+        asn::Reader top(der.data(), der.size());
+        asn::Reader spki = top.EnterSequence();
+        asn::Reader alg = spki.EnterSequence();
+        std::string oid = alg.ReadOid();
+        asn::Element params = alg.Next();
+        asn::BitString bits = spki.ReadBitString();
+        CERT_PUBLIC_KEY_INFO info{};
+        info.Algorithm.pszObjId = oid.data();
+        info.Algorithm.Parameters.cbData = DWORD(params.encoded.size());
+        info.Algorithm.Parameters.pbData = const_cast<BYTE*>(params.encoded.data());
+        info.PublicKey.cbData = DWORD(bits.bytes.size());
+        info.PublicKey.pbData = const_cast<BYTE*>(bits.bytes.data());
+        HCRYPTKEY k = 0;
+        EXPECT_TRUE(VRKImportPKInfo(prov, &info, &k)) << std::hex << GetLastError();
+        return k;
+    }
+    certtest::TempDir dir_;
+};
+
+TEST_F(VrkInterop, EngineKeyImportsAndSignsWhatTheEngineVerifies) {
+    for (const Family& f : kFamilies) {
+        SCOPED_TRACE(f.engineAlg);
+        GenKey(f, "k.pem");
+        certtest::WriteFile(F("pw"), "pass\n");
+        auto r = Ctf("key import --container imp --in " + Sh(F("k.pem")) + " --password-file " + Sh(F("pw")));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+
+        certtest::WriteFile(F("data"), "interop data");
+        Ok("openssl dgst -engine gost -" + std::string(f.md) + " -binary -out " + Sh(F("dgst")) + " " + Sh(F("data")));
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "imp", nullptr, f.provType, 0));
+        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pass", 0));
+        CryptHash h;
+        ASSERT_TRUE(VRKCreateHash(p, f.hash, 0, &h, 0));
+        ASSERT_TRUE(VRKHashData(h, IdentObj(std::string_view("interop data"))));
+        IdentObj digest, sig;
+        ASSERT_TRUE(VRKGetHashParam(h, HP_HASHVAL, digest));
+        EXPECT_EQ(digest.view(), certtest::ReadFile(F("dgst")));
+        ASSERT_TRUE(VRKSignHash(h, AT_SIGNATURE, 0, sig));
+
+        // Callers reverse the provider's bytes for DER and OpenSSL.
+        gost::Bytes der = gost::ReverseBytes(gost::View(sig));
+        certtest::WriteFile(F("sig"), std::string(der.begin(), der.end()));
+        Ok("openssl pkey -engine gost -in " + Sh(F("k.pem")) + " -pubout -out " + Sh(F("pub.pem")));
+        Ok("openssl pkeyutl -verify -engine gost -pubin -inkey " + Sh(F("pub.pem")) + " -in " + Sh(F("dgst")) +
+           " -sigfile " + Sh(F("sig")));
+
+        // And the other way: the engine's signature verifies in the provider.
+        Ok("openssl pkeyutl -sign -engine gost -inkey " + Sh(F("k.pem")) + " -in " + Sh(F("dgst")) + " -out " +
+           Sh(F("esig")));
+        std::string esig = certtest::ReadFile(F("esig"));
+        gost::Bytes rev = gost::ReverseBytes(gost::View(std::string_view(esig)));
+        CryptKey pub(ImportPublic(p, "k.pem"));
+        EXPECT_TRUE(VRKVerifySignature(h, gost::ToIdent(rev), pub, 0)) << std::hex << GetLastError();
+        HCRYPTPROV del;
+        ASSERT_TRUE(VRKAcquireContext(&del, "imp", nullptr, 2, CRYPT_DELETEKEYSET));
+    }
+}
+
+TEST_F(VrkInterop, KeyAgreementGivesTheEnginesKey) {
+    for (const Family& f : {kFamilies[0], kFamilies[1]}) {
+        SCOPED_TRACE(f.engineAlg);
+        GenKey(f, "mine.pem");
+        GenKey(f, "peer.pem");
+        auto r = Ctf("key import --container agree --spec exchange --no-password --in " + Sh(F("mine.pem")));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        Ok("openssl pkey -engine gost -in " + Sh(F("mine.pem")) + " -pubout -out " + Sh(F("mine.pub.pem")));
+        const char* ukmHex = "0102030405060708";
+        Ok("openssl pkeyutl -derive -engine gost -inkey " + Sh(F("peer.pem")) + " -peerkey " + Sh(F("mine.pub.pem")) +
+           " -pkeyopt ukmhex:" + ukmHex + " -out " + Sh(F("kek")));
+        std::string kek = certtest::ReadFile(F("kek"));
+        ASSERT_EQ(kek.size(), 32u);
+
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "agree", nullptr, f.provType, 0));
+        CryptKey mine, peer, agreed;
+        ASSERT_TRUE(VRKGetUserKey(p, AT_KEYEXCHANGE, &mine));
+        ASSERT_TRUE(VRKSetKeyParam(mine, KP_IV, IdentObj("\x01\x02\x03\x04\x05\x06\x07\x08", 8)));
+        peer = CryptKey(ImportPublic(p, "peer.pem"));
+        IdentObj blob;
+        ASSERT_TRUE(VRKExportKey(peer, 0, PUBLICKEYBLOB, 0, blob));
+        ASSERT_TRUE(VRKImportKey(p, blob.data(), blob.size(), mine, 0, &agreed));
+
+        // The agreement key encrypts as the engine's KEK does.
+        std::string text = "same key on both sides";
+        IdentObj ct;
+        ASSERT_TRUE(VRKEncrypt(agreed, 0, TRUE, text.data(), text.size(), ct)) << std::hex << GetLastError();
+        gost::Bytes want = gost::Encrypt(gost::CipherMode::Cfb, gost::View(std::string_view(kek)),
+                                         gost::kSboxCryptoProA, gost::Bytes(8, 0), gost::View(std::string_view(text)),
+                                         false);
+        EXPECT_EQ(ct, gost::ToIdent(want));
+        HCRYPTPROV del;
+        ASSERT_TRUE(VRKAcquireContext(&del, "agree", nullptr, 2, CRYPT_DELETEKEYSET));
+    }
+}
+
+TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
+    for (const Family& f : {kFamilies[0], kFamilies[1]}) {
+        SCOPED_TRACE(f.engineAlg);
+        GenKey(f, "r.pem");
+        Ok("openssl req -x509 -engine gost -key " + Sh(F("r.pem")) + " -subj /CN=recipient -days 30 -out " +
+           Sh(F("r.crt")));
+        std::string text(5000, 'm');
+        certtest::WriteFile(F("plain"), text);
+        Ok("openssl cms -encrypt -engine gost -binary -in " + Sh(F("plain")) + " -outform DER -out " + Sh(F("env")) +
+           " -gost89 " + Sh(F("r.crt")));
+        auto r = Ctf("key import --container rc --spec exchange --no-password --in " + Sh(F("r.pem")));
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+
+        // EnvelopedData: the one recipient's key transport and the content.
+        std::string env = certtest::ReadFile(F("env"));
+        asn::Reader top(env.data(), env.size());
+        asn::Reader ci = top.EnterSequence();
+        ci.ReadOid();
+        asn::Reader wrap = ci.Enter(ci.Expect(0, asn::kContext));
+        asn::Reader ed = wrap.EnterSequence();
+        ed.ReadInteger();
+        asn::Reader ris = ed.EnterSet();
+        asn::Reader ri = ris.EnterSequence();
+        ri.ReadInteger();
+        ri.Next();  // issuer and serial
+        ri.Next();  // key encryption algorithm
+        IdentObj transport = ri.ReadOctetString();
+        asn::Reader eci = ed.EnterSequence();
+        eci.ReadOid();
+        asn::Reader cea = eci.EnterSequence();
+        ASSERT_EQ(cea.ReadOid(), "1.2.643.2.2.21");
+        asn::Reader cp = cea.EnterSequence();
+        IdentObj iv = cp.ReadOctetString();
+        std::string contentSbox = cp.ReadOid();
+        IdentObj content = eci.StringContent(eci.Expect(0, asn::kContext));
+
+        CASNExportKeyInfo kt;
+        ASSERT_TRUE(kt.Decode(transport));
+        ASSERT_TRUE(kt.hasTransportParameters);
+
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "rc", nullptr, f.provType, 0));
+        CryptKey priv, eph, agreed, cek;
+        ASSERT_TRUE(VRKGetUserKey(p, AT_KEYEXCHANGE, &priv));
+        ASSERT_TRUE(VRKSetKeyParam(priv, KP_IV, kt.transportParameters.ukm));
+        // The ephemeral key's SubjectPublicKeyInfo as a public-key blob.
+        const IdentObj& spkiDer = kt.transportParameters.ephemeralPublicKey;
+        asn::Reader st(spkiDer.data(), spkiDer.size());
+        asn::Reader spki = st.EnterSequence();
+        asn::Reader alg = spki.EnterSequence();
+        std::string oid = alg.ReadOid();
+        asn::Element params = alg.Next();
+        asn::BitString bits = spki.ReadBitString();
+        CERT_PUBLIC_KEY_INFO info{};
+        info.Algorithm.pszObjId = oid.data();
+        info.Algorithm.Parameters = CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
+        info.PublicKey.cbData = DWORD(bits.bytes.size());
+        info.PublicKey.pbData = const_cast<BYTE*>(bits.bytes.data());
+        ASSERT_TRUE(VRKImportPKInfo(p, &info, &eph));
+        IdentObj ephBlob;
+        ASSERT_TRUE(VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob));
+        ASSERT_TRUE(VRKImportKey(p, ephBlob.data(), ephBlob.size(), priv, 0, &agreed));
+
+        IdentObj simple;
+        BLOBHEADER h{SIMPLEBLOB, 0x20, 0, CALG_GOST_28147};
+        DWORD magic = VRK_SIMPLEBLOB_MAGIC, wrapAlg = CALG_GOST_28147;
+        simple.AddData(&h, 8);
+        simple.AddData(&magic, 4);
+        simple.AddData(&wrapAlg, 4);
+        simple.AddData(kt.transportParameters.ukm);
+        simple.AddData(kt.sessionEncryptedKey.encryptedKey);
+        simple.AddData(kt.sessionEncryptedKey.macKey);
+        asn::Writer w;
+        w.Oid(kt.transportParameters.encryptionParamSet.str());
+        simple.AddData(w.Take());
+        ASSERT_TRUE(VRKImportKey(p, simple.data(), simple.size(), agreed, 0, &cek)) << std::hex << GetLastError();
+
+        DWORD one = 1;
+        ASSERT_TRUE(VRKSetKeyParam(cek, KP_IV, iv));
+        ASSERT_TRUE(VRKSetKeyParam(cek, VRK_KP_MESHING, IdentObj(&one, 4)));
+        ASSERT_TRUE(VRKSetKeyParam(cek, VRK_KP_CIPHER_PARAMSET, IdentObj(contentSbox)));
+        IdentObj out;
+        ASSERT_TRUE(VRKDecrypt(cek, 0, TRUE, content.data(), content.size(), out));
+        EXPECT_EQ(out.view(), text);
+
+        // A damaged MAC is refused, not taken as another key.
+        simple.data()[56] ^= 0xFF;
+        CryptKey none;
+        EXPECT_FALSE(VRKImportKey(p, simple.data(), simple.size(), agreed, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+        HCRYPTPROV del;
+        ASSERT_TRUE(VRKAcquireContext(&del, "rc", nullptr, 2, CRYPT_DELETEKEYSET));
+    }
+}
+
+}  // namespace
