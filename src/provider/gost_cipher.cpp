@@ -146,7 +146,7 @@ struct Cipher::Impl {
     std::size_t gammaUsed = kBlock;
     std::size_t count = 0;    // bytes since the key was last meshed
     CipherCtx cfb;            // CFB on the engine cipher
-    Ecb ecb;                  // ECB and CBC, encryption direction of the mode
+    Ecb ecb;                  // ECB, CBC and CNT (always encrypting)
     ~Impl() {
         OPENSSL_cleanse(key, sizeof key);
         OPENSSL_cleanse(gamma, sizeof gamma);
@@ -160,8 +160,7 @@ struct Cipher::Impl {
         std::memcpy(key, k, kKey);
         OPENSSL_cleanse(k, sizeof k);
         if (withIv) RawEcb(sbox, key, true, iv, kBlock, iv);
-        if (mode == CipherMode::Ecb || mode == CipherMode::Cbc) ecb.Init(sbox, key, enc);
-        if (mode == CipherMode::Cnt) ecb.Init(sbox, key, true);
+        ecb.Init(sbox, key, mode == CipherMode::Cnt || enc);  // CFB meshes in the engine
         count = 0;
     }
 
