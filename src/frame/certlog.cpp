@@ -22,6 +22,7 @@ void CertPutLogFormatted(const char* text, const char* source, int level) {
     CLogDisp* disp = CertDll::GetLogDisp();
     if (!disp || !disp->Flag()) return;
     if (static_cast<unsigned>(level) < static_cast<unsigned>(disp->GetReportLevel())) return;
+    CertDll::detail::PrepareLogDispFolder();
     const char mark = level == 0 ? '.' : level == 1 ? '+' : level == 2 ? '#' : '?';
     std::string header = std::string(1, mark) + " " + (source ? source : "") + ": ";
     disp->Put(text ? text : "", header.c_str());

@@ -2,6 +2,7 @@
 // library-wide objects in their fixed order, and the attach and detach steps.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <exception>
@@ -61,6 +62,8 @@ struct AttachState {
     CLogDisp* logDisp = nullptr;
     CertDll::AttachHookFn storageFactory = nullptr;
     char modulePath[PATH_MAX] = {};
+    // The dispatcher's folder has been made (see PrepareLogDispFolder).
+    std::atomic<bool> logDispFolderReady{false};
 };
 constinit AttachState g_attach;
 
@@ -109,9 +112,10 @@ void CreateLogDisp() {
     g_attach.logDisp = new (std::nothrow) CLogDisp(nullptr, nullptr, 0, 0);
     if (!g_attach.logDisp) return;
     char folder[MAX_PATH];
-    // The product folder exists after installation on the original
-    // platform; here it is made together with the base folder.
-    if (GetCommonPath(0, folder, sizeof folder, true, nullptr) && cert::platform::MakeFolders(folder, 0700)) {
+    // `create` makes the application-data folder only; the product folder
+    // under it is made by the first line (PrepareLogDispFolder).
+    g_attach.logDispFolderReady = false;
+    if (GetCommonPath(0, folder, sizeof folder, true, nullptr)) {
         g_attach.logDisp->SetFullPathName(cert::platform::NativePath(std::string(folder) + "\\ss_cert.log").c_str());
         g_attach.logDisp->Flag(true);
     } else {
@@ -189,5 +193,16 @@ std::string ModulePath() {
 }
 
 CLogDisp* GetLogDisp() { return g_attach.logDisp; }
+
+void detail::PrepareLogDispFolder() {
+    if (g_attach.logDispFolderReady) return;
+    std::lock_guard<std::mutex> lock(g_attach.mutex);
+    if (g_attach.logDispFolderReady || !g_attach.logDisp) return;
+    const std::string path = g_attach.logDisp->GetFullPathName();
+    const auto slash = path.rfind('/');
+    // A folder that cannot be made loses the lines, as a failed write does.
+    if (slash != std::string::npos && slash > 0) (void)cert::platform::MakeFolders(path.substr(0, slash), 0700);
+    g_attach.logDispFolderReady = true;
+}
 
 }  // namespace CertDll

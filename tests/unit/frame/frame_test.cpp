@@ -120,12 +120,21 @@ TEST_F(Diagnostics, OffWithoutTheFolder) {
     EXPECT_NO_THROW(CertPutLogFormatted("lost", "CTF", 3));
 }
 
-TEST_F(Diagnostics, AttachAtLoadPlacesTheFolder) {
-    // A fresh process attaches at load under its $CERT_HOME.
+TEST_F(Diagnostics, LoadMakesOnlyTheApplicationDataFolder) {
+    // A fresh process attaches at load under its $CERT_HOME: the base folder
+    // is made, the product folder waits for the first diagnostics line.
     auto r = certtest::Run("CERT_HOME=" + certtest::Sh(home_.path()) + " " + certtest::Sh(CERT_CTF_PATH) +
                            " explain 0");
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_TRUE(fs::is_directory(home_ / "common/Varnok"));
+    EXPECT_TRUE(fs::is_directory(home_ / "common"));
+    EXPECT_FALSE(fs::exists(home_ / "common/Varnok"));
+    EXPECT_FALSE(fs::exists(home_ / "local"));
+
+    Reattach();
+    ASSERT_TRUE(CertDll::GetLogDisp()->Flag()) << "on although the product folder is missing";
+    EXPECT_FALSE(fs::exists(home_ / "common/Varnok"));
+    CertPutLogFormatted("first", "CTF", 1);
+    EXPECT_TRUE(fs::is_regular_file(home_ / "common/Varnok/ss_cert.log"));
 }
 
 namespace {
