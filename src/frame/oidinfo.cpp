@@ -11,6 +11,9 @@ namespace {
 DWORD kSignGost2001[] = {CALG_GOST_R3410_2001};
 DWORD kSignGost2012_256[] = {CALG_GOST_R3410_2012_256};
 DWORD kSignGost2012_512[] = {CALG_GOST_R3410_2012_512};
+DWORD kAgreeGost2001[] = {CALG_GOST_R3410_2001_DH};
+DWORD kAgreeGost2012_256[] = {CALG_GOST_R3410_2012_256_DH};
+DWORD kAgreeGost2012_512[] = {CALG_GOST_R3410_2012_512_DH};
 DWORD kSignRsa[] = {CALG_RSA_SIGN};
 DWORD kSignDss[] = {CALG_DSS_SIGN};
 
@@ -63,6 +66,15 @@ const std::vector<CRYPT_OID_INFO>& Rows() {
         Row("1.2.840.113549.1.1.11", u"sha256RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA_256, kSignRsa),
         Row("1.2.840.113549.1.1.4", u"md5RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_MD5, kSignRsa),
         Row("1.2.840.10040.4.3", u"sha1DSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA1, kSignDss),
+        // A key-agreement key signs under the OIDs of its family, so the
+        // pair of hash and agreement algorithm finds them too; lookups by
+        // OID or name find the rows above first.
+        Row("1.2.643.2.2.3", u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
+            kAgreeGost2001),
+        Row("1.2.643.7.1.1.3.2", u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256,
+            kAgreeGost2012_256),
+        Row("1.2.643.7.1.1.3.3", u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512,
+            kAgreeGost2012_512),
     };
     return rows;
 }

@@ -1,3 +1,4 @@
+#include <array>
 #include <cstring>
 #include <set>
 
@@ -19,16 +20,29 @@ TEST(OidRegistry, EveryRowRoundTrips) {
     for (const auto& r : OIDInfoRows()) {
         const std::string oid = r.pszOID;
         SCOPED_TRACE(oid);
-        EXPECT_TRUE(oids.insert(oid).second) << "OID twice";
+        const DWORD rowExtra = r.ExtraInfo.cbData ? *reinterpret_cast<const DWORD*>(r.ExtraInfo.pbData) : 0;
+        IdentObj back;
+        unsigned alg = 1, extra = 1;
+        ASSERT_EQ(GetAlgIDFromOID(oid.data(), oid.size(), alg, extra), 1);
+        if (!oids.insert(oid).second) {
+            // A second row of a signature OID, for another public-key
+            // algorithm: only the pair finds it, the OID finds the first.
+            EXPECT_EQ(r.dwGroupId, CRYPT_SIGN_ALG_OID_GROUP_ID);
+            EXPECT_EQ(alg, r.Algid);
+            EXPECT_NE(extra, rowExtra);
+            EXPECT_EQ(vrkscapi::vrkcspexfun::FindOIDInfo(CRYPT_OID_INFO_SIGN_KEY,
+                                                         std::array<ALG_ID, 2>{r.Algid, rowExtra}.data(), 0),
+                      &r);
+            ASSERT_EQ(GetOIDFromAlgID(back, r.Algid, rowExtra), 1);
+            EXPECT_EQ(Text(back), oid);
+            continue;
+        }
         EXPECT_TRUE(names.insert(r.pwszName).second) << "name twice";
         EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), 0), &r);
         EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), r.dwGroupId), &r);
         EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, r.pwszName, 0), &r);
-
-        unsigned alg = 1, extra = 1;
-        ASSERT_EQ(GetAlgIDFromOID(oid.data(), oid.size(), alg, extra), 1);
         EXPECT_EQ(alg, r.Algid);
-        IdentObj back;
+        EXPECT_EQ(extra, rowExtra);
         if (r.dwGroupId == CRYPT_SIGN_ALG_OID_GROUP_ID) {
             // A signature OID: hash and public-key algorithm, found as a pair.
             EXPECT_EQ(GET_ALG_CLASS(alg), ALG_CLASS_HASH);
@@ -74,6 +88,18 @@ TEST(OidRegistry, TheAlgorithmsOtherLayersRelyOn) {
         ASSERT_EQ(GetAlgIDFromOID(w.oid, std::strlen(w.oid), alg, extra), 1) << w.oid;
         EXPECT_EQ(alg, w.alg) << w.oid;
         EXPECT_EQ(extra, w.extra) << w.oid;
+    }
+    // Data signed with a signature key or a key-agreement key gets the OID
+    // of its family from the pair {hash, key algorithm}.
+    const std::pair<std::array<unsigned, 2>, const char*> pairs[] = {
+        {{0x801E, 0x2E23}, "1.2.643.2.2.3"},     {{0x801E, 0xAA24}, "1.2.643.2.2.3"},
+        {{0x8021, 0x2E49}, "1.2.643.7.1.1.3.2"}, {{0x8021, 0xAA46}, "1.2.643.7.1.1.3.2"},
+        {{0x8022, 0x2E3D}, "1.2.643.7.1.1.3.3"}, {{0x8022, 0xAA42}, "1.2.643.7.1.1.3.3"},
+    };
+    for (const auto& [key, want] : pairs) {
+        IdentObj oid;
+        ASSERT_EQ(GetOIDFromAlgID(oid, key[0], key[1]), 1) << want;
+        EXPECT_EQ(Text(oid), want);
     }
 }
 
