@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cstring>
 
 #include <openssl/crypto.h>
@@ -17,6 +18,7 @@
 #include <openssl/rand.h>
 #include <openssl/sha.h>
 
+#include "cert/frame.h"
 #include "provider/vrk_internal.h"
 
 namespace vrk {
@@ -139,11 +141,12 @@ bool DecodeName(const std::string& enc, std::string& name) {
     return true;
 }
 
-std::string VrkRoot(bool machine) {
+// The user's own provider folder: saved passwords live there.
+std::string UserProviderFolder() {
     char path[MAX_PATH];
-    if (!SHGetSpecialFolderPathA(nullptr, path, machine ? CSIDL_COMMON_APPDATA : CSIDL_LOCAL_APPDATA, TRUE))
+    if (!SHGetSpecialFolderPathA(nullptr, path, CSIDL_LOCAL_APPDATA, TRUE))
         Throw(GetLastError() ? GetLastError() : NTE_FAIL);
-    return std::string(path) + "/vrk";
+    return std::string(path) + "/Varnok/Telvar CSP";
 }
 
 // An exclusive lock on the key set for read-modify-write cycles.
@@ -191,9 +194,7 @@ bool ReadWhole(const std::string& path, IdentObj& out, DWORD& err) {
 
 // The key set's own 32-byte secret, created once (first writer wins).
 gost::Bytes KeySetSecret(bool machine) {
-    std::string root = VrkRoot(machine);
-    if (!cert::platform::MakeFolders(root, 0700)) Throw(GetLastError());
-    std::string path = root + "/secret";
+    std::string path = KeySetFolder(machine) + "/.secret";
     IdentObj have;
     DWORD err = 0;
     if (!ReadWhole(path, have, err)) {
@@ -260,13 +261,15 @@ bool Aead(bool enc, gost::ByteView key, gost::ByteView nonce, const IdentObj& aa
 }
 
 std::string SavedPath(const std::string& name, bool machine) {
-    return VrkRoot(false) + "/saved/" + (machine ? "m-" : "u-") + EncodeName(name) + ".pwd";
+    return UserProviderFolder() + "/saved/" + (machine ? "m-" : "u-") + EncodeName(name) + ".pwd";
 }
 
 }  // namespace
 
 std::string KeySetFolder(bool machine) {
-    std::string f = VrkRoot(machine) + "/keys";
+    char path[MAX_PATH];
+    if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true)) Throw(NTE_BAD_KEYSET);
+    std::string f = cert::platform::NativePath(path);
     if (!cert::platform::MakeFolders(f, 0700)) Throw(GetLastError());
     return f;
 }
@@ -491,7 +494,7 @@ DWORD Unseal(const StoredKey& key, bool machine, const std::string* password, go
 
 DWORD SavePassword(const std::string& name, bool machine, const std::string& password) {
     std::string path = SavedPath(name, machine);
-    if (!cert::platform::MakeFolders(VrkRoot(false) + "/saved", 0700)) return GetLastError();
+    if (!cert::platform::MakeFolders(UserProviderFolder() + "/saved", 0700)) return GetLastError();
     StoredKey holder;
     holder.spec = machine ? 1 : 0;
     holder.publicKey = IdentObj(name);

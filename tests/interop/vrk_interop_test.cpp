@@ -244,4 +244,35 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
     }
 }
 
+TEST_F(VrkInterop, EncryptedEngineKeyAndRsaKeyImport) {
+    // A password-protected PKCS #8 as openssl writes it.
+    certtest::WriteFile(F("p8pw"), "p8 secret\n");
+    Ok("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:B -aes-256-cbc -pass file:" +
+       Sh(F("p8pw")) + " -out " + Sh(F("enc.pem")));
+    auto r = Ctf("key import --container enc --no-password --in " + Sh(F("enc.pem")));
+    EXPECT_EQ(r.exitCode, 3);
+    r = Ctf("key import --container enc --no-password --in " + Sh(F("enc.pem")) + " --in-password-file " +
+            Sh(F("p8pw")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    r = Ctf("key list");
+    EXPECT_NE(r.out.find("enc\tsignature\tgost12-256\tB"), std::string::npos) << r.out;
+
+    // An RSA key signs SHA-256 through the provider, least significant byte first.
+    Ok("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + Sh(F("rsa.pem")));
+    r = Ctf("key import --container rsa --no-password --in " + Sh(F("rsa.pem")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    certtest::WriteFile(F("data"), "rsa data");
+    CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, "rsa", nullptr, 2, 0));
+    CryptHash h;
+    ASSERT_TRUE(VRKCreateHash(p, CALG_SHA_256, 0, &h, 0));
+    ASSERT_TRUE(VRKHashData(h, IdentObj(std::string_view("rsa data"))));
+    IdentObj sig;
+    ASSERT_TRUE(VRKSignHash(h, 0, 0, sig)) << std::hex << GetLastError();
+    gost::Bytes der = gost::ReverseBytes(gost::View(sig));
+    certtest::WriteFile(F("rsig"), std::string(der.begin(), der.end()));
+    Ok("openssl pkey -in " + Sh(F("rsa.pem")) + " -pubout -out " + Sh(F("rsa.pub")));
+    Ok("openssl dgst -sha256 -verify " + Sh(F("rsa.pub")) + " -signature " + Sh(F("rsig")) + " " + Sh(F("data")));
+}
+
 }  // namespace

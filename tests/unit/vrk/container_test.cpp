@@ -32,7 +32,7 @@ protected:
         ASSERT_TRUE(VRKGenKey(p, alg, flags, &k)) << std::hex << GetLastError();
     }
     std::string ContainerFile(const char* name, bool machine = false) {
-        return home_.path() + (machine ? "/common" : "/local") + "/vrk/keys/" + name + ".key";
+        return home_.path() + (machine ? "/common" : "/local") + "/Varnok/Containers/" + name + ".key";
     }
     DWORD OpenKey(const char* name, const char* password, DWORD spec = AT_SIGNATURE) {
         CryptProvider p;
@@ -148,7 +148,7 @@ TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
     EXPECT_EQ(saved, 1);
     EXPECT_EQ(OpenKey("sv", nullptr), 0u);
     // Not in clear anywhere under the home.
-    EXPECT_EQ(certtest::Run("grep -rl pass " + certtest::Sh(home_.path() + "/local/vrk")).out, "");
+    EXPECT_EQ(certtest::Run("grep -rl pass " + certtest::Sh(home_.path() + "/local")).out, "");
     ASSERT_TRUE(VRKRemoveSavedPassword("sv", 0));
     ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
     EXPECT_EQ(saved, 0);
