@@ -24,6 +24,7 @@ extern const unsigned short kDaysOfMonth[12];
 void AddMonthToTime(SYSTEMTIME* time, unsigned short months);
 
 namespace CertDll {
-// True when both URLs canonicalise and compare equal, a trailing slash aside.
+// True when both URLs canonicalise and the given texts are equal, a
+// trailing slash aside (case and escapes count).
 bool IsIdenticalUrl(const std::u16string& a, const std::u16string& b);
 }  // namespace CertDll

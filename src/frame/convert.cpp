@@ -86,9 +86,11 @@ bool IsIdenticalUrl(const std::u16string& a, const std::u16string& b) {
     constexpr DWORD kBuffer = 2085;
     char16_t ca[kBuffer], cb[kBuffer];
     DWORD la = kBuffer, lb = kBuffer;
+    // Canonicalisation only vets the URLs: the texts compared are the ones
+    // given, as the CDP lists hold them.
     if (UrlCanonicalizeW(a.c_str(), ca, &la, 0) != static_cast<HRESULT>(S_OK)) return false;
     if (UrlCanonicalizeW(b.c_str(), cb, &lb, 0) != static_cast<HRESULT>(S_OK)) return false;
-    return UrlCompareW(ca, cb, TRUE) == 0;
+    return UrlCompareW(a.c_str(), b.c_str(), TRUE) == 0;
 }
 
 }  // namespace CertDll
