@@ -73,6 +73,11 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
         std::string length;
         while (i < format.size() && std::string_view("hlLqjztwI").find(format[i]) != std::string_view::npos)
             length += format[i++];
+        // The sized forms %I64d and %I32d.
+        if (length == "I" && (format.compare(i, 2, "64") == 0 || format.compare(i, 2, "32") == 0)) {
+            length += format.substr(i, 2);
+            i += 2;
+        }
         if (i >= format.size()) break;
         const char conv = format[i++];
         switch (conv) {
@@ -106,6 +111,9 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
             if (length == "ll" || length == "q" || length == "j" || length == "I64") {
                 if (isSigned) Append(out, spec + "ll" + conv, va_arg(args, long long));
                 else Append(out, spec + "ll" + conv, va_arg(args, unsigned long long));
+            } else if (length == "I32") {
+                if (isSigned) Append(out, spec + conv, va_arg(args, int));
+                else Append(out, spec + conv, va_arg(args, unsigned));
             } else if (length == "l" || length == "z" || length == "t" || length == "I") {
                 if (isSigned) Append(out, spec + "l" + conv, va_arg(args, long));
                 else Append(out, spec + "l" + conv, va_arg(args, unsigned long));

@@ -92,7 +92,8 @@ TEST_F(LogTest, RecordLayoutLevelsAndFileName) {
 
 TEST_F(LogTest, WideLastErrorDisabledAndLongMessages) {
     Log log("wide.log", 0, true);
-    log.WriteWide(u"ключ %s, %hs, %d%%, %c, %5.1f", LogLevel::Info, "W", u"контейнер", "8-bit", -7, u'ж', 2.25);
+    log.WriteWide(u"ключ %s, %hs, %d%%, %c, %5.1f, %I64u/%I32X", LogLevel::Info, "W", u"контейнер", "8-bit", -7, u'ж',
+                  2.25, 0x100000000ull, 0xABCu);
     SetLastError(ERROR_FILE_NOT_FOUND);
     log.WriteLastError("reading %s", LogLevel::Warn, "E", "a.crl");
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);  // logging keeps the caller's error
@@ -106,7 +107,7 @@ TEST_F(LogTest, WideLastErrorDisabledAndLongMessages) {
     auto recs = Records(Expected("wide.log"));
     ASSERT_EQ(recs.size(), 4u);
     auto message = [](const std::string& r) { return r.substr(r.find("\r\n\t") + 3, r.size() - r.find("\r\n\t") - 7); };
-    EXPECT_EQ(message(recs[0]), "ключ контейнер, 8-bit, -7%, ж,   2.2");
+    EXPECT_EQ(message(recs[0]), "ключ контейнер, 8-bit, -7%, ж,   2.2, 4294967296/ABC");
     EXPECT_EQ(message(recs[1]), "Last error: The system cannot find the file specified. reading a.crl");
     EXPECT_EQ(message(recs[2]), "Last error:  odd");  // no system text
     EXPECT_EQ(message(recs[3]), std::string(Log::kMessageBuffer - 1, 'a'));
