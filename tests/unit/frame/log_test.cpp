@@ -191,6 +191,17 @@ TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
     second.Write("two", LogLevel::Info, "P");
     EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
 
+    // A folder where the file should be, and a file where the folder should
+    // be: neither can be opened, whoever runs the test.
+    fs::create_directory(Expected("taken.log"));
+    Log taken("taken.log", 0, true);
+    EXPECT_NO_THROW(taken.Write("lost", LogLevel::Error, "P"));
+    EXPECT_TRUE(fs::is_empty(Expected("taken.log")));
+    setenv("CERT_LOG_DIR", Expected("shared.log").c_str(), 1);
+    Log underFile("f.log", 0, true);
+    EXPECT_NO_THROW(underFile.Write("lost", LogLevel::Error, "P"));
+    EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
+
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     fs::create_directory(dir_ / "ro");
     ::chmod((dir_ / "ro").c_str(), 0500);
