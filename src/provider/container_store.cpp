@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cctype>
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -267,10 +269,19 @@ std::string SavedPath(const std::string& name, bool machine) {
 }  // namespace
 
 std::string KeySetFolder(bool machine) {
+    // Every key call asks for the folder; work it out once per home.
+    static std::mutex mu;
+    static std::map<std::string, std::string> known;
+    std::string id = (machine ? "m|" : "u|") + cert::platform::CertHome();
+    std::lock_guard<std::mutex> lock(mu);
+    auto it = known.find(id);
+    struct stat st;
+    if (it != known.end() && ::stat(it->second.c_str(), &st) == 0) return it->second;
     char path[MAX_PATH];
     if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true)) Throw(NTE_BAD_KEYSET);
     std::string f = cert::platform::NativePath(path);
     if (!cert::platform::MakeFolders(f, 0700)) Throw(GetLastError());
+    known[id] = f;
     return f;
 }
 
@@ -285,6 +296,13 @@ std::string ContainerPath(const std::string& name, bool machine) {
 bool Exists(const std::string& name, bool machine) {
     struct stat st;
     return ::stat(ContainerPath(name, machine).c_str(), &st) == 0;
+}
+
+std::string Stamp(const std::string& name, bool machine) {
+    struct stat st;
+    if (::stat(ContainerPath(name, machine).c_str(), &st) != 0) return {};
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" +
+           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
 }
 
 std::vector<std::string> List(bool machine) {

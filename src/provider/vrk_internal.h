@@ -134,6 +134,8 @@ std::string KeySetFolder(bool machine);
 std::string ContainerPath(const std::string& name, bool machine);
 bool ValidName(const std::string& name);
 bool Exists(const std::string& name, bool machine);
+// Device, inode, size and modification time of the file; empty when missing.
+std::string Stamp(const std::string& name, bool machine);
 std::vector<std::string> List(bool machine);
 // 0 or the error (NTE_BAD_KEYSET when missing, NTE_KEYSET_ENTRY_BAD when
 // damaged).
@@ -194,7 +196,8 @@ struct ProvObj {
     HCRYPTKEY protectionKey = 0;                 // 99
     // Container keys opened through this context ("m|name|spec"), so that a
     // password is checked once, not on every signature.
-    std::map<std::string, std::shared_ptr<KeyObj>> opened;
+    // The file's stamp tells when the container changed under the cache.
+    std::map<std::string, std::pair<std::string, std::shared_ptr<KeyObj>>> opened;
     ~ProvObj();
 };
 

@@ -106,17 +106,18 @@ void ForgetOpened(ProvObj& p) { p.opened.clear(); }
 std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec) {
     Target t = CurrentContainer(p);
     if (spec > AT_SIGNATURE) Throw(NTE_BAD_KEY);
+    // A key opened before stays good while the file is the same one.
+    std::string stamp = store::Stamp(t.name, t.machine);
+    for (DWORD s : spec ? std::initializer_list<DWORD>{spec} : std::initializer_list<DWORD>{AT_SIGNATURE, AT_KEYEXCHANGE}) {
+        auto it = p.opened.find(OpenedKey(t, s));
+        if (it != p.opened.end() && !stamp.empty() && it->second.first == stamp) return CopyKey(*it->second.second);
+        if (!spec && it == p.opened.end()) break;  // the default key is found through the file
+    }
     Container c;
     if (DWORD rc = store::Load(t.name, t.machine, c)) Throw(rc);
     const StoredKey* sk = spec ? c.Find(spec) : c.Default();
     if (!sk) Throw(NTE_NO_KEY);
     std::string cacheKey = OpenedKey(t, sk->spec);
-    auto it = p.opened.find(cacheKey);
-    if (it != p.opened.end() && it->second->publicRaw == sk->publicKey) {
-        auto k = CopyKey(*it->second);
-        k->certificate = sk->certificate;
-        return k;
-    }
     std::string savedHolder;
     const std::string* pw = PasswordFor(p, sk->spec, savedHolder);
     gost::Bytes secret;
@@ -149,7 +150,7 @@ std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec) {
     FillPublic(*k);
     if (k->publicRaw != sk->publicKey) Throw(NTE_KEYSET_ENTRY_BAD);
     if (p.savePassword && pw && pw != &savedHolder && t.name == p.container) store::SavePassword(t.name, t.machine, *pw);
-    p.opened[cacheKey] = CopyKey(*k);
+    p.opened[cacheKey] = {stamp, CopyKey(*k)};
     return k;
 }
 
