@@ -2,6 +2,9 @@
 // information record and damaged files.
 #include <sys/stat.h>
 
+#include <atomic>
+#include <thread>
+
 #include <cstring>
 #include <fstream>
 
@@ -236,6 +239,60 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
     ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_SIGN_PARAMSET, "1.2.3.4", 0));
     EXPECT_FALSE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &k));
+    EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+}
+
+}  // namespace
+
+namespace {
+
+class ContainerSharing : public certtest::HomeTest {};
+
+TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
+    {
+        VRKSCApi::CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, 2, CRYPT_NEWKEYSET));
+        VRKSCApi::CryptKey s, x;
+        ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &s));
+        ASSERT_TRUE(VRKGenKey(p, AT_KEYEXCHANGE, 0, &x));
+    }
+    // Each thread stores certificates with one of the keys, on its own context.
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE, AT_SIGNATURE, AT_KEYEXCHANGE}) {
+        threads.emplace_back([spec, &failures] {
+            VRKSCApi::CryptProvider p;
+            if (!VRKAcquireContext(&p, "shared", nullptr, 2, 0)) return void(++failures);
+            VRKSCApi::CryptKey k;
+            if (!VRKGetUserKey(p, spec, &k)) return void(++failures);
+            for (int i = 0; i < 20; ++i)
+                if (!VRKSetKeyParam(k, KP_CERTIFICATE, IdentObj(std::string(10 + i, char('a' + spec)))))
+                    ++failures;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failures, 0);
+    VRKSCApi::CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, 2, 0));
+    for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
+        VRKSCApi::CryptKey k;
+        ASSERT_TRUE(VRKGetUserKey(p, spec, &k));
+        IdentObj cert;
+        ASSERT_TRUE(VRKGetKeyParam(k, KP_CERTIFICATE, cert));
+        EXPECT_EQ(cert.view(), std::string(29, char('a' + spec)));
+    }
+}
+
+TEST_F(ContainerSharing, ForeignProviderHashesButKnowsNoGost) {
+    VRKSCApi::CryptProvider p;
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_MS_DSS, 3, CRYPT_VERIFYCONTEXT));
+    VRKSCApi::CryptHash h;
+    ASSERT_TRUE(VRKCreateHash(p, CALG_SHA1, 0, &h, 0));
+    ASSERT_TRUE(VRKHashData(h, "abc", 3));
+    IdentObj v;
+    ASSERT_TRUE(VRKGetHashParam(h, HP_HASHVAL, v));
+    EXPECT_EQ(TOOBin2HexStr(v.data(), v.size()), "A9993E364706816ABA3E25717850C26C9CD0D89D");
+    EXPECT_FALSE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &h, 0));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
 }
 
