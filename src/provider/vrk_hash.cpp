@@ -53,6 +53,11 @@ BOOL VRKCreateHash(HCRYPTPROV hProv, ALG_ID alg, HCRYPTKEY hKey, HCRYPTHASH* phH
         if (!info || !offered) Throw(NTE_BAD_ALGID);
         if (HashAlgOf(alg, ha)) {
             h->hash.emplace(ha);
+            if (hKey) {
+                auto k = GetKey(hKey);
+                std::lock_guard<std::mutex> lock(k->mu);
+                if (IsAsymmetric(k->cls) && k->key && k->key.HasPrivate()) h->signKey = CopyKey(*k);
+            }
         } else if (info->cls == AlgClass::Mac) {
             if (!hKey) Throw(NTE_BAD_KEY);
             auto k = GetKey(hKey);
@@ -128,6 +133,7 @@ BOOL VRKDuplicateHash(HCRYPTHASH hHash, HCRYPTHASH* phHash) {
         d->value = h->value;
         d->done = h->done;
         d->macBytes = h->macBytes;
+        d->signKey = h->signKey;
         if (!h->done) {
             if (!h->hash) Throw(NTE_BAD_HASH_STATE);  // a running MAC cannot be copied
             d->hash.emplace(h->hash->Clone());

@@ -240,6 +240,8 @@ struct HashObj {
     std::size_t macBytes = 8;
     IdentObj value;  // final value once taken or set
     bool done = false;
+    // A private key given at creation: VRKSignHash signs with it.
+    std::shared_ptr<KeyObj> signKey;
 };
 
 // The value of a hash or MAC (finishing it on first use).

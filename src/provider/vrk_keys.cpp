@@ -436,9 +436,9 @@ BOOL VRKSignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, IdentObj& signatu
     return Guard([&] {
         auto h = GetHash(hHash);
         if (flags) Throw(NTE_BAD_FLAGS);
-        auto p = ProvOfHash(*h);
-        std::shared_ptr<KeyObj> k;
-        {
+        std::shared_ptr<KeyObj> k = h->signKey;
+        if (!k || (keySpec && k->spec && keySpec != k->spec)) {
+            auto p = ProvOfHash(*h);
             std::lock_guard<std::mutex> lock(p->mu);
             k = OpenContainerKey(*p, keySpec);
         }

@@ -166,7 +166,10 @@ TEST_F(BlobTest, PrivateKeyBlobCopiesAContainerKey) {
     EXPECT_FALSE(VRKGetUserKey(dst, 0, &copied));
     EXPECT_EQ(GetLastError(), NTE_NO_KEY);  // failed imports left it empty
 
-    ASSERT_TRUE(VRKImportKey(dst, blob.data(), blob.size(), wrap, 0, &copied)) << std::hex << GetLastError();
+    // The context's protection key serves when the call names none.
+    HCRYPTKEY wrapHandle = wrap;
+    ASSERT_TRUE(VRKSetProvParam(dst, VRK_PP_PROTECTION_KEY, &wrapHandle, 0));
+    ASSERT_TRUE(VRKImportKey(dst, blob.data(), blob.size(), 0, 0, &copied)) << std::hex << GetLastError();
     ASSERT_TRUE(VRKSetKeyParam(copied, KP_CERTIFICATE, cert));
 
     // The copy signs what the original's public key verifies.
@@ -176,6 +179,14 @@ TEST_F(BlobTest, PrivateKeyBlobCopiesAContainerKey) {
     IdentObj sig;
     ASSERT_TRUE(VRKSignHash(m, AT_SIGNATURE, 0, sig));
     EXPECT_TRUE(VRKVerifySignature(m, sig, skey, 0));
+
+    // A hash made with a private key signs with that key, even in a
+    // context without a container.
+    CryptHash withKey;
+    ASSERT_TRUE(VRKCreateHash(verify_, CALG_GOST_R3411_2012_256, def, &withKey, 0));
+    ASSERT_TRUE(VRKHashData(withKey, "list", 4));
+    ASSERT_TRUE(VRKSignHash(withKey, 0, 0, sig)) << std::hex << GetLastError();
+    EXPECT_TRUE(VRKVerifySignature(withKey, sig, skey, 0));
     CryptKey again;
     ASSERT_TRUE(VRKGetUserKey(dst, AT_SIGNATURE, &again));
     IdentObj c2;
