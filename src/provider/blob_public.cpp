@@ -96,6 +96,7 @@ void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k) {
     if (keyBytes == 128) ka = gost::KeyAlg::Gost2012_512;
     if (ka == gost::KeyAlg::Gost2001 && k.hashParamSet == "1.2.643.7.1.1.2.2") ka = gost::KeyAlg::Gost2012_256;
     if (keyBytes != 2 * gost::GostKeyBytes(ka)) Throw(NTE_BAD_LEN);
+    if (k.hashParamSet.empty()) k.hashParamSet = DefaultHashParamSet(ka);
     k.alg = h.aiKeyAlg;
     k.cls = info->cls;
     k.key = gost::PublicKeyFromRaw(ka, k.paramSet, raw);

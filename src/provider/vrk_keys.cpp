@@ -22,8 +22,12 @@ bool IsAlgorithmOid(const std::string& oid) {
 std::string ChooseParamSet(gost::KeyAlg alg, const std::string& asked) {
     if (alg == gost::KeyAlg::Rsa) return {};
     if (asked.empty() || IsAlgorithmOid(asked)) return gost::DefaultParamset(alg);
-    if (!gost::IsParamsetFor(alg, asked)) Throw(NTE_BAD_ALGID);
-    return asked;
+    if (gost::IsParamsetFor(alg, asked)) return asked;
+    // A set of another key size (callers derive exchange sets from signature
+    // sets by a table made for 256-bit keys) gives way to the default.
+    for (gost::KeyAlg other : {gost::KeyAlg::Gost2001, gost::KeyAlg::Gost2012_256, gost::KeyAlg::Gost2012_512})
+        if (gost::IsParamsetFor(other, asked)) return gost::DefaultParamset(alg);
+    Throw(NTE_BAD_ALGID);
 }
 
 // The key algorithm a generated signature or exchange key gets.

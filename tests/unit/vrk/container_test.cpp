@@ -237,6 +237,11 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
     EXPECT_FALSE(VRKGenKey(p, 0x1234, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+    // A 256-bit set asked for a 512-bit key gives way to the default one.
+    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, "1.2.643.2.2.36.0", 0));
+    ASSERT_TRUE(VRKGenKey(p, AT_KEYEXCHANGE, 512 << 16, &k));
+    ASSERT_TRUE(VRKGetKeyParam(k, VRK_KP_PUBKEY_PARAMSET, v));
+    EXPECT_EQ(v.view(), "1.2.643.7.1.2.1.2.1");
     ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_SIGN_PARAMSET, "1.2.3.4", 0));
     EXPECT_FALSE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);

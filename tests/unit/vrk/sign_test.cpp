@@ -122,6 +122,13 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(2, "1.2.643.2.2.19", blob, bits, params));
     EXPECT_EQ(bits.data()[0], 0x04);
     EXPECT_EQ(bits.size(), 66u);
+    // From the raw key bytes and a named set the same parts come out.
+    IdentObj rawBits, rawParams, ps;
+    ASSERT_TRUE(VRKGetKeyParam(key, VRK_KP_PUBKEY_PARAMSET, ps));
+    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(
+        2, "1.2.643.2.2.19", IdentObj(blob.end() - 64, 64), rawBits, rawParams, std::string(ps.view()).c_str()));
+    EXPECT_EQ(rawBits, bits);
+    EXPECT_EQ(rawParams, params);
 
     CERT_PUBLIC_KEY_INFO info{};
     char oid[] = "1.2.643.2.2.19";
