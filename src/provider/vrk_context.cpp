@@ -114,15 +114,20 @@ Target CurrentContainer(ProvObj& p) {
 }
 
 const std::string* PasswordFor(ProvObj& p, DWORD spec, std::string& savedHolder) {
-    const auto& own = spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature;
-    const auto& other = spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange;
-    // Passwords set for the context belong to its own container, not to
-    // those an enumeration walks through.
-    bool own_container = p.current == p.container && p.currentMachine == p.machine;
-    if (own_container && own) return &*own;
-    if (own_container && other) return &*other;
+    // An empty password is none.
+    auto given = [](const std::optional<std::string>& s) { return s && !s->empty(); };
+    bool own = given(spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature);
+    bool other = given(spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange);
+    const std::string* ownPw = own ? &*(spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature) : nullptr;
+    const std::string* otherPw = other ? &*(spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange) : nullptr;
+    // The context's passwords are meant for its own container; for those an
+    // enumeration walks through a saved password comes first. A wrong one
+    // only fails, it never opens another key.
+    bool ownContainer = p.current == p.container && p.currentMachine == p.machine;
+    if (ownContainer && own) return ownPw;
+    if (ownContainer && other) return otherPw;
     if (store::LoadSavedPassword(p.current, p.currentMachine, savedHolder)) return &savedHolder;
-    return nullptr;
+    return own ? ownPw : otherPw;
 }
 
 }  // namespace vrk

@@ -65,6 +65,10 @@ gost::KeyAlg EphemeralKeyAlg(const KeyObj& k) {
     if (k.hashParamSet == "1.2.643.7.1.1.2.3" || k.paramSet.rfind("1.2.643.7.1.2.1.2.", 0) == 0)
         return gost::KeyAlg::Gost2012_512;
     if (k.hashParamSet == "1.2.643.7.1.1.2.2") return gost::KeyAlg::Gost2012_256;
+    // TC26 256-bit sets exist for 2012 keys only.
+    if (!k.paramSet.empty() && !gost::IsParamsetFor(gost::KeyAlg::Gost2001, k.paramSet) &&
+        gost::IsParamsetFor(gost::KeyAlg::Gost2012_256, k.paramSet))
+        return gost::KeyAlg::Gost2012_256;
     return KeyAlgOf(k.alg);
 }
 
