@@ -275,4 +275,117 @@ TEST_F(VrkInterop, EncryptedEngineKeyAndRsaKeyImport) {
     Ok("openssl dgst -sha256 -verify " + Sh(F("rsa.pub")) + " -signature " + Sh(F("rsig")) + " " + Sh(F("data")));
 }
 
+TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
+    for (const Family& f : {kFamilies[0], kFamilies[1]}) {
+        SCOPED_TRACE(f.engineAlg);
+        GenKey(f, "r.pem");
+        Ok("openssl req -x509 -engine gost -key " + Sh(F("r.pem")) + " -subj /CN=recipient -days 30 -outform DER -out " +
+           Sh(F("r.der")));
+        std::string cert = certtest::ReadFile(F("r.der"));
+        asn::Reader top(cert.data(), cert.size());
+        asn::Reader c = top.EnterSequence();
+        asn::Reader tbs = c.EnterSequence();
+        tbs.Optional(0, asn::kContext);
+        asn::Element serial = tbs.Next();
+        tbs.Next();
+        asn::Element issuer = tbs.Next();
+        tbs.Next();
+        tbs.Next();
+        asn::Element spkiEl = tbs.Expect(asn::kSequence);
+        asn::Reader spki = tbs.Enter(spkiEl);
+        asn::Element algEl = spki.Expect(asn::kSequence);
+        asn::Reader alg = spki.Enter(algEl);
+        std::string oid = alg.ReadOid();
+        asn::Element params = alg.Next();
+        asn::BitString bits = spki.ReadBitString();
+        std::string pubSet, hashSet;
+        {
+            asn::Reader pr(params.encoded);
+            asn::Reader ps = pr.EnterSequence();
+            pubSet = ps.ReadOid();
+            if (!ps.AtEnd()) hashSet = ps.ReadOid();
+        }
+
+        // The sender's side of the key transport, as the enveloping code does it.
+        CryptProvider v;
+        ASSERT_TRUE(VRKAcquireContext(&v, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+        CERT_PUBLIC_KEY_INFO info{};
+        info.Algorithm.pszObjId = oid.data();
+        info.Algorithm.Parameters = CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
+        info.PublicKey.cbData = DWORD(bits.bytes.size());
+        info.PublicKey.pbData = const_cast<BYTE*>(bits.bytes.data());
+        CryptKey rpub, cek, eph, agreed;
+        ASSERT_TRUE(VRKImportPKInfo(v, &info, &rpub));
+        IdentObj rblob, ephBlob, simple;
+        ASSERT_TRUE(VRKExportKey(rpub, 0, PUBLICKEYBLOB, 0, rblob));
+        ASSERT_TRUE(VRKGenKey(v, CALG_GOST_28147, CRYPT_EXPORTABLE, &cek));
+        ASSERT_TRUE(VRKGenKey(v, CALG_GOST_R3410_2001_DH_EPHEM, 0x41, &eph));
+        ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET, IdentObj(hashSet.empty() ? "1.2.643.2.2.30.1" : hashSet.c_str())));
+        ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_PUBKEY_PARAMSET, IdentObj(pubSet.c_str())));
+        ASSERT_TRUE(VRKSetKeyParam(eph, KP_X, IdentObj()));
+        ASSERT_TRUE(VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob));
+        ASSERT_TRUE(VRKImportKey(v, rblob.data(), rblob.size(), eph, 0, &agreed));
+        ASSERT_TRUE(VRKExportKey(cek, agreed, SIMPLEBLOB, 0x20, simple));
+
+        CASNExportKeyInfo kt;
+        kt.sessionEncryptedKey.encryptedKey.Assign(simple.data() + 24, 32);
+        kt.sessionEncryptedKey.macKey.Assign(simple.data() + 56, 4);
+        kt.transportParameters.encryptionParamSet = "1.2.643.2.2.31.1";
+        kt.transportParameters.ukm.Assign(simple.data() + 16, 8);
+        DWORD ephBits;
+        std::memcpy(&ephBits, ephBlob.data() + 12, 4);
+        asn::Writer sw;
+        auto sm = sw.BeginSequence();
+        sw.Raw(algEl.encoded);
+        asn::Writer key;
+        key.OctetString(asn::Bytes(ephBlob.end() - ephBits / 8, ephBits / 8));
+        sw.BitString(key.view());
+        sw.End(sm);
+        kt.transportParameters.ephemeralPublicKey = sw.Take();
+
+        std::string text = "to the engine, " + std::string(3000, 'e');
+        IdentObj iv("\x11\x22\x33\x44\x55\x66\x77\x88", 8), sbox, ct;
+        DWORD one = 1;
+        ASSERT_TRUE(VRKSetKeyParam(cek, KP_IV, iv));
+        ASSERT_TRUE(VRKSetKeyParam(cek, VRK_KP_MESHING, IdentObj(&one, 4)));
+        ASSERT_TRUE(VRKGetKeyParam(cek, VRK_KP_CIPHER_PARAMSET, sbox));
+        ASSERT_TRUE(VRKEncrypt(cek, 0, TRUE, text.data(), text.size(), ct));
+
+        asn::Writer w;
+        auto ci = w.BeginSequence();
+        w.Oid("1.2.840.113549.1.7.3");
+        auto c0 = w.BeginContext(0);
+        auto ed = w.BeginSequence();
+        w.Integer(0);
+        auto set = w.BeginSet();
+        auto ri = w.BeginSequence();
+        w.Integer(0);
+        auto ias = w.BeginSequence();
+        w.Raw(issuer.encoded).Raw(serial.encoded);
+        w.End(ias);
+        w.Raw(algEl.encoded);
+        w.OctetString(kt.Encode());
+        w.End(ri);
+        w.End(set);
+        auto eci = w.BeginSequence();
+        w.Oid("1.2.840.113549.1.7.1");
+        auto cea = w.BeginSequence();
+        w.Oid("1.2.643.2.2.21");
+        auto cp = w.BeginSequence();
+        w.OctetString(iv).Oid(std::string(sbox.view()));
+        w.End(cp);
+        w.End(cea);
+        w.Element(asn::kContext, false, 0, asn::View(ct));
+        w.End(eci);
+        w.End(ed);
+        w.End(c0);
+        w.End(ci);
+        IdentObj env = w.Take();
+        certtest::WriteFile(F("ours.env"), std::string(env.view()));
+        Ok("openssl cms -decrypt -engine gost -inform DER -in " + Sh(F("ours.env")) + " -inkey " + Sh(F("r.pem")) +
+           " -out " + Sh(F("opened")));
+        EXPECT_EQ(certtest::ReadFile(F("opened")), text);
+    }
+}
+
 }  // namespace
