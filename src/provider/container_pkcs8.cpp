@@ -79,7 +79,9 @@ HCRYPTPROV OpenFor(const std::string& name, bool machine, DWORD spec, const std:
 DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const std::string& pkcs8Password,
                   DWORD keySpec, const std::string& password) {
     HCRYPTPROV h = 0;
+    bool existed = true;
     BOOL ok = Guard([&] {
+        existed = store::Exists(name, machine);
         gost::Bytes der = ClearPrivateKeyInfo(pkcs8, pkcs8Password);
         gost::Key key;
         try {
@@ -112,6 +114,8 @@ DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, 
     });
     DWORD rc = ok ? 0 : GetLastError();
     if (h) VRKReleaseContext(h);
+    // A container made for a key that did not come in goes again.
+    if (rc && !existed) store::Remove(name, machine);
     SetLastError(rc);
     return rc;
 }

@@ -72,6 +72,33 @@ TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
 }
 
+TEST_F(ContainerTest, ProviderChoosesTheContainerWhenNoneIsNamed) {
+    CryptProvider p;
+    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_SILENT));
+    EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
+    IdentObj made, opened;
+    ASSERT_TRUE(VRKGetProvParam(p, PP_CONTAINER, made, 0));
+    EXPECT_EQ(Text(made).rfind("cont-", 0), 0u);
+    CryptProvider again;
+    ASSERT_TRUE(VRKAcquireContext(&again, nullptr, nullptr, 2, VRK_CHOOSE_CONTAINER));
+    ASSERT_TRUE(VRKGetProvParam(again, PP_CONTAINER, opened, 0));
+    EXPECT_EQ(Text(opened), Text(made));
+
+    // Machine containers keep their saved passwords apart from the user's.
+    MakeContainer("both", "m", CALG_GOST_R3410_2001, 0, true);
+    CryptProvider m;
+    ASSERT_TRUE(VRKAcquireContext(&m, "both", nullptr, 2, CRYPT_MACHINE_KEYSET));
+    ASSERT_TRUE(VRKSetProvParam(m, PP_SIGNATURE_PIN, "m", VRK_SAVE_PASSWORD));
+    CryptKey k;
+    ASSERT_TRUE(VRKGetUserKey(m, 0, &k));
+    int saved = 0;
+    ASSERT_TRUE(VRKIsPasswordSaved("both", CRYPT_MACHINE_KEYSET, &saved));
+    EXPECT_EQ(saved, 1);
+    ASSERT_TRUE(VRKIsPasswordSaved("both", 0, &saved));
+    EXPECT_EQ(saved, 0);
+}
+
 TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
     MakeContainer("one", nullptr);
     MakeContainer("two", nullptr, CALG_GOST_R3410_2001_DH);
