@@ -275,8 +275,7 @@ std::string KeySetFolder(bool machine) {
     std::string id = (machine ? "m|" : "u|") + cert::platform::CertHome();
     std::lock_guard<std::mutex> lock(mu);
     auto it = known.find(id);
-    struct stat st;
-    if (it != known.end() && ::stat(it->second.c_str(), &st) == 0) return it->second;
+    if (it != known.end()) return it->second;
     char path[MAX_PATH];
     if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true)) Throw(NTE_BAD_KEYSET);
     std::string f = cert::platform::NativePath(path);
@@ -426,7 +425,14 @@ DWORD Load(const std::string& name, bool machine, Container& out) {
 namespace {
 DWORD Write(const Container& c) {
     IdentObj file = Encode(c);
-    return cert::platform::WriteFileAtomic(ContainerPath(c.name, c.machine), file.data(), file.size(), 0600);
+    std::string path = ContainerPath(c.name, c.machine);
+    DWORD rc = cert::platform::WriteFileAtomic(path, file.data(), file.size(), 0600);
+    if (rc == ERROR_PATH_NOT_FOUND || rc == ERROR_FILE_NOT_FOUND) {
+        // The folder went away since it was made: make it again.
+        if (!cert::platform::MakeFolders(path.substr(0, path.rfind('/')), 0700)) return GetLastError();
+        rc = cert::platform::WriteFileAtomic(path, file.data(), file.size(), 0600);
+    }
+    return rc;
 }
 }  // namespace
 

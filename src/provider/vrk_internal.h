@@ -268,7 +268,10 @@ struct Target {
 };
 Target CurrentContainer(ProvObj& p);  // throws NTE_BAD_KEYSET for verify-only contexts
 // Opens a container key: checks the password and loads the private key.
+// The Opened form hands out the context's cached object, which callers only
+// read; the other a copy of it for a handle.
 std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec);
+std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec);
 // The password that opens `spec` of the current container, or nothing.
 const std::string* PasswordFor(ProvObj& p, DWORD spec, std::string& savedHolder);
 // Writes a new private key into the current container (replacing the

@@ -111,14 +111,17 @@ gost::HashAlg RsaHashOf(ALG_ID alg) {
 
 void ForgetOpened(ProvObj& p) { p.opened.clear(); }
 
-std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec) {
+std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec) { return CopyKey(*OpenedContainerKey(p, spec)); }
+
+std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     Target t = CurrentContainer(p);
     if (spec > AT_SIGNATURE) Throw(NTE_BAD_KEY);
     // A key opened before stays good while the file is the same one.
     std::string stamp = store::Stamp(t.name, t.machine);
-    for (DWORD s : spec ? std::initializer_list<DWORD>{spec} : std::initializer_list<DWORD>{AT_SIGNATURE, AT_KEYEXCHANGE}) {
-        auto it = p.opened.find(OpenedKey(t, s));
-        if (it != p.opened.end() && !stamp.empty() && it->second.first == stamp) return CopyKey(*it->second.second);
+    const DWORD order[2] = {spec ? spec : AT_SIGNATURE, AT_KEYEXCHANGE};
+    for (int i = 0; i < (spec ? 1 : 2); ++i) {
+        auto it = p.opened.find(OpenedKey(t, order[i]));
+        if (it != p.opened.end() && !stamp.empty() && it->second.first == stamp) return it->second.second;
         if (!spec && it == p.opened.end()) break;  // the default key is found through the file
     }
     Container c;
@@ -158,7 +161,7 @@ std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec) {
     FillPublic(*k);
     if (k->publicRaw != sk->publicKey) Throw(NTE_KEYSET_ENTRY_BAD);
     if (p.savePassword && pw && pw != &savedHolder && t.name == p.container) store::SavePassword(t.name, t.machine, *pw);
-    p.opened[cacheKey] = {stamp, CopyKey(*k)};
+    p.opened[cacheKey] = {stamp, k};
     return k;
 }
 
@@ -448,7 +451,7 @@ BOOL VRKSignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, IdentObj& signatu
         if (!k || (keySpec && k->spec && keySpec != k->spec)) {
             auto p = ProvOfHash(*h);
             std::lock_guard<std::mutex> lock(p->mu);
-            k = OpenContainerKey(*p, keySpec);
+            k = OpenedContainerKey(*p, keySpec);  // only read from here on
         }
         IdentObj digest;
         {
