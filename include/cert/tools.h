@@ -20,26 +20,36 @@ class CTOOString;
 enum TOOStatusCode : int {
     TOO_OK = 0,
     TOOERR_FAIL = 1,
+    // Codes that the callers of the library give and test by number.
     TOOERR_NOFILE = 4,         // file or folder does not exist
-    TOOERR_ACCESS = 5,         // access denied
-    TOOERR_EXISTS = 6,         // already exists
-    TOOERR_IO = 7,             // read or write failed
+    TOOERR_READ = 5,           // a read gave fewer bytes than asked
+    TOOERR_WRITE = 6,          // a write or an addition did not complete
+    TOOERR_BADSIGN = 7,        // a signature or MAC does not verify
     TOOERR_NOMEM = 16,         // out of memory
-    TOOERR_DISKFULL = 17,
+    TOOERR_OPEN = 17,          // a file or store could not be opened
+    TOOERR_NOUNIQUE = 18,      // no unused file name was found
     TOOERR_BADNAME = 22,       // name cannot be encoded
     TOOERR_BADARG = 28,        // bad arguments
     TOOERR_NOTSUPPORTED = 29,
     TOOERR_EXCEPTION = 36,     // unexpected exception
-    TOOERR_SHORTREAD = 37,     // record file: fewer bytes than asked
-    TOOERR_BADFORMAT = 42,     // file contents not in the expected layout
-    TOOERR_NOTFOUND = 45,      // no such item
-    TOOERR_LOCKED = 61,        // lock not obtained
+    TOOERR_SHORTREAD = 37,     // a range or record beyond the end of the file
+    TOOERR_BADFORMAT = 42,     // data missing, empty or not in its layout
+    TOOERR_NOLENGTH = 45,      // the length of a file cannot be taken
+    TOOERR_MKDIR = 61,         // a folder cannot be created
     TOOERR_UNKNOWN_ALG = 73,   // unknown algorithm
+    TOOERR_LISTFORMAT = 74,    // a list file not in its layout
     TOOERR_READONLY = 108,     // write to a file opened read-only
     TOOERR_BADENCODING = 134,  // text in an unknown or broken encoding
     TOOERR_DER_FORMAT = 206,   // malformed ASN.1 / DER
     TOOERR_DER_DEPTH = 207,    // ASN.1 nested deeper than allowed
     TOOERR_DER_LIMIT = 208,    // ASN.1 element larger than allowed
+    // The foundation's own codes, above every number the callers use.
+    TOOERR_ACCESS = 240,       // access denied
+    TOOERR_EXISTS = 241,       // already exists
+    TOOERR_IO = 242,           // read or write failed in the system
+    TOOERR_DISKFULL = 243,
+    TOOERR_NOTFOUND = 244,     // no such item
+    TOOERR_LOCKED = 245,       // lock not obtained
 };
 
 // Windows errors with no status of their own are carried in this range:
@@ -276,7 +286,8 @@ void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace =
 
 // Upper-case hex of `bytes` into `text` (NUL-terminated, `size` bytes room);
 // `separated` puts a space between bytes. Returns the characters written
-// (without the NUL), 0 when `size` is too small.
+// (without the NUL), 0 when `size` is too small. A null `text` asks for the
+// room needed: the characters plus the NUL.
 std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated = false);
 // Hex text (spaces, tabs and line breaks between digits are ignored) to
 // bytes; returns the bytes written, 0 on a bad digit, an odd count or no room.
@@ -291,6 +302,11 @@ std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t l
 namespace TOO {
 std::size_t Base64Decode(const char* text, void* out, std::size_t size);
 bool Base64Decode(std::string_view text, IdentObj& out);
+// `n` bytes of text that need not end in a NUL, into `out` (unchanged on
+// failure); returns the bytes decoded, 0 on failure. `mode` is taken for the
+// callers that pass one: every mode skips blanks and line breaks and needs
+// the whole text to be Base64.
+std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int mode = 0);
 std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 0);
 }  // namespace TOO
 
@@ -302,6 +318,9 @@ inline CTOOString DumpBlob2String(const IdentObj& b, std::size_t maxBytes = 256)
 // Substring search; `flag` non-zero ignores ASCII case. Pointer into `text`
 // at the first match, or null.
 const char* CTFStrStr(const char* text, const char* pattern, int flag = 0);
+// The same over `size` bytes that may hold zero bytes (a header with binary
+// length fields between its text codes).
+const char* CTFStrStr(const char* region, std::size_t size, const char* pattern, int flag = 0);
 
 // Encodings: UTF-8 <-> UTF-16 and UTF-8 <-> cp1251 through iconv. Return
 // false on bytes that do not convert.

@@ -51,6 +51,14 @@ const char* TOOStatusText(int status) {
     case TOO_OK: return "success";
     case TOOERR_FAIL: return "operation failed";
     case TOOERR_NOFILE: return "file or folder not found";
+    case TOOERR_READ: return "read fewer bytes than asked";
+    case TOOERR_WRITE: return "write did not complete";
+    case TOOERR_BADSIGN: return "signature does not verify";
+    case TOOERR_OPEN: return "cannot open";
+    case TOOERR_NOUNIQUE: return "no unused file name";
+    case TOOERR_NOLENGTH: return "file length unknown";
+    case TOOERR_MKDIR: return "cannot create folder";
+    case TOOERR_LISTFORMAT: return "list file in a wrong format";
     case TOOERR_ACCESS: return "access denied";
     case TOOERR_EXISTS: return "already exists";
     case TOOERR_IO: return "read or write error";
