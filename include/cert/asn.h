@@ -596,6 +596,10 @@ int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, 
                     DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
 int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus = nullptr,
                     DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
+// The same from the current position of a file object, which then stands
+// after the element; a header that the file cannot back is refused before
+// anything is allocated for the content.
+int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus = nullptr);
 // The same from a file holding one element (nothing may follow it).
 int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus = nullptr);
 
@@ -603,6 +607,9 @@ int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pSt
 // or of INTEGERs. Returns the bytes of `out` (replaced), 0 on error.
 DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus = nullptr);
 DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, int* pStatus = nullptr);
+// The SEQUENCE of encoded elements written at the file's current position;
+// returns the bytes written, 0 on error.
+DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus = nullptr);
 
 // The header of the element at the start of `data`, checked to fit in
 // `size` with its content. Returns the header size, 0 on error.

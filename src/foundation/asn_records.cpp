@@ -1,9 +1,9 @@
 // The record classes and ASNT* functions: thin status-reporting layers over
 // asn::Reader and asn::Writer.
-#include <fstream>
 #include <new>
 
 #include "cert/asn.h"
+#include "cert/toofile.h"
 
 using asn::Bytes;
 using asn::View;
@@ -513,24 +513,52 @@ int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pSt
     return ASNTGetSequence(data.data(), data.size(), items, pStatus, pUsed, tagByte);
 }
 
+int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus) {
+    items.clear();
+    std::string place = std::string("ASNTGetSequence ") + file.FileName();
+    LONGLONG start = file.CurPos();
+    if (start < 0) return TOOReport(file.GetStatus() ? file.GetStatus() : TOOERR_IO, place.c_str(), pStatus), 0;
+    // The first pass checks the header against the file and learns the size;
+    // the second takes the bytes as they stand (BER forms inside included).
+    int st = 0;
+    CASNTBaseRecord probe;
+    DWORD size = probe.ReadData(file, &st);
+    if (!size) return TOOReport(st, (place + ": " + std::to_string(start)).c_str(), pStatus), 0;
+    IdentObj bytes;
+    bytes.Alloc(size);
+    if (!file.Seek(start) || !file.ReadExact(bytes.data(), size))
+        return TOOReport(file.GetStatus() ? file.GetStatus() : TOOERR_IO, place.c_str(), pStatus), 0;
+    int n = ASNTGetSequence(bytes, items, &st);
+    if (st) return TOOReport(st, place.c_str(), pStatus), 0;
+    return n;
+}
+
 int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) {
     items.clear();
-    std::string path = cert::platform::NativePath(fileName ? fileName : "");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return TOOReport(TOOERR_NOFILE, "ASNTGetSequence: cannot open file", pStatus), 0;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return TOOReport(TOOERR_IO, "ASNTGetSequence: read failed", pStatus), 0;
-    if (bytes.size() > 0xFFFFFFFFu) return TOOReport(TOOERR_DER_LIMIT, "ASNTGetSequence: file too large", pStatus), 0;
-    DWORD used = 0;
+    CTOOFile file;
+    std::string place = std::string("ASNTGetSequence ") + (fileName ? fileName : "");
+    if (!file.Open(fileName, "rb")) return TOOReport(file.GetStatus(), place.c_str(), pStatus), 0;
     int st = 0;
-    int n = ASNTGetSequence(bytes.data(), static_cast<DWORD>(bytes.size()), items, &st, &used);
-    if (st) return TOOReport(st, "ASNTGetSequence", pStatus), 0;
-    if (used != bytes.size()) {
+    int n = ASNTGetSequence(file, items, &st);
+    if (st) return TOOReport(st, place.c_str(), pStatus), 0;
+    LONGLONG used = file.CurPos();
+    if (used != file.Length()) {
         items.clear();
-        std::string why = "ASNTGetSequence: offset " + std::to_string(used) + ": bytes after the SEQUENCE";
+        std::string why = place + ": offset " + std::to_string(used) + ": bytes after the SEQUENCE";
         return TOOReport(TOOERR_DER_FORMAT, why.c_str(), pStatus), 0;
     }
     return n;
+}
+
+DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus) {
+    IdentObj out;
+    int st = 0;
+    if (!ASNTPutSequence(items, out, &st)) return TOOReport(st, "ASNTPutSequence", pStatus), 0;
+    if (!file.Write(out)) {
+        std::string place = std::string("ASNTPutSequence ") + file.FileName();
+        return TOOReport(file.GetStatus() ? file.GetStatus() : TOOERR_WRITE, place.c_str(), pStatus), 0;
+    }
+    return out.size();
 }
 
 DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus) {

@@ -95,9 +95,10 @@ bool Convert(const char* to, const char* from, const char* in, std::size_t inLen
 }  // namespace
 
 std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated) {
-    if (!text || size == 0) return 0;
+    if (n && !bytes) return 0;
     std::size_t need = n == 0 ? 0 : (separated ? n * 3 - 1 : n * 2);
-    if (need + 1 > size || (n && !bytes)) {
+    if (!text) return need + 1;
+    if (need + 1 > size) {
         text[0] = 0;
         return 0;
     }
@@ -194,6 +195,14 @@ bool Base64Decode(std::string_view text, IdentObj& out) {
     if (Base64DecodeInto(text, tmp.data(), tmp.size()) != n) return false;
     out = std::move(tmp);
     return true;
+}
+
+std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int /*mode*/) {
+    if (!text || n == 0) return 0;
+    IdentObj tmp;
+    if (!Base64Decode(std::string_view(static_cast<const char*>(text), n), tmp) || tmp.IsEmpty()) return 0;
+    out = std::move(tmp);
+    return out.size();
 }
 
 std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength) {

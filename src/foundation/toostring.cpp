@@ -150,13 +150,21 @@ void TOORegisterStringTable(const char* moduleName, const TOOStringResource* tab
 }
 
 const char* CTFStrStr(const char* text, const char* pattern, int flag) {
-    if (!text || !pattern) return nullptr;
-    if (!flag) return std::strstr(text, pattern);
+    if (!text) return nullptr;
+    return CTFStrStr(text, std::strlen(text), pattern, flag);
+}
+
+const char* CTFStrStr(const char* region, std::size_t size, const char* pattern, int flag) {
+    if (!region || !pattern) return nullptr;
     std::size_t n = std::strlen(pattern);
-    for (const char* p = text; *p; ++p) {
+    if (n > size) return nullptr;
+    for (std::size_t at = 0; at + n <= size; ++at) {
         std::size_t i = 0;
-        while (i < n && p[i] && LowerAscii(p[i]) == LowerAscii(pattern[i])) ++i;
-        if (i == n) return p;
+        if (flag)
+            while (i < n && LowerAscii(region[at + i]) == LowerAscii(pattern[i])) ++i;
+        else
+            while (i < n && region[at + i] == pattern[i]) ++i;
+        if (i == n) return region + at;
     }
-    return n == 0 ? text : nullptr;
+    return nullptr;
 }

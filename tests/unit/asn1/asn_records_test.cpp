@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cert/asn.h"
+#include "cert/toofile.h"
 #include "testsupport.h"
 
 namespace {
@@ -146,6 +147,40 @@ TEST(AsnRecords, UnitAndSequences) {
     st = 0;
     EXPECT_EQ(ASNTGetSequence((dir / "none.der").c_str(), items, &st), 0);
     EXPECT_EQ(st, TOOERR_NOFILE);
+}
+
+TEST(AsnRecords, SequencesThroughFileObjects) {
+    certtest::TempDir dir;
+    const std::string path = dir / "seqs.bin";
+    {
+        CTOOFile f(path.c_str(), "wb");
+        EXPECT_EQ(ASNTPutSequence({H("020101"), H("0500")}, f), 7u);
+        EXPECT_EQ(ASNTPutSequence({H("0403414243")}, f), 7u);
+        f.Write(H("3003 2480 0400 0000"));  // BER inside: kept as it stands
+        f.Write(H("3084 7FFFFFFF 00"));     // claims 2 GiB, backed by one byte
+    }
+    CTOOFile f(path.c_str(), "rb");
+    std::vector<IdentObj> items;
+    EXPECT_EQ(ASNTGetSequence(f, items), 2);
+    EXPECT_EQ(Hex(items[1]), "0500");
+    EXPECT_EQ(ASNTGetSequence(f, items), 1);
+    EXPECT_EQ(Hex(items[0]), "0403414243");
+    EXPECT_EQ(f.CurPos(), 14);
+    int st = 0;
+    EXPECT_EQ(ASNTGetSequence(f, items, &st), 0);
+    EXPECT_EQ(st, TOOERR_DER_FORMAT);
+    try {
+        ASNTGetSequence(f, items);
+        ADD_FAILURE() << "no throw";
+    } catch (const XTOOStatus& e) {
+        EXPECT_NE(std::string(e.Place()).find(path), std::string::npos) << e.Place();
+    }
+    EXPECT_TRUE(items.empty());
+
+    CTOOFile ro(path.c_str(), "rb");
+    st = 0;
+    EXPECT_EQ(ASNTPutSequence({H("0500")}, ro, &st), 0u);
+    EXPECT_EQ(st, TOOERR_READONLY);
 }
 
 TEST(AsnRecords, RawHeaders) {

@@ -110,6 +110,10 @@ TEST(Text, HexAndBase64RoundTripAndRejectGarbage) {
     EXPECT_EQ(TOOBin2Hex(bin, 4, hex, sizeof hex, true), 11u);
     EXPECT_STREQ(hex, "00 1F A0 FF");
     EXPECT_EQ(TOOBin2Hex(bin, 4, hex, 8), 0u);  // no room for the NUL
+    // Asking for the room first, then filling exactly that much.
+    std::size_t room = TOOBin2Hex(bin, 4, nullptr, 0, true);
+    std::string sized(room, 'x');
+    EXPECT_EQ(TOOBin2Hex(bin, 4, sized.data(), room, true), room - 1);
     BYTE back[4];
     EXPECT_EQ(TOOHex2Bin("00 1f\r\nA0ff", back, 4), 4u);
     EXPECT_EQ(std::memcmp(back, bin, 4), 0);
@@ -132,6 +136,29 @@ TEST(Text, HexAndBase64RoundTripAndRejectGarbage) {
     EXPECT_FALSE(TOO::Base64Decode("TWF*", d));
     BYTE small[2];
     EXPECT_EQ(TOO_MIMEBase64Decode("TWFu", small, 2), 0u);
+    // Counted text without a NUL; binary input fails and leaves `out` alone.
+    const char counted[] = {'T', 'W', 'F', 'u', '!'};
+    EXPECT_EQ(TOO::Base64Decode(counted, 4, d, 5), 3u);
+    EXPECT_EQ(d.view(), "Man");
+    EXPECT_EQ(TOO::Base64Decode(counted, 5, d, 5), 0u);
+    const BYTE der[] = {0x30, 0x03, 0x02, 0x01, 0x05};
+    EXPECT_EQ(TOO::Base64Decode(der, sizeof der, d, 5), 0u);
+    EXPECT_EQ(d.view(), "Man");
+}
+
+TEST(Text, SubstringSearchInTextAndInBinaryRegions) {
+    const char* text = "Transport CTRL list";
+    EXPECT_EQ(CTFStrStr(text, "CTRL"), text + 10);
+    EXPECT_EQ(CTFStrStr(text, "ctrl"), nullptr);
+    EXPECT_EQ(CTFStrStr(text, "ctrl", 1), text + 10);
+    // A header with binary lengths: codes after zero bytes are still found,
+    // and nothing is found past the region's end.
+    const char header[] = "CTRL\x10\0\0\0USER\x08\0\0\0U_ID";
+    const std::size_t n = sizeof header - 1;
+    EXPECT_EQ(CTFStrStr(header, n, "USER"), header + 8);
+    EXPECT_EQ(CTFStrStr(header, n, "u_id", 1), header + 16);
+    EXPECT_EQ(CTFStrStr(header, n - 1, "U_ID"), nullptr);
+    EXPECT_EQ(CTFStrStr(header, "USER"), nullptr);  // the text form stops at the first NUL
 }
 
 TEST(Text, EncodingConversions) {
