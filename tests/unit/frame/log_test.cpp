@@ -202,6 +202,9 @@ TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
     EXPECT_NO_THROW(underFile.Write("lost", LogLevel::Error, "P"));
     EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
 
+}
+
+TEST_F(LogTest, ReadOnlyFolderLosesRecordsSilently) {
     if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     fs::create_directory(dir_ / "ro");
     ::chmod((dir_ / "ro").c_str(), 0500);
