@@ -38,7 +38,8 @@ constexpr DWORD CRYPT_SILENT = 0x40;
 // CRYPT_NEWKEYSET: open the container when it already exists.
 constexpr DWORD VRK_CHOOSE_CONTAINER = 0x200;
 
-// Provider parameters.
+// Provider parameters. Texts read (2, 4, 6, 36) end in a zero byte; OID
+// texts of key parameters (103, 104, 106) do not, and are taken either way.
 constexpr DWORD PP_ENUMALGS = 1;
 constexpr DWORD PP_ENUMCONTAINERS = 2;
 constexpr DWORD PP_NAME = 4;

@@ -15,8 +15,8 @@ namespace {
 constexpr std::size_t kSimpleFixed = 60;   // up to the parameter-set tail
 constexpr std::size_t kPrivateFixed = 40;  // up to the encrypted part
 
-// The KEK and UKM to wrap under `exp`: an agreement key (VKO with the UKM)
-// or a symmetric key (its own bytes, diversified by the UKM when wrapping).
+// The KEK to wrap under `exp` (a copy): an agreement key gives VKO with the
+// UKM, a symmetric key its own bytes (diversified by the UKM when wrapping).
 gost::Bytes KekFor(KeyObj& exp, gost::ByteView ukm) {
     if (exp.cls != AlgClass::Cipher) Throw(NTE_BAD_KEY);
     if (exp.agreePrivate) return AgreementKek(exp, ukm);
@@ -56,8 +56,9 @@ IdentObj ExportSimple(KeyObj& key, KeyObj& exp) {
     IdentObj ukm = UkmFor(exp);
     gost::Bytes kek = KekFor(exp, gost::View(ukm));
     gost::WrappedKey w = gost::WrapKey(gost::KeyWrap::CryptoPro, kek, key.sbox, gost::View(ukm), key.secret);
-    if (kek.data() != exp.secret.data()) gost::Cleanse(kek);
-    exp.ukm = ukm;
+    gost::Cleanse(kek);
+    // Every key sent to one recipient goes with the same UKM.
+    if (exp.agreePrivate) exp.ukm = ukm;
     IdentObj blob;
     BLOBHEADER h{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
     blob.AddData(&h, sizeof h);
@@ -87,7 +88,7 @@ std::shared_ptr<KeyObj> ImportSimple(gost::ByteView blob, KeyObj& imp) {
     gost::Bytes kek = KekFor(imp, ukm);
     auto k = std::make_shared<KeyObj>();
     k->secret = gost::UnwrapKey(gost::KeyWrap::CryptoPro, kek, sbox, ukm, blob.subspan(24, 32), blob.subspan(56, 4));
-    if (kek.data() != imp.secret.data()) gost::Cleanse(kek);
+    gost::Cleanse(kek);
     k->alg = h.aiKeyAlg;
     k->cls = AlgClass::Cipher;
     k->sbox = sbox;

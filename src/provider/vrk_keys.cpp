@@ -373,6 +373,10 @@ BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD fl
                     k->stream.reset();
                 } else {
                     k->ukm = value;
+                    if (k->agreePrivate) {  // the KEK follows the UKM
+                        gost::Cleanse(k->secret);
+                        k->stream.reset();
+                    }
                 }
                 return;
             case KP_CERTIFICATE: {
