@@ -53,7 +53,9 @@ constexpr DWORD VRK_PP_SIGN_PARAMSET = 94;      // OID text: parameter set of th
 constexpr DWORD VRK_PP_EXCHANGE_PARAMSET = 95;  // OID text: parameter set of the next exchange key
 constexpr DWORD VRK_PP_PROTECTION_KEY = 99;     // HCRYPTKEY: default wrap key of private-key blobs
 constexpr DWORD VRK_PP_CONTAINER_INFO = 102;    // DER of ASNContainerInfo (cert/asnkeys.h)
-// Enumeration flags.
+// Enumeration flags. A verify-only context enumerates its whole key set, a
+// container context its container and those named "NAME\..." below it;
+// each name given becomes the container that key calls address.
 constexpr DWORD CRYPT_FIRST = 1;
 constexpr DWORD CRYPT_NEXT = 2;
 constexpr DWORD CRYPT_UNIQUE = 8;  // accepted; names are unique already

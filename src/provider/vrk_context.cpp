@@ -205,6 +205,15 @@ BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags) 
                 if ((flags & CRYPT_FIRST) || (p->enumNames.empty() && p->enumPos == 0)) {
                     p->enumMachine = p->machine;
                     p->enumNames = store::List(p->enumMachine);
+                    // A context on a container walks that container and
+                    // those named below it ("NAME\..."); only a verify-only
+                    // context walks the whole key set.
+                    if (!p->verify) {
+                        std::vector<std::string> mine;
+                        for (auto& n : p->enumNames)
+                            if (n == p->container || n.rfind(p->container + "\\", 0) == 0) mine.push_back(n);
+                        p->enumNames.swap(mine);
+                    }
                     p->enumPos = 0;
                     p->enumFq = (flags & CRYPT_FQCN) != 0;
                 }

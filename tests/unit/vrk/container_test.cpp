@@ -120,19 +120,24 @@ TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
     CryptProvider fq;
     EXPECT_TRUE(VRKAcquireContext(&fq, Text(out).c_str(), VRK_PROV_GOST, 2, 0)) << std::hex << GetLastError();
 
-    // On a container context the walk makes each container the one key calls address.
+    // On a container context the walk covers that container and those
+    // below it, and makes each the one key calls address.
+    MakeContainer("one\\sub", nullptr, CALG_GOST_R3410_2001_DH);
     CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, "one", VRK_PROV_GOST, 2, 0));
+    names.clear();
+    for (DWORD f = CRYPT_FIRST; VRKGetProvParam(p, PP_ENUMCONTAINERS, out, f); f = 0) names.push_back(Text(out));
+    EXPECT_EQ(names, (std::vector<std::string>{"one", "one\\sub"}));
     ASSERT_TRUE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, CRYPT_FIRST));
     ASSERT_TRUE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, 0));
-    EXPECT_EQ(Text(out), "two");
+    EXPECT_EQ(Text(out), "one\\sub");
     CryptKey k;
     ASSERT_TRUE(VRKGetUserKey(p, 0, &k));
     IdentObj alg;
     ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, alg));
     EXPECT_EQ(*reinterpret_cast<const DWORD*>(alg.data()), CALG_GOST_R3410_2001_DH);
     ASSERT_TRUE(VRKGetProvParam(p, PP_UNIQUE_CONTAINER, out, 0));
-    EXPECT_EQ(Text(out), "\\\\.\\local\\two");
+    EXPECT_EQ(Text(out), "\\\\.\\local\\one\\sub");
     EXPECT_FALSE(VRKGetProvParam(p, PP_ENUMCONTAINERS, out, 0));
     ASSERT_TRUE(VRKGetProvParam(p, PP_CONTAINER, out, 0));
     EXPECT_EQ(Text(out), "one");
