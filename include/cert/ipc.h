@@ -16,6 +16,10 @@
 // processes upgrading at once wait for each other, so flows that may write
 // take the exclusive side from the start.
 //
+// A lock file that this user may only read (another user made it, the lock
+// folder is read-only) still carries the shared side; the exclusive side
+// then fails with access denied.
+//
 // A child of fork() opens its own descriptor on first use; forking while a
 // thread holds a named lock is not supported.
 #pragma once

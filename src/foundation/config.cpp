@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -124,6 +125,23 @@ std::string LockName(const std::string& file) {
     return "sections:" + (ec ? file : abs.string());
 }
 
+// The file's named lock, held for the object's lifetime when it could be
+// taken; a lock that cannot be taken (an unwritable lock folder) is kept as
+// a status, so it is reported like any other failure of the file.
+template <class Locker>
+struct FileLockHold {
+    explicit FileLockHold(const std::string& file) : lock(LockName(file).c_str()) {
+        try {
+            held.emplace(lock);
+        } catch (const XTOOStatus& e) {
+            status = e.Status() ? e.Status() : TOOERR_LOCKED;
+        }
+    }
+    IPC::CReadWriteLock lock;
+    std::optional<Locker> held;
+    int status = 0;
+};
+
 }  // namespace
 
 int ReadWholeFile(const std::string& pathIn, std::string& out) {
@@ -242,8 +260,8 @@ bool CTOOConfigInfoFile::Store(const CConfigFileSectionList& sections) {
 bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change) {
     if (m_flags & ReadOnly) return Fail(TOOERR_READONLY, m_fileName);
     if (!what) return Fail(TOOERR_BADARG, m_fileName);
-    IPC::CReadWriteLock lock(LockName(m_fileName.str()).c_str());
-    IPC::CWriteLocker hold(lock);
+    FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
+    if (hold.status) return Fail(hold.status, m_fileName);
     CConfigFileSectionList sections;
     // A damaged file is reported, not overwritten with what could be read.
     if (!Load(sections)) return false;
@@ -252,8 +270,8 @@ bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConf
 }
 
 bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) {
-    IPC::CReadWriteLock lock(LockName(m_fileName.str()).c_str());
-    IPC::CReadLocker hold(lock);
+    FileLockHold<IPC::CReadLocker> hold(m_fileName.str());
+    if (hold.status) return Fail(hold.status, m_fileName);
     CConfigFileSectionList sections;
     if (!Load(sections)) return false;
     if (out) *out = std::move(sections);
@@ -303,7 +321,7 @@ bool CTOOConfigInfoFile::DeleteSection(const char* name) {
 }
 
 bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) {
-    IPC::CReadWriteLock lock(LockName(m_fileName.str()).c_str());
-    IPC::CWriteLocker hold(lock);
+    FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
+    if (hold.status) return Fail(hold.status, m_fileName);
     return Store(sections);
 }

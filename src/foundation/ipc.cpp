@@ -78,6 +78,7 @@ struct CReadWriteLock::State {
     int fd = -1;
     pid_t fdPid = 0;
     int procReaders = 0;
+    bool readOnlyFd = false;
 
     ~State() {
         if (fd >= 0) ::close(fd);
@@ -92,6 +93,14 @@ struct CReadWriteLock::State {
         std::string dir = path.substr(0, path.rfind('/'));
         if (!cert::platform::MakeFolders(dir, 0755)) return errno ? errno : EACCES;
         fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        readOnlyFd = false;
+        // A lock file that only lets us read still carries the shared side;
+        // the exclusive side then is access denied.
+        if (fd < 0 && errno == EACCES) {
+            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            readOnlyFd = fd >= 0;
+            if (fd < 0) errno = EACCES;
+        }
         if (fd < 0) return errno;
         fdPid = ::getpid();
         return 0;
@@ -113,7 +122,7 @@ struct CReadWriteLock::State {
     void AcquireExclusive() {
         std::lock_guard<std::mutex> g(fdMutex);
         int err = OpenFd();
-        if (err == 0) err = FileLock(fd, F_WRLCK);
+        if (err == 0) err = readOnlyFd ? EACCES : FileLock(fd, F_WRLCK);
         if (err != 0) ThrowErrno(err);
     }
     // Going back from exclusive to nothing, or to shared after an upgrade

@@ -1,6 +1,7 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,5 +49,13 @@ std::string Sh(const std::string& s);
 
 // openssl with the GOST engine available (empty when the engine is missing).
 bool HaveGostEngine();
+
+// Runs `body` where file permissions bind: directly for an ordinary user, in
+// a child process as nobody when the tests run as root (root passes every
+// permission check). `body` returns a bitmask (below 128) of the checks that
+// failed; the result is that mask, or 128 when the child could not drop its
+// rights or did not end normally. The folders `body` works in must be open
+// to others (a TempDir is 0700 until chmod'ed).
+int AsUnprivileged(const std::function<int()>& body);
 
 }  // namespace certtest

@@ -47,11 +47,10 @@ TEST(Platform, AtomicWriteKeepsOldFileOnFailure) {
     EXPECT_EQ(certtest::ReadFile(f), "old");
     ASSERT_EQ(WriteFileAtomic(dir.path() + "\\data.bin", "new!", 4), ERROR_SUCCESS);
     EXPECT_EQ(certtest::ReadFile(f), "new!");
-    if (geteuid() != 0) {  // root ignores folder permissions
-        chmod(dir.path().c_str(), 0500);
-        EXPECT_EQ(WriteFileAtomic(f, "lost", 4), ERROR_ACCESS_DENIED);
-        chmod(dir.path().c_str(), 0700);
-        EXPECT_EQ(certtest::ReadFile(f), "new!");
-    }
+    chmod(f.c_str(), 0644);
+    chmod(dir.path().c_str(), 0555);
+    EXPECT_EQ(0, certtest::AsUnprivileged([&] { return WriteFileAtomic(f, "lost", 4) == ERROR_ACCESS_DENIED ? 0 : 1; }));
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(certtest::ReadFile(f), "new!");
     EXPECT_EQ(WriteFileAtomic(dir / "missing/x", "x", 1), ERROR_FILE_NOT_FOUND);
 }

@@ -134,12 +134,33 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
         struct stat st {};
         EXPECT_EQ(::stat(p1.c_str(), &st), 0);
     }
-    if (::geteuid() == 0) return;
     const std::string locks = home_ / "common/locks";
+    ::chmod(home_.path().c_str(), 0755);
+    ::chmod((home_ / "common").c_str(), 0755);
     ::chmod(locks.c_str(), 0555);
     IPC::CReadWriteLock l("cannot create");
-    EXPECT_THROW(IPC::CWriteLocker w(l), XTOOStatus);
-    EXPECT_THROW(IPC::CReadLocker r(l), XTOOStatus);
+    IPC::CReadWriteLock readable("C:\\dir/CERTSEND.DAT");  // its file exists, now read-only
+    ::chmod(p1.c_str(), 0444);
+    EXPECT_EQ(0, certtest::AsUnprivileged([&] {
+        int failures = 0;
+        for (int side = 0; side < 3; ++side) {
+            try {
+                if (side == 0) IPC::CWriteLocker w(l);
+                else if (side == 1) IPC::CReadLocker r(l);
+                else IPC::CWriteLocker w(readable);
+                failures |= 1 << side;
+            } catch (const XTOOStatus& e) {
+                if (e.Status() != TOOERR_ACCESS || !*e.Place()) failures |= 8 << side;
+            }
+        }
+        try {
+            IPC::CReadLocker r(readable);  // the shared side needs reading only
+        } catch (const XTOOStatus&) {
+            failures |= 64;
+        }
+        return failures;
+    }));
     ::chmod(locks.c_str(), 0755);
-    IPC::CWriteLocker w(l);  // a failed request left nothing held
+    if (::geteuid() == 0) return;  // the failed requests were the child's
+    IPC::CWriteLocker w(l);       // a failed request left nothing held
 }

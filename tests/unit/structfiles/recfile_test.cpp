@@ -125,11 +125,26 @@ TEST(RecFile, OpenFailuresGiveStatuses) {
     EXPECT_EQ(f.GetRetCode(), TOOERR_BADARG);
     EXPECT_FALSE(f.Open((dir / "x.dat").c_str(), CRecFile::ModeCreate, 0));
     EXPECT_EQ(f.GetRetCode(), TOOERR_BADARG);
-    if (::geteuid() != 0) {
-        ::mkdir((dir / "ro").c_str(), 0555);
-        EXPECT_FALSE(f.Open((dir / "ro/x.dat").c_str(), CRecFile::ModeUpdate, 8));
-        EXPECT_EQ(f.GetRetCode(), TOOERR_ACCESS);
+    // A folder that cannot be written, and a file in it that can only be
+    // read: each open says why, the read-only one still reads.
+    ::chmod(dir.path().c_str(), 0755);
+    ::mkdir((dir / "ro").c_str(), 0755);
+    {
+        CRecFile made((dir / "ro/old.dat").c_str(), CRecFile::ModeCreate, 8);
+        ASSERT_TRUE(made.Add("12345678"));
     }
+    ::chmod((dir / "ro/old.dat").c_str(), 0444);
+    ::chmod((dir / "ro").c_str(), 0555);
+    EXPECT_EQ(0, certtest::AsUnprivileged([&] {
+        int failures = 0;
+        CRecFile g;
+        if (g.Open((dir / "ro/x.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS) failures |= 1;
+        if (g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS) failures |= 2;
+        if (!g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeReadOnly, 8) || g.Size() != 1) failures |= 4;
+        if (g.Add("abcdefgh") || g.GetRetCode() != TOOERR_READONLY || g.Size() != 1) failures |= 8;
+        return failures;
+    }));
+    ::chmod((dir / "ro").c_str(), 0755);
 }
 
 TEST(RecFile, ThreadsAppendingThroughOneOrTwoObjectsLoseNothing) {
