@@ -34,6 +34,13 @@ DWORD Size32(std::size_t n) {
 
 IdentObj Blob(Bytes b) { return IdentObj(b.data(), Size32(b.size())); }
 
+// The WriteData rule: the encoding is appended, its size returned.
+DWORD AppendTo(IdentObj& out, const asn::Writer& w) {
+    DWORD n = Size32(w.bytes().size());
+    out.AddData(w.bytes().data(), n);
+    return n;
+}
+
 // Exactly one well-formed element.
 void CheckOneElement(Bytes b) {
     asn::Reader r(b);
@@ -298,8 +305,7 @@ DWORD CASNTIdData::WriteData(IdentObj& out, int* pStatus) const {
         } else {
             w.Primitive(asn::kOid, View(m_oidContent));
         }
-        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
-        return static_cast<DWORD>(w.bytes().size());
+        return AppendTo(out, w);
     });
 }
 
@@ -353,8 +359,7 @@ DWORD CASNAlgAddInfo::WriteData(IdentObj& out, int* pStatus) const {
         if (!m_hash.IsEmpty()) w.Oid(m_hash.str());
         if (!m_encrypt.IsEmpty()) w.Oid(m_encrypt.str());
         w.End(m);
-        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
-        return static_cast<DWORD>(w.bytes().size());
+        return AppendTo(out, w);
     });
 }
 
@@ -377,8 +382,7 @@ DWORD CASNValid::WriteData(IdentObj& out, int* pStatus) const {
         asn::Writer w;
         auto m = w.BeginSequence();
         w.Time(m_start).Time(m_end).End(m);
-        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
-        return static_cast<DWORD>(w.bytes().size());
+        return AppendTo(out, w);
     });
 }
 
@@ -414,8 +418,7 @@ DWORD AsnKeyUsagePeriod::WriteData(IdentObj& out, int* pStatus) const {
             w.Element(asn::kContext, false, 1, View(s.data(), s.size()));
         }
         w.End(m);
-        out.AddData(w.bytes().data(), Size32(w.bytes().size()));
-        return static_cast<DWORD>(w.bytes().size());
+        return AppendTo(out, w);
     });
 }
 

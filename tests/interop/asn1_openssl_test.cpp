@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+// The JSON parser still pulls in the old global bind placeholders.
+#define BOOST_BIND_GLOBAL_PLACEHOLDERS
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 #include <gtest/gtest.h>
