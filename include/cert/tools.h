@@ -103,7 +103,11 @@ public:
     // Memory form: the 32-bit little-endian length followed by the bytes.
     // ReadData returns the bytes consumed, 0 when `size` is too short.
     DWORD WriteData(IdentObj& out) const;
+    // Into a caller's buffer: the bytes written, 0 when `size` is too small.
+    DWORD WriteData(void* buffer, DWORD size) const;
     DWORD ReadData(const void* p, DWORD size);
+    // The size of the memory and file form.
+    DWORD SerializedSize() const { return 4 + m_dwLength; }
     // The same form at the file's current position; false with the file's
     // error set (a length beyond the end of the file is TOOERR_SHORTREAD).
     bool WriteData(CTOOFile& file) const;
@@ -269,6 +273,9 @@ class XTOOMsg : public XTOOStatus {
 public:
     XTOOMsg(int code, const char* place, const char* message, int flag = 0)
         : XTOOStatus(code, place, flag), m_msg(message) {}
+    // Built like the status it is; the message is added with SetErrMessEx.
+    XTOOMsg(int code, const char* place, int flag = 0) : XTOOStatus(code, place, flag) {}
+    explicit XTOOMsg(int code, int flag = 0) : XTOOStatus(code, flag) {}
     const char* GetErrMessEx() const { return m_msg.c_str(); }
     void SetErrMessEx(const char* message) { m_msg = message; }
 

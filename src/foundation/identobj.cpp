@@ -113,6 +113,14 @@ DWORD IdentObj::WriteData(IdentObj& out) const {
     return 4 + m_dwLength;
 }
 
+DWORD IdentObj::WriteData(void* buffer, DWORD size) const {
+    if (!buffer || m_dwLength > 0xFFFFFFFBu || size < SerializedSize()) return 0;
+    BYTE* b = static_cast<BYTE*>(buffer);
+    for (int i = 0; i < 4; ++i) b[i] = static_cast<BYTE>(m_dwLength >> (8 * i));
+    if (m_dwLength) std::memcpy(b + 4, m_pData, m_dwLength);
+    return SerializedSize();
+}
+
 DWORD IdentObj::ReadData(const void* p, DWORD size) {
     if (!p || size < 4) return 0;
     const BYTE* b = static_cast<const BYTE*>(p);

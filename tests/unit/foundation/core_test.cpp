@@ -41,6 +41,11 @@ TEST(IdentObj, MemoryFormRejectsLengthsBeyondTheBuffer) {
     EXPECT_EQ(back.ReadData(out.data(), out.size() - 1), 0u);
     const BYTE huge[] = {0xFF, 0xFF, 0xFF, 0xFF, 1};
     EXPECT_EQ(back.ReadData(huge, sizeof huge), 0u);
+    // A caller's buffer holds the same form, or nothing when too small.
+    BYTE buf[16] = {};
+    EXPECT_EQ(src.WriteData(buf, src.SerializedSize() - 1), 0u);
+    ASSERT_EQ(src.WriteData(buf, sizeof buf), 11u);
+    EXPECT_EQ(std::memcmp(buf, out.data(), 11), 0);
 }
 
 TEST(CTOOString, EditingAndComparison) {
