@@ -344,4 +344,11 @@ constexpr FILETIME U64ToFileTime(ULONGLONG v) { return FILETIME{DWORD(v & 0xFFFF
 constexpr ULONGLONG kUnixEpochTicks = 116444736000000000ull;
 FILETIME UnixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds = 0);
 std::int64_t FileTimeToUnix(const FILETIME& ft);
+// Days between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kDays1601To1970 = 134774;
+// Proleptic Gregorian calendar: days since 1970-01-01 and back.
+std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+void CivilFromDays(std::int64_t days, int& year, int& month, int& day);
+bool IsLeapYear(int year);
+int DaysInMonth(int year, int month);  // month 1..12
 }  // namespace cert::platform

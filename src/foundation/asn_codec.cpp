@@ -228,35 +228,11 @@ BitString DecodeBitString(Bytes c, const Options& opt, std::size_t offset) {
 
 namespace {
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
+using cert::platform::CivilFromDays;
+using cert::platform::DaysFromCivil;
+using cert::platform::kDays1601To1970;
+using cert::platform::DaysInMonth;
 
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-int DaysIn(int y, int m) {
-    static const int k[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeap(y) ? 29 : k[m - 1];
-}
-
-constexpr std::int64_t kDays1601To1970 = 134774;
 constexpr std::int64_t kTicksPerSecond = 10000000;
 
 }  // namespace
@@ -353,7 +329,7 @@ FILETIME DecodeTime(std::uint32_t tag, Bytes c, const Options& opt, std::size_t 
         bad(opt.ber ? "without a zone" : "not ending in Z");
     }
     if (i != n) bad("with trailing characters");
-    if (month < 1 || month > 12 || day < 1 || day > DaysIn(year, month) || hour > 23 || minute > 59 || second > 59)
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
         bad("out of range");
     if (year < 1601) bad("before 1601");
     FILETIME ft = MakeFileTime(year, month, day, hour, minute, second, fraction);

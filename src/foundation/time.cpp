@@ -10,12 +10,7 @@ namespace {
 
 constexpr ULONGLONG kMaxTicks = 0x7FFFFFFFFFFFFFFFull;  // what FileTimeToSystemTime takes
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return kDays[m - 1] + (m == 2 && IsLeap(y) ? 1 : 0);
-}
+using cert::platform::DaysInMonth;
 
 // Reads exactly `digits` (or, with `loose`, one or two) decimal digits.
 bool Number(const char*& p, int digits, int& out, bool loose = false) {

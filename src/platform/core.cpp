@@ -194,8 +194,7 @@ BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
     return TRUE;
 }
 
-namespace {
-// Days from 1970-01-01 for a civil date (proleptic Gregorian).
+namespace cert::platform {
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -205,19 +204,27 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
-void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
+void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
     z += 719468;
     const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
     const unsigned doe = static_cast<unsigned>(z - era * 146097);
     const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
     const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
     const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
+    d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
     y = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (m <= 2));
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return kDays[m - 1] + (m == 2 && IsLeapYear(y) ? 1 : 0);
+}
+}  // namespace cert::platform
+
+namespace {
 
 std::int64_t LocalOffsetSeconds(std::int64_t unixSeconds) {
     time_t t = static_cast<time_t>(unixSeconds);
@@ -259,10 +266,8 @@ BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
     const ULONGLONG kDayTicks = 864000000000ull;
     std::int64_t days1601 = static_cast<std::int64_t>(ticks / kDayTicks);
     ULONGLONG rest = ticks % kDayTicks;
-    // 1601-01-01 is 134774 days before 1970-01-01.
-    int y;
-    unsigned m, d;
-    CivilFromDays(days1601 - 134774, y, m, d);
+    int y, m, d;
+    CivilFromDays(days1601 - kDays1601To1970, y, m, d);
     st->wYear = static_cast<WORD>(y);
     st->wMonth = static_cast<WORD>(m);
     st->wDay = static_cast<WORD>(d);
@@ -278,18 +283,16 @@ BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st) {
 }
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft) {
-    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (!st || !ft || st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
         st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 || st->wMilliseconds > 999) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    unsigned maxDay = kDays[st->wMonth - 1] + (st->wMonth == 2 && IsLeap(st->wYear) ? 1 : 0);
-    if (st->wDay > maxDay) {
+    if (st->wDay > DaysInMonth(st->wYear, st->wMonth)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::int64_t days = DaysFromCivil(st->wYear, st->wMonth, st->wDay) + 134774;
+    std::int64_t days = DaysFromCivil(st->wYear, st->wMonth, st->wDay) + kDays1601To1970;
     ULONGLONG ticks = static_cast<ULONGLONG>(days) * 864000000000ull + st->wHour * 36000000000ull +
                       st->wMinute * 600000000ull + st->wSecond * 10000000ull + st->wMilliseconds * 10000ull;
     *ft = U64ToFileTime(ticks);
