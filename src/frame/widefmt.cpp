@@ -25,11 +25,11 @@ std::string Utf8OfChar(char16_t c) {
 }
 
 template <typename T>
-void Append(std::string& out, const std::string& spec, T value) {
-    int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+void Append(std::string& out, const std::string& directive, T value) {
+    int n = std::snprintf(nullptr, 0, directive.c_str(), value);
     if (n <= 0) return;
     std::string piece(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(piece.data(), piece.size(), spec.c_str(), value);
+    std::snprintf(piece.data(), piece.size(), directive.c_str(), value);
     piece.resize(static_cast<std::size_t>(n));
     out += piece;
 }
@@ -54,20 +54,20 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
             continue;
         }
         // %[flags][width][.precision][length]conversion
-        std::string spec = "%";
+        std::string directive = "%";
         ++i;
-        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) spec += format[i++];
+        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) directive += format[i++];
         auto number = [&] {
             if (i < format.size() && format[i] == '*') {
-                spec += std::to_string(va_arg(args, int));
+                directive += std::to_string(va_arg(args, int));
                 ++i;
                 return;
             }
-            while (i < format.size() && format[i] >= '0' && format[i] <= '9') spec += format[i++];
+            while (i < format.size() && format[i] >= '0' && format[i] <= '9') directive += format[i++];
         };
         number();
         if (i < format.size() && format[i] == '.') {
-            spec += format[i++];
+            directive += format[i++];
             number();
         }
         std::string length;
@@ -90,7 +90,7 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
                 return std::string(s ? s : "(null)");
             }()
                                       : Utf8Of(va_arg(args, const char16_t*));
-            Append(out, spec + "s", text.c_str());
+            Append(out, directive + "s", text.c_str());
             break;
         }
         case 'c':
@@ -98,7 +98,7 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
             const bool narrow = (conv == 'C') != (length == "h");
             int v = va_arg(args, int);
             std::string text = narrow ? std::string(1, static_cast<char>(v)) : Utf8OfChar(static_cast<char16_t>(v));
-            Append(out, spec + "s", text.c_str());
+            Append(out, directive + "s", text.c_str());
             break;
         }
         case 'd':
@@ -109,18 +109,18 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
         case 'X': {
             const bool isSigned = conv == 'd' || conv == 'i';
             if (length == "ll" || length == "q" || length == "j" || length == "I64") {
-                if (isSigned) Append(out, spec + "ll" + conv, va_arg(args, long long));
-                else Append(out, spec + "ll" + conv, va_arg(args, unsigned long long));
+                if (isSigned) Append(out, directive + "ll" + conv, va_arg(args, long long));
+                else Append(out, directive + "ll" + conv, va_arg(args, unsigned long long));
             } else if (length == "I32") {
-                if (isSigned) Append(out, spec + conv, va_arg(args, int));
-                else Append(out, spec + conv, va_arg(args, unsigned));
+                if (isSigned) Append(out, directive + conv, va_arg(args, int));
+                else Append(out, directive + conv, va_arg(args, unsigned));
             } else if (length == "l" || length == "z" || length == "t" || length == "I") {
-                if (isSigned) Append(out, spec + "l" + conv, va_arg(args, long));
-                else Append(out, spec + "l" + conv, va_arg(args, unsigned long));
+                if (isSigned) Append(out, directive + "l" + conv, va_arg(args, long));
+                else Append(out, directive + "l" + conv, va_arg(args, unsigned long));
             } else {
                 // hh and h arguments arrive promoted to int.
-                if (isSigned) Append(out, spec + length + conv, va_arg(args, int));
-                else Append(out, spec + length + conv, va_arg(args, unsigned));
+                if (isSigned) Append(out, directive + length + conv, va_arg(args, int));
+                else Append(out, directive + length + conv, va_arg(args, unsigned));
             }
             break;
         }
@@ -132,13 +132,13 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
         case 'G':
         case 'a':
         case 'A':
-            if (length == "L") Append(out, spec + "L" + conv, va_arg(args, long double));
-            else Append(out, spec + conv, va_arg(args, double));
+            if (length == "L") Append(out, directive + "L" + conv, va_arg(args, long double));
+            else Append(out, directive + conv, va_arg(args, double));
             break;
-        case 'p': Append(out, spec + "p", va_arg(args, void*)); break;
+        case 'p': Append(out, directive + "p", va_arg(args, void*)); break;
         case 'n': (void)va_arg(args, void*); break;
         default:
-            out += spec + length + conv;
+            out += directive + length + conv;
             break;
         }
     }
