@@ -34,7 +34,7 @@ IdentObj UkmFor(KeyObj& exp) {
 }
 
 std::string SboxFromTail(gost::ByteView tail) {
-    if (tail.empty()) return gost::kSboxCryptoProA;
+    if (tail.empty()) return gost::kSboxA;
     try {
         asn::Reader r(tail);
         std::string oid;
@@ -55,7 +55,7 @@ IdentObj ExportSimple(KeyObj& key, KeyObj& exp) {
     if (key.cls != AlgClass::Cipher || key.secret.size() != 32 || key.agreePrivate) Throw(NTE_BAD_KEY);
     IdentObj ukm = UkmFor(exp);
     gost::Bytes kek = KekFor(exp, gost::View(ukm));
-    gost::WrappedKey w = gost::WrapKey(gost::KeyWrap::CryptoPro, kek, key.sbox, gost::View(ukm), key.secret);
+    gost::WrappedKey w = gost::WrapKey(gost::KeyWrap::Diversified, kek, key.sbox, gost::View(ukm), key.secret);
     gost::Cleanse(kek);
     // Every key sent to one recipient goes with the same UKM.
     if (exp.agreePrivate) exp.ukm = ukm;
@@ -87,7 +87,7 @@ std::shared_ptr<KeyObj> ImportSimple(gost::ByteView blob, KeyObj& imp) {
     std::string sbox = SboxFromTail(blob.subspan(kSimpleFixed));
     gost::Bytes kek = KekFor(imp, ukm);
     auto k = std::make_shared<KeyObj>();
-    k->secret = gost::UnwrapKey(gost::KeyWrap::CryptoPro, kek, sbox, ukm, blob.subspan(24, 32), blob.subspan(56, 4));
+    k->secret = gost::UnwrapKey(gost::KeyWrap::Diversified, kek, sbox, ukm, blob.subspan(24, 32), blob.subspan(56, 4));
     gost::Cleanse(kek);
     k->alg = h.aiKeyAlg;
     k->cls = AlgClass::Cipher;
@@ -234,7 +234,7 @@ BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImp
                 a->agreePrivate = CopyKey(*imp);
                 a->agreePeer = pub->key;
                 a->ukm = imp->ukm;
-                a->sbox = gost::kSboxCryptoProA;
+                a->sbox = gost::kSboxA;
                 a->iv.Alloc(8);
                 *phKey = Keys().Add(std::move(a));
                 return;

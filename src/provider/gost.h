@@ -260,9 +260,9 @@ Bytes VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm);
 
 // ---------------------------------------------------------------------------
 // GOST 28147-89.
-// Parameter sets (S-boxes) by OID: CryptoPro A 1.2.643.2.2.31.1, B .31.2,
+// Parameter sets (S-boxes) by OID: A 1.2.643.2.2.31.1, B .31.2,
 // C .31.3, D .31.4, TC26 Z 1.2.643.7.1.2.5.1.1.
-constexpr const char* kSboxCryptoProA = "1.2.643.2.2.31.1";
+constexpr const char* kSboxA = "1.2.643.2.2.31.1";
 constexpr const char* kSboxTc26Z = "1.2.643.7.1.2.5.1.1";
 std::vector<std::string> CipherParamsets();
 bool IsCipherParamset(std::string_view oid);
@@ -271,7 +271,7 @@ enum class CipherMode { Ecb, Cbc, Cfb, Cnt };
 
 // One encryption or decryption stream. ECB and CBC take whole 8-byte
 // blocks (NTE_BAD_LEN otherwise); CFB and CNT any length, the stream
-// continuing across calls. With meshing, the CryptoPro key meshing
+// continuing across calls. With meshing, the RFC 4357 key meshing
 // (RFC 4357 2.3.2) runs after every 1024 bytes; it changes the key (and for
 // CBC, CFB and CNT the IV) exactly as the peers do. ECB takes no IV.
 class Cipher {
@@ -324,8 +324,8 @@ Bytes ComputeMac(ByteView key32, std::string_view sboxOid, ByteView iv8, ByteVie
 // Wrapped form: the 32 encrypted key bytes (ECB) followed by the 4-byte MAC
 // (MAC of the clear key, IV = UKM); the UKM travels separately.
 enum class KeyWrap {
-    Plain,      // GOST 28147-89 key wrap (6.1): KEK used as it is
-    CryptoPro,  // CryptoPro key wrap (6.3): KEK diversified by the UKM (6.5)
+    Plain,        // GOST 28147-89 key wrap (6.1): KEK used as it is
+    Diversified,  // RFC 4357 6.3: KEK diversified by the UKM (6.5)
 };
 struct WrappedKey {
     Bytes encryptedKey;  // 32

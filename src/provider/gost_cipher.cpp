@@ -1,4 +1,4 @@
-// GOST 28147-89: the modes with CryptoPro key meshing, the MAC with an IV,
+// GOST 28147-89: the modes with RFC 4357 key meshing, the MAC with an IV,
 // RFC 4357 key wrap.
 //
 // The engine gives CFB with meshing (gost89), CBC without meshing
@@ -27,7 +27,7 @@ constexpr std::size_t kBlock = 8;
 constexpr std::size_t kKey = 32;
 constexpr std::size_t kMeshEvery = 1024;
 
-// The constant of the CryptoPro key meshing.
+// The constant of the RFC 4357 key meshing.
 const uint8_t kMeshConst[32] = {0x69, 0x00, 0x72, 0x22, 0x64, 0xC9, 0x04, 0x23, 0x8D, 0x3A, 0xDB,
                                 0x96, 0x46, 0xE9, 0x2A, 0xC4, 0x18, 0xFE, 0xAC, 0x94, 0x00, 0xED,
                                 0x07, 0x12, 0xC0, 0x86, 0xDC, 0xC2, 0xEF, 0x4C, 0xA9, 0x2B};
@@ -152,7 +152,7 @@ struct Cipher::Impl {
         OPENSSL_cleanse(gamma, sizeof gamma);
     }
 
-    // The CryptoPro key meshing: the key becomes the constant decrypted
+    // The RFC 4357 key meshing: the key becomes the constant decrypted
     // under it; the IV (if any) is encrypted under the new key.
     void Mesh(bool withIv) {
         uint8_t k[kKey];
@@ -401,7 +401,7 @@ WrappedKey WrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteV
     CheckKey(cek32);
     CheckSbox(sboxOid);
     if (ukm8.size() != kBlock) throw Error(NTE_BAD_DATA, "UKM length");
-    Bytes kek = kind == KeyWrap::CryptoPro ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
+    Bytes kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
     WrappedKey w;
     w.encryptedKey.resize(kKey);
     RawEcb(std::string(sboxOid), kek.data(), true, cek32.data(), kKey, w.encryptedKey.data());
@@ -416,7 +416,7 @@ Bytes UnwrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView
     CheckSbox(sboxOid);
     if (ukm8.size() != kBlock) throw Error(NTE_BAD_DATA, "UKM length");
     if (encryptedKey32.size() != kKey || mac4.size() != 4) throw Error(NTE_BAD_DATA, "wrapped key length");
-    Bytes kek = kind == KeyWrap::CryptoPro ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
+    Bytes kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
     Bytes cek(kKey);
     RawEcb(std::string(sboxOid), kek.data(), false, encryptedKey32.data(), kKey, cek.data());
     Bytes mac = ComputeMac(kek, sboxOid, ukm8, cek, 4);

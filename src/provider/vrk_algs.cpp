@@ -99,8 +99,8 @@ ALG_ID EphemeralAlgOf(gost::KeyAlg alg) {
 
 const char* DefaultSboxOf(ALG_ID id) {
     // The Z key and MAC use the TC26 S-box; every other symmetric key the
-    // CryptoPro A set that GOST key transport names.
-    return id == CALG_VRK_KEY_Z || id == CALG_VRK_MAC_Z ? gost::kSboxTc26Z : gost::kSboxCryptoProA;
+    // parameter set A that GOST key transport names.
+    return id == CALG_VRK_KEY_Z || id == CALG_VRK_MAC_Z ? gost::kSboxTc26Z : gost::kSboxA;
 }
 
 std::string DefaultHashParamSet(gost::KeyAlg alg) {

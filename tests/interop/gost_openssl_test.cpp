@@ -230,12 +230,12 @@ TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
 
         Key recipient = ImportPrivateKeyPem(ReadFile(key));
         Bytes kek = Vko(recipient, ImportPublicKeyDer(spki), View(ukm));
-        Bytes cek = UnwrapKey(KeyWrap::CryptoPro, kek, kekSbox, View(ukm), View(encKey), View(mac));
+        Bytes cek = UnwrapKey(KeyWrap::Diversified, kek, kekSbox, View(ukm), View(encKey), View(mac));
         Bytes plain =
             Decrypt(CipherMode::Cfb, cek, contentSbox, View(iv), Bytes(enc.content.begin(), enc.content.end()));
         EXPECT_EQ(std::string(plain.begin(), plain.end()), content);
         // A wrong KEK is caught by the MAC.
         kek[0] ^= 1;
-        EXPECT_THROW(UnwrapKey(KeyWrap::CryptoPro, kek, kekSbox, View(ukm), View(encKey), View(mac)), Error);
+        EXPECT_THROW(UnwrapKey(KeyWrap::Diversified, kek, kekSbox, View(ukm), View(encKey), View(mac)), Error);
     }
 }

@@ -37,7 +37,7 @@ Bytes EngineRun(int nid, const std::string& sbox, const Bytes& data) {
     return out;
 }
 
-// CFB with the CryptoPro key meshing written out on top of our ECB.
+// CFB with the RFC 4357 key meshing written out on top of our ECB.
 Bytes ReferenceMeshedCfb(const std::string& sbox, const Bytes& data) {
     static const Bytes kC = Hex("6900722264C904238D3ADB9646E92AC418FEAC9400ED0712C086DCC2EF4CA92B");
     Bytes key = kKey, reg = kIv, out;
@@ -69,7 +69,7 @@ TEST(Gost89, ModesAgreeWithTheEngine) {
     REQUIRE_GOST_ENGINE();
     Bytes data = Pattern(3000);
     // CFB with meshing is the engine's; our ECB must reproduce it.
-    for (const char* sbox : {kSboxCryptoProA, kSboxTc26Z}) {
+    for (const char* sbox : {kSboxA, kSboxTc26Z}) {
         SCOPED_TRACE(sbox);
         EXPECT_EQ(Encrypt(CipherMode::Cfb, kKey, sbox, kIv, data), ReferenceMeshedCfb(sbox, data));
         // CBC without meshing equals the engine's CBC.
@@ -78,11 +78,11 @@ TEST(Gost89, ModesAgreeWithTheEngine) {
     // The engine's counter mode always uses set A with meshing; ours must
     // give the same stream.
     Bytes cnt = Pattern(2500);
-    EXPECT_EQ(Encrypt(CipherMode::Cnt, kKey, kSboxCryptoProA, kIv, cnt),
-              EngineRun(NID_gost89_cnt, kSboxCryptoProA, cnt));
+    EXPECT_EQ(Encrypt(CipherMode::Cnt, kKey, kSboxA, kIv, cnt),
+              EngineRun(NID_gost89_cnt, kSboxA, cnt));
     // Meshing changes the output exactly from byte 1024 on.
-    Bytes a = Encrypt(CipherMode::Cbc, kKey, kSboxCryptoProA, kIv, data, true);
-    Bytes b = Encrypt(CipherMode::Cbc, kKey, kSboxCryptoProA, kIv, data, false);
+    Bytes a = Encrypt(CipherMode::Cbc, kKey, kSboxA, kIv, data, true);
+    Bytes b = Encrypt(CipherMode::Cbc, kKey, kSboxA, kIv, data, false);
     EXPECT_TRUE(std::equal(a.begin(), a.begin() + 1024, b.begin()));
     EXPECT_FALSE(std::equal(a.begin() + 1024, a.begin() + 1032, b.begin() + 1024));
 }
@@ -113,44 +113,44 @@ TEST(Gost89, RoundTripsInPiecesForEveryModeAndParamset) {
         }
     }
     // Different S-boxes give different ciphertext.
-    EXPECT_NE(Encrypt(CipherMode::Ecb, kKey, kSboxCryptoProA, {}, data),
+    EXPECT_NE(Encrypt(CipherMode::Ecb, kKey, kSboxA, {}, data),
               Encrypt(CipherMode::Ecb, kKey, kSboxTc26Z, {}, data));
 }
 
 TEST(Gost89, BadInputIsAClearStatus) {
     REQUIRE_GOST_ENGINE();
-    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Ecb, kKey, kSboxCryptoProA, {}, Bytes(7)); }), NTE_BAD_LEN);
-    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Cfb, Bytes(31), kSboxCryptoProA, kIv, Bytes(8)); }), NTE_BAD_KEY);
+    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Ecb, kKey, kSboxA, {}, Bytes(7)); }), NTE_BAD_LEN);
+    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Cfb, Bytes(31), kSboxA, kIv, Bytes(8)); }), NTE_BAD_KEY);
     EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Cfb, kKey, "1.2.3", kIv, Bytes(8)); }), NTE_BAD_ALGID);
-    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Cbc, kKey, kSboxCryptoProA, Bytes(4), Bytes(8)); }), NTE_BAD_DATA);
-    EXPECT_EQ(StatusOf([] { Mac(kKey, kSboxCryptoProA).Final(); }), NTE_BAD_LEN);
+    EXPECT_EQ(StatusOf([] { Encrypt(CipherMode::Cbc, kKey, kSboxA, Bytes(4), Bytes(8)); }), NTE_BAD_DATA);
+    EXPECT_EQ(StatusOf([] { Mac(kKey, kSboxA).Final(); }), NTE_BAD_LEN);
 }
 
 TEST(Gost89, MacStreamsAndDependsOnIvAndParamset) {
     REQUIRE_GOST_ENGINE();
     Bytes data = Pattern(1500);
     for (const Bytes& iv : {Bytes{}, kIv}) {
-        Bytes whole = ComputeMac(kKey, kSboxCryptoProA, iv, data);
+        Bytes whole = ComputeMac(kKey, kSboxA, iv, data);
         EXPECT_EQ(whole.size(), 4u);
-        Mac m(kKey, kSboxCryptoProA, iv);
+        Mac m(kKey, kSboxA, iv);
         m.Update(data.data(), 3);
         m.Update(data.data() + 3, 9);
         m.Update(data.data() + 12, data.size() - 12);
         EXPECT_EQ(m.Final(), whole);
     }
-    EXPECT_NE(ComputeMac(kKey, kSboxCryptoProA, kIv, data), ComputeMac(kKey, kSboxCryptoProA, {}, data));
-    EXPECT_NE(ComputeMac(kKey, kSboxCryptoProA, {}, data), ComputeMac(kKey, kSboxTc26Z, {}, data));
+    EXPECT_NE(ComputeMac(kKey, kSboxA, kIv, data), ComputeMac(kKey, kSboxA, {}, data));
+    EXPECT_NE(ComputeMac(kKey, kSboxA, {}, data), ComputeMac(kKey, kSboxTc26Z, {}, data));
     // A short message with an IV: every byte still counts.
-    EXPECT_NE(ComputeMac(kKey, kSboxCryptoProA, kIv, Bytes{1, 2, 3}),
-              ComputeMac(kKey, kSboxCryptoProA, kIv, Bytes{1, 2, 4}));
+    EXPECT_NE(ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 3}),
+              ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 4}));
 }
 
 TEST(KeyWrap, RoundTripAndEveryDamageIsBadData) {
     REQUIRE_GOST_ENGINE();
     Bytes kek = Pattern(32, 9), cek = Pattern(32, 5), ukm = Hex("a1b2c3d4e5f60718");
     for (const auto& sbox : CipherParamsets()) {
-        for (KeyWrap kind : {KeyWrap::Plain, KeyWrap::CryptoPro}) {
-            SCOPED_TRACE(sbox + (kind == KeyWrap::Plain ? " plain" : " cryptopro"));
+        for (KeyWrap kind : {KeyWrap::Plain, KeyWrap::Diversified}) {
+            SCOPED_TRACE(sbox + (kind == KeyWrap::Plain ? " plain" : " diversified"));
             WrappedKey w = WrapKey(kind, kek, sbox, ukm, cek);
             ASSERT_EQ(w.encryptedKey.size(), 32u);
             ASSERT_EQ(w.mac.size(), 4u);
@@ -166,8 +166,8 @@ TEST(KeyWrap, RoundTripAndEveryDamageIsBadData) {
             EXPECT_EQ(StatusOf([&] { UnwrapKey(kind, badKek, sbox, ukm, w.encryptedKey, w.mac); }), NTE_BAD_DATA);
             EXPECT_EQ(StatusOf([&] { UnwrapKey(kind, kek, sbox, ukm, Bytes(31), w.mac); }), NTE_BAD_DATA);
         }
-        // The CryptoPro wrap must not be the plain one under another name.
-        EXPECT_NE(WrapKey(KeyWrap::CryptoPro, kek, sbox, ukm, cek).encryptedKey,
+        // The diversified wrap must not be the plain one under another name.
+        EXPECT_NE(WrapKey(KeyWrap::Diversified, kek, sbox, ukm, cek).encryptedKey,
                   WrapKey(KeyWrap::Plain, kek, sbox, ukm, cek).encryptedKey);
     }
 }

@@ -39,7 +39,7 @@ TEST(GostHash, StreebogRfcExamples) {
               ToHex(ReverseBytes(Hex("508f7e553c06501d749a66fc28c6cac0b005746d97537fa85d9e40904efed29d"))));
 }
 
-TEST(GostHash, Gost94CryptoProParamset) {
+TEST(GostHash, Gost94StandardParamset) {
     REQUIRE_GOST_ENGINE();
     EXPECT_EQ(ToHex(Digest(HashAlg::Gost94, View("abc"))),
               "b285056dbf18d7392d7677369524dd14747459ed8143997e163b2986f92fd42c");
