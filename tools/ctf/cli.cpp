@@ -96,8 +96,10 @@ std::vector<std::string> Args::Positionals() {
 
 std::string Args::Positional(const std::string& what) {
     used_.push_back("");
-    if (positionals_.size() != 1) throw UsageError("expected one " + what);
-    return positionals_[0];
+    // The count is checked in Done(), after the options: "--bogus FILE"
+    // should be reported as the unknown option it is, not as a missing FILE.
+    expectOne_ = what;
+    return positionals_.size() == 1 ? positionals_[0] : std::string();
 }
 
 void Args::Done() {
@@ -111,6 +113,7 @@ void Args::Done() {
     for (const auto& [k, v] : flags_)
         if (!used(k)) throw UsageError("unknown option --" + k);
     if (!positionals_.empty() && !used("")) throw UsageError("unexpected argument " + positionals_[0]);
+    if (!expectOne_.empty() && positionals_.size() != 1) throw UsageError("expected one " + expectOne_);
 }
 
 std::string ReadFileBytes(const std::string& path) {

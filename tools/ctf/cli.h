@@ -41,7 +41,9 @@ public:
     std::string Required(const std::string& name);
     bool Flag(const std::string& name);
     std::vector<std::string> Positionals();
-    std::string Positional(const std::string& what);  // exactly one expected
+    // Exactly one expected; the count is checked by Done(), so call Done()
+    // before using the value.
+    std::string Positional(const std::string& what);
     // Fails on options and arguments no one asked for.
     void Done();
     bool WantsHelp() const { return help_; }
@@ -51,6 +53,7 @@ private:
     std::map<std::string, bool> flags_;
     std::vector<std::string> positionals_;
     std::vector<std::string> used_;
+    std::string expectOne_;
     bool help_ = false;
 };
 
