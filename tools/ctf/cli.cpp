@@ -153,12 +153,14 @@ IdentObj ReadInput(const std::string& path, std::string* pemLabel) {
     return IdentObj(raw);
 }
 
+std::string ReadSecretFile(const std::string& path) {
+    std::string p = ReadFileBytes(path);
+    while (!p.empty() && (p.back() == '\n' || p.back() == '\r')) p.pop_back();
+    return p;
+}
+
 std::string ReadPassword(Args& args, const std::string& prompt) {
-    if (auto file = args.Option("password-file")) {
-        std::string p = ReadFileBytes(*file);
-        while (!p.empty() && (p.back() == '\n' || p.back() == '\r')) p.pop_back();
-        return p;
-    }
+    if (auto file = args.Option("password-file")) return ReadSecretFile(*file);
     if (!isatty(STDIN_FILENO)) throw UsageError("no terminal to ask for the password: use --password-file FILE");
     std::fprintf(stderr, "%s: ", prompt.c_str());
     std::fflush(stderr);

@@ -87,6 +87,8 @@ const std::vector<DemoStep>& DemoSteps();
 IdentObj ReadInput(const std::string& path, std::string* pemLabel = nullptr);
 std::string ReadFileBytes(const std::string& path);
 
+// A password kept in a file: its bytes without the trailing line break.
+std::string ReadSecretFile(const std::string& path);
 // The container password: from --password-file when given, else asked on the
 // terminal without echo; UsageError when neither is possible.
 std::string ReadPassword(Args& args, const std::string& prompt);

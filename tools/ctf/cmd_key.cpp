@@ -15,12 +15,6 @@ using ctf::Args;
     throw XTOOStatus(WinErr2ToolsErr(winError), place.c_str());
 }
 
-std::string ReadSecretFile(const std::string& path) {
-    std::string p = ctf::ReadFileBytes(path);
-    while (!p.empty() && (p.back() == '\n' || p.back() == '\r')) p.pop_back();
-    return p;
-}
-
 DWORD SpecOf(Args& args, DWORD dflt) {
     auto s = args.Option("spec");
     if (!s) return dflt;
@@ -121,7 +115,7 @@ int Import(ctf::Context&, Args& args) {
     std::string password = noPassword ? "" : ctf::ReadPassword(args, "Password for the imported key");
     args.Done();
     IdentObj data(ctf::ReadFileBytes(in));
-    std::string pkcs8Password = inPw ? ReadSecretFile(*inPw) : "";
+    std::string pkcs8Password = inPw ? ctf::ReadSecretFile(*inPw) : "";
     if (DWORD rc = vrk::ImportPkcs8(name, machine, data, pkcs8Password, spec, password)) Fail(rc, in);
     std::printf("%s: %s key imported from %s\n", name.c_str(), SpecName(spec), in.c_str());
     return ctf::kOk;
@@ -136,7 +130,7 @@ int Export(ctf::Context&, Args& args) {
     std::string password = args.Flag("no-password") ? "" : ctf::ReadPassword(args, "Password of the key");
     args.Done();
     std::string pem;
-    if (DWORD rc = vrk::ExportPkcs8(name, machine, spec, password, outPw ? ReadSecretFile(*outPw) : "", pem))
+    if (DWORD rc = vrk::ExportPkcs8(name, machine, spec, password, outPw ? ctf::ReadSecretFile(*outPw) : "", pem))
         Fail(rc, name);
     std::fprintf(stderr, "warning: the private key leaves the container%s; keep %s safe and delete it when done\n",
                  outPw ? " (encrypted)" : " in clear", out.c_str());
@@ -153,7 +147,7 @@ int Passwd(ctf::Context&, Args& args) {
     auto fresh = args.Option("new-password-file");
     args.Done();
     if (!fresh) throw ctf::UsageError("--new-password-file FILE is needed");
-    std::string next = ReadSecretFile(*fresh);
+    std::string next = ctf::ReadSecretFile(*fresh);
     VRKSCApi::CryptProvider p;
     if (!VRKAcquireContext(&p, name.c_str(), VRK_PROV_GOST, 2, CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
         Fail(GetLastError(), "VRKAcquireContext");
