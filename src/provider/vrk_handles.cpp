@@ -42,14 +42,21 @@ KeyObj::~KeyObj() { gost::Cleanse(secret); }
 
 namespace VRKSCApi {
 
-void CryptProvider::Release() {
-    if (m_h) {
-        // Releasing never changes what the caller's failed call left.
+namespace {
+// Releasing never changes what the caller's failed call left.
+template <class ReleaseFn>
+void ReleaseKeepingLastError(DWORD& handle, ReleaseFn release) {
+    if (handle) {
         DWORD keep = GetLastError();
-        VRKReleaseContext(m_h, 0);
+        release(handle);
         SetLastError(keep);
     }
-    m_h = 0;
+    handle = 0;
+}
+}  // namespace
+
+void CryptProvider::Release() {
+    ReleaseKeepingLastError(m_h, [](DWORD h) { VRKReleaseContext(h, 0); });
 }
 CryptProvider& CryptProvider::operator=(CryptProvider&& o) noexcept {
     if (std::addressof(o) != this) {
@@ -60,13 +67,7 @@ CryptProvider& CryptProvider::operator=(CryptProvider&& o) noexcept {
 }
 
 void CryptKey::Destroy() {
-    if (m_h) {
-        // Releasing never changes what the caller's failed call left.
-        DWORD keep = GetLastError();
-        VRKDestroyKey(m_h);
-        SetLastError(keep);
-    }
-    m_h = 0;
+    ReleaseKeepingLastError(m_h, [](DWORD h) { VRKDestroyKey(h); });
 }
 CryptKey& CryptKey::operator=(CryptKey&& o) noexcept {
     if (std::addressof(o) != this) {
@@ -77,13 +78,7 @@ CryptKey& CryptKey::operator=(CryptKey&& o) noexcept {
 }
 
 void CryptHash::Destroy() {
-    if (m_h) {
-        // Releasing never changes what the caller's failed call left.
-        DWORD keep = GetLastError();
-        VRKDestroyHash(m_h);
-        SetLastError(keep);
-    }
-    m_h = 0;
+    ReleaseKeepingLastError(m_h, [](DWORD h) { VRKDestroyHash(h); });
 }
 CryptHash& CryptHash::operator=(CryptHash&& o) noexcept {
     if (std::addressof(o) != this) {
