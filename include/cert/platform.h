@@ -293,6 +293,11 @@ DWORD ErrnoToWinError(int err);
 DWORD SetLastErrorFromErrno();
 DWORD SetLastErrorFromErrno(int err);
 
+// The value of a hex digit (either case), -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
 // "\" to "/" so the Parts' literal paths work on Linux.
 std::string NativePath(std::string_view path);
 

@@ -73,12 +73,7 @@ std::string Escape(std::string_view s, Field f) {
     return o;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+using cert::platform::HexDigitValue;
 
 bool Unescape(std::string_view s, std::string& out) {
     out.clear();
@@ -94,8 +89,8 @@ bool Unescape(std::string_view s, std::string& out) {
         case 'r': out += '\r'; break;
         case 't': out += '\t'; break;
         case 'x': {
-            int h = i + 1 < s.size() ? HexDigit(s[i + 1]) : -1;
-            int l = i + 2 < s.size() ? HexDigit(s[i + 2]) : -1;
+            int h = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
+            int l = i + 2 < s.size() ? HexDigitValue(s[i + 2]) : -1;
             if (h < 0 || l < 0) return false;
             out += static_cast<char>(h * 16 + l);
             i += 2;

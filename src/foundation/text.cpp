@@ -9,12 +9,7 @@ namespace {
 const char kHex[] = "0123456789ABCDEF";
 const char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+using cert::platform::HexDigitValue;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 int B64Value(char c) {
@@ -127,7 +122,7 @@ std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size) {
     int hi = -1;
     for (const char* p = text; *p; ++p) {
         if (IsBlank(*p)) continue;
-        int d = HexDigit(*p);
+        int d = HexDigitValue(*p);
         if (d < 0) return 0;
         if (hi < 0) {
             hi = d;

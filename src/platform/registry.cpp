@@ -102,12 +102,7 @@ std::string Escape(const std::string& s) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+using cert::platform::HexDigitValue;
 
 bool Unescape(std::string_view s, std::string& out) {
     out.clear();
@@ -117,7 +112,7 @@ bool Unescape(std::string_view s, std::string& out) {
             continue;
         }
         if (i + 2 >= s.size()) return false;
-        int h = HexDigit(s[i + 1]), l = HexDigit(s[i + 2]);
+        int h = HexDigitValue(s[i + 1]), l = HexDigitValue(s[i + 2]);
         if (h < 0 || l < 0) return false;
         out += static_cast<char>(h * 16 + l);
         i += 2;
@@ -129,7 +124,7 @@ bool HexBytes(std::string_view s, std::string& out) {
     out.clear();
     if (s.size() % 2) return false;
     for (std::size_t i = 0; i < s.size(); i += 2) {
-        int h = HexDigit(s[i]), l = HexDigit(s[i + 1]);
+        int h = HexDigitValue(s[i]), l = HexDigitValue(s[i + 1]);
         if (h < 0 || l < 0) return false;
         out += static_cast<char>(h * 16 + l);
     }
