@@ -32,7 +32,7 @@ using HWND = void*;
 #define FALSE 0
 #endif
 
-// Parts size path buffers with MAX_PATH; Linux paths are longer than 260.
+// Callers size path buffers with MAX_PATH; Linux paths are longer than 260.
 #ifndef MAX_PATH
 #define MAX_PATH 4096
 #endif
@@ -298,7 +298,7 @@ constexpr int HexDigitValue(char c) {
     return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
 }
 
-// "\" to "/" so the Parts' literal paths work on Linux.
+// "\" to "/" so the library's Windows-style literal paths work on Linux.
 std::string NativePath(std::string_view path);
 
 // $CERT_HOME, defaulting to $XDG_DATA_HOME/cert, then ~/.local/share/cert.
