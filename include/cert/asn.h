@@ -270,7 +270,10 @@ public:
     const std::vector<std::uint8_t>& bytes() const { return m_out; }
     Bytes view() const { return Bytes(m_out.data(), m_out.size()); }
     IdentObj Take();
-    void Clear() { m_out.clear(); m_open.clear(); }
+    void Clear() {
+        m_out.clear();
+        m_open.clear();
+    }
 
 private:
     struct Open {
@@ -379,7 +382,7 @@ public:
     // read first, the content only after its length has been checked against
     // `maxSize`. On success the file stands after the element.
     template <class File>
-        requires requires(File& f, BYTE* p) { f.Read(p, DWORD(1)); }
+    requires requires(File& f, BYTE* p) { f.Read(p, DWORD(1)); }
     DWORD ReadData(File& file, int* pStatus = nullptr, DWORD maxSize = 64u << 20);
 
     // Reads only the identifier and length: fills tag, class, constructed
@@ -594,8 +597,8 @@ struct DerHelper {
 // after the element are allowed; *pUsed receives the bytes it takes.
 int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, int* pStatus = nullptr,
                     DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
-int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus = nullptr,
-                    DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
+int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus = nullptr, DWORD* pUsed = nullptr,
+                    BYTE tagByte = 0x30);
 // The same from the current position of a file object, which then stands
 // after the element; a header that the file cannot back is refused before
 // anything is allocated for the content.
@@ -624,7 +627,7 @@ DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* construct
 
 // ---------------------------------------------------------------------------
 template <class File>
-    requires requires(File& f, BYTE* p) { f.Read(p, DWORD(1)); }
+requires requires(File& f, BYTE* p) { f.Read(p, DWORD(1)); }
 DWORD CASNTBaseRecord::ReadData(File& file, int* pStatus, DWORD maxSize) {
     // Identifier + length: at most 1 + 5 + 1 + 5 bytes are read (more is
     // malformed anyway), one by one so that the file stands right after the
@@ -638,7 +641,8 @@ DWORD CASNTBaseRecord::ReadData(File& file, int* pStatus, DWORD maxSize) {
     if (!readByte()) return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: end of file", pStatus), 0;
     if ((head[0] & 0x1F) == 0x1F) {
         do {
-            if (!readByte()) return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: truncated tag", pStatus), 0;
+            if (!readByte())
+                return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: truncated tag", pStatus), 0;
         } while ((head[n - 1] & 0x80) && n < 6);
     }
     if (!readByte()) return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: truncated length", pStatus), 0;
@@ -646,7 +650,8 @@ DWORD CASNTBaseRecord::ReadData(File& file, int* pStatus, DWORD maxSize) {
     if (first & 0x80) {
         DWORD k = first & 0x7F;
         for (DWORD i = 0; i < k && i < 5; ++i)
-            if (!readByte()) return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: truncated length", pStatus), 0;
+            if (!readByte())
+                return TOOReport(TOOERR_DER_FORMAT, "CASNTBaseRecord::ReadData: truncated length", pStatus), 0;
     }
     int st = 0;
     CASNTBaseRecord hdr;

@@ -16,8 +16,8 @@ class Writer;
 }  // namespace asn
 
 // Bits of ASNKeyInfo::dwFlags (the first word of the key information).
-constexpr DWORD VRK_KEYINFO_EXCHANGE = 0x1;   // the container holds an exchange key
-constexpr DWORD VRK_KEYINFO_SIGNATURE = 0x2;  // the container holds a signature key
+constexpr DWORD VRK_KEYINFO_EXCHANGE = 0x1;       // the container holds an exchange key
+constexpr DWORD VRK_KEYINFO_SIGNATURE = 0x2;      // the container holds a signature key
 constexpr DWORD VRK_KEYINFO_CERTIFICATE = 0x100;  // a certificate is stored with the key
 // Bits of ASNProtectionKeyInfo::dwFlags (the first word of the protection
 // key information).
@@ -33,11 +33,11 @@ class ASNKeyInfo {
 public:
     virtual ~ASNKeyInfo() = default;
     DWORD dwFlags = 0;
-    DWORD dwKeySpec = 0;    // AT_KEYEXCHANGE or AT_SIGNATURE
+    DWORD dwKeySpec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE
     ALG_ID algId = 0;
-    IdentObj keyId;         // SHA-1 of the public key as a certificate's BIT STRING holds it
-    IdentObj publicKey;     // the public key bytes (GOST: X||Y little-endian)
-    CTOOString paramSet;    // public-key parameter set OID
+    IdentObj keyId;       // SHA-1 of the public key as a certificate's BIT STRING holds it
+    IdentObj publicKey;   // the public key bytes (GOST: X||Y little-endian)
+    CTOOString paramSet;  // public-key parameter set OID
     FILETIME notBefore{};
     FILETIME notAfter{};
 

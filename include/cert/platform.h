@@ -279,7 +279,9 @@ constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 
 // A code that went through a signed 32-bit HRESULT and then a wider signed
 // integer (0xFFFFFFFF80090006) is the same error as its 32-bit form.
-constexpr DWORD WinErrNormalize(std::int64_t code) { return static_cast<DWORD>(static_cast<std::uint64_t>(code) & 0xFFFFFFFFu); }
+constexpr DWORD WinErrNormalize(std::int64_t code) {
+    return static_cast<DWORD>(static_cast<std::uint64_t>(code) & 0xFFFFFFFFu);
+}
 
 // The calling thread's last error, as Windows keeps it.
 DWORD GetLastError();
@@ -295,7 +297,10 @@ DWORD SetLastErrorFromErrno(int err);
 
 // The value of a hex digit (either case), -1 for any other character.
 constexpr int HexDigitValue(char c) {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
 }
 
 // "\" to "/" so the library's Windows-style literal paths work on Linux.
@@ -343,7 +348,9 @@ DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
 
 namespace cert::platform {
-constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) { return (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
+    return (ULONGLONG(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
 constexpr FILETIME U64ToFileTime(ULONGLONG v) { return FILETIME{DWORD(v & 0xFFFFFFFFu), DWORD(v >> 32)}; }
 // Seconds since the Unix epoch to FILETIME and back.
 constexpr ULONGLONG kUnixEpochTicks = 116444736000000000ull;

@@ -68,8 +68,8 @@ constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 // thread's last error, as on Windows). Sizes are in bytes; name lengths in
 // characters without the terminating NUL on return, with it on input.
 LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
-                     void* security, PHKEY result, LPDWORD disposition);
+LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam, void* security,
+                     PHKEY result, LPDWORD disposition);
 LONG RegCloseKey(HKEY key);
 // `data` null with `dataSize` given: only the size. Too small a buffer gives
 // ERROR_MORE_DATA with the required size in *dataSize.

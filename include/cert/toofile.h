@@ -161,7 +161,7 @@ public:
     bool GetNext() { return GetLast(); }
     bool IsValid() const { return m_index < m_entries.size(); }
 
-    const char* Name() const;  // the name inside the folder
+    const char* Name() const;     // the name inside the folder
     CTOOString FullName() const;  // folder + "/" + name
     const char* Folder() const { return m_folder.c_str(); }
     DWORD Attributes() const;

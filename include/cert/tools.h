@@ -21,15 +21,15 @@ enum TOOStatusCode : int {
     TOO_OK = 0,
     TOOERR_FAIL = 1,
     // Codes that the callers of the library give and test by number.
-    TOOERR_NOFILE = 4,         // file or folder does not exist
-    TOOERR_READ = 5,           // a read gave fewer bytes than asked
-    TOOERR_WRITE = 6,          // a write or an addition did not complete
-    TOOERR_BADSIGN = 7,        // a signature or MAC does not verify
-    TOOERR_NOMEM = 16,         // out of memory
-    TOOERR_OPEN = 17,          // a file or store could not be opened
-    TOOERR_NOUNIQUE = 18,      // no unused file name was found
-    TOOERR_BADNAME = 22,       // name cannot be encoded
-    TOOERR_BADARG = 28,        // bad arguments
+    TOOERR_NOFILE = 4,     // file or folder does not exist
+    TOOERR_READ = 5,       // a read gave fewer bytes than asked
+    TOOERR_WRITE = 6,      // a write or an addition did not complete
+    TOOERR_BADSIGN = 7,    // a signature or MAC does not verify
+    TOOERR_NOMEM = 16,     // out of memory
+    TOOERR_OPEN = 17,      // a file or store could not be opened
+    TOOERR_NOUNIQUE = 18,  // no unused file name was found
+    TOOERR_BADNAME = 22,   // name cannot be encoded
+    TOOERR_BADARG = 28,    // bad arguments
     TOOERR_NOTSUPPORTED = 29,
     TOOERR_EXCEPTION = 36,     // unexpected exception
     TOOERR_SHORTREAD = 37,     // a range or record beyond the end of the file
@@ -44,12 +44,12 @@ enum TOOStatusCode : int {
     TOOERR_DER_DEPTH = 207,    // ASN.1 nested deeper than allowed
     TOOERR_DER_LIMIT = 208,    // ASN.1 element larger than allowed
     // The foundation's own codes, above every number the callers use.
-    TOOERR_ACCESS = 240,       // access denied
-    TOOERR_EXISTS = 241,       // already exists
-    TOOERR_IO = 242,           // read or write failed in the system
+    TOOERR_ACCESS = 240,  // access denied
+    TOOERR_EXISTS = 241,  // already exists
+    TOOERR_IO = 242,      // read or write failed in the system
     TOOERR_DISKFULL = 243,
-    TOOERR_NOTFOUND = 244,     // no such item
-    TOOERR_LOCKED = 245,       // lock not obtained
+    TOOERR_NOTFOUND = 244,  // no such item
+    TOOERR_LOCKED = 245,    // lock not obtained
 };
 
 // Windows errors with no status of their own are carried in this range:
@@ -135,9 +135,11 @@ private:
 class CTOOCryptBitBlob : public IdentObj {
 public:
     CTOOCryptBitBlob() = default;
-    CTOOCryptBitBlob(const void* data, DWORD size, DWORD unusedBits = 0) : IdentObj(data, size), m_cUnusedBits(unusedBits) {}
+    CTOOCryptBitBlob(const void* data, DWORD size, DWORD unusedBits = 0)
+        : IdentObj(data, size), m_cUnusedBits(unusedBits) {}
     explicit CTOOCryptBitBlob(const CRYPT_BIT_BLOB& blob);
-    explicit CTOOCryptBitBlob(const IdentObj& bytes, DWORD unusedBits = 0) : IdentObj(bytes), m_cUnusedBits(unusedBits) {}
+    explicit CTOOCryptBitBlob(const IdentObj& bytes, DWORD unusedBits = 0)
+        : IdentObj(bytes), m_cUnusedBits(unusedBits) {}
     CTOOCryptBitBlob& operator=(const CRYPT_BIT_BLOB& blob);
 
     DWORD GetUnusedBits() const { return m_cUnusedBits; }

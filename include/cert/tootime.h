@@ -99,7 +99,11 @@ public:
     // Calendar types with year(), month(), day() (boost::gregorian::date
     // among them) in both directions, without this header depending on them.
     template <class D>
-        requires requires(const D& d) { d.year(); d.month(); d.day(); }
+    requires requires(const D& d) {
+        d.year();
+        d.month();
+        d.day();
+    }
     static CTOODate From(const D& d) {
         return CTOODate(static_cast<int>(d.year()), static_cast<int>(d.month()), static_cast<int>(d.day()));
     }

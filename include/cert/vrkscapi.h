@@ -78,8 +78,8 @@ constexpr DWORD KP_ALGID = 7;
 constexpr DWORD KP_KEYLEN = 9;
 constexpr DWORD KP_X = 14;  // set empty: completes a key generated with CRYPT_PREGEN
 constexpr DWORD KP_CERTIFICATE = 26;
-constexpr DWORD VRK_KP_MESHING = 101;        // DWORD 1: RFC 4357 key meshing on VRKEncrypt/VRKDecrypt
-constexpr DWORD VRK_KP_HASH_PARAMSET = 103;  // OID text
+constexpr DWORD VRK_KP_MESHING = 101;          // DWORD 1: RFC 4357 key meshing on VRKEncrypt/VRKDecrypt
+constexpr DWORD VRK_KP_HASH_PARAMSET = 103;    // OID text
 constexpr DWORD VRK_KP_CIPHER_PARAMSET = 104;  // OID text
 constexpr DWORD VRK_KP_PUBKEY_PARAMSET = 106;  // OID text: public-key (key-agreement) parameter set
 
@@ -171,8 +171,7 @@ namespace vrkcspexfun {
 // the DER of the algorithm parameters (public-key and digest parameter
 // sets; for raw key bytes `paramSet` names the public-key set).
 BOOL VRKEncodePublicKeyAndParametrs(DWORD provType, const char* oid, const IdentObj& publicKeyBlob,
-                                    IdentObj& encodedKey, IdentObj& encodedParams,
-                                    const char* paramSet = nullptr);
+                                    IdentObj& encodedKey, IdentObj& encodedParams, const char* paramSet = nullptr);
 }  // namespace vrkcspexfun
 }  // namespace vrkscapi
 
@@ -194,9 +193,16 @@ public:
     CryptProvider& operator=(const CryptProvider&) = delete;
     CryptProvider(CryptProvider&& o) noexcept : m_h(o.Detach()) {}
     CryptProvider& operator=(CryptProvider&& o) noexcept;
-    HCRYPTPROV* operator&() { Release(); return &m_h; }
+    HCRYPTPROV* operator&() {
+        Release();
+        return &m_h;
+    }
     operator HCRYPTPROV() const { return m_h; }
-    HCRYPTPROV Detach() { HCRYPTPROV h = m_h; m_h = 0; return h; }
+    HCRYPTPROV Detach() {
+        HCRYPTPROV h = m_h;
+        m_h = 0;
+        return h;
+    }
     void Release();
 
 private:
@@ -212,9 +218,16 @@ public:
     CryptKey& operator=(const CryptKey&) = delete;
     CryptKey(CryptKey&& o) noexcept : m_h(o.Detach()) {}
     CryptKey& operator=(CryptKey&& o) noexcept;
-    HCRYPTKEY* operator&() { Destroy(); return &m_h; }
+    HCRYPTKEY* operator&() {
+        Destroy();
+        return &m_h;
+    }
     operator HCRYPTKEY() const { return m_h; }
-    HCRYPTKEY Detach() { HCRYPTKEY h = m_h; m_h = 0; return h; }
+    HCRYPTKEY Detach() {
+        HCRYPTKEY h = m_h;
+        m_h = 0;
+        return h;
+    }
     void Destroy();
 
 private:
@@ -230,9 +243,16 @@ public:
     CryptHash& operator=(const CryptHash&) = delete;
     CryptHash(CryptHash&& o) noexcept : m_h(o.Detach()) {}
     CryptHash& operator=(CryptHash&& o) noexcept;
-    HCRYPTHASH* operator&() { Destroy(); return &m_h; }
+    HCRYPTHASH* operator&() {
+        Destroy();
+        return &m_h;
+    }
     operator HCRYPTHASH() const { return m_h; }
-    HCRYPTHASH Detach() { HCRYPTHASH h = m_h; m_h = 0; return h; }
+    HCRYPTHASH Detach() {
+        HCRYPTHASH h = m_h;
+        m_h = 0;
+        return h;
+    }
     void Destroy();
 
 private:
@@ -246,14 +266,14 @@ private:
 namespace vrk {
 
 struct ContainerKeyRow {
-    std::string name;        // container name
+    std::string name;  // container name
     bool machine = false;
-    DWORD keySpec = 0;       // AT_KEYEXCHANGE or AT_SIGNATURE
+    DWORD keySpec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE
     ALG_ID alg = 0;
-    std::string paramSet;    // public-key parameter set OID
+    std::string paramSet;  // public-key parameter set OID
     bool hasCertificate = false;
     bool passwordProtected = false;
-    bool damaged = false;    // the container file cannot be read
+    bool damaged = false;  // the container file cannot be read
 };
 // Every key of every container of the user's (or machine's) key set; an
 // empty container gives one row with keySpec 0.

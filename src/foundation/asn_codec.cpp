@@ -20,19 +20,22 @@ namespace {
 
 bool MustBePrimitive(std::uint32_t tag, bool ber) {
     switch (tag) {
-    case kBoolean:
-    case kInteger:
-    case kNull:
-    case kOid:
-    case kReal:
-    case kEnumerated:
-    case kRelativeOid: return true;
-    case kSequence:
-    case kSet:
-    case kExternal:
-    case kEmbeddedPdv:
-    case kCharacterString: return false;
-    default: return !ber;  // the string types may be segmented in BER
+        case kBoolean:
+        case kInteger:
+        case kNull:
+        case kOid:
+        case kReal:
+        case kEnumerated:
+        case kRelativeOid:
+            return true;
+        case kSequence:
+        case kSet:
+        case kExternal:
+        case kEmbeddedPdv:
+        case kCharacterString:
+            return false;
+        default:
+            return !ber;  // the string types may be segmented in BER
     }
 }
 
@@ -230,8 +233,8 @@ namespace {
 
 using cert::platform::CivilFromDays;
 using cert::platform::DaysFromCivil;
-using cert::platform::kDays1601To1970;
 using cert::platform::DaysInMonth;
+using cert::platform::kDays1601To1970;
 
 constexpr std::int64_t kTicksPerSecond = 10000000;
 
@@ -396,13 +399,17 @@ bool NextUtf8(std::string_view s, std::size_t& i, std::uint32_t& cp) {
 
 bool InAlphabet(std::uint32_t tag, std::uint8_t ch) {
     switch (tag) {
-    case kNumericString: return (ch >= '0' && ch <= '9') || ch == ' ';
-    case kPrintableString:
-        return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-               std::strchr(" '()+,-./:=?", ch) != nullptr;
-    case kIA5String: return ch < 0x80;
-    case kVisibleString: return ch >= 0x20 && ch < 0x7F;
-    default: return true;
+        case kNumericString:
+            return (ch >= '0' && ch <= '9') || ch == ' ';
+        case kPrintableString:
+            return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
+                   std::strchr(" '()+,-./:=?", ch) != nullptr;
+        case kIA5String:
+            return ch < 0x80;
+        case kVisibleString:
+            return ch >= 0x20 && ch < 0x7F;
+        default:
+            return true;
     }
 }
 
@@ -410,65 +417,68 @@ bool InAlphabet(std::uint32_t tag, std::uint8_t ch) {
 
 bool IsStringTag(std::uint32_t tag) {
     switch (tag) {
-    case kUtf8String:
-    case kNumericString:
-    case kPrintableString:
-    case kT61String:
-    case kVideotexString:
-    case kIA5String:
-    case kGraphicString:
-    case kVisibleString:
-    case kGeneralString:
-    case kUniversalString:
-    case kBmpString:
-    case kObjectDescriptor: return true;
-    default: return false;
+        case kUtf8String:
+        case kNumericString:
+        case kPrintableString:
+        case kT61String:
+        case kVideotexString:
+        case kIA5String:
+        case kGraphicString:
+        case kVisibleString:
+        case kGeneralString:
+        case kUniversalString:
+        case kBmpString:
+        case kObjectDescriptor:
+            return true;
+        default:
+            return false;
     }
 }
 
 std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset, const Options& opt) {
     std::string out;
     switch (tag) {
-    case kUtf8String: {
-        std::string_view s(reinterpret_cast<const char*>(c.data()), c.size());
-        std::size_t i = 0;
-        std::uint32_t cp;
-        while (i < s.size())
-            if (!NextUtf8(s, i, cp)) Throw(offset + i, "UTF8String not valid UTF-8");
-        return std::string(s);
-    }
-    case kNumericString:
-    case kPrintableString:
-    case kIA5String:
-    case kVisibleString:
-        for (std::size_t i = 0; i < c.size(); ++i) {
-            const std::uint32_t as = opt.ber && tag == kPrintableString ? std::uint32_t(kVisibleString) : tag;
-            if (c[i] == 0 || !InAlphabet(as, c[i])) Throw(offset + i, "character outside the string type's alphabet");
+        case kUtf8String: {
+            std::string_view s(reinterpret_cast<const char*>(c.data()), c.size());
+            std::size_t i = 0;
+            std::uint32_t cp;
+            while (i < s.size())
+                if (!NextUtf8(s, i, cp)) Throw(offset + i, "UTF8String not valid UTF-8");
+            return std::string(s);
         }
-        return std::string(reinterpret_cast<const char*>(c.data()), c.size());
-    case kBmpString:
-        if (c.size() % 2) Throw(offset, "BMPString of odd length");
-        out.reserve(c.size());
-        for (std::size_t i = 0; i < c.size(); i += 2) {
-            std::uint32_t cp = (std::uint32_t(c[i]) << 8) | c[i + 1];
-            if (cp >= 0xD800 && cp <= 0xDFFF) Throw(offset + i, "BMPString with a surrogate");
-            PutUtf8(out, cp);
-        }
-        return out;
-    case kUniversalString:
-        if (c.size() % 4) Throw(offset, "UniversalString length not a multiple of 4");
-        for (std::size_t i = 0; i < c.size(); i += 4) {
-            std::uint32_t cp = (std::uint32_t(c[i]) << 24) | (std::uint32_t(c[i + 1]) << 16) |
-                               (std::uint32_t(c[i + 2]) << 8) | c[i + 3];
-            if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Throw(offset + i, "UniversalString bad character");
-            PutUtf8(out, cp);
-        }
-        return out;
-    default:
-        if (!IsStringTag(tag)) Throw(offset, "not a string type");
-        // Teletex and the other ISO 2022 types: taken as Latin-1.
-        for (std::uint8_t ch : c) PutUtf8(out, ch);
-        return out;
+        case kNumericString:
+        case kPrintableString:
+        case kIA5String:
+        case kVisibleString:
+            for (std::size_t i = 0; i < c.size(); ++i) {
+                const std::uint32_t as = opt.ber && tag == kPrintableString ? std::uint32_t(kVisibleString) : tag;
+                if (c[i] == 0 || !InAlphabet(as, c[i]))
+                    Throw(offset + i, "character outside the string type's alphabet");
+            }
+            return std::string(reinterpret_cast<const char*>(c.data()), c.size());
+        case kBmpString:
+            if (c.size() % 2) Throw(offset, "BMPString of odd length");
+            out.reserve(c.size());
+            for (std::size_t i = 0; i < c.size(); i += 2) {
+                std::uint32_t cp = (std::uint32_t(c[i]) << 8) | c[i + 1];
+                if (cp >= 0xD800 && cp <= 0xDFFF) Throw(offset + i, "BMPString with a surrogate");
+                PutUtf8(out, cp);
+            }
+            return out;
+        case kUniversalString:
+            if (c.size() % 4) Throw(offset, "UniversalString length not a multiple of 4");
+            for (std::size_t i = 0; i < c.size(); i += 4) {
+                std::uint32_t cp = (std::uint32_t(c[i]) << 24) | (std::uint32_t(c[i + 1]) << 16) |
+                                   (std::uint32_t(c[i + 2]) << 8) | c[i + 3];
+                if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Throw(offset + i, "UniversalString bad character");
+                PutUtf8(out, cp);
+            }
+            return out;
+        default:
+            if (!IsStringTag(tag)) Throw(offset, "not a string type");
+            // Teletex and the other ISO 2022 types: taken as Latin-1.
+            for (std::uint8_t ch : c) PutUtf8(out, ch);
+            return out;
     }
 }
 
@@ -481,25 +491,26 @@ bool EncodeString(std::uint32_t tag, std::string_view s, std::vector<std::uint8_
     while (i < s.size()) {
         if (!NextUtf8(s, i, cp)) return false;
         switch (tag) {
-        case kUtf8String: break;
-        case kNumericString:
-        case kPrintableString:
-        case kIA5String:
-        case kVisibleString:
-            if (cp >= 0x80 || cp == 0 || !InAlphabet(tag, static_cast<std::uint8_t>(cp))) return false;
-            out.push_back(static_cast<std::uint8_t>(cp));
-            break;
-        case kBmpString:
-            if (cp > 0xFFFF) return false;
-            out.push_back(static_cast<std::uint8_t>(cp >> 8));
-            out.push_back(static_cast<std::uint8_t>(cp));
-            break;
-        case kUniversalString:
-            for (int sh = 24; sh >= 0; sh -= 8) out.push_back(static_cast<std::uint8_t>(cp >> sh));
-            break;
-        default:
-            if (!IsStringTag(tag) || cp > 0xFF) return false;
-            out.push_back(static_cast<std::uint8_t>(cp));
+            case kUtf8String:
+                break;
+            case kNumericString:
+            case kPrintableString:
+            case kIA5String:
+            case kVisibleString:
+                if (cp >= 0x80 || cp == 0 || !InAlphabet(tag, static_cast<std::uint8_t>(cp))) return false;
+                out.push_back(static_cast<std::uint8_t>(cp));
+                break;
+            case kBmpString:
+                if (cp > 0xFFFF) return false;
+                out.push_back(static_cast<std::uint8_t>(cp >> 8));
+                out.push_back(static_cast<std::uint8_t>(cp));
+                break;
+            case kUniversalString:
+                for (int sh = 24; sh >= 0; sh -= 8) out.push_back(static_cast<std::uint8_t>(cp >> sh));
+                break;
+            default:
+                if (!IsStringTag(tag) || cp > 0xFF) return false;
+                out.push_back(static_cast<std::uint8_t>(cp));
         }
     }
     if (tag == kUtf8String) out.assign(s.begin(), s.end());
@@ -548,7 +559,8 @@ Element Reader::Parse(std::size_t pos) const {
 }
 
 std::size_t Reader::FindEoc(std::size_t pos, int depth) const {
-    if (depth > m_opt.maxDepth) Throw(m_base + pos, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
+    if (depth > m_opt.maxDepth)
+        Throw(m_base + pos, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
     while (pos < m_in.size()) {
         if (m_in[pos] == 0) {
             if (pos + 1 < m_in.size() && m_in[pos + 1] == 0) return pos;
@@ -686,7 +698,8 @@ IdentObj Reader::StringContent(const Element& e) const {
 }
 
 void Reader::Gather(const Element& e, IdentObj& out, int depth) const {
-    if (depth + 1 > m_opt.maxDepth) Throw(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
+    if (depth + 1 > m_opt.maxDepth)
+        Throw(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
     Reader r(e.content, m_opt, e.ContentOffset(), depth + 1);
     while (!r.AtEnd()) {
         Element piece = r.Next();
@@ -704,8 +717,8 @@ void ValidateLevel(Reader& r) {
     while (!r.AtEnd()) {
         Element e = r.Next();
         if (e.constructed) {
-            if (e.cls == kUniversal && (IsStringTag(e.tag) || e.tag == kOctetString || e.tag == kUtcTime ||
-                                        e.tag == kGeneralizedTime)) {
+            if (e.cls == kUniversal &&
+                (IsStringTag(e.tag) || e.tag == kOctetString || e.tag == kUtcTime || e.tag == kGeneralizedTime)) {
                 IdentObj c = r.StringContent(e);
                 if (e.tag == kUtcTime || e.tag == kGeneralizedTime)
                     DecodeTime(e.tag, View(c), r.options(), e.ContentOffset());
@@ -720,18 +733,28 @@ void ValidateLevel(Reader& r) {
         if (e.cls != kUniversal) continue;
         const std::size_t at = e.ContentOffset();
         switch (e.tag) {
-        case kBoolean: DecodeBoolean(e.content, r.options(), at); break;
-        case kInteger:
-        case kEnumerated: DecodeIntegerBytes(e.content, at); break;
-        case kNull:
-            if (!e.content.empty()) r.Fail(e.offset, "NULL with content");
-            break;
-        case kOid: DecodeOid(e.content, at); break;
-        case kBitString: DecodeBitString(e.content, r.options(), at); break;
-        case kUtcTime:
-        case kGeneralizedTime: DecodeTime(e.tag, e.content, r.options(), at); break;
-        default:
-            if (IsStringTag(e.tag)) DecodeString(e.tag, e.content, at, r.options());
+            case kBoolean:
+                DecodeBoolean(e.content, r.options(), at);
+                break;
+            case kInteger:
+            case kEnumerated:
+                DecodeIntegerBytes(e.content, at);
+                break;
+            case kNull:
+                if (!e.content.empty()) r.Fail(e.offset, "NULL with content");
+                break;
+            case kOid:
+                DecodeOid(e.content, at);
+                break;
+            case kBitString:
+                DecodeBitString(e.content, r.options(), at);
+                break;
+            case kUtcTime:
+            case kGeneralizedTime:
+                DecodeTime(e.tag, e.content, r.options(), at);
+                break;
+            default:
+                if (IsStringTag(e.tag)) DecodeString(e.tag, e.content, at, r.options());
         }
     }
 }
@@ -831,7 +854,8 @@ Writer& Writer::OctetString(Bytes bytes) { return Primitive(kOctetString, bytes)
 
 Writer& Writer::String(std::uint32_t tag, std::string_view utf8) {
     std::vector<std::uint8_t> c;
-    if (!EncodeString(tag, utf8, c)) Throw(0, "text does not fit string type " + std::to_string(tag), TOOERR_BADENCODING);
+    if (!EncodeString(tag, utf8, c))
+        Throw(0, "text does not fit string type " + std::to_string(tag), TOOERR_BADENCODING);
     return Primitive(tag, Bytes(c.data(), c.size()));
 }
 

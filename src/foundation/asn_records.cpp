@@ -444,8 +444,7 @@ IdentObj DerHelper::EncodeStringAsBmp(const char* utf8, int* pStatus) {
 }
 
 namespace {
-CTOOString DecodeOne(const void* data, DWORD size, std::uint32_t want, const char* place, int* pStatus,
-                     DWORD* pTag) {
+CTOOString DecodeOne(const void* data, DWORD size, std::uint32_t want, const char* place, int* pStatus, DWORD* pTag) {
     return Guarded(place, pStatus, CTOOString(), [&] {
         asn::Reader r(View(data, size));
         if (want) {
@@ -501,8 +500,7 @@ int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, 
     return Guarded("ASNTGetSequence", pStatus, 0, [&] {
         asn::Reader outer(View(data, size));
         asn::Element e = outer.Next();
-        if (e.encoded[0] != tagByte)
-            outer.Fail(e.offset, "expected identifier octet " + TOOBin2HexStr(&tagByte, 1));
+        if (e.encoded[0] != tagByte) outer.Fail(e.offset, "expected identifier octet " + TOOBin2HexStr(&tagByte, 1));
         asn::Reader r = outer.Enter(e);
         std::vector<IdentObj> out;
         while (!r.AtEnd()) out.push_back(Blob(r.Next().encoded));

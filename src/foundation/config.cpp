@@ -20,7 +20,8 @@ std::size_t Utf8Length(std::string_view s, std::size_t i) {
     if (c < 0x80) return 1;
     std::size_t n;
     unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) n = 2;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
     else if (c >= 0xE0 && c <= 0xEF) {
         n = 3;
         if (c == 0xE0) lo = 0xA0;
@@ -59,14 +60,22 @@ std::string Escape(std::string_view s, Field f) {
             continue;
         }
         switch (c) {
-        case '\\': o += "\\\\"; break;
-        case '\n': o += "\\n"; break;
-        case '\r': o += "\\r"; break;
-        case '\t': o += "\\t"; break;
-        default:
-            o += "\\x";
-            o += hex[c >> 4];
-            o += hex[c & 15];
+            case '\\':
+                o += "\\\\";
+                break;
+            case '\n':
+                o += "\\n";
+                break;
+            case '\r':
+                o += "\\r";
+                break;
+            case '\t':
+                o += "\\t";
+                break;
+            default:
+                o += "\\x";
+                o += hex[c >> 4];
+                o += hex[c & 15];
         }
         ++i;
     }
@@ -84,19 +93,28 @@ bool Unescape(std::string_view s, std::string& out) {
         }
         if (++i == s.size()) return false;
         switch (s[i]) {
-        case '\\': out += '\\'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'x': {
-            int h = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
-            int l = i + 2 < s.size() ? HexDigitValue(s[i + 2]) : -1;
-            if (h < 0 || l < 0) return false;
-            out += static_cast<char>(h * 16 + l);
-            i += 2;
-            break;
-        }
-        default: return false;
+            case '\\':
+                out += '\\';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'x': {
+                int h = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
+                int l = i + 2 < s.size() ? HexDigitValue(s[i + 2]) : -1;
+                if (h < 0 || l < 0) return false;
+                out += static_cast<char>(h * 16 + l);
+                i += 2;
+                break;
+            }
+            default:
+                return false;
         }
     }
     return true;
@@ -304,8 +322,10 @@ bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOStri
 
 bool CTOOConfigInfoFile::PutSection(const char* name, const CConfigFileKeyList& items) {
     return Modify(name, [&](CConfigFileSectionList& sections) {
-        if (auto* s = FindSection(sections, name)) s->m_Items = items;
-        else sections.emplace_back(CTOOString(name), items);
+        if (auto* s = FindSection(sections, name))
+            s->m_Items = items;
+        else
+            sections.emplace_back(CTOOString(name), items);
     });
 }
 

@@ -49,9 +49,7 @@ using cert::foundation::PathError;
 
 CTOOFile::CTOOFile(const char* name, const char* mode, bool throwErrors) { Open(name, mode, throwErrors); }
 
-CTOODirectFile::CTOODirectFile(const char* name, const char* mode, bool throwErrors) {
-    Open(name, mode, throwErrors);
-}
+CTOODirectFile::CTOODirectFile(const char* name, const char* mode, bool throwErrors) { Open(name, mode, throwErrors); }
 
 CTOOFile::~CTOOFile() {
     m_throw = false;
@@ -109,37 +107,48 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
     const char kind = mode[0];
     for (const char* m = mode + 1; *m && *m != ','; ++m) {
         switch (*m) {
-        case '+': plus = true; break;
-        case 'c': m_commit = true; break;
-        case 'n': m_commit = false; break;
-        case 'x': exclusive = true; break;
-        case 'b':
-        case 't':
-        case 'S':
-        case 'R':
-        case 'T':
-        case 'D':
-        case 'N':
-        case 'e': break;
-        default: return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+            case '+':
+                plus = true;
+                break;
+            case 'c':
+                m_commit = true;
+                break;
+            case 'n':
+                m_commit = false;
+                break;
+            case 'x':
+                exclusive = true;
+                break;
+            case 'b':
+            case 't':
+            case 'S':
+            case 'R':
+            case 'T':
+            case 'D':
+            case 'N':
+            case 'e':
+                break;
+            default:
+                return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
         }
     }
     const char* stdioMode;
     switch (kind) {
-    case 'r':
-        flags = plus ? O_RDWR : O_RDONLY;
-        stdioMode = plus ? "r+" : "r";
-        break;
-    case 'w':
-        flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
-        stdioMode = plus ? "w+" : "w";
-        break;
-    case 'a':
-        flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
-        stdioMode = plus ? "a+" : "a";
-        m_append = true;
-        break;
-    default: return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+        case 'r':
+            flags = plus ? O_RDWR : O_RDONLY;
+            stdioMode = plus ? "r+" : "r";
+            break;
+        case 'w':
+            flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC;
+            stdioMode = plus ? "w+" : "w";
+            break;
+        case 'a':
+            flags = (plus ? O_RDWR : O_WRONLY) | O_CREAT | O_APPEND;
+            stdioMode = plus ? "a+" : "a";
+            m_append = true;
+            break;
+        default:
+            return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
     }
     if (exclusive) {
         if (kind == 'r') return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
@@ -244,7 +253,8 @@ bool CTOOFile::Seek(LONGLONG offset, int origin) const {
     if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)
         return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
-    if (::fseeko(m_file, static_cast<off_t>(offset), origin) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Seek");
+    if (::fseeko(m_file, static_cast<off_t>(offset), origin) != 0)
+        return Fail(ErrnoToWinError(errno), "CTOOFile::Seek");
     m_lastOp = 0;
     return Succeed();
 }
@@ -428,8 +438,8 @@ bool CTOOFile::MoveFileA(const char* from, const char* to) {
     if (err != EXDEV) {
         struct stat st {};
         SetLastError(::lstat(src.c_str(), &st) != 0 ? PathError(errno, src)
-                     : err == EISDIR                  ? ERROR_ACCESS_DENIED
-                                                      : PathError(err, dst));
+                     : err == EISDIR                ? ERROR_ACCESS_DENIED
+                                                    : PathError(err, dst));
         return false;
     }
     if (!CopyFileA(from, to, false)) return false;
@@ -525,7 +535,8 @@ bool IdentObj::ReadData(const CTOOFile& file) {
     // A damaged length must not make us allocate gigabytes.
     const LONGLONG pos = file.CurPos(), size = file.Length();
     if (pos < 0 || size < 0) return false;
-    if (static_cast<ULONGLONG>(size - pos) < n) return file.Fail(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
+    if (static_cast<ULONGLONG>(size - pos) < n)
+        return file.Fail(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
     IdentObj tmp;
     if (n && !file.ReadExact(tmp.Alloc(n), n)) return false;
     *this = std::move(tmp);

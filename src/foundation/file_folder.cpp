@@ -76,10 +76,10 @@ bool CTOOFindFile::Get(const char* folder, const char* mask) {
         struct stat st {};
         const std::string full = m_folder + "/" + name;
         if (::stat(full.c_str(), &st) != 0 && ::lstat(full.c_str(), &st) != 0) continue;  // vanished meanwhile
-        m_entries.push_back(Entry{name, cert::foundation::AttributesOf(st, name),
-                                  S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size),
-                                  cert::platform::UnixToFileTime(st.st_mtim.tv_sec,
-                                                                 static_cast<std::uint32_t>(st.st_mtim.tv_nsec))});
+        m_entries.push_back(
+            Entry{name, cert::foundation::AttributesOf(st, name),
+                  S_ISDIR(st.st_mode) ? 0 : static_cast<ULONGLONG>(st.st_size),
+                  cert::platform::UnixToFileTime(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec))});
     }
     ::closedir(dir);
     std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) {
@@ -244,8 +244,10 @@ TEMPFOLDER::TEMPFOLDER(const char* parent, const char* prefix) {
     std::string base = parent && *parent ? NativePath(parent) : cert::platform::TempFolder();
     while (base.size() > 1 && base.back() == '/') base.pop_back();
     std::string tmpl = base + "/" + (prefix && *prefix ? prefix : "cert") + "-XXXXXX";
-    if (::mkdtemp(tmpl.data())) m_path = tmpl;
-    else cert::platform::SetLastErrorFromErrno();
+    if (::mkdtemp(tmpl.data()))
+        m_path = tmpl;
+    else
+        cert::platform::SetLastErrorFromErrno();
 }
 
 TEMPFOLDER::~TEMPFOLDER() {

@@ -138,5 +138,6 @@ int IdentObj::Compare(const IdentObj& other) const {
 }
 
 bool IdentObj::operator==(const CTOOString& s) const {
-    return static_cast<DWORD>(s.Length()) == m_dwLength && (m_dwLength == 0 || std::memcmp(m_pData, s.c_str(), m_dwLength) == 0);
+    return static_cast<DWORD>(s.Length()) == m_dwLength &&
+           (m_dwLength == 0 || std::memcmp(m_pData, s.c_str(), m_dwLength) == 0);
 }

@@ -105,9 +105,12 @@ bool CRecFile::Fail(int rc, const char* function, unsigned long detail) {
 bool CRecFile::Open(const char* name, const char* modeText, long recordSize, long userHeaderSize) {
     std::string m = modeText ? modeText : "";
     int mode = -1;
-    if (m == "rb" || m == "rbc" || m == "r") mode = ModeReadOnly;
-    else if (m == "rb+" || m == "rbc+" || m == "r+b" || m == "r+") mode = ModeUpdate;
-    else if (m == "wb" || m == "wbc" || m == "wb+" || m == "w+b" || m == "w") mode = ModeCreate;
+    if (m == "rb" || m == "rbc" || m == "r")
+        mode = ModeReadOnly;
+    else if (m == "rb+" || m == "rbc+" || m == "r+b" || m == "r+")
+        mode = ModeUpdate;
+    else if (m == "wb" || m == "wbc" || m == "wb+" || m == "w+b" || m == "w")
+        mode = ModeCreate;
     return Open(name, mode, recordSize, userHeaderSize);
 }
 
@@ -134,8 +137,10 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     {
         FileGuard lock(fd, mode == ModeReadOnly ? F_RDLCK : F_WRLCK);
         struct stat st {};
-        if (lock.Error() != 0) rc = ErrnoStatus(lock.Error());
-        else if (::fstat(fd, &st) != 0) rc = ErrnoStatus(errno);
+        if (lock.Error() != 0)
+            rc = ErrnoStatus(lock.Error());
+        else if (::fstat(fd, &st) != 0)
+            rc = ErrnoStatus(errno);
         else if (mode == ModeCreate || (mode == ModeUpdate && st.st_size == 0)) {
             if (mode == ModeCreate && ::ftruncate(fd, 0) != 0) rc = ErrnoStatus(errno);
             m_fd = fd;
@@ -148,7 +153,8 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
         } else {
             BYTE h[kFixedHeaderSize];
             int r = ReadAt(fd, h, sizeof h, 0);
-            if (r != 0) rc = IoStatus(r);
+            if (r != 0)
+                rc = IoStatus(r);
             else if (std::memcmp(h, kMagic, 4) != 0 || GetU32(h + 4) != kVersion ||
                      GetU32(h + 8) != static_cast<std::uint32_t>(recordSize) ||
                      GetU32(h + 12) != static_cast<std::uint32_t>(userHeaderSize))
@@ -211,8 +217,10 @@ long CRecFile::Size() {
     if (m_fd < 0) return -1;
     FileGuard lock(m_fd, F_RDLCK);
     long count = m_count;
-    if (lock.Error() != 0) m_rc = ErrnoStatus(lock.Error());
-    else if (ReadCount(count)) m_rc = 0;
+    if (lock.Error() != 0)
+        m_rc = ErrnoStatus(lock.Error());
+    else if (ReadCount(count))
+        m_rc = 0;
     return m_count;
 }
 

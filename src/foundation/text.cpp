@@ -180,7 +180,9 @@ std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t l
 }
 
 namespace TOO {
-std::size_t Base64Decode(const char* text, void* out, std::size_t size) { return TOO_MIMEBase64Decode(text, out, size); }
+std::size_t Base64Decode(const char* text, void* out, std::size_t size) {
+    return TOO_MIMEBase64Decode(text, out, size);
+}
 
 bool Base64Decode(std::string_view text, IdentObj& out) {
     long long n = Base64DecodeInto(text, nullptr, 0);
@@ -251,6 +253,10 @@ bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out) {
     return Convert("UTF-8", "UTF-16LE", raw.data(), raw.size(), out);
 }
 
-bool TOOUtf8ToCp1251(std::string_view in, std::string& out) { return Convert("CP1251", "UTF-8", in.data(), in.size(), out); }
+bool TOOUtf8ToCp1251(std::string_view in, std::string& out) {
+    return Convert("CP1251", "UTF-8", in.data(), in.size(), out);
+}
 
-bool TOOCp1251ToUtf8(std::string_view in, std::string& out) { return Convert("UTF-8", "CP1251", in.data(), in.size(), out); }
+bool TOOCp1251ToUtf8(std::string_view in, std::string& out) {
+    return Convert("UTF-8", "CP1251", in.data(), in.size(), out);
+}

@@ -182,8 +182,10 @@ CTOODateTime::CTOODateTime(const SYSTEMTIME& st)
 
 CTOODateTime CTOODateTime::Now(bool local) {
     SYSTEMTIME st;
-    if (local) GetLocalTime(&st);
-    else ::GetSystemTime(&st);
+    if (local)
+        GetLocalTime(&st);
+    else
+        ::GetSystemTime(&st);
     return CTOODateTime(st);
 }
 

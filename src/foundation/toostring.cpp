@@ -89,7 +89,8 @@ CTOOString CTOOString::Right(int n) const {
 CTOOString CTOOString::Mid(int first, int n) const {
     if (first < 0) first = 0;
     if (static_cast<std::size_t>(first) >= m_s.size() || n == 0) return CTOOString();
-    return CTOOString(m_s.substr(static_cast<std::size_t>(first), n < 0 ? std::string::npos : static_cast<std::size_t>(n)));
+    return CTOOString(
+        m_s.substr(static_cast<std::size_t>(first), n < 0 ? std::string::npos : static_cast<std::size_t>(n)));
 }
 
 CTOOString& CTOOString::MakeUpper() {

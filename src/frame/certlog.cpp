@@ -63,11 +63,16 @@ void CutMessage(std::string& s) {
 
 const char* LogLevelLabel(LogLevel level) {
     switch (level) {
-    case LogLevel::Debug: return "Debug: ";
-    case LogLevel::Info: return "Info:  ";
-    case LogLevel::Warn: return "Warn:  ";
-    case LogLevel::Error: return "Error: ";
-    case LogLevel::Fatal: return "Fatal: ";
+        case LogLevel::Debug:
+            return "Debug: ";
+        case LogLevel::Info:
+            return "Info:  ";
+        case LogLevel::Warn:
+            return "Warn:  ";
+        case LogLevel::Error:
+            return "Error: ";
+        case LogLevel::Fatal:
+            return "Fatal: ";
     }
     return "Info:  ";
 }
@@ -100,9 +105,12 @@ bool Log::Open() {
     if (fullPath_.empty()) {
         std::string folder;
         const char* dir = std::getenv("CERT_LOG_DIR");
-        if (useTempFolder_) folder = cert::platform::TempFolder();
-        else if (dir && *dir) folder = cert::platform::NativePath(dir);
-        else folder = FolderOf(ModulePath().empty() ? std::string("./x") : ModulePath());
+        if (useTempFolder_)
+            folder = cert::platform::TempFolder();
+        else if (dir && *dir)
+            folder = cert::platform::NativePath(dir);
+        else
+            folder = FolderOf(ModulePath().empty() ? std::string("./x") : ModulePath());
         fullPath_ = folder + "/" + HostBaseName() + "." + name_;
     }
     int fd = ::open(fullPath_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

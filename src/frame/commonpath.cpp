@@ -14,17 +14,17 @@ bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, Com
         return false;
     };
     static const char* const kSuffix[] = {
-        "\\Varnok",                          // 0
-        "\\Varnok\\Telvar CSP",              // 1
-        "\\Varnok\\Containers",              // 2, local folder
-        "\\Varnok\\Containers",              // 3
-        "\\Varnok\\Containers",              // 4, without a base folder
-        "\\Varnok\\seed.bin",                // 5
-        "\\Varnok\\for_rand.key",            // 6
-        "\\Varnok",                          // 7
-        "\\Varnok\\cont_info.dat",           // 8
+        "\\Varnok",                              // 0
+        "\\Varnok\\Telvar CSP",                  // 1
+        "\\Varnok\\Containers",                  // 2, local folder
+        "\\Varnok\\Containers",                  // 3
+        "\\Varnok\\Containers",                  // 4, without a base folder
+        "\\Varnok\\seed.bin",                    // 5
+        "\\Varnok\\for_rand.key",                // 6
+        "\\Varnok",                              // 7
+        "\\Varnok\\cont_info.dat",               // 8
         "\\Varnok\\Telvar CSP\\csp_config.ini",  // 9
-        "\\Varnok\\device_type_filter.xml",  // 10
+        "\\Varnok\\device_type_filter.xml",      // 10
     };
     if (!buffer || size == 0 || id >= std::size(kSuffix)) return fail(kCommonPathBadArgument, 0);
     std::string path;

@@ -29,7 +29,9 @@ unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out) {
     constexpr std::size_t kMarkerLen = sizeof kMarker - 1;
     const char* data = reinterpret_cast<const char*>(in.data());
     const std::size_t size = in.size();
-    auto markerAt = [&](std::size_t pos) { return pos + kMarkerLen <= size && std::memcmp(data + pos, kMarker, kMarkerLen) == 0; };
+    auto markerAt = [&](std::size_t pos) {
+        return pos + kMarkerLen <= size && std::memcmp(data + pos, kMarker, kMarkerLen) == 0;
+    };
     auto nextMarker = [&](std::size_t pos) {
         for (; pos + kMarkerLen <= size; ++pos)
             if (markerAt(pos)) return pos;

@@ -88,9 +88,12 @@ struct LibraryObjects {
 
     Slot& SlotOf(CertDll::LibrarySlot s) {
         switch (s) {
-        case CertDll::LibrarySlot::RequestContextList: return requestContextList;
-        case CertDll::LibrarySlot::StorageCollection: return storageCollection;
-        case CertDll::LibrarySlot::NameParserTable: break;
+            case CertDll::LibrarySlot::RequestContextList:
+                return requestContextList;
+            case CertDll::LibrarySlot::StorageCollection:
+                return storageCollection;
+            case CertDll::LibrarySlot::NameParserTable:
+                break;
         }
         return nameParserTable;
     }

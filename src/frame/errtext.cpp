@@ -20,7 +20,9 @@ const TOOStringResource kStrings[] = {
     {116, "Корневой сертификат не является доверенным"},
     {117, "Неизвестно, является ли сертификат или один из сертификатов цепочки сертификатов отозванным"},
     {120, "Не возможно найти сертификат и/или закрытый ключ для шифрования/расшифрования"},
-    {121, "В подписанном сообщении не найден подписавший сообщение пользователь для указанного индекса подписавших пользователей"},
+    {121,
+     "В подписанном сообщении не найден подписавший сообщение пользователь для указанного индекса подписавших "
+     "пользователей"},
     {122, "Сертификат не имеет данных, указывающих на закрытый ключ"},
     {123, "Один или более аргумент неверен"},
     {124, "Дескриптор неверен"},
@@ -42,7 +44,9 @@ const TOOStringResource kStrings[] = {
     {141, "Целостность этого сертификата не гарантирована. Возможно, он поврежден или изменен."},
     {142, "Этот сертификат был отозван выдавшим его центром сертификации."},
     {143, "Срок действия этого сертификата уже истек или еще не наступил."},
-    {144, "Не удалось проверить этот сертификат, поскольку не получен правильный список отзыва сертификатов от центра сертификации, выпустившего этот сертификат."},
+    {144,
+     "Не удалось проверить этот сертификат, поскольку не получен правильный список отзыва сертификатов от центра "
+     "сертификации, выпустившего этот сертификат."},
     {146, "Сертификат пользователя, подписавшего сообщение, неверен или не найден."},
     {147, "Дата подписи и/или сертификата не может быть проверена или неверна."},
     {148, "Неверное назначение сертификата"},
@@ -243,7 +247,8 @@ const SystemText kSystemTexts[] = {
     {CRYPT_E_INVALID_X500_STRING, "The string contains an invalid X500 name attribute key, oid, value or delimiter."},
     {CRYPT_E_NOT_CHAR_STRING, "The name value is not one of the character strings."},
     {CRYPT_E_NOT_IN_CTL, "The certificate is not in the certificate trust list."},
-    {CRYPT_E_NO_TRUSTED_SIGNER, "None of the signers of the cryptographic message or certificate trust list is trusted."},
+    {CRYPT_E_NO_TRUSTED_SIGNER,
+     "None of the signers of the cryptographic message or certificate trust list is trusted."},
     {CRYPT_E_MISSING_PUBKEY_PARA, "The public key's algorithm parameters are missing."},
     {CRYPT_E_ASN1_ERROR, "ASN1 internal encode or decode error."},
     {CRYPT_E_ASN1_BADTAG, "ASN1 bad tag value met."},
@@ -291,24 +296,15 @@ struct DsName {
     const char* name;
 };
 const DsName kDirectoryErrors[] = {
-    {0x80005000u, "E_ADS_BAD_PATHNAME"},
-    {0x80005001u, "E_ADS_INVALID_DOMAIN_OBJECT"},
-    {0x80005002u, "E_ADS_INVALID_USER_OBJECT"},
-    {0x80005003u, "E_ADS_INVALID_COMPUTER_OBJECT"},
-    {0x80005004u, "E_ADS_UNKNOWN_OBJECT"},
-    {0x80005005u, "E_ADS_PROPERTY_NOT_SET"},
-    {0x80005006u, "E_ADS_PROPERTY_NOT_SUPPORTED"},
-    {0x80005007u, "E_ADS_PROPERTY_INVALID"},
-    {0x80005008u, "E_ADS_BAD_PARAMETER"},
-    {0x80005009u, "E_ADS_OBJECT_UNBOUND"},
-    {0x8000500Au, "E_ADS_PROPERTY_NOT_MODIFIED"},
-    {0x8000500Bu, "E_ADS_PROPERTY_MODIFIED"},
-    {0x8000500Cu, "E_ADS_CANT_CONVERT_DATATYPE"},
-    {0x8000500Du, "E_ADS_PROPERTY_NOT_FOUND"},
-    {0x8000500Eu, "E_ADS_OBJECT_EXISTS"},
-    {0x8000500Fu, "E_ADS_SCHEMA_VIOLATION"},
-    {0x80005010u, "E_ADS_COLUMN_NOT_SET"},
-    {0x80005014u, "E_ADS_INVALID_FILTER"},
+    {0x80005000u, "E_ADS_BAD_PATHNAME"},           {0x80005001u, "E_ADS_INVALID_DOMAIN_OBJECT"},
+    {0x80005002u, "E_ADS_INVALID_USER_OBJECT"},    {0x80005003u, "E_ADS_INVALID_COMPUTER_OBJECT"},
+    {0x80005004u, "E_ADS_UNKNOWN_OBJECT"},         {0x80005005u, "E_ADS_PROPERTY_NOT_SET"},
+    {0x80005006u, "E_ADS_PROPERTY_NOT_SUPPORTED"}, {0x80005007u, "E_ADS_PROPERTY_INVALID"},
+    {0x80005008u, "E_ADS_BAD_PARAMETER"},          {0x80005009u, "E_ADS_OBJECT_UNBOUND"},
+    {0x8000500Au, "E_ADS_PROPERTY_NOT_MODIFIED"},  {0x8000500Bu, "E_ADS_PROPERTY_MODIFIED"},
+    {0x8000500Cu, "E_ADS_CANT_CONVERT_DATATYPE"},  {0x8000500Du, "E_ADS_PROPERTY_NOT_FOUND"},
+    {0x8000500Eu, "E_ADS_OBJECT_EXISTS"},          {0x8000500Fu, "E_ADS_SCHEMA_VIOLATION"},
+    {0x80005010u, "E_ADS_COLUMN_NOT_SET"},         {0x80005014u, "E_ADS_INVALID_FILTER"},
 };
 
 constexpr DWORD ERROR_INTERNET_EXTENDED_ERROR = 12003;
@@ -319,9 +315,7 @@ CertDll::LastResponseFn g_lastResponse = nullptr;
 
 }  // namespace
 
-void CertDll::detail::RegisterErrorTexts() {
-    TOORegisterStringTable(kCertModuleName, kStrings, std::size(kStrings));
-}
+void CertDll::detail::RegisterErrorTexts() { TOORegisterStringTable(kCertModuleName, kStrings, std::size(kStrings)); }
 
 CTOOString CTFGetWinErrorExplaination(unsigned long code) {
     const CodeText* e = FindExplained(code);
@@ -351,13 +345,20 @@ unsigned long CTFCertFlags2WinErr(unsigned long s) {
 
 CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) {
     unsigned id = kTextUnknownTrust;
-    if (s == 0) id = kTextNoError;
-    else if (s & 0x10000) id = 114;
-    else if (s & 0x8) id = 111;
-    else if (s & 0x20) id = 116;
-    else if (s & 0x1) id = 113;
-    else if (s & 0x2) id = 112;
-    else if (s & 0x4) id = 115;
+    if (s == 0)
+        id = kTextNoError;
+    else if (s & 0x10000)
+        id = 114;
+    else if (s & 0x8)
+        id = 111;
+    else if (s & 0x20)
+        id = 116;
+    else if (s & 0x1)
+        id = 113;
+    else if (s & 0x2)
+        id = 112;
+    else if (s & 0x4)
+        id = 115;
     return Text(id);
 }
 

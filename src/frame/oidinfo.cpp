@@ -57,7 +57,8 @@ const std::vector<CRYPT_OID_INFO>& Rows() {
         Row("1.2.840.113549.1.1.1", u"RSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_RSA_KEYX),
         Row("1.2.840.10040.4.1", u"DSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_DSS_SIGN),
 
-        Row("1.2.643.2.2.3", u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94, kSignGost2001),
+        Row("1.2.643.2.2.3", u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
+            kSignGost2001),
         Row("1.2.643.7.1.1.3.2", u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256,
             kSignGost2012_256),
         Row("1.2.643.7.1.1.3.3", u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512,
@@ -109,21 +110,23 @@ PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
     for (const auto& r : Rows()) {
         if (groupId != 0 && r.dwGroupId != groupId) continue;
         switch (keyType) {
-        case CRYPT_OID_INFO_OID_KEY:
-            if (std::strcmp(r.pszOID, static_cast<const char*>(key)) == 0) return &r;
-            break;
-        case CRYPT_OID_INFO_NAME_KEY:
-            if (SameName(r.pwszName, static_cast<const char16_t*>(key))) return &r;
-            break;
-        case CRYPT_OID_INFO_ALGID_KEY:
-            if (r.Algid == *static_cast<const ALG_ID*>(key)) return &r;
-            break;
-        case CRYPT_OID_INFO_SIGN_KEY: {
-            const ALG_ID* pair = static_cast<const ALG_ID*>(key);
-            if (r.dwGroupId == CRYPT_SIGN_ALG_OID_GROUP_ID && r.Algid == pair[0] && ExtraWord(r) == pair[1]) return &r;
-            break;
-        }
-        default: return nullptr;
+            case CRYPT_OID_INFO_OID_KEY:
+                if (std::strcmp(r.pszOID, static_cast<const char*>(key)) == 0) return &r;
+                break;
+            case CRYPT_OID_INFO_NAME_KEY:
+                if (SameName(r.pwszName, static_cast<const char16_t*>(key))) return &r;
+                break;
+            case CRYPT_OID_INFO_ALGID_KEY:
+                if (r.Algid == *static_cast<const ALG_ID*>(key)) return &r;
+                break;
+            case CRYPT_OID_INFO_SIGN_KEY: {
+                const ALG_ID* pair = static_cast<const ALG_ID*>(key);
+                if (r.dwGroupId == CRYPT_SIGN_ALG_OID_GROUP_ID && r.Algid == pair[0] && ExtraWord(r) == pair[1])
+                    return &r;
+                break;
+            }
+            default:
+                return nullptr;
         }
     }
     return nullptr;
@@ -192,10 +195,9 @@ std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
 
 unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
     static const char* const k512[] = {
-        "1.2.643.2.2.19",      "1.2.643.2.2.3",       "1.2.643.2.2.98",      "1.2.643.2.2.35.1",
-        "1.2.643.2.2.35.2",    "1.2.643.2.2.35.3",    "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.2.1.1.2",
-        "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4", "1.2.643.2.2.36.0",    "1.2.643.2.2.36.1",
-        "1.2.643.7.1.1.3.2",   "1.2.643.7.1.1.1.1",   "1.2.643.7.1.1.6.1",
+        "1.2.643.2.2.19",   "1.2.643.2.2.3",       "1.2.643.2.2.98",      "1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",
+        "1.2.643.2.2.35.3", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4",
+        "1.2.643.2.2.36.0", "1.2.643.2.2.36.1",    "1.2.643.7.1.1.3.2",   "1.2.643.7.1.1.1.1",   "1.2.643.7.1.1.6.1",
     };
     for (const char* o : k512)
         if (oid == o) return 512;

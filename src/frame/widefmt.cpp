@@ -56,7 +56,8 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
         // %[flags][width][.precision][length]conversion
         std::string directive = "%";
         ++i;
-        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) directive += format[i++];
+        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos)
+            directive += format[i++];
         auto number = [&] {
             if (i < format.size() && format[i] == '*') {
                 directive += std::to_string(va_arg(args, int));
@@ -81,65 +82,79 @@ std::string FormatWide(const std::u16string& wideFormat, va_list args) {
         if (i >= format.size()) break;
         const char conv = format[i++];
         switch (conv) {
-        case 's':
-        case 'S': {
-            // In a wide format %s is wide text and %S (or %hs) 8-bit text.
-            const bool narrow = (conv == 'S') != (length == "h");
-            std::string text = narrow ? [&] {
+            case 's':
+            case 'S': {
+                // In a wide format %s is wide text and %S (or %hs) 8-bit text.
+                const bool narrow = (conv == 'S') != (length == "h");
+                std::string text = narrow ? [&] {
                 const char* s = va_arg(args, const char*);
                 return std::string(s ? s : "(null)");
             }()
                                       : Utf8Of(va_arg(args, const char16_t*));
-            Append(out, directive + "s", text.c_str());
-            break;
-        }
-        case 'c':
-        case 'C': {
-            const bool narrow = (conv == 'C') != (length == "h");
-            int v = va_arg(args, int);
-            std::string text = narrow ? std::string(1, static_cast<char>(v)) : Utf8OfChar(static_cast<char16_t>(v));
-            Append(out, directive + "s", text.c_str());
-            break;
-        }
-        case 'd':
-        case 'i':
-        case 'o':
-        case 'u':
-        case 'x':
-        case 'X': {
-            const bool isSigned = conv == 'd' || conv == 'i';
-            if (length == "ll" || length == "q" || length == "j" || length == "I64") {
-                if (isSigned) Append(out, directive + "ll" + conv, va_arg(args, long long));
-                else Append(out, directive + "ll" + conv, va_arg(args, unsigned long long));
-            } else if (length == "I32") {
-                if (isSigned) Append(out, directive + conv, va_arg(args, int));
-                else Append(out, directive + conv, va_arg(args, unsigned));
-            } else if (length == "l" || length == "z" || length == "t" || length == "I") {
-                if (isSigned) Append(out, directive + "l" + conv, va_arg(args, long));
-                else Append(out, directive + "l" + conv, va_arg(args, unsigned long));
-            } else {
-                // hh and h arguments arrive promoted to int.
-                if (isSigned) Append(out, directive + length + conv, va_arg(args, int));
-                else Append(out, directive + length + conv, va_arg(args, unsigned));
+                Append(out, directive + "s", text.c_str());
+                break;
             }
-            break;
-        }
-        case 'e':
-        case 'E':
-        case 'f':
-        case 'F':
-        case 'g':
-        case 'G':
-        case 'a':
-        case 'A':
-            if (length == "L") Append(out, directive + "L" + conv, va_arg(args, long double));
-            else Append(out, directive + conv, va_arg(args, double));
-            break;
-        case 'p': Append(out, directive + "p", va_arg(args, void*)); break;
-        case 'n': (void)va_arg(args, void*); break;
-        default:
-            out += directive + length + conv;
-            break;
+            case 'c':
+            case 'C': {
+                const bool narrow = (conv == 'C') != (length == "h");
+                int v = va_arg(args, int);
+                std::string text = narrow ? std::string(1, static_cast<char>(v)) : Utf8OfChar(static_cast<char16_t>(v));
+                Append(out, directive + "s", text.c_str());
+                break;
+            }
+            case 'd':
+            case 'i':
+            case 'o':
+            case 'u':
+            case 'x':
+            case 'X': {
+                const bool isSigned = conv == 'd' || conv == 'i';
+                if (length == "ll" || length == "q" || length == "j" || length == "I64") {
+                    if (isSigned)
+                        Append(out, directive + "ll" + conv, va_arg(args, long long));
+                    else
+                        Append(out, directive + "ll" + conv, va_arg(args, unsigned long long));
+                } else if (length == "I32") {
+                    if (isSigned)
+                        Append(out, directive + conv, va_arg(args, int));
+                    else
+                        Append(out, directive + conv, va_arg(args, unsigned));
+                } else if (length == "l" || length == "z" || length == "t" || length == "I") {
+                    if (isSigned)
+                        Append(out, directive + "l" + conv, va_arg(args, long));
+                    else
+                        Append(out, directive + "l" + conv, va_arg(args, unsigned long));
+                } else {
+                    // hh and h arguments arrive promoted to int.
+                    if (isSigned)
+                        Append(out, directive + length + conv, va_arg(args, int));
+                    else
+                        Append(out, directive + length + conv, va_arg(args, unsigned));
+                }
+                break;
+            }
+            case 'e':
+            case 'E':
+            case 'f':
+            case 'F':
+            case 'g':
+            case 'G':
+            case 'a':
+            case 'A':
+                if (length == "L")
+                    Append(out, directive + "L" + conv, va_arg(args, long double));
+                else
+                    Append(out, directive + conv, va_arg(args, double));
+                break;
+            case 'p':
+                Append(out, directive + "p", va_arg(args, void*));
+                break;
+            case 'n':
+                (void)va_arg(args, void*);
+                break;
+            default:
+                out += directive + length + conv;
+                break;
         }
     }
     return out;

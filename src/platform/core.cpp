@@ -27,32 +27,54 @@ namespace cert::platform {
 
 DWORD ErrnoToWinError(int err) {
     switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EMFILE:
-    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case EISDIR: return ERROR_DIRECTORY;
-    case EBUSY: return ERROR_BUSY;
-    case EAGAIN: return ERROR_LOCK_VIOLATION;
-    case ETIMEDOUT: return ERROR_TIMEOUT;
-    case EPIPE: return ERROR_BROKEN_PIPE;
-    case ENOSYS:
-    case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
-    case EIO: return ERROR_READ_FAULT;
-    case ECANCELED: return ERROR_CANCELLED;
-    default: return ERROR_INVALID_FUNCTION;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+            return ERROR_ACCESS_DENIED;
+        case EROFS:
+            return ERROR_WRITE_PROTECT;
+        case EEXIST:
+            return ERROR_ALREADY_EXISTS;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case EISDIR:
+            return ERROR_DIRECTORY;
+        case EBUSY:
+            return ERROR_BUSY;
+        case EAGAIN:
+            return ERROR_LOCK_VIOLATION;
+        case ETIMEDOUT:
+            return ERROR_TIMEOUT;
+        case EPIPE:
+            return ERROR_BROKEN_PIPE;
+        case ENOSYS:
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
+        case EIO:
+            return ERROR_READ_FAULT;
+        case ECANCELED:
+            return ERROR_CANCELLED;
+        default:
+            return ERROR_INVALID_FUNCTION;
     }
 }
 
@@ -90,8 +112,10 @@ void SetCertHome(const std::string& home) {
 
 std::string TempFolder() {
     std::string t;
-    if (const char* d = std::getenv("TMPDIR"); d && *d) t = NativePath(d);
-    else t = "/tmp";
+    if (const char* d = std::getenv("TMPDIR"); d && *d)
+        t = NativePath(d);
+    else
+        t = "/tmp";
     while (t.size() > 1 && t.back() == '/') t.pop_back();
     return t;
 }
@@ -172,10 +196,18 @@ BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
     path[0] = 0;
     std::string folder;
     switch (csidl & ~CSIDL_FLAG_CREATE) {
-    case CSIDL_COMMON_APPDATA: folder = CertHome() + "/common"; break;
-    case CSIDL_LOCAL_APPDATA: folder = CertHome() + "/local"; break;
-    case CSIDL_APPDATA: folder = CertHome() + "/roaming"; break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+        case CSIDL_COMMON_APPDATA:
+            folder = CertHome() + "/common";
+            break;
+        case CSIDL_LOCAL_APPDATA:
+            folder = CertHome() + "/local";
+            break;
+        case CSIDL_APPDATA:
+            folder = CertHome() + "/roaming";
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
     }
     if (folder.size() + 1 > MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

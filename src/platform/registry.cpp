@@ -139,8 +139,8 @@ std::string Serialize(const Hive& h) {
         for (const Value& v : key.values) {
             out += v.name.empty() ? std::string("@") : "\"" + Escape(v.name) + "\"";
             out += '=';
-            const bool text = (v.type == REG_SZ) && !v.data.empty() && v.data.back() == 0 &&
-                              v.data.find('\0') == v.data.size() - 1;
+            const bool text =
+                (v.type == REG_SZ) && !v.data.empty() && v.data.back() == 0 && v.data.find('\0') == v.data.size() - 1;
             if (v.type == REG_DWORD && v.data.size() == 4) {
                 DWORD d;
                 std::memcpy(&d, v.data.data(), 4);
@@ -232,8 +232,10 @@ void Parse(const std::string& text, Hive& h) {
         if (!ok) continue;
         auto same = std::find_if(cur->values.begin(), cur->values.end(),
                                  [&](const Value& x) { return Lower(x.name) == Lower(v.name); });
-        if (same != cur->values.end()) *same = std::move(v);
-        else cur->values.push_back(std::move(v));
+        if (same != cur->values.end())
+            *same = std::move(v);
+        else
+            cur->values.push_back(std::move(v));
     }
 }
 
@@ -342,8 +344,10 @@ LONG Save(int hive) {
         return static_cast<LONG>(e);
     }
     struct stat st {};
-    if (::stat(h.file.c_str(), &st) == 0) h.seen = st;
-    else h.loaded = false;
+    if (::stat(h.file.c_str(), &st) == 0)
+        h.seen = st;
+    else
+        h.loaded = false;
     return ERROR_SUCCESS;
 }
 
@@ -520,8 +524,10 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
         auto k = h.keys.find(t.lower);
         if (k == h.keys.end()) return ERROR_KEY_DELETED;
         Value nv{valueName ? valueName : "", type, std::string(reinterpret_cast<const char*>(data), dataSize)};
-        if (Value* v = FindValue(k->second, valueName)) *v = std::move(nv);
-        else k->second.values.push_back(std::move(nv));
+        if (Value* v = FindValue(k->second, valueName))
+            *v = std::move(nv);
+        else
+            k->second.values.push_back(std::move(nv));
         return ERROR_SUCCESS;
     });
 }
@@ -545,13 +551,18 @@ LONG DeleteKey(HKEY key, LPCSTR subKey, bool tree) {
         if (k == h.keys.end()) return ERROR_FILE_NOT_FOUND;
         if (!tree && !Children(h, t.lower).empty()) return ERROR_ACCESS_DENIED;
         const std::string prefix = t.lower.empty() ? std::string() : t.lower + "\\";
-        for (auto it = h.keys.lower_bound(prefix); it != h.keys.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
-            if (it->first.size() > prefix.size()) it = h.keys.erase(it);
-            else ++it;
+        for (auto it = h.keys.lower_bound(prefix);
+             it != h.keys.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+            if (it->first.size() > prefix.size())
+                it = h.keys.erase(it);
+            else
+                ++it;
         }
         // A tree removal without a subkey keeps the key itself, as does the root.
-        if ((tree && self) || t.lower.empty()) h.keys[t.lower].values.clear();
-        else h.keys.erase(t.lower);
+        if ((tree && self) || t.lower.empty())
+            h.keys[t.lower].values.clear();
+        else
+            h.keys.erase(t.lower);
         return ERROR_SUCCESS;
     });
 }
@@ -561,8 +572,8 @@ LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, fals
 
 LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, true); }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass,
-                   LPDWORD classLength, FILETIME* lastWriteTime) {
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass, LPDWORD classLength,
+                   FILETIME* lastWriteTime) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -575,8 +586,8 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     return ERROR_SUCCESS;
 }
 
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type,
-                   LPBYTE data, LPDWORD dataSize) {
+LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type, LPBYTE data,
+                   LPDWORD dataSize) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -588,9 +599,9 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     return CopyOut(v.data, data, dataSize);
 }
 
-LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys,
-                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
-                      LPDWORD maxValueLength, LPDWORD securityDescriptor, FILETIME* lastWriteTime) {
+LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLength,
+                      LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                      LPDWORD securityDescriptor, FILETIME* lastWriteTime) {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;

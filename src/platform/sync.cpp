@@ -177,8 +177,10 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
             t.cv.wait(lock);
         } else if (milliseconds == 0 || t.cv.wait_until(lock, deadline) == std::cv_status::timeout) {
             // One last look: the state may have changed just at the deadline.
-            if (milliseconds != 0) milliseconds = 0;
-            else return WAIT_TIMEOUT;
+            if (milliseconds != 0)
+                milliseconds = 0;
+            else
+                return WAIT_TIMEOUT;
         }
     }
 }
@@ -406,8 +408,12 @@ std::atomic_ref<LONG> Ref(volatile LONG* p) { return std::atomic_ref<LONG>(*cons
 }  // namespace
 
 // The new value wraps like the atomic itself does.
-LONG InterlockedIncrement(volatile LONG* value) { return static_cast<LONG>(static_cast<ULONG>(Ref(value).fetch_add(1)) + 1u); }
-LONG InterlockedDecrement(volatile LONG* value) { return static_cast<LONG>(static_cast<ULONG>(Ref(value).fetch_sub(1)) - 1u); }
+LONG InterlockedIncrement(volatile LONG* value) {
+    return static_cast<LONG>(static_cast<ULONG>(Ref(value).fetch_add(1)) + 1u);
+}
+LONG InterlockedDecrement(volatile LONG* value) {
+    return static_cast<LONG>(static_cast<ULONG>(Ref(value).fetch_sub(1)) - 1u);
+}
 LONG InterlockedExchange(volatile LONG* target, LONG value) { return Ref(target).exchange(value); }
 LONG InterlockedExchangeAdd(volatile LONG* target, LONG value) { return Ref(target).fetch_add(value); }
 

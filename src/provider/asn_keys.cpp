@@ -15,7 +15,9 @@ FILETIME ReadTimeOrZero(asn::Reader& r) {
     return t.dwLowDateTime == kNoTime.dwLowDateTime && t.dwHighDateTime == kNoTime.dwHighDateTime ? FILETIME{} : t;
 }
 
-void WriteTime(asn::Writer& w, const FILETIME& t) { w.GeneralizedTime(t.dwHighDateTime || t.dwLowDateTime ? t : kNoTime); }
+void WriteTime(asn::Writer& w, const FILETIME& t) {
+    w.GeneralizedTime(t.dwHighDateTime || t.dwLowDateTime ? t : kNoTime);
+}
 
 bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;

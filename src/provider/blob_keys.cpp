@@ -190,7 +190,9 @@ BOOL VRKExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags
         std::shared_ptr<KeyObj> exp = hExpKey ? GetKey(hExpKey) : nullptr;
         std::scoped_lock lock(k->mu);
         switch (blobType) {
-            case PUBLICKEYBLOB: blob = MakePublicKeyBlob(*k); return;
+            case PUBLICKEYBLOB:
+                blob = MakePublicKeyBlob(*k);
+                return;
             case SIMPLEBLOB: {
                 if (!exp || exp == k) Throw(NTE_BAD_KEY);
                 std::lock_guard<std::mutex> l2(exp->mu);
@@ -203,7 +205,8 @@ BOOL VRKExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags
                 blob = ExportPrivate(*k, *exp);
                 return;
             }
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }
@@ -259,7 +262,8 @@ BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImp
                 *phKey = Keys().Add(std::move(k));
                 return;
             }
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }

@@ -16,12 +16,9 @@ struct OidAlg {
     bool exchange;
 };
 constexpr OidAlg kKeyOids[] = {
-    {"1.2.643.2.2.19", gost::KeyAlg::Gost2001, false},
-    {"1.2.643.2.2.98", gost::KeyAlg::Gost2001, true},
-    {"1.2.643.7.1.1.1.1", gost::KeyAlg::Gost2012_256, false},
-    {"1.2.643.7.1.1.6.1", gost::KeyAlg::Gost2012_256, true},
-    {"1.2.643.7.1.1.1.2", gost::KeyAlg::Gost2012_512, false},
-    {"1.2.643.7.1.1.6.2", gost::KeyAlg::Gost2012_512, true},
+    {"1.2.643.2.2.19", gost::KeyAlg::Gost2001, false},        {"1.2.643.2.2.98", gost::KeyAlg::Gost2001, true},
+    {"1.2.643.7.1.1.1.1", gost::KeyAlg::Gost2012_256, false}, {"1.2.643.7.1.1.6.1", gost::KeyAlg::Gost2012_256, true},
+    {"1.2.643.7.1.1.1.2", gost::KeyAlg::Gost2012_512, false}, {"1.2.643.7.1.1.6.2", gost::KeyAlg::Gost2012_512, true},
 };
 
 const OidAlg* FindKeyOid(const char* oid) {
@@ -108,8 +105,8 @@ void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k) {
 using namespace vrk;
 
 BOOL vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(DWORD /*provType*/, const char* oid,
-                                                          const IdentObj& publicKeyBlob, IdentObj& encodedKey,
-                                                          IdentObj& encodedParams, const char* paramSet) {
+                                                           const IdentObj& publicKeyBlob, IdentObj& encodedKey,
+                                                           IdentObj& encodedParams, const char* paramSet) {
     return Guard([&] {
         KeyObj k;
         if (publicKeyBlob.size() >= kPublicHeader && publicKeyBlob.data()[0] == PUBLICKEYBLOB &&

@@ -60,8 +60,8 @@ gost::Bytes ClearPrivateKeyInfo(const IdentObj& in, const std::string& password)
 // A context on the container with the caller's password for `spec`.
 HCRYPTPROV OpenFor(const std::string& name, bool machine, DWORD spec, const std::string& password, bool create) {
     HCRYPTPROV h = 0;
-    DWORD flags = CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0) |
-                  (create ? CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER : 0);
+    DWORD flags =
+        CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0) | (create ? CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER : 0);
     if (!VRKAcquireContext(&h, name.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, flags)) Throw(GetLastError());
     if (!password.empty()) {
         DWORD param = spec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;

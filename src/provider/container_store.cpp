@@ -381,22 +381,53 @@ DWORD Decode(const IdentObj& file, Container& out) {
                 std::size_t kn;
                 while (kr.Next(kt, kv, kn)) {
                     switch (kt) {
-                        case kSpec: k.spec = AsU32(kv, kn); break;
-                        case kAlg: k.alg = AsU32(kv, kn); break;
-                        case kParamSet: k.paramSet.assign(reinterpret_cast<const char*>(kv), kn); break;
-                        case kHashParamSet: k.hashParamSet.assign(reinterpret_cast<const char*>(kv), kn); break;
-                        case kPublicKey: k.publicKey.Assign(kv, DWORD(kn)); break;
-                        case kCertificate: k.certificate.Assign(kv, DWORD(kn)); break;
-                        case kProtection: k.protection = AsU32(kv, kn); break;
-                        case kSalt: k.salt.Assign(kv, DWORD(kn)); break;
-                        case kIterations: k.iterations = AsU32(kv, kn); break;
-                        case kCheck: k.check.Assign(kv, DWORD(kn)); break;
-                        case kNonce: k.nonce.Assign(kv, DWORD(kn)); break;
-                        case kSealed: k.sealed.Assign(kv, DWORD(kn)); break;
-                        case kKeyCreated: k.created = AsTime(kv, kn); break;
-                        case kNotAfter: k.notAfter = AsTime(kv, kn); break;
-                        case kExportable: k.exportable = AsU32(kv, kn); break;
-                        default: break;  // fields of later versions
+                        case kSpec:
+                            k.spec = AsU32(kv, kn);
+                            break;
+                        case kAlg:
+                            k.alg = AsU32(kv, kn);
+                            break;
+                        case kParamSet:
+                            k.paramSet.assign(reinterpret_cast<const char*>(kv), kn);
+                            break;
+                        case kHashParamSet:
+                            k.hashParamSet.assign(reinterpret_cast<const char*>(kv), kn);
+                            break;
+                        case kPublicKey:
+                            k.publicKey.Assign(kv, DWORD(kn));
+                            break;
+                        case kCertificate:
+                            k.certificate.Assign(kv, DWORD(kn));
+                            break;
+                        case kProtection:
+                            k.protection = AsU32(kv, kn);
+                            break;
+                        case kSalt:
+                            k.salt.Assign(kv, DWORD(kn));
+                            break;
+                        case kIterations:
+                            k.iterations = AsU32(kv, kn);
+                            break;
+                        case kCheck:
+                            k.check.Assign(kv, DWORD(kn));
+                            break;
+                        case kNonce:
+                            k.nonce.Assign(kv, DWORD(kn));
+                            break;
+                        case kSealed:
+                            k.sealed.Assign(kv, DWORD(kn));
+                            break;
+                        case kKeyCreated:
+                            k.created = AsTime(kv, kn);
+                            break;
+                        case kNotAfter:
+                            k.notAfter = AsTime(kv, kn);
+                            break;
+                        case kExportable:
+                            k.exportable = AsU32(kv, kn);
+                            break;
+                        default:
+                            break;  // fields of later versions
                     }
                 }
                 if ((k.spec != AT_KEYEXCHANGE && k.spec != AT_SIGNATURE) || out.Find(k.spec))

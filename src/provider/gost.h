@@ -146,9 +146,9 @@ Bytes Digest(HashAlg alg, ByteView data);
 // ---------------------------------------------------------------------------
 // Asymmetric keys.
 enum class KeyAlg {
-    Gost2001,     // GOST R 34.10-2001 (256 bits)
-    Gost2012_256, // GOST R 34.10-2012, 256 bits
-    Gost2012_512, // GOST R 34.10-2012, 512 bits
+    Gost2001,      // GOST R 34.10-2001 (256 bits)
+    Gost2012_256,  // GOST R 34.10-2012, 256 bits
+    Gost2012_512,  // GOST R 34.10-2012, 512 bits
     Rsa,
 };
 // Scalar length in bytes of a GOST key (32 or 64).
@@ -195,11 +195,11 @@ public:
     // Gives up ownership.
     EVP_PKEY* release();
 
-    KeyAlg alg() const;         // throws NTE_BAD_KEY for other key types
+    KeyAlg alg() const;  // throws NTE_BAD_KEY for other key types
     bool IsGost() const;
     std::string Paramset() const;  // OID; empty for RSA
     bool HasPrivate() const;
-    std::size_t Bits() const;      // 256 / 512 / RSA modulus bits
+    std::size_t Bits() const;  // 256 / 512 / RSA modulus bits
 
 private:
     EVP_PKEY* m_pkey = nullptr;

@@ -141,12 +141,12 @@ struct Cipher::Impl {
     bool meshing;
     std::string sbox;
     uint8_t key[kKey];
-    uint8_t iv[kBlock];       // CBC: chaining block; CNT: the counter (N3, N4)
-    uint8_t gamma[kBlock];    // CNT: the current gamma block
+    uint8_t iv[kBlock];     // CBC: chaining block; CNT: the counter (N3, N4)
+    uint8_t gamma[kBlock];  // CNT: the current gamma block
     std::size_t gammaUsed = kBlock;
-    std::size_t count = 0;    // bytes since the key was last meshed
-    CipherCtx cfb;            // CFB on the engine cipher
-    Ecb ecb;                  // ECB, CBC and CNT (always encrypting)
+    std::size_t count = 0;  // bytes since the key was last meshed
+    CipherCtx cfb;          // CFB on the engine cipher
+    Ecb ecb;                // ECB, CBC and CNT (always encrypting)
     ~Impl() {
         OPENSSL_cleanse(key, sizeof key);
         OPENSSL_cleanse(gamma, sizeof gamma);
@@ -227,17 +227,17 @@ Cipher::Cipher(CipherMode mode, bool encrypt, ByteView key32, std::string_view s
     std::memset(m.iv, 0, kBlock);
     if (mode != CipherMode::Ecb) std::memcpy(m.iv, iv8.data(), kBlock);
     switch (mode) {
-    case CipherMode::Cfb:
-        m.cfb.Init(NID_id_Gost28147_89, m.sbox, m.key, m.iv, encrypt, meshing ? static_cast<int>(kMeshEvery) : 0);
-        break;
-    case CipherMode::Cnt:
-        // The counter starts from the encrypted IV.
-        m.ecb.Init(m.sbox, m.key, true);
-        m.ecb.Run(m.iv, kBlock, m.iv);
-        break;
-    default:
-        m.ecb.Init(m.sbox, m.key, encrypt);
-        break;
+        case CipherMode::Cfb:
+            m.cfb.Init(NID_id_Gost28147_89, m.sbox, m.key, m.iv, encrypt, meshing ? static_cast<int>(kMeshEvery) : 0);
+            break;
+        case CipherMode::Cnt:
+            // The counter starts from the encrypted IV.
+            m.ecb.Init(m.sbox, m.key, true);
+            m.ecb.Run(m.iv, kBlock, m.iv);
+            break;
+        default:
+            m.ecb.Init(m.sbox, m.key, encrypt);
+            break;
     }
 }
 
@@ -248,12 +248,16 @@ Cipher& Cipher::operator=(Cipher&&) noexcept = default;
 void Cipher::Update(const uint8_t* in, std::size_t n, uint8_t* out) {
     Impl& m = *m_impl;
     switch (m.mode) {
-    case CipherMode::Cfb: m.cfb.Run(in, n, out); break;
-    case CipherMode::Cnt: m.Counter(in, n, out); break;
-    default:
-        if (n % kBlock) throw Error(NTE_BAD_LEN, "28147-89 data is not whole blocks");
-        m.Blocks(in, n, out);
-        break;
+        case CipherMode::Cfb:
+            m.cfb.Run(in, n, out);
+            break;
+        case CipherMode::Cnt:
+            m.Counter(in, n, out);
+            break;
+        default:
+            if (n % kBlock) throw Error(NTE_BAD_LEN, "28147-89 data is not whole blocks");
+            m.Blocks(in, n, out);
+            break;
     }
 }
 

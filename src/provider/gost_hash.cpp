@@ -20,7 +20,7 @@ struct HashInfo {
     const char* name;
     const char* oid;
     std::size_t size;
-    int nid;  // GOST hashes: looked up in the engine
+    int nid;                // GOST hashes: looked up in the engine
     const char* fetchName;  // foreign hashes: fetched from the default provider
 };
 

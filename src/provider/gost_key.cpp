@@ -50,30 +50,27 @@ struct ParamsetInfo {
 };
 
 const ParamsetInfo kParamsets[] = {
-    {"1.2.643.2.2.35.1", "A", true, true},
-    {"1.2.643.2.2.35.2", "B", true, true},
-    {"1.2.643.2.2.35.3", "C", true, true},
-    {"1.2.643.2.2.36.0", "XA", true, true},
-    {"1.2.643.2.2.36.1", "XB", true, true},
-    {"1.2.643.7.1.2.1.1.1", "TCA", true, true},
-    {"1.2.643.7.1.2.1.1.2", "TCB", true, true},
-    {"1.2.643.7.1.2.1.1.3", "TCC", true, true},
-    {"1.2.643.7.1.2.1.1.4", "TCD", true, true},
-    {"1.2.643.7.1.2.1.2.1", "A", false, true},
-    {"1.2.643.7.1.2.1.2.2", "B", false, true},
-    {"1.2.643.7.1.2.1.2.3", "C", false, true},
-    {"1.2.643.2.2.35.0", "TEST", true, false},
-    {"1.2.643.7.1.2.1.2.0", "TEST", false, false},
+    {"1.2.643.2.2.35.1", "A", true, true},      {"1.2.643.2.2.35.2", "B", true, true},
+    {"1.2.643.2.2.35.3", "C", true, true},      {"1.2.643.2.2.36.0", "XA", true, true},
+    {"1.2.643.2.2.36.1", "XB", true, true},     {"1.2.643.7.1.2.1.1.1", "TCA", true, true},
+    {"1.2.643.7.1.2.1.1.2", "TCB", true, true}, {"1.2.643.7.1.2.1.1.3", "TCC", true, true},
+    {"1.2.643.7.1.2.1.1.4", "TCD", true, true}, {"1.2.643.7.1.2.1.2.1", "A", false, true},
+    {"1.2.643.7.1.2.1.2.2", "B", false, true},  {"1.2.643.7.1.2.1.2.3", "C", false, true},
+    {"1.2.643.2.2.35.0", "TEST", true, false},  {"1.2.643.7.1.2.1.2.0", "TEST", false, false},
 };
 
 bool Tc26_256(std::string_view oid) { return oid.substr(0, 18) == "1.2.643.7.1.2.1.1."; }
 
 bool ParamsetFits(KeyAlg alg, const ParamsetInfo& p) {
     switch (alg) {
-    case KeyAlg::Gost2001: return p.k256 && !Tc26_256(p.oid);
-    case KeyAlg::Gost2012_256: return p.k256;
-    case KeyAlg::Gost2012_512: return !p.k256;
-    default: return false;
+        case KeyAlg::Gost2001:
+            return p.k256 && !Tc26_256(p.oid);
+        case KeyAlg::Gost2012_256:
+            return p.k256;
+        case KeyAlg::Gost2012_512:
+            return !p.k256;
+        default:
+            return false;
     }
 }
 
@@ -204,7 +201,6 @@ std::string ParamsetName(std::string_view oid) {
         if (oid == p.oid) return p.shortName;
     return std::string(oid);
 }
-
 
 // ---------------------------------------------------------------------------
 Key::Key(EVP_PKEY* pkey) : m_pkey(pkey) {}

@@ -54,45 +54,62 @@ gost::KeyAlg KeyAlgOf(ALG_ID id) {
     switch (id) {
         case CALG_GOST_R3410_2001:
         case CALG_GOST_R3410_2001_DH:
-        case CALG_GOST_R3410_2001_DH_EPHEM: return gost::KeyAlg::Gost2001;
+        case CALG_GOST_R3410_2001_DH_EPHEM:
+            return gost::KeyAlg::Gost2001;
         case CALG_GOST_R3410_2012_256:
         case CALG_GOST_R3410_2012_256_DH:
-        case CALG_GOST_R3410_2012_256_DH_EPHEM: return gost::KeyAlg::Gost2012_256;
+        case CALG_GOST_R3410_2012_256_DH_EPHEM:
+            return gost::KeyAlg::Gost2012_256;
         case CALG_GOST_R3410_2012_512:
         case CALG_GOST_R3410_2012_512_DH:
-        case CALG_GOST_R3410_2012_512_DH_EPHEM: return gost::KeyAlg::Gost2012_512;
+        case CALG_GOST_R3410_2012_512_DH_EPHEM:
+            return gost::KeyAlg::Gost2012_512;
         case CALG_RSA_SIGN:
-        case CALG_RSA_KEYX: return gost::KeyAlg::Rsa;
-        default: Throw(NTE_BAD_ALGID);
+        case CALG_RSA_KEYX:
+            return gost::KeyAlg::Rsa;
+        default:
+            Throw(NTE_BAD_ALGID);
     }
 }
 
 ALG_ID SignAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001;
-        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256;
-        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512;
-        case gost::KeyAlg::Rsa: return CALG_RSA_SIGN;
+        case gost::KeyAlg::Gost2001:
+            return CALG_GOST_R3410_2001;
+        case gost::KeyAlg::Gost2012_256:
+            return CALG_GOST_R3410_2012_256;
+        case gost::KeyAlg::Gost2012_512:
+            return CALG_GOST_R3410_2012_512;
+        case gost::KeyAlg::Rsa:
+            return CALG_RSA_SIGN;
     }
     Throw(NTE_BAD_ALGID);
 }
 
 ALG_ID ExchangeAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001_DH;
-        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256_DH;
-        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512_DH;
-        case gost::KeyAlg::Rsa: return CALG_RSA_KEYX;
+        case gost::KeyAlg::Gost2001:
+            return CALG_GOST_R3410_2001_DH;
+        case gost::KeyAlg::Gost2012_256:
+            return CALG_GOST_R3410_2012_256_DH;
+        case gost::KeyAlg::Gost2012_512:
+            return CALG_GOST_R3410_2012_512_DH;
+        case gost::KeyAlg::Rsa:
+            return CALG_RSA_KEYX;
     }
     Throw(NTE_BAD_ALGID);
 }
 
 ALG_ID EphemeralAlgOf(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return CALG_GOST_R3410_2001_DH_EPHEM;
-        case gost::KeyAlg::Gost2012_256: return CALG_GOST_R3410_2012_256_DH_EPHEM;
-        case gost::KeyAlg::Gost2012_512: return CALG_GOST_R3410_2012_512_DH_EPHEM;
-        case gost::KeyAlg::Rsa: break;
+        case gost::KeyAlg::Gost2001:
+            return CALG_GOST_R3410_2001_DH_EPHEM;
+        case gost::KeyAlg::Gost2012_256:
+            return CALG_GOST_R3410_2012_256_DH_EPHEM;
+        case gost::KeyAlg::Gost2012_512:
+            return CALG_GOST_R3410_2012_512_DH_EPHEM;
+        case gost::KeyAlg::Rsa:
+            break;
     }
     Throw(NTE_BAD_ALGID);
 }
@@ -105,10 +122,14 @@ const char* DefaultSboxOf(ALG_ID id) {
 
 std::string DefaultHashParamSet(gost::KeyAlg alg) {
     switch (alg) {
-        case gost::KeyAlg::Gost2001: return "1.2.643.2.2.30.1";
-        case gost::KeyAlg::Gost2012_256: return "1.2.643.7.1.1.2.2";
-        case gost::KeyAlg::Gost2012_512: return "1.2.643.7.1.1.2.3";
-        case gost::KeyAlg::Rsa: break;
+        case gost::KeyAlg::Gost2001:
+            return "1.2.643.2.2.30.1";
+        case gost::KeyAlg::Gost2012_256:
+            return "1.2.643.7.1.1.2.2";
+        case gost::KeyAlg::Gost2012_512:
+            return "1.2.643.7.1.1.2.3";
+        case gost::KeyAlg::Rsa:
+            break;
     }
     return {};
 }

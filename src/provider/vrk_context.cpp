@@ -10,8 +10,8 @@
 namespace vrk {
 namespace {
 
-constexpr DWORD kKnownAcquireFlags =
-    CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET | CRYPT_SILENT | VRK_CHOOSE_CONTAINER;
+constexpr DWORD kKnownAcquireFlags = CRYPT_VERIFYCONTEXT | CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET | CRYPT_MACHINE_KEYSET |
+                                     CRYPT_SILENT | VRK_CHOOSE_CONTAINER;
 constexpr const char* kFqUser = "\\\\.\\local\\";
 constexpr const char* kFqMachine = "\\\\.\\common\\";
 
@@ -27,8 +27,8 @@ bool ResolveProvider(const char* name, DWORD type, std::string& outName, DWORD& 
         if (gostName ? !IsGostType(type) : (type != 0 && type != regType)) Throw(NTE_PROV_TYPE_NO_MATCH);
         outName = name;
         // The registered spelling.
-        for (const char* n : {VRK_PROV_GOST, VRK_PROV_GOST_2012_256, VRK_PROV_GOST_2012_512, VRK_PROV_MS_BASE,
-                              VRK_PROV_MS_DSS})
+        for (const char* n :
+             {VRK_PROV_GOST, VRK_PROV_GOST_2012_256, VRK_PROV_GOST_2012_512, VRK_PROV_MS_BASE, VRK_PROV_MS_DSS})
             if (strcasecmp(n, name) == 0) outName = n;
         outType = type ? type : DWORD(regType);
         foreign = !gostName;
@@ -37,12 +37,30 @@ bool ResolveProvider(const char* name, DWORD type, std::string& outName, DWORD& 
     foreign = false;
     switch (type) {
         case 0:
-        case VRK_PROV_TYPE_GOST: outName = VRK_PROV_GOST; outType = VRK_PROV_TYPE_GOST; return true;
-        case VRK_PROV_TYPE_GOST_2012_256: outName = VRK_PROV_GOST_2012_256; outType = type; return true;
-        case VRK_PROV_TYPE_GOST_2012_512: outName = VRK_PROV_GOST_2012_512; outType = type; return true;
-        case VRK_PROV_TYPE_RSA_FULL: outName = VRK_PROV_MS_BASE; outType = type; foreign = true; return true;
-        case VRK_PROV_TYPE_DSS: outName = VRK_PROV_MS_DSS; outType = type; foreign = true; return true;
-        default: return false;
+        case VRK_PROV_TYPE_GOST:
+            outName = VRK_PROV_GOST;
+            outType = VRK_PROV_TYPE_GOST;
+            return true;
+        case VRK_PROV_TYPE_GOST_2012_256:
+            outName = VRK_PROV_GOST_2012_256;
+            outType = type;
+            return true;
+        case VRK_PROV_TYPE_GOST_2012_512:
+            outName = VRK_PROV_GOST_2012_512;
+            outType = type;
+            return true;
+        case VRK_PROV_TYPE_RSA_FULL:
+            outName = VRK_PROV_MS_BASE;
+            outType = type;
+            foreign = true;
+            return true;
+        case VRK_PROV_TYPE_DSS:
+            outName = VRK_PROV_MS_DSS;
+            outType = type;
+            foreign = true;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -228,9 +246,16 @@ BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags) 
                 PutText(out, p->enumFq ? FullName(name, p->enumMachine) : name);
                 return;
             }
-            case PP_NAME: PutText(out, p->provName); return;
-            case PP_PROVTYPE: out.Empty(); PutU32(out, p->type); return;
-            case PP_CONTAINER: PutText(out, CurrentContainer(*p).name); return;
+            case PP_NAME:
+                PutText(out, p->provName);
+                return;
+            case PP_PROVTYPE:
+                out.Empty();
+                PutU32(out, p->type);
+                return;
+            case PP_CONTAINER:
+                PutText(out, CurrentContainer(*p).name);
+                return;
             case PP_UNIQUE_CONTAINER: {
                 Target t = CurrentContainer(*p);
                 PutText(out, FullName(t.name, t.machine));
@@ -244,7 +269,8 @@ BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags) 
                 out = info.Encode();
                 return;
             }
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }
@@ -259,7 +285,9 @@ BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flag
                 SetPassword(param == PP_KEYEXCHANGE_PIN ? p->pwExchange : p->pwSignature, data);
                 p->savePassword = (flags & VRK_SAVE_PASSWORD) != 0;
                 return;
-            case VRK_PP_CHANGE_PASSWORD: ChangePassword(*p, static_cast<const char*>(data)); return;
+            case VRK_PP_CHANGE_PASSWORD:
+                ChangePassword(*p, static_cast<const char*>(data));
+                return;
             case VRK_PP_SIGN_PARAMSET:
             case VRK_PP_EXCHANGE_PARAMSET: {
                 std::string oid = data ? static_cast<const char*>(data) : "";
@@ -277,7 +305,8 @@ BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flag
                 p->protectionKey = dup;
                 return;
             }
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }

@@ -7,12 +7,23 @@ namespace {
 bool HashAlgOf(ALG_ID id, gost::HashAlg& out) {
     switch (id) {
         case CALG_GOST_R3411_94:
-        case CALG_VRK_HASH: out = gost::HashAlg::Gost94; return true;
-        case CALG_GOST_R3411_2012_256: out = gost::HashAlg::Streebog256; return true;
-        case CALG_GOST_R3411_2012_512: out = gost::HashAlg::Streebog512; return true;
-        case CALG_SHA1: out = gost::HashAlg::Sha1; return true;
-        case CALG_SHA_256: out = gost::HashAlg::Sha256; return true;
-        default: return false;
+        case CALG_VRK_HASH:
+            out = gost::HashAlg::Gost94;
+            return true;
+        case CALG_GOST_R3411_2012_256:
+            out = gost::HashAlg::Streebog256;
+            return true;
+        case CALG_GOST_R3411_2012_512:
+            out = gost::HashAlg::Streebog512;
+            return true;
+        case CALG_SHA1:
+            out = gost::HashAlg::Sha1;
+            return true;
+        case CALG_SHA_256:
+            out = gost::HashAlg::Sha256;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -97,13 +108,19 @@ BOOL VRKGetHashParam(HCRYPTHASH hHash, DWORD param, IdentObj& out, DWORD flags) 
         if (flags) Throw(NTE_BAD_FLAGS);
         std::lock_guard<std::mutex> lock(h->mu);
         switch (param) {
-            case HP_ALGID: out.Empty(); PutU32(out, h->alg); return;
+            case HP_ALGID:
+                out.Empty();
+                PutU32(out, h->alg);
+                return;
             case HP_HASHSIZE:
                 out.Empty();
                 PutU32(out, h->done ? h->value.size() : DWORD(h->hash ? h->hash->size() : h->macBytes));
                 return;
-            case HP_HASHVAL: out = HashValue(*h); return;
-            default: Throw(NTE_BAD_TYPE);
+            case HP_HASHVAL:
+                out = HashValue(*h);
+                return;
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }

@@ -107,14 +107,14 @@ struct StoredKey {
     DWORD protection = 0;      // kProtect* bits
     IdentObj salt;
     DWORD iterations = 0;
-    IdentObj check;   // password check value
+    IdentObj check;  // password check value
     IdentObj nonce;
     IdentObj sealed;  // encrypted private key (GOST: scalar LE; RSA: PKCS #8 DER) + tag
     FILETIME created{};
     FILETIME notAfter{};
     DWORD exportable = 1;
 };
-constexpr DWORD kProtectUserKey = 0x001;    // sealed under the key set's own secret
+constexpr DWORD kProtectUserKey = 0x001;   // sealed under the key set's own secret
 constexpr DWORD kProtectPassword = 0x400;  // sealed under a password-derived key
 
 struct Container {
@@ -213,7 +213,7 @@ struct KeyObj {
     // Asymmetric.
     gost::Key key;  // private (container, ephemeral) or public (imported)
     std::string paramSet, hashParamSet;
-    IdentObj publicRaw;  // raw public key bytes
+    IdentObj publicRaw;    // raw public key bytes
     bool pending = false;  // CRYPT_PREGEN: parameters still open
     IdentObj ukm;          // KP_IV of a key-agreement key
     IdentObj certificate;  // KP_CERTIFICATE (kept in the container for container keys)

@@ -152,7 +152,8 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     k->certificate = sk->certificate;
     try {
         gost::KeyAlg ka = KeyAlgOf(sk->alg);
-        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(secret) : gost::PrivateKeyFromRaw(ka, sk->paramSet, secret);
+        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(secret)
+                                         : gost::PrivateKeyFromRaw(ka, sk->paramSet, secret);
     } catch (...) {
         gost::Cleanse(secret);
         Throw(NTE_KEYSET_ENTRY_BAD);
@@ -160,7 +161,8 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     gost::Cleanse(secret);
     FillPublic(*k);
     if (k->publicRaw != sk->publicKey) Throw(NTE_KEYSET_ENTRY_BAD);
-    if (p.savePassword && pw && pw != &savedHolder && t.name == p.container) store::SavePassword(t.name, t.machine, *pw);
+    if (p.savePassword && pw && pw != &savedHolder && t.name == p.container)
+        store::SavePassword(t.name, t.machine, *pw);
     p.opened[cacheKey] = {stamp, k};
     return k;
 }
@@ -180,7 +182,7 @@ void StoreContainerKey(ProvObj& p, KeyObj& k) {
     // Keys are made for a year and three months, the longest a certificate
     // for them runs.
     sk.notAfter = cert::platform::U64ToFileTime(cert::platform::FileTimeToU64(sk.created) +
-                                                 ULONGLONG(456) * 24 * 3600 * 10000000ull);
+                                                ULONGLONG(456) * 24 * 3600 * 10000000ull);
     std::string savedHolder;
     const std::string* pw = PasswordFor(p, k.spec, savedHolder);
     if (pw && pw->empty()) pw = nullptr;
@@ -284,7 +286,8 @@ BOOL VRKGenKey(HCRYPTPROV hProv, ALG_ID alg, DWORD flags, HCRYPTKEY* phKey) {
                 k->sbox = DefaultSboxOf(alg);
                 k->iv = gost::ToIdent(gost::RandomBytes(8));
                 break;
-            default: Throw(NTE_BAD_ALGID);
+            default:
+                Throw(NTE_BAD_ALGID);
         }
         *phKey = Keys().Add(std::move(k));
     });
@@ -339,23 +342,34 @@ BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags) {
         std::lock_guard<std::mutex> lock(k->mu);
         out.Empty();
         switch (param) {
-            case KP_ALGID: PutU32(out, k->alg); return;
+            case KP_ALGID:
+                PutU32(out, k->alg);
+                return;
             case KP_KEYLEN:
                 PutU32(out, k->cls == AlgClass::Cipher ? 256 : k->key ? DWORD(k->key.Bits()) : 0);
                 return;
-            case KP_IV: out = k->cls == AlgClass::Cipher && !k->agreePrivate ? k->iv : k->ukm; return;
+            case KP_IV:
+                out = k->cls == AlgClass::Cipher && !k->agreePrivate ? k->iv : k->ukm;
+                return;
             case KP_CERTIFICATE:
                 if (k->certificate.IsEmpty()) Throw(NTE_NOT_FOUND);
                 out = k->certificate;
                 return;
-            case VRK_KP_MESHING: PutU32(out, k->meshing); return;
-            case VRK_KP_HASH_PARAMSET: out.Assign(k->hashParamSet.data(), DWORD(k->hashParamSet.size())); return;
-            case VRK_KP_PUBKEY_PARAMSET: out.Assign(k->paramSet.data(), DWORD(k->paramSet.size())); return;
+            case VRK_KP_MESHING:
+                PutU32(out, k->meshing);
+                return;
+            case VRK_KP_HASH_PARAMSET:
+                out.Assign(k->hashParamSet.data(), DWORD(k->hashParamSet.size()));
+                return;
+            case VRK_KP_PUBKEY_PARAMSET:
+                out.Assign(k->paramSet.data(), DWORD(k->paramSet.size()));
+                return;
             case VRK_KP_CIPHER_PARAMSET:
                 if (k->cls != AlgClass::Cipher) Throw(NTE_BAD_TYPE);
                 out.Assign(k->sbox.data(), DWORD(k->sbox.size()));
                 return;
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }
@@ -391,7 +405,10 @@ BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD fl
                 k->certificate = value;
                 return;
             }
-            case VRK_KP_MESHING: k->meshing = ReadDword(value); k->stream.reset(); return;
+            case VRK_KP_MESHING:
+                k->meshing = ReadDword(value);
+                k->stream.reset();
+                return;
             case VRK_KP_HASH_PARAMSET:
             case VRK_KP_PUBKEY_PARAMSET:
                 if (!k->pending) Throw(NTE_BAD_KEY_STATE);
@@ -409,7 +426,8 @@ BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD fl
                 if (!k->pending) Throw(NTE_BAD_KEY_STATE);
                 GenerateAsymmetric(*k, EphemeralKeyAlg(*k));
                 return;
-            default: Throw(NTE_BAD_TYPE);
+            default:
+                Throw(NTE_BAD_TYPE);
         }
     });
 }

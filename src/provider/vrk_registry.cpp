@@ -86,8 +86,8 @@ int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long /
     if ((*error = key.rc()) != ERROR_SUCCESS) return 0;
     if (!name) {
         DWORD subKeys = 0, longest = 0;
-        LONG rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &longest, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr);
+        LONG rc = RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &longest, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr);
         if ((*error = rc) != ERROR_SUCCESS) return 0;
         *nameLength = longest + 1;
         return index < subKeys ? 1 : 0;

@@ -30,21 +30,31 @@ inline void Reencode(asn::Reader& r, asn::Writer& w) {
             continue;
         }
         switch (e.tag) {
-        case asn::kBoolean: w.Boolean(asn::DecodeBoolean(e.content)); break;
-        case asn::kInteger: w.IntegerBytes(asn::DecodeIntegerBytes(e.content)); break;
-        case asn::kOid: w.Oid(asn::DecodeOid(e.content)); break;
-        case asn::kBitString: {
-            asn::BitString b = asn::DecodeBitString(e.content);
-            w.BitString(b.bytes, b.unusedBits);
-            break;
-        }
-        case asn::kUtcTime: w.UtcTime(asn::DecodeTime(e.tag, e.content)); break;
-        case asn::kGeneralizedTime: w.GeneralizedTime(asn::DecodeTime(e.tag, e.content)); break;
-        default:
-            if (asn::IsStringTag(e.tag))
-                w.String(e.tag, asn::DecodeString(e.tag, e.content));
-            else
-                w.Primitive(e.tag, e.content);
+            case asn::kBoolean:
+                w.Boolean(asn::DecodeBoolean(e.content));
+                break;
+            case asn::kInteger:
+                w.IntegerBytes(asn::DecodeIntegerBytes(e.content));
+                break;
+            case asn::kOid:
+                w.Oid(asn::DecodeOid(e.content));
+                break;
+            case asn::kBitString: {
+                asn::BitString b = asn::DecodeBitString(e.content);
+                w.BitString(b.bytes, b.unusedBits);
+                break;
+            }
+            case asn::kUtcTime:
+                w.UtcTime(asn::DecodeTime(e.tag, e.content));
+                break;
+            case asn::kGeneralizedTime:
+                w.GeneralizedTime(asn::DecodeTime(e.tag, e.content));
+                break;
+            default:
+                if (asn::IsStringTag(e.tag))
+                    w.String(e.tag, asn::DecodeString(e.tag, e.content));
+                else
+                    w.Primitive(e.tag, e.content);
         }
     }
 }

@@ -117,8 +117,8 @@ struct ChildDispatch {
         const char* role = std::getenv(kRoleVar);
         if (!role) return;
         static const std::map<std::string, int (*)(const std::string&)> roles = {
-            {"append", ChildAppend},         {"sections", ChildSections},     {"reader", ChildReader},
-            {"holdread", ChildHoldRead},     {"containers", ChildContainers},
+            {"append", ChildAppend},     {"sections", ChildSections},     {"reader", ChildReader},
+            {"holdread", ChildHoldRead}, {"containers", ChildContainers},
         };
         const char* arg = std::getenv(kArgVar);
         auto it = roles.find(role);

@@ -36,14 +36,37 @@ std::ostream& operator<<(std::ostream& os, const Node& n) {
 // Universal tag numbers by the names of both tools.
 long UniversalTag(const std::string& name) {
     static const std::map<std::string, long> k = {
-        {"EOC", 0},           {"BOOLEAN", 1},          {"INTEGER", 2},         {"BIT STRING", 3},
-        {"OCTET STRING", 4},  {"NULL", 5},             {"OBJECT", 6},          {"OBJECT IDENTIFIER", 6},
-        {"ENUMERATED", 10},   {"UTF8STRING", 12},      {"UTF8String", 12},     {"SEQUENCE", 16},
-        {"SET", 17},          {"NUMERICSTRING", 18},   {"NumericString", 18},  {"PRINTABLESTRING", 19},
-        {"PrintableString", 19}, {"T61STRING", 20},    {"T61String", 20},      {"IA5STRING", 22},
-        {"IA5String", 22},    {"UTCTIME", 23},         {"UTCTime", 23},        {"GENERALIZEDTIME", 24},
-        {"GeneralizedTime", 24}, {"VISIBLESTRING", 26}, {"VisibleString", 26}, {"UNIVERSALSTRING", 28},
-        {"UniversalString", 28}, {"BMPSTRING", 30},    {"BMPString", 30},
+        {"EOC", 0},
+        {"BOOLEAN", 1},
+        {"INTEGER", 2},
+        {"BIT STRING", 3},
+        {"OCTET STRING", 4},
+        {"NULL", 5},
+        {"OBJECT", 6},
+        {"OBJECT IDENTIFIER", 6},
+        {"ENUMERATED", 10},
+        {"UTF8STRING", 12},
+        {"UTF8String", 12},
+        {"SEQUENCE", 16},
+        {"SET", 17},
+        {"NUMERICSTRING", 18},
+        {"NumericString", 18},
+        {"PRINTABLESTRING", 19},
+        {"PrintableString", 19},
+        {"T61STRING", 20},
+        {"T61String", 20},
+        {"IA5STRING", 22},
+        {"IA5String", 22},
+        {"UTCTIME", 23},
+        {"UTCTime", 23},
+        {"GENERALIZEDTIME", 24},
+        {"GeneralizedTime", 24},
+        {"VISIBLESTRING", 26},
+        {"VisibleString", 26},
+        {"UNIVERSALSTRING", 28},
+        {"UniversalString", 28},
+        {"BMPSTRING", 30},
+        {"BMPString", 30},
     };
     auto it = k.find(name);
     return it == k.end() ? -1 : it->second;
@@ -107,8 +130,12 @@ void FlattenJson(const boost::property_tree::ptree& arr, std::vector<Node>& out)
     static const std::map<std::string, int> classes = {
         {"universal", 0}, {"application", 1}, {"context", 2}, {"private", 3}};
     for (const auto& [key, node] : arr) {
-        Node n{node.get<long>("offset"), node.get<long>("depth"), node.get<long>("hl"), node.get<long>("length"),
-               classes.at(node.get<std::string>("class")), node.get<long>("tag")};
+        Node n{node.get<long>("offset"),
+               node.get<long>("depth"),
+               node.get<long>("hl"),
+               node.get<long>("length"),
+               classes.at(node.get<std::string>("class")),
+               node.get<long>("tag")};
         out.push_back(n);
         if (auto kids = node.get_child_optional("children")) FlattenJson(*kids, out);
     }
@@ -121,8 +148,8 @@ protected:
         std::string key = home_ / (name + ".key"), pem = home_ / (name + ".pem"), der = home_ / (name + ".der");
         std::string cmd = "openssl req -x509 " + std::string(gost ? "-engine gost " : "") + keyArgs +
                           " -nodes -keyout " + Sh(key) + " -out " + Sh(pem) + " -days 30 -utf8 -subj " +
-                          Sh("/CN=Проверка " + name + "/O=Interop/C=RU/emailAddress=t@example.org") +
-                          " -addext " + Sh("subjectAltName=DNS:a.example,IP:127.0.0.1") +
+                          Sh("/CN=Проверка " + name + "/O=Interop/C=RU/emailAddress=t@example.org") + " -addext " +
+                          Sh("subjectAltName=DNS:a.example,IP:127.0.0.1") +
                           " -addext keyUsage=critical,digitalSignature,keyEncipherment";
         auto r = certtest::Run(cmd);
         EXPECT_EQ(r.exitCode, 0) << cmd << "\n" << r.err;
@@ -158,9 +185,7 @@ protected:
     }
 };
 
-TEST_F(Asn1Interop, RsaCertificateMatchesOpenssl) {
-    Compare(MakeCert("rsa", "-newkey rsa:2048", false));
-}
+TEST_F(Asn1Interop, RsaCertificateMatchesOpenssl) { Compare(MakeCert("rsa", "-newkey rsa:2048", false)); }
 
 TEST_F(Asn1Interop, GostCertificatesMatchOpenssl) {
     if (!certtest::HaveGostEngine()) GTEST_SKIP() << "no GOST engine for openssl";

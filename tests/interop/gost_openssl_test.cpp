@@ -18,8 +18,7 @@ namespace {
 
 std::string LowerHex(ByteView b) {
     std::string s = TOOBin2HexStr(b.data(), b.size());
-    for (auto& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
 
@@ -28,15 +27,11 @@ Bytes FileBytes(const std::string& path) {
     return Bytes(s.begin(), s.end());
 }
 
-void WriteBytes(const std::string& path, ByteView b) {
-    WriteFile(path, std::string(b.begin(), b.end()));
-}
+void WriteBytes(const std::string& path, ByteView b) { WriteFile(path, std::string(b.begin(), b.end())); }
 
 // The support library is built without the tool's path; the test program
 // has it.
-certtest::RunResult Ctf(const std::string& args) {
-    return certtest::Run(Sh(CERT_CTF_PATH) + " " + args);
-}
+certtest::RunResult Ctf(const std::string& args) { return certtest::Run(Sh(CERT_CTF_PATH) + " " + args); }
 
 void Ossl(const std::string& args) {
     certtest::RunResult r = certtest::Run("openssl " + args);
@@ -83,8 +78,7 @@ protected:
 TEST_F(GostOpenssl, CtfHashMatchesOpensslDgst) {
     std::string file = dir_ / "data.bin";
     std::string data(200000, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 13 + (i >> 9));
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13 + (i >> 9));
     WriteFile(file, data);
     const char* pairs[][2] = {{"gost94", "md_gost94"},
                               {"gost12-256", "md_gost12_256"},
@@ -164,8 +158,7 @@ TEST_F(GostOpenssl, VkoGivesTheSameKeyOnBothSides) {
 TEST_F(GostOpenssl, MacMatchesOpensslDgst) {
     std::string file = dir_ / "m.bin";
     std::string data(3000, 'x');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 7);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
     WriteFile(file, data);
     Bytes key = RandomBytes(32);
     for (const auto& sbox : CipherParamsets()) {
@@ -184,8 +177,7 @@ TEST_F(GostOpenssl, MacMatchesOpensslDgst) {
 TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
     const AlgCase recipients[] = {{KeyAlg::Gost2001, "gost2001", "XA"}, {KeyAlg::Gost2012_256, "gost2012_256", "A"}};
     std::string content(2500, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i)
-        content[i] = static_cast<char>(i * 11 + 1);
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 11 + 1);
     WriteFile(dir_ / "content", content);
     for (const auto& c : recipients) {
         SCOPED_TRACE(c.opensslName);

@@ -140,9 +140,8 @@ TEST_F(VrkInterop, KeyAgreementGivesTheEnginesKey) {
         std::string text = "same key on both sides";
         IdentObj ct;
         ASSERT_TRUE(VRKEncrypt(agreed, 0, TRUE, text.data(), text.size(), ct)) << std::hex << GetLastError();
-        gost::Bytes want = gost::Encrypt(gost::CipherMode::Cfb, gost::View(std::string_view(kek)),
-                                         gost::kSboxA, gost::Bytes(8, 0), gost::View(std::string_view(text)),
-                                         false);
+        gost::Bytes want = gost::Encrypt(gost::CipherMode::Cfb, gost::View(std::string_view(kek)), gost::kSboxA,
+                                         gost::Bytes(8, 0), gost::View(std::string_view(text)), false);
         EXPECT_EQ(ct, gost::ToIdent(want));
         HCRYPTPROV del;
         ASSERT_TRUE(VRKAcquireContext(&del, "agree", nullptr, 2, CRYPT_DELETEKEYSET));
@@ -204,7 +203,8 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
         asn::BitString bits = spki.ReadBitString();
         CERT_PUBLIC_KEY_INFO info{};
         info.Algorithm.pszObjId = oid.data();
-        info.Algorithm.Parameters = CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
+        info.Algorithm.Parameters =
+            CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
         info.PublicKey.cbData = DWORD(bits.bytes.size());
         info.PublicKey.pbData = const_cast<BYTE*>(bits.bytes.data());
         ASSERT_TRUE(VRKImportPKInfo(p, &info, &eph));
@@ -279,8 +279,8 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
     for (const Family& f : {kFamilies[0], kFamilies[1]}) {
         SCOPED_TRACE(f.engineAlg);
         GenKey(f, "r.pem");
-        Ok("openssl req -x509 -engine gost -key " + Sh(F("r.pem")) + " -subj /CN=recipient -days 30 -outform DER -out " +
-           Sh(F("r.der")));
+        Ok("openssl req -x509 -engine gost -key " + Sh(F("r.pem")) +
+           " -subj /CN=recipient -days 30 -outform DER -out " + Sh(F("r.der")));
         std::string cert = certtest::ReadFile(F("r.der"));
         asn::Reader top(cert.data(), cert.size());
         asn::Reader c = top.EnterSequence();
@@ -311,7 +311,8 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
         ASSERT_TRUE(VRKAcquireContext(&v, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
         CERT_PUBLIC_KEY_INFO info{};
         info.Algorithm.pszObjId = oid.data();
-        info.Algorithm.Parameters = CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
+        info.Algorithm.Parameters =
+            CRYPTOAPI_BLOB{DWORD(params.encoded.size()), const_cast<BYTE*>(params.encoded.data())};
         info.PublicKey.cbData = DWORD(bits.bytes.size());
         info.PublicKey.pbData = const_cast<BYTE*>(bits.bytes.data());
         CryptKey rpub, cek, eph, agreed;
@@ -320,7 +321,8 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
         ASSERT_TRUE(VRKExportKey(rpub, 0, PUBLICKEYBLOB, 0, rblob));
         ASSERT_TRUE(VRKGenKey(v, CALG_GOST_28147, CRYPT_EXPORTABLE, &cek));
         ASSERT_TRUE(VRKGenKey(v, CALG_GOST_R3410_2001_DH_EPHEM, 0x41, &eph));
-        ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET, IdentObj(hashSet.empty() ? "1.2.643.2.2.30.1" : hashSet.c_str())));
+        ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET,
+                                   IdentObj(hashSet.empty() ? "1.2.643.2.2.30.1" : hashSet.c_str())));
         ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_PUBKEY_PARAMSET, IdentObj(pubSet.c_str())));
         ASSERT_TRUE(VRKSetKeyParam(eph, KP_X, IdentObj()));
         ASSERT_TRUE(VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob));

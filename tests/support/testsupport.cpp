@@ -35,8 +35,10 @@ void HomeTest::TearDown() { cert::platform::SetCertHome(""); }
 std::string Sh(const std::string& s) {
     std::string o = "'";
     for (char c : s) {
-        if (c == '\'') o += "'\\''";
-        else o += c;
+        if (c == '\'')
+            o += "'\\''";
+        else
+            o += c;
     }
     return o + "'";
 }

@@ -164,7 +164,7 @@ std::string ReadPassword(Args& args, const std::string& prompt) {
     if (!isatty(STDIN_FILENO)) throw UsageError("no terminal to ask for the password: use --password-file FILE");
     std::fprintf(stderr, "%s: ", prompt.c_str());
     std::fflush(stderr);
-    termios old {};
+    termios old{};
     tcgetattr(STDIN_FILENO, &old);
     termios quiet = old;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -187,8 +187,10 @@ std::string Explain(int status) {
     if (const char* t = TOOStatusText(status)) return t;
     DWORD win = ToolsErr2WinErr(status);
     char buf[64];
-    if (win) std::snprintf(buf, sizeof buf, "error 0x%08X", win);
-    else std::snprintf(buf, sizeof buf, "status %d", status);
+    if (win)
+        std::snprintf(buf, sizeof buf, "error 0x%08X", win);
+    else
+        std::snprintf(buf, sizeof buf, "status %d", status);
     return buf;
 }
 
@@ -203,19 +205,29 @@ std::string JsonQuote(const std::string& s) {
     std::string o = "\"";
     for (unsigned char c : s) {
         switch (c) {
-        case '"': o += "\\\""; break;
-        case '\\': o += "\\\\"; break;
-        case '\n': o += "\\n"; break;
-        case '\r': o += "\\r"; break;
-        case '\t': o += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char b[8];
-                std::snprintf(b, sizeof b, "\\u%04x", c);
-                o += b;
-            } else {
-                o += static_cast<char>(c);
-            }
+            case '"':
+                o += "\\\"";
+                break;
+            case '\\':
+                o += "\\\\";
+                break;
+            case '\n':
+                o += "\\n";
+                break;
+            case '\r':
+                o += "\\r";
+                break;
+            case '\t':
+                o += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char b[8];
+                    std::snprintf(b, sizeof b, "\\u%04x", c);
+                    o += b;
+                } else {
+                    o += static_cast<char>(c);
+                }
         }
     }
     return o + "\"";

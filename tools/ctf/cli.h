@@ -60,8 +60,8 @@ private:
 struct Command {
     std::string name;
     std::string summary;
-    std::string usage;                     // full help text after the name
-    std::vector<std::string> flags;        // option names that take no value
+    std::string usage;               // full help text after the name
+    std::vector<std::string> flags;  // option names that take no value
     std::function<int(Context&, Args&)> run;
 };
 

@@ -19,7 +19,8 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     bool own = home.empty();
     if (own) {
         std::string tmpl = cert::platform::TempFolder() + "/ctf-demo-XXXXXX";
-        if (!mkdtemp(tmpl.data())) throw XTOOStatus(WinErr2ToolsErr(cert::platform::SetLastErrorFromErrno()), "demo home");
+        if (!mkdtemp(tmpl.data()))
+            throw XTOOStatus(WinErr2ToolsErr(cert::platform::SetLastErrorFromErrno()), "demo home");
         home = tmpl;
     }
     cert::platform::SetCertHome(home);
@@ -46,9 +47,11 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     return rc;
 }
 
-ctf::Registrar reg({"demo", "walk the system on the embedded sample data",
+ctf::Registrar reg({"demo",
+                    "walk the system on the embedded sample data",
                     "[--keep]\n\nRuns every demo step in a fresh temporary home (or --home).\n"
                     "  --keep   leave the temporary home in place",
-                    {"keep"}, Run});
+                    {"keep"},
+                    Run});
 
 }  // namespace

@@ -91,12 +91,14 @@ struct InstallExplainer {
     InstallExplainer() { ctf::SetExplainer(&ExplainStatus); }
 } g_installExplainer;
 
-ctf::Registrar reg({"explain", "explain an error code or a set of chain trust bits",
+ctf::Registrar reg({"explain",
+                    "explain an error code or a set of chain trust bits",
                     "CODE | --bits MASK [--json]\n\n"
                     "CODE is decimal or 0x hex; negative and sign-extended HRESULTs are accepted\n"
                     "(-2146893818, 0x80090006 and 0xFFFFFFFF80090006 are the same code).\n"
                     "  --bits MASK  chain trust error bits: their text and the error code they give\n"
                     "  --json       print a JSON object",
-                    {"json"}, Run});
+                    {"json"},
+                    Run});
 
 }  // namespace

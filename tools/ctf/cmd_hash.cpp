@@ -35,13 +35,15 @@ int Run(ctf::Context&, ctf::Args& args) {
     return ctf::kOk;
 }
 
-ctf::Registrar reg({"hash", "hash a file with a GOST or foreign hash",
+ctf::Registrar reg({"hash",
+                    "hash a file with a GOST or foreign hash",
                     "--alg gost94|gost12-256|gost12-512|sha1|sha256 FILE\n\n"
                     "Prints the digest as `openssl dgst -r` does: hex, then ' *' and the file name\n"
                     "(FILE '-' reads standard input). gost94 is GOST R 34.11-94 with the parameter set\n"
                     "1.2.643.2.2.30.1; for an empty input it gives the standard's value, which some\n"
                     "tools do not.",
-                    {}, Run});
+                    {},
+                    Run});
 
 ctf::DemoRegistrar demo({40, "hash a file with GOST R 34.11-2012", [](ctf::Context& ctx) {
                              std::string path = cert::platform::TempFolder() + "/ctf-demo-hash.txt";

@@ -23,18 +23,24 @@ DWORD SpecOf(Args& args, DWORD dflt) {
     throw ctf::UsageError("--spec is exchange or signature");
 }
 
-const char* SpecName(DWORD spec) { return spec == AT_KEYEXCHANGE ? "exchange" : spec == AT_SIGNATURE ? "signature" : "-"; }
+const char* SpecName(DWORD spec) {
+    return spec == AT_KEYEXCHANGE ? "exchange" : spec == AT_SIGNATURE ? "signature" : "-";
+}
 
 std::string AlgName(ALG_ID alg) {
     switch (alg) {
         case CALG_GOST_R3410_2001:
-        case CALG_GOST_R3410_2001_DH: return "gost2001";
+        case CALG_GOST_R3410_2001_DH:
+            return "gost2001";
         case CALG_GOST_R3410_2012_256:
-        case CALG_GOST_R3410_2012_256_DH: return "gost12-256";
+        case CALG_GOST_R3410_2012_256_DH:
+            return "gost12-256";
         case CALG_GOST_R3410_2012_512:
-        case CALG_GOST_R3410_2012_512_DH: return "gost12-512";
+        case CALG_GOST_R3410_2012_512_DH:
+            return "gost12-512";
         case CALG_RSA_SIGN:
-        case CALG_RSA_KEYX: return "rsa";
+        case CALG_RSA_KEYX:
+            return "rsa";
         default: {
             if (!alg) return "-";
             char b[16];
@@ -60,8 +66,9 @@ int New(ctf::Context&, Args& args) {
 
     VRKSCApi::CryptProvider p;
     DWORD type = ka == gost::KeyAlg::Gost2001 ? 2 : ka == gost::KeyAlg::Gost2012_256 ? 77 : 78;
-    if (!VRKAcquireContext(&p, name.c_str(), nullptr, type,
-                           CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
+    if (!VRKAcquireContext(
+            &p, name.c_str(), nullptr, type,
+            CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
         Fail(GetLastError(), "VRKAcquireContext");
     if (!password.empty() &&
         !VRKSetProvParam(p, spec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, password.c_str(), 0))
@@ -83,12 +90,13 @@ int List(ctf::Context& ctx, Args& args) {
         std::printf("[");
         for (std::size_t i = 0; i < rows.size(); ++i) {
             const auto& r = rows[i];
-            std::printf("%s{\"container\": %s, \"machine\": %s, \"spec\": %s, \"alg\": %s, \"paramset\": %s, "
-                        "\"certificate\": %s, \"password\": %s, \"damaged\": %s}",
-                        i ? ", " : "", ctf::JsonQuote(r.name).c_str(), r.machine ? "true" : "false",
-                        ctf::JsonQuote(SpecName(r.keySpec)).c_str(), ctf::JsonQuote(AlgName(r.alg)).c_str(),
-                        ctf::JsonQuote(r.paramSet).c_str(), r.hasCertificate ? "true" : "false",
-                        r.passwordProtected ? "true" : "false", r.damaged ? "true" : "false");
+            std::printf(
+                "%s{\"container\": %s, \"machine\": %s, \"spec\": %s, \"alg\": %s, \"paramset\": %s, "
+                "\"certificate\": %s, \"password\": %s, \"damaged\": %s}",
+                i ? ", " : "", ctf::JsonQuote(r.name).c_str(), r.machine ? "true" : "false",
+                ctf::JsonQuote(SpecName(r.keySpec)).c_str(), ctf::JsonQuote(AlgName(r.alg)).c_str(),
+                ctf::JsonQuote(r.paramSet).c_str(), r.hasCertificate ? "true" : "false",
+                r.passwordProtected ? "true" : "false", r.damaged ? "true" : "false");
         }
         std::printf("]\n");
         return ctf::kOk;
@@ -171,7 +179,8 @@ int Run(ctf::Context& ctx, Args& args) {
     throw ctf::UsageError("unknown key command: " + sub);
 }
 
-ctf::Registrar reg({"key", "key containers: make, list, import, export, change passwords",
+ctf::Registrar reg({"key",
+                    "key containers: make, list, import, export, change passwords",
                     "new --container NAME --alg gost2001|gost12-256|gost12-512 [--paramset NAME-OR-OID]\n"
                     "          [--spec exchange|signature] [--machine] [--password-file F | --no-password]\n"
                     "  key list [--machine]   (global --json for JSON)\n"

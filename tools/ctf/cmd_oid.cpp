@@ -9,10 +9,14 @@ namespace {
 
 const char* GroupName(DWORD g) {
     switch (g) {
-    case CRYPT_HASH_ALG_OID_GROUP_ID: return "hash";
-    case CRYPT_ENCRYPT_ALG_OID_GROUP_ID: return "cipher";
-    case CRYPT_PUBKEY_ALG_OID_GROUP_ID: return "public key";
-    case CRYPT_SIGN_ALG_OID_GROUP_ID: return "signature";
+        case CRYPT_HASH_ALG_OID_GROUP_ID:
+            return "hash";
+        case CRYPT_ENCRYPT_ALG_OID_GROUP_ID:
+            return "cipher";
+        case CRYPT_PUBKEY_ALG_OID_GROUP_ID:
+            return "public key";
+        case CRYPT_SIGN_ALG_OID_GROUP_ID:
+            return "signature";
     }
     return "other";
 }
@@ -79,7 +83,8 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     } catch (const XTOOStatus&) {
         // not a key algorithm with parameter sets
     }
-    const bool keyRelated = !owners.empty() || !params.empty() || (row && row->dwGroupId >= CRYPT_PUBKEY_ALG_OID_GROUP_ID);
+    const bool keyRelated =
+        !owners.empty() || !params.empty() || (row && row->dwGroupId >= CRYPT_PUBKEY_ALG_OID_GROUP_ID);
     const unsigned long bits = keyRelated ? CTFGetPKLenghOID(oid) : 0;
     unsigned alg = 0, extra = 0;
     GetAlgIDFromOID(oid.data(), oid.size(), alg, extra);
@@ -90,8 +95,9 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
         std::printf("{\"oid\": %s, \"name\": %s, \"group\": %s", ctf::JsonQuote(oid).c_str(),
                     ctf::JsonQuote(row ? name : "").c_str(), ctf::JsonQuote(group).c_str());
         if (row) std::printf(", \"algId\": %s", ctf::JsonQuote(Hex(alg)).c_str());
-        if (extra) std::printf(", \"hashOid\": %s, \"publicKeyAlgId\": %s", ctf::JsonQuote(OidOfAlg(alg)).c_str(),
-                               ctf::JsonQuote(Hex(extra)).c_str());
+        if (extra)
+            std::printf(", \"hashOid\": %s, \"publicKeyAlgId\": %s", ctf::JsonQuote(OidOfAlg(alg)).c_str(),
+                        ctf::JsonQuote(Hex(extra)).c_str());
         if (bits) std::printf(", \"keyBits\": %lu", bits);
         if (!params.empty()) std::printf(", \"paramSets\": %s", JsonList(params).c_str());
         if (!owners.empty()) std::printf(", \"paramSetOf\": %s", JsonList(owners).c_str());
@@ -112,12 +118,14 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     return ctf::kOk;
 }
 
-ctf::Registrar reg({"oid", "look up an algorithm OID or name in the OID registry",
+ctf::Registrar reg({"oid",
+                    "look up an algorithm OID or name in the OID registry",
                     "NAME-OR-OID [--json]\n\n"
                     "Prints the registry row (group, algorithm id, for a signature OID its hash and\n"
                     "public-key algorithms), the key length and parameter sets of key algorithms, and\n"
                     "for a parameter-set OID the algorithms it belongs to.\n"
                     "  --json   print a JSON object",
-                    {"json"}, Run});
+                    {"json"},
+                    Run});
 
 }  // namespace

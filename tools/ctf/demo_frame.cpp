@@ -13,7 +13,8 @@ namespace {
 
 std::string Tail(const std::string& path, const std::string& separator) {
     std::string all = ctf::ReadFileBytes(path);
-    while (all.size() >= separator.size() && all.compare(all.size() - separator.size(), separator.size(), separator) == 0)
+    while (all.size() >= separator.size() &&
+           all.compare(all.size() - separator.size(), separator.size(), separator) == 0)
         all.resize(all.size() - separator.size());
     auto p = all.rfind(separator);
     return p == std::string::npos ? all : all.substr(p + separator.size());

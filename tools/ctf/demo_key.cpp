@@ -74,7 +74,8 @@ int Run(ctf::Context&) {
                  VRKImportKey(p, ephBlob.data(), ephBlob.size(), exch, 0, &ragree) &&
                  VRKImportKey(p, simple.data(), simple.size(), ragree, 0, &back);
     IdentObj a, b, iv("initvect");
-    moved = moved && VRKSetKeyParam(cek, KP_IV, iv) && VRKSetKeyParam(back, KP_IV, iv) && VRKEncrypt(cek, 0, TRUE, msg.data(), DWORD(msg.size()), a) &&
+    moved = moved && VRKSetKeyParam(cek, KP_IV, iv) && VRKSetKeyParam(back, KP_IV, iv) &&
+            VRKEncrypt(cek, 0, TRUE, msg.data(), DWORD(msg.size()), a) &&
             VRKEncrypt(back, 0, TRUE, msg.data(), DWORD(msg.size()), b) && a == b;
     std::printf("session key in a %u-byte simple blob (UKM %s): %s\n", simple.size(),
                 simple.size() >= 24 ? Hex(IdentObj(simple.data() + 16, 8)).c_str() : "-",

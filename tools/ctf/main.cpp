@@ -12,8 +12,9 @@ void PrintHelp() {
         "Certificates, keys, signatures and CRLs of the transport directory.\n\n"
         "commands:\n");
     for (const auto& [name, cmd] : ctf::Commands()) std::printf("  %-12s %s\n", name.c_str(), cmd.summary.c_str());
-    std::printf("\n`ctf <command> --help` describes one command.\n"
-                "Exit status: 0 success, 1 a check failed, 2 bad usage or input, 3 other failure.\n");
+    std::printf(
+        "\n`ctf <command> --help` describes one command.\n"
+        "Exit status: 0 success, 1 a check failed, 2 bad usage or input, 3 other failure.\n");
 }
 
 }  // namespace

@@ -67,33 +67,33 @@ TEST(AsnReader, WalksNestedStructureWithOffsets) {
 
 TEST(AsnReader, StrictRejectsNonDerForms) {
     EXPECT_EQ(FaultAt("3003 020105"), -1);
-    EXPECT_EQ(FaultAt("30810302 0105"), 0);        // length in long form below 128
-    EXPECT_EQ(FaultAt("3082000302 0105"), 0);      // leading zero length octet
-    EXPECT_EQ(FaultAt("3080 020105 0000"), 0);     // indefinite length
-    EXPECT_EQ(FaultAt("30FF"), 0);                 // reserved length octet
-    EXPECT_EQ(FaultAt("3004 020105"), 0);          // longer than the input
-    EXPECT_EQ(FaultAt("3003 020105 00"), 5);       // stray byte after the element
-    EXPECT_EQ(FaultAt("3004 02020005"), 2 + 2);    // INTEGER with a redundant 00
-    EXPECT_EQ(FaultAt("3004 0202FF85"), 4);        // INTEGER with a redundant FF
-    EXPECT_EQ(FaultAt("0200"), 2);                 // empty INTEGER
-    EXPECT_EQ(FaultAt("010101"), 2);               // BOOLEAN other than 00/FF
-    EXPECT_EQ(FaultAt("01020000"), 2);             // BOOLEAN of two bytes
-    EXPECT_EQ(FaultAt("050100"), 0);               // NULL with content
-    EXPECT_EQ(FaultAt("030201FF"), 3);             // BIT STRING unused bits set
-    EXPECT_EQ(FaultAt("030108"), 2);               // 8 unused bits
-    EXPECT_EQ(FaultAt("030101"), 2);               // unused bits of nothing
-    EXPECT_EQ(FaultAt("2403 040100"), 0);          // constructed OCTET STRING
-    EXPECT_EQ(FaultAt("1000"), 0);                 // primitive SEQUENCE
-    EXPECT_EQ(FaultAt("2201 00"), 0);              // constructed BOOLEAN
-    EXPECT_EQ(FaultAt("0000"), 0);                 // end-of-contents outside BER
-    EXPECT_EQ(FaultAt("1F1E00"), 0);               // high tag form for a low number
-    EXPECT_EQ(FaultAt("1F80 2100"), 0);            // high tag with a leading 0x80
-    EXPECT_EQ(FaultAt("9F8FFFFFFF7F00"), 0);       // tag number beyond the limit
-    EXPECT_EQ(FaultAt("9F2100"), -1);              // [33] primitive, fine
-    EXPECT_EQ(FaultAt("1303 41 2A 42"), 3);        // '*' is not printable
-    EXPECT_EQ(FaultAt("0C02 C080"), 2);            // overlong UTF-8
-    EXPECT_EQ(FaultAt("1E03 004100"), 2);          // odd BMPString
-    EXPECT_EQ(FaultAt("1E02 D800"), 2);            // lone surrogate
+    EXPECT_EQ(FaultAt("30810302 0105"), 0);      // length in long form below 128
+    EXPECT_EQ(FaultAt("3082000302 0105"), 0);    // leading zero length octet
+    EXPECT_EQ(FaultAt("3080 020105 0000"), 0);   // indefinite length
+    EXPECT_EQ(FaultAt("30FF"), 0);               // reserved length octet
+    EXPECT_EQ(FaultAt("3004 020105"), 0);        // longer than the input
+    EXPECT_EQ(FaultAt("3003 020105 00"), 5);     // stray byte after the element
+    EXPECT_EQ(FaultAt("3004 02020005"), 2 + 2);  // INTEGER with a redundant 00
+    EXPECT_EQ(FaultAt("3004 0202FF85"), 4);      // INTEGER with a redundant FF
+    EXPECT_EQ(FaultAt("0200"), 2);               // empty INTEGER
+    EXPECT_EQ(FaultAt("010101"), 2);             // BOOLEAN other than 00/FF
+    EXPECT_EQ(FaultAt("01020000"), 2);           // BOOLEAN of two bytes
+    EXPECT_EQ(FaultAt("050100"), 0);             // NULL with content
+    EXPECT_EQ(FaultAt("030201FF"), 3);           // BIT STRING unused bits set
+    EXPECT_EQ(FaultAt("030108"), 2);             // 8 unused bits
+    EXPECT_EQ(FaultAt("030101"), 2);             // unused bits of nothing
+    EXPECT_EQ(FaultAt("2403 040100"), 0);        // constructed OCTET STRING
+    EXPECT_EQ(FaultAt("1000"), 0);               // primitive SEQUENCE
+    EXPECT_EQ(FaultAt("2201 00"), 0);            // constructed BOOLEAN
+    EXPECT_EQ(FaultAt("0000"), 0);               // end-of-contents outside BER
+    EXPECT_EQ(FaultAt("1F1E00"), 0);             // high tag form for a low number
+    EXPECT_EQ(FaultAt("1F80 2100"), 0);          // high tag with a leading 0x80
+    EXPECT_EQ(FaultAt("9F8FFFFFFF7F00"), 0);     // tag number beyond the limit
+    EXPECT_EQ(FaultAt("9F2100"), -1);            // [33] primitive, fine
+    EXPECT_EQ(FaultAt("1303 41 2A 42"), 3);      // '*' is not printable
+    EXPECT_EQ(FaultAt("0C02 C080"), 2);          // overlong UTF-8
+    EXPECT_EQ(FaultAt("1E03 004100"), 2);        // odd BMPString
+    EXPECT_EQ(FaultAt("1E02 D800"), 2);          // lone surrogate
 }
 
 TEST(AsnReader, BerModeReassemblesAndFindsEnds) {
@@ -112,14 +112,14 @@ TEST(AsnReader, BerModeReassemblesAndFindsEnds) {
     EXPECT_EQ(r.ReadInteger(), 1);
     r.Finish();
 
-    EXPECT_EQ(FaultAt("3080 020101", true), 5);            // no end-of-contents
-    EXPECT_EQ(FaultAt("3080 020101 0001", true), 5);       // broken end-of-contents
-    EXPECT_EQ(FaultAt("0480 0000", true), 0);              // indefinite primitive
-    EXPECT_EQ(FaultAt("2406 0401AA 020100", true), 5);     // segment of another type
-    EXPECT_EQ(FaultAt("30810302 0105", true), -1);         // non-minimal length is BER
+    EXPECT_EQ(FaultAt("3080 020101", true), 5);         // no end-of-contents
+    EXPECT_EQ(FaultAt("3080 020101 0001", true), 5);    // broken end-of-contents
+    EXPECT_EQ(FaultAt("0480 0000", true), 0);           // indefinite primitive
+    EXPECT_EQ(FaultAt("2406 0401AA 020100", true), 5);  // segment of another type
+    EXPECT_EQ(FaultAt("30810302 0105", true), -1);      // non-minimal length is BER
     EXPECT_EQ(FaultAt("010101", true), -1);
-    EXPECT_EQ(FaultAt("1303 41 2A 42", true), -1);         // '*' in a PrintableString
-    EXPECT_EQ(FaultAt("3004 02020005", true), 4);          // integers stay minimal
+    EXPECT_EQ(FaultAt("1303 41 2A 42", true), -1);  // '*' in a PrintableString
+    EXPECT_EQ(FaultAt("3004 02020005", true), 4);   // integers stay minimal
 }
 
 TEST(AsnReader, DepthAndSizeLimits) {
@@ -191,8 +191,8 @@ TEST(AsnReader, ObjectIdentifiers) {
         EXPECT_EQ(asn::DecodeOid(asn::View(raw)), c.text);
     }
     std::vector<std::uint8_t> enc;
-    for (const char* bad : {"", "1", "3.1", "0.40", "1.2.", ".1.2", "1..2", "1.02", "1.2.a", "1.2.18446744073709551616",
-                            "1.2 .3"})
+    for (const char* bad :
+         {"", "1", "3.1", "0.40", "1.2.", ".1.2", "1..2", "1.02", "1.2.a", "1.2.18446744073709551616", "1.2 .3"})
         EXPECT_FALSE(asn::EncodeOid(bad, enc)) << bad;
     for (const char* bad : {"", "2A86", "2A808648", "2A82FFFFFFFFFFFFFFFF7F"}) {
         IdentObj raw = H(bad);
@@ -252,9 +252,21 @@ TEST(AsnWriter, ProducesDer) {
     w.End(seq);
     EXPECT_EQ(Hex(w.view()),
               "3038"
-              "020100" "02017F" "02020080" "020180" "0202FF7F" "02088000000000000000"
-              "0203008001" "0202FF7F" "030203F8" "0101FF" "0500"
-              "3109" "020101" "020102" "0401FF");
+              "020100"
+              "02017F"
+              "02020080"
+              "020180"
+              "0202FF7F"
+              "02088000000000000000"
+              "0203008001"
+              "0202FF7F"
+              "030203F8"
+              "0101FF"
+              "0500"
+              "3109"
+              "020101"
+              "020102"
+              "0401FF");
     EXPECT_NO_THROW(asn::Validate(w.view()));
 
     // Lengths on the 127/128 and 255/256 edges.

@@ -49,7 +49,9 @@ TEST(AsnRecords, BaseRecordReadWrite) {
     built.SetClass(ASNT_CLASS_CONTEXT);
     EXPECT_TRUE(built.SetEncodedEntry(H("020105 0500")));
     EXPECT_TRUE(built.GetIsConstraction());
-    EXPECT_EQ(Hex(built.GetEncodedRecord()), "A505020105" "0500");
+    EXPECT_EQ(Hex(built.GetEncodedRecord()),
+              "A505020105"
+              "0500");
     EXPECT_FALSE(built.SetEncodedEntry(H("0205 01"), &st));
     EXPECT_EQ(st, TOOERR_DER_FORMAT);
 
@@ -105,7 +107,9 @@ TEST(AsnRecords, UnitAndSequences) {
     EXPECT_EQ(u.GetEntryListSize(), 2u);
     EXPECT_EQ(u.GetItem(2), nullptr);
     IdentObj seq = u.WriteSequence();
-    EXPECT_EQ(Hex(seq), "3008020101060355" "0403");
+    EXPECT_EQ(Hex(seq),
+              "3008020101060355"
+              "0403");
 
     CASNTUnit back;
     EXPECT_EQ(back.ReadSequence(seq.data(), seq.size()), 2u);
@@ -132,7 +136,9 @@ TEST(AsnRecords, UnitAndSequences) {
     EXPECT_EQ(ASNTPutSequence(items, out), 5u);
     EXPECT_EQ(Hex(out), "3003020101");
     EXPECT_EQ(ASNTPutSequence(std::vector<std::int64_t>{1, 256}, out), 9u);
-    EXPECT_EQ(Hex(out), "3007020101" "02020100");
+    EXPECT_EQ(Hex(out),
+              "3007020101"
+              "02020100");
     st = 0;
     EXPECT_EQ(ASNTPutSequence(std::vector<IdentObj>{H("020101 020102")}, out, &st), 0u);
     EXPECT_EQ(st, TOOERR_DER_FORMAT);
@@ -241,7 +247,10 @@ TEST(AsnRecords, IdDataAndAlgorithms) {
     CASNAlgAddInfo add("1.2.643.2.2.35.1", "1.2.643.2.2.30.1");
     IdentObj params;
     add.WriteData(params);
-    EXPECT_EQ(Hex(params), "3012" "06072A850302022301" "06072A850302021E01");
+    EXPECT_EQ(Hex(params),
+              "3012"
+              "06072A850302022301"
+              "06072A850302021E01");
     CASNAlgAddInfo back;
     EXPECT_EQ(back.ReadData(params), params.size());
     EXPECT_EQ(back.GetSignOID(), "1.2.643.2.2.35.1");
@@ -269,7 +278,11 @@ TEST(AsnRecords, TimesAndStrings) {
     p.SetNotAfter(asn::MakeFileTime(2030, 5, 6, 7, 8, 9));
     IdentObj pe;
     p.WriteData(pe);
-    EXPECT_EQ(Hex(pe), "3011" "810F" "3230333030353036303730383039" "5A");
+    EXPECT_EQ(Hex(pe),
+              "3011"
+              "810F"
+              "3230333030353036303730383039"
+              "5A");
     AsnKeyUsagePeriod pb;
     pb.SetNotBefore(asn::MakeFileTime(2000, 1, 1, 0, 0, 0));
     EXPECT_EQ(pb.ReadData(pe), pe.size());

@@ -90,7 +90,6 @@ TEST(File, ErrorsCarryStatusPlaceAndThrowWhenAsked) {
     WriteFile(dir / "ro.bin", "x");
     CTOOFile ro((dir / "ro.bin").c_str(), "rb", true);
     EXPECT_THROW(ro.Write("y", 1), XTOOFile);
-
 }
 
 TEST(File, UnwritableFolderGivesAccessStatus) {

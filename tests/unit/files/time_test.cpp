@@ -20,8 +20,10 @@ protected:
         tzset();
     }
     void TearDown() override {
-        if (m_hadTz) setenv("TZ", m_oldTz.c_str(), 1);
-        else unsetenv("TZ");
+        if (m_hadTz)
+            setenv("TZ", m_oldTz.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
 

@@ -178,6 +178,6 @@ TEST(Text, EncodingConversions) {
     EXPECT_EQ(cp, "\xCA\xEB\xFE\xF7");
     ASSERT_TRUE(TOOCp1251ToUtf8(cp, u));
     EXPECT_EQ(u, "Ключ");
-    EXPECT_FALSE(TOOUtf8ToUtf16("\xC3", w));      // truncated sequence
-    EXPECT_FALSE(TOOUtf8ToCp1251("漢字", cp));     // no cp1251 form
+    EXPECT_FALSE(TOOUtf8ToUtf16("\xC3", w));    // truncated sequence
+    EXPECT_FALSE(TOOUtf8ToCp1251("漢字", cp));  // no cp1251 form
 }

@@ -49,7 +49,8 @@ TEST(Platform, AtomicWriteKeepsOldFileOnFailure) {
     EXPECT_EQ(certtest::ReadFile(f), "new!");
     chmod(f.c_str(), 0644);
     chmod(dir.path().c_str(), 0555);
-    EXPECT_EQ(0, certtest::AsUnprivileged([&] { return WriteFileAtomic(f, "lost", 4) == ERROR_ACCESS_DENIED ? 0 : 1; }));
+    EXPECT_EQ(0,
+              certtest::AsUnprivileged([&] { return WriteFileAtomic(f, "lost", 4) == ERROR_ACCESS_DENIED ? 0 : 1; }));
     chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(certtest::ReadFile(f), "new!");
     EXPECT_EQ(WriteFileAtomic(dir / "missing/x", "x", 1), ERROR_FILE_NOT_FOUND);

@@ -103,7 +103,8 @@ TEST(Urls, CanonicalFormsCompareAndUnescape) {
     EXPECT_FALSE(IsIdenticalUrl(u"HTTP://Host/pki/x/../ca.crl", u"http://host/pki/ca.crl"));
     EXPECT_FALSE(IsIdenticalUrl(u"http://host/a b", u"http://host/a%20b"));
     EXPECT_FALSE(IsIdenticalUrl(u"http://host/CA.crl", u"http://host/ca.crl"));
-    EXPECT_FALSE(IsIdenticalUrl(u"http://host/" + std::u16string(2100, u'a'), u"http://host/" + std::u16string(2100, u'a')));
+    EXPECT_FALSE(
+        IsIdenticalUrl(u"http://host/" + std::u16string(2100, u'a'), u"http://host/" + std::u16string(2100, u'a')));
 
     char url[] = "ldap:///CN=a%20b,O=%D0%A2?x%20y";
     char out[64];

@@ -106,10 +106,10 @@ TEST(Explanations, TrustBitsRulesInOrder) {
         {0x1 | 0x2 | 0x4, "Один или несколько сертификатов цепочки неверны по времени"},
         {0x2 | 0x4, "Период действия сертификата не вложен в период действия корневого сертификата"},
         {0x4 | 0x40, "Один или несколько сертификатов цепочки отозваны"},
-        {0x40 | 0x10,
-         "Неизвестно, является ли сертификат или один из сертификатов цепочки сертификатов отозванным"},
+        {0x40 | 0x10, "Неизвестно, является ли сертификат или один из сертификатов цепочки сертификатов отозванным"},
     };
-    for (const auto& t : texts) EXPECT_EQ(CTFGetCertTotalBitMaskExplaination(t.mask).str(), t.text) << std::hex << t.mask;
+    for (const auto& t : texts)
+        EXPECT_EQ(CTFGetCertTotalBitMaskExplaination(t.mask).str(), t.text) << std::hex << t.mask;
 }
 
 TEST(Explanations, TextsAreTheModulesStringResources) {

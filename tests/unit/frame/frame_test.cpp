@@ -106,7 +106,7 @@ TEST_F(Diagnostics, LinesGoToTheCommonFolderWithMarks) {
         bodies.push_back(line.substr(p + 1));
     }
     EXPECT_EQ(bodies, (std::vector<std::string>{". CTF: zero", "+ CTF: one", "# Src: two", "? CTF: other",
-                                                 "? CTF: negative reaches every level"}));
+                                                "? CTF: negative reaches every level"}));
 }
 
 TEST_F(Diagnostics, OffWithoutTheFolder) {
@@ -123,8 +123,8 @@ TEST_F(Diagnostics, OffWithoutTheFolder) {
 TEST_F(Diagnostics, LoadMakesOnlyTheApplicationDataFolder) {
     // A fresh process attaches at load under its $CERT_HOME: the base folder
     // is made, the product folder waits for the first diagnostics line.
-    auto r = certtest::Run("CERT_HOME=" + certtest::Sh(home_.path()) + " " + certtest::Sh(CERT_CTF_PATH) +
-                           " explain 0");
+    auto r =
+        certtest::Run("CERT_HOME=" + certtest::Sh(home_.path()) + " " + certtest::Sh(CERT_CTF_PATH) + " explain 0");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_directory(home_ / "common"));
     EXPECT_FALSE(fs::exists(home_ / "common/Varnok"));

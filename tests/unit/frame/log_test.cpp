@@ -201,7 +201,6 @@ TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
     Log underFile("f.log", 0, true);
     EXPECT_NO_THROW(underFile.Write("lost", LogLevel::Error, "P"));
     EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
-
 }
 
 TEST_F(LogTest, ReadOnlyFolderLosesRecordsSilently) {

@@ -15,8 +15,7 @@ namespace {
 
 Bytes Pattern(std::size_t n, int seed = 1) {
     Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i)
-        b[i] = static_cast<uint8_t>(i * 31 + seed * 7 + (i >> 8));
+    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 31 + seed * 7 + (i >> 8));
     return b;
 }
 
@@ -47,8 +46,7 @@ Bytes ReferenceMeshedCfb(const std::string& sbox, const Bytes& data) {
             reg = Encrypt(CipherMode::Ecb, key, sbox, {}, reg);
         }
         Bytes gamma = Encrypt(CipherMode::Ecb, key, sbox, {}, reg);
-        for (std::size_t i = 0; i < 8 && off + i < data.size(); ++i)
-            out.push_back(data[off + i] ^ gamma[i]);
+        for (std::size_t i = 0; i < 8 && off + i < data.size(); ++i) out.push_back(data[off + i] ^ gamma[i]);
         reg.assign(out.end() - 8, out.end());
     }
     return out;
@@ -78,8 +76,7 @@ TEST(Gost89, ModesAgreeWithTheEngine) {
     // The engine's counter mode always uses set A with meshing; ours must
     // give the same stream.
     Bytes cnt = Pattern(2500);
-    EXPECT_EQ(Encrypt(CipherMode::Cnt, kKey, kSboxA, kIv, cnt),
-              EngineRun(NID_gost89_cnt, kSboxA, cnt));
+    EXPECT_EQ(Encrypt(CipherMode::Cnt, kKey, kSboxA, kIv, cnt), EngineRun(NID_gost89_cnt, kSboxA, cnt));
     // Meshing changes the output exactly from byte 1024 on.
     Bytes a = Encrypt(CipherMode::Cbc, kKey, kSboxA, kIv, data, true);
     Bytes b = Encrypt(CipherMode::Cbc, kKey, kSboxA, kIv, data, false);
@@ -113,8 +110,7 @@ TEST(Gost89, RoundTripsInPiecesForEveryModeAndParamset) {
         }
     }
     // Different S-boxes give different ciphertext.
-    EXPECT_NE(Encrypt(CipherMode::Ecb, kKey, kSboxA, {}, data),
-              Encrypt(CipherMode::Ecb, kKey, kSboxTc26Z, {}, data));
+    EXPECT_NE(Encrypt(CipherMode::Ecb, kKey, kSboxA, {}, data), Encrypt(CipherMode::Ecb, kKey, kSboxTc26Z, {}, data));
 }
 
 TEST(Gost89, BadInputIsAClearStatus) {
@@ -141,8 +137,7 @@ TEST(Gost89, MacStreamsAndDependsOnIvAndParamset) {
     EXPECT_NE(ComputeMac(kKey, kSboxA, kIv, data), ComputeMac(kKey, kSboxA, {}, data));
     EXPECT_NE(ComputeMac(kKey, kSboxA, {}, data), ComputeMac(kKey, kSboxTc26Z, {}, data));
     // A short message with an IV: every byte still counts.
-    EXPECT_NE(ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 3}),
-              ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 4}));
+    EXPECT_NE(ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 3}), ComputeMac(kKey, kSboxA, kIv, Bytes{1, 2, 4}));
 }
 
 TEST(KeyWrap, RoundTripAndEveryDamageIsBadData) {

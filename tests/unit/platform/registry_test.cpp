@@ -94,7 +94,8 @@ TEST_F(RegistryTest, ValuesOfEachTypeAndBufferSizes) {
     // Machine and user hives are separate files.
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Varnok", 0, KEY_READ, &k));
     EXPECT_EQ(home_ / "common/registry.txt", cert::platform::RegistryFile(HKEY_LOCAL_MACHINE));
-    EXPECT_NE(std::string::npos, certtest::ReadFile(home_ / "common/registry.txt").find("\"DontAppendAkiSelfCert\"=dword:1"));
+    EXPECT_NE(std::string::npos,
+              certtest::ReadFile(home_ / "common/registry.txt").find("\"DontAppendAkiSelfCert\"=dword:1"));
 }
 
 TEST_F(RegistryTest, EnumerationInfoAndDeletion) {
@@ -187,9 +188,9 @@ TEST_F(RegistryTest, HandWrittenFileIsReadAndDamagedLinesSkipped) {
     // What we write reads back the same after another process rewrote it.
     ASSERT_EQ(ERROR_SUCCESS, Registry::SetString(HKEY_CURRENT_USER, "Software\\Test", "Text", "new"));
     EXPECT_EQ(0, InChild([] {
-        std::string t;
-        return Registry::GetString(HKEY_CURRENT_USER, "SOFTWARE\\TEST", "text", t) && t == "new" ? 0 : 1;
-    }));
+                  std::string t;
+                  return Registry::GetString(HKEY_CURRENT_USER, "SOFTWARE\\TEST", "text", t) && t == "new" ? 0 : 1;
+              }));
 }
 
 TEST_F(RegistryTest, TwoProcessesShareOneHive) {
@@ -212,8 +213,8 @@ TEST_F(RegistryTest, TwoProcessesShareOneHive) {
     HKEY k = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Shared\\Race", 0, KEY_READ, &k));
     DWORD values = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values,
-                                              nullptr, nullptr, nullptr, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                                              nullptr, nullptr, nullptr));
     EXPECT_EQ(2u * kEach, values);
     RegCloseKey(k);
 }

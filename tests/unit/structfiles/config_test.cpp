@@ -44,8 +44,9 @@ TEST_F(SectionFile, AnyBytesRoundTripAndTheFileStaysUtf8Text) {
 TEST_F(SectionFile, NamesMatchIgnoringCaseAndPutReplacesOneSection) {
     TempDir dir;
     const std::string path = dir / "b.cfg";
-    certtest::WriteFile(path, "\xEF\xBB\xBF; written by hand\r\n[General]\r\n  SignExtension =  1  \r\n\r\n"
-                              "# other\r\n[Algorithms]\r\nHashAlgorithmName=GOST\r\n[general]\r\nMore=yes\r\n");
+    certtest::WriteFile(path,
+                        "\xEF\xBB\xBF; written by hand\r\n[General]\r\n  SignExtension =  1  \r\n\r\n"
+                        "# other\r\n[Algorithms]\r\nHashAlgorithmName=GOST\r\n[general]\r\nMore=yes\r\n");
     CTOOConfigInfoFile f(path.c_str());
     CTOOString v;
     ASSERT_TRUE(f.GetValue("GENERAL", "signextension", v));
@@ -133,13 +134,13 @@ TEST_F(SectionFile, MissingReadOnlyAndUnwritableFiles) {
     // first writer left is enough for reading.
     for (const char* sub : {"", "/common", "/common/locks"}) ::chmod((home_.path() + sub).c_str(), 0755);
     EXPECT_EQ(0, certtest::AsUnprivileged([&] {
-        int failures = 0;
-        CTOOConfigInfoFile g(path.c_str(), false);
-        if (g.PutSection("S", Items({{"a", "2"}})) || g.GetRetCode() != TOOERR_ACCESS) failures |= 1;
-        if (std::string(g.GetErrText()).find(path) == std::string::npos) failures |= 2;
-        CConfigFileKeyList items;
-        if (!g.GetSection("S", &items) || items.size() != 1 || items.front().m_Value != "1") failures |= 4;
-        return failures;
-    }));
+                  int failures = 0;
+                  CTOOConfigInfoFile g(path.c_str(), false);
+                  if (g.PutSection("S", Items({{"a", "2"}})) || g.GetRetCode() != TOOERR_ACCESS) failures |= 1;
+                  if (std::string(g.GetErrText()).find(path) == std::string::npos) failures |= 2;
+                  CConfigFileKeyList items;
+                  if (!g.GetSection("S", &items) || items.size() != 1 || items.front().m_Value != "1") failures |= 4;
+                  return failures;
+              }));
     EXPECT_EQ(certtest::ReadFile(path), before);
 }

@@ -19,7 +19,8 @@ TEST_F(ContList, AddEraseAndWalk) {
     EXPECT_EQ(list.Add("\\\\.\\disk\\ALICE"), 0);  // already listed
     EXPECT_EQ(list.Add("\\\\.\\DISK\\carol"), 0);
     EXPECT_EQ(All(), (std::vector<std::string>{"\\\\.\\DISK\\alice", "\\\\.\\DISK\\bob", "\\\\.\\DISK\\carol"}));
-    EXPECT_EQ(certtest::ReadFile(home_ / "common/containers.lst"), "\\\\.\\DISK\\alice\n\\\\.\\DISK\\bob\n\\\\.\\DISK\\carol\n");
+    EXPECT_EQ(certtest::ReadFile(home_ / "common/containers.lst"),
+              "\\\\.\\DISK\\alice\n\\\\.\\DISK\\bob\n\\\\.\\DISK\\carol\n");
 
     // A walk keeps the list it started with.
     const char* first = list.GetFirst();

@@ -142,25 +142,28 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
     IPC::CReadWriteLock readable("C:\\dir/CERTSEND.DAT");  // its file exists, now read-only
     ::chmod(p1.c_str(), 0444);
     EXPECT_EQ(0, certtest::AsUnprivileged([&] {
-        int failures = 0;
-        for (int side = 0; side < 3; ++side) {
-            try {
-                if (side == 0) IPC::CWriteLocker w(l);
-                else if (side == 1) IPC::CReadLocker r(l);
-                else IPC::CWriteLocker w(readable);
-                failures |= 1 << side;
-            } catch (const XTOOStatus& e) {
-                if (e.Status() != TOOERR_ACCESS || !*e.Place()) failures |= 8 << side;
-            }
-        }
-        try {
-            IPC::CReadLocker r(readable);  // the shared side needs reading only
-        } catch (const XTOOStatus&) {
-            failures |= 64;
-        }
-        return failures;
-    }));
+                  int failures = 0;
+                  for (int side = 0; side < 3; ++side) {
+                      try {
+                          if (side == 0)
+                              IPC::CWriteLocker w(l);
+                          else if (side == 1)
+                              IPC::CReadLocker r(l);
+                          else
+                              IPC::CWriteLocker w(readable);
+                          failures |= 1 << side;
+                      } catch (const XTOOStatus& e) {
+                          if (e.Status() != TOOERR_ACCESS || !*e.Place()) failures |= 8 << side;
+                      }
+                  }
+                  try {
+                      IPC::CReadLocker r(readable);  // the shared side needs reading only
+                  } catch (const XTOOStatus&) {
+                      failures |= 64;
+                  }
+                  return failures;
+              }));
     ::chmod(locks.c_str(), 0755);
     if (::geteuid() == 0) return;  // the failed requests were the child's
-    IPC::CWriteLocker w(l);       // a failed request left nothing held
+    IPC::CWriteLocker w(l);        // a failed request left nothing held
 }

@@ -136,14 +136,16 @@ TEST(RecFile, OpenFailuresGiveStatuses) {
     ::chmod((dir / "ro/old.dat").c_str(), 0444);
     ::chmod((dir / "ro").c_str(), 0555);
     EXPECT_EQ(0, certtest::AsUnprivileged([&] {
-        int failures = 0;
-        CRecFile g;
-        if (g.Open((dir / "ro/x.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS) failures |= 1;
-        if (g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS) failures |= 2;
-        if (!g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeReadOnly, 8) || g.Size() != 1) failures |= 4;
-        if (g.Add("abcdefgh") || g.GetRetCode() != TOOERR_READONLY || g.Size() != 1) failures |= 8;
-        return failures;
-    }));
+                  int failures = 0;
+                  CRecFile g;
+                  if (g.Open((dir / "ro/x.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS)
+                      failures |= 1;
+                  if (g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeUpdate, 8) || g.GetRetCode() != TOOERR_ACCESS)
+                      failures |= 2;
+                  if (!g.Open((dir / "ro/old.dat").c_str(), CRecFile::ModeReadOnly, 8) || g.Size() != 1) failures |= 4;
+                  if (g.Add("abcdefgh") || g.GetRetCode() != TOOERR_READONLY || g.Size() != 1) failures |= 8;
+                  return failures;
+              }));
     ::chmod((dir / "ro").c_str(), 0755);
 }
 

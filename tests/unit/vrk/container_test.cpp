@@ -303,8 +303,7 @@ TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
             VRKSCApi::CryptKey k;
             if (!VRKGetUserKey(p, spec, &k)) return void(++failures);
             for (int i = 0; i < 20; ++i)
-                if (!VRKSetKeyParam(k, KP_CERTIFICATE, IdentObj(std::string(10 + i, char('a' + spec)))))
-                    ++failures;
+                if (!VRKSetKeyParam(k, KP_CERTIFICATE, IdentObj(std::string(10 + i, char('a' + spec))))) ++failures;
         });
     }
     for (auto& t : threads) t.join();

@@ -52,8 +52,7 @@ TEST_F(KeyCli, NewListExportPasswd) {
 
     // An encrypted export imports back with its password only.
     EXPECT_EQ(Ctf("key import --container back --no-password --in " + Sh(F("k2.pem"))).exitCode, 3);
-    r = Ctf("key import --container back --no-password --in " + Sh(F("k2.pem")) + " --in-password-file " +
-            Sh(F("pw")));
+    r = Ctf("key import --container back --no-password --in " + Sh(F("k2.pem")) + " --in-password-file " + Sh(F("pw")));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     r = Ctf("key list");
     EXPECT_NE(r.out.find("back\tsignature\tgost12-512\tB\tno password"), std::string::npos) << r.out;

@@ -82,8 +82,8 @@ TEST_F(ProviderTest, AlgorithmEnumerationStartsWithTheAlgId) {
         algs.insert(id);
     }
     EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
-    for (ALG_ID id : {0x801Eu, 0x8021u, 0x8022u, 0x8029u, 0x802Au, 0x802Bu, 0x801Fu, 0x661Eu, 0x602Du, 0x602Eu,
-                      0x2E23u, 0xAA24u, 0xAA25u, 0x2E49u, 0x2E3Du})
+    for (ALG_ID id : {0x801Eu, 0x8021u, 0x8022u, 0x8029u, 0x802Au, 0x802Bu, 0x801Fu, 0x661Eu, 0x602Du, 0x602Eu, 0x2E23u,
+                      0xAA24u, 0xAA25u, 0x2E49u, 0x2E3Du})
         EXPECT_TRUE(algs.count(id)) << std::hex << id;
     // The first call with flag 1 starts over.
     ASSERT_TRUE(VRKGetProvParam(p, PP_ENUMALGS, rec, CRYPT_FIRST));
