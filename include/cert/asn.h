@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
 
@@ -90,7 +91,7 @@ struct Options {
 // Malformed input: status TOOERR_DER_FORMAT / _DEPTH / _LIMIT, the absolute
 // byte offset where the fault was seen, and a short reason. Place() reads
 // "offset N: reason".
-class Error : public XTOOStatus {
+class CERT_API Error : public XTOOStatus {
 public:
     Error(int code, std::size_t offset, const std::string& reason);
     std::size_t Offset() const { return m_offset; }
@@ -137,38 +138,38 @@ struct Header {
     std::size_t headerLen = 0;
     std::size_t length = 0;
 };
-Header DecodeHeader(Bytes in, const Options& opt = {}, std::size_t offset = 0);
+CERT_API Header DecodeHeader(Bytes in, const Options& opt = {}, std::size_t offset = 0);
 // The identifier and length octets for the given element; appended to out.
-void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constructed, std::uint32_t tag,
-                  std::size_t length);
+CERT_API void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constructed, std::uint32_t tag,
+                           std::size_t length);
 
 // Value decoders for primitive contents (strict DER unless `opt.ber`);
 // `offset` is the absolute offset of the content, used in errors.
-bool DecodeBoolean(Bytes content, const Options& opt = {}, std::size_t offset = 0);
+CERT_API bool DecodeBoolean(Bytes content, const Options& opt = {}, std::size_t offset = 0);
 // Checks minimal two's complement; returns the content unchanged.
-Bytes DecodeIntegerBytes(Bytes content, std::size_t offset = 0);
+CERT_API Bytes DecodeIntegerBytes(Bytes content, std::size_t offset = 0);
 // INTEGER that must fit in int64.
-std::int64_t DecodeInteger(Bytes content, std::size_t offset = 0);
+CERT_API std::int64_t DecodeInteger(Bytes content, std::size_t offset = 0);
 // Dotted text of an OBJECT IDENTIFIER content; arcs up to 64 bits, minimal.
-std::string DecodeOid(Bytes content, std::size_t offset = 0);
-BitString DecodeBitString(Bytes content, const Options& opt = {}, std::size_t offset = 0);
+CERT_API std::string DecodeOid(Bytes content, std::size_t offset = 0);
+CERT_API BitString DecodeBitString(Bytes content, const Options& opt = {}, std::size_t offset = 0);
 // UTCTime (tag 23) or GeneralizedTime (24) to FILETIME (UTC). Strict DER
 // also refuses fractions finer than 100 ns, which FILETIME cannot carry.
-FILETIME DecodeTime(std::uint32_t tag, Bytes content, const Options& opt = {}, std::size_t offset = 0);
+CERT_API FILETIME DecodeTime(std::uint32_t tag, Bytes content, const Options& opt = {}, std::size_t offset = 0);
 // Any string type as UTF-8 (BMPString and UniversalString converted; the
 // restricted alphabets checked: Numeric, Printable, IA5, Visible; UTF8String
 // validated; T61/Teletex taken as Latin-1). Throws Error on a bad value.
 // With `opt.ber` a PrintableString may hold any visible ASCII character
 // ('*', '@', '&' are met in the field).
-std::string DecodeString(std::uint32_t tag, Bytes content, std::size_t offset = 0, const Options& opt = {});
-bool IsStringTag(std::uint32_t tag);
+CERT_API std::string DecodeString(std::uint32_t tag, Bytes content, std::size_t offset = 0, const Options& opt = {});
+CERT_API bool IsStringTag(std::uint32_t tag);
 
 // Dotted text to OBJECT IDENTIFIER content. False on text that is not an
 // OID (fewer than two arcs, first arc above 2, second above 39 under 0 or 1,
 // leading zeros, an arc above 64 bits, anything but digits and dots).
-bool EncodeOid(std::string_view dotted, std::vector<std::uint8_t>& content);
+CERT_API bool EncodeOid(std::string_view dotted, std::vector<std::uint8_t>& content);
 
-class Reader {
+class CERT_API Reader {
 public:
     explicit Reader(Bytes in, const Options& opt = {}, std::size_t baseOffset = 0, int depth = 0);
     Reader(const void* data, std::size_t size, const Options& opt = {})
@@ -229,11 +230,11 @@ private:
 // Walks every element of `in` (all of it, depth first) and checks each
 // primitive value of a known universal type; throws Error on the first
 // fault. Used to validate whole structures before keeping them.
-void Validate(Bytes in, const Options& opt = {});
+CERT_API void Validate(Bytes in, const Options& opt = {});
 
 // DER writer. Constructed elements are opened with Begin and closed with
 // End; the length is filled in at End, in minimal form.
-class Writer {
+class CERT_API Writer {
 public:
     Writer& Raw(Bytes encoded);
     Writer& Raw(const IdentObj& encoded) { return Raw(Bytes(encoded.data(), encoded.size())); }
@@ -288,23 +289,23 @@ private:
 };
 
 // A whole element with the given content, as a blob.
-IdentObj Encode(std::uint8_t cls, bool constructed, std::uint32_t tag, Bytes content);
+CERT_API IdentObj Encode(std::uint8_t cls, bool constructed, std::uint32_t tag, Bytes content);
 
 inline Bytes View(const IdentObj& b) { return Bytes(b.data(), b.size()); }
 inline Bytes View(const void* p, std::size_t n) { return Bytes(static_cast<const std::uint8_t*>(p), n); }
 
 // Civil time helpers shared by the decoders and the tools.
-FILETIME MakeFileTime(int year, int month, int day, int hour, int minute, int second, int hundredNanos = 0);
+CERT_API FILETIME MakeFileTime(int year, int month, int day, int hour, int minute, int second, int hundredNanos = 0);
 // year, month, day, hour, minute, second, 100ns fraction.
 struct CivilTime {
     int year, month, day, hour, minute, second, fraction;
 };
-CivilTime SplitFileTime(const FILETIME& t);
+CERT_API CivilTime SplitFileTime(const FILETIME& t);
 // "YYYY-MM-DD hh:mm:ss[.fffffff]Z"
-std::string FormatTime(const FILETIME& t);
+CERT_API std::string FormatTime(const FILETIME& t);
 // The DER content of a UTCTime (tag 23) or GeneralizedTime (24) value;
 // throws Error (TOOERR_BADARG) when the year does not fit the type.
-std::string TimeText(std::uint32_t tag, const FILETIME& t);
+CERT_API std::string TimeText(std::uint32_t tag, const FILETIME& t);
 
 }  // namespace asn
 
@@ -328,7 +329,7 @@ struct ASNTInfo {
 };
 
 // One DER element: class, tag, constructed flag and content bytes.
-class CASNTBaseRecord {
+class CERT_API CASNTBaseRecord {
 public:
     CASNTBaseRecord() = default;
     CASNTBaseRecord(DWORD tag, const void* content, DWORD size, BYTE cls = ASNT_CLASS_UNIVERSAL,
@@ -408,7 +409,7 @@ protected:
 };
 
 // An ordered list of records.
-class CASNTUnit {
+class CERT_API CASNTUnit {
 public:
     virtual ~CASNTUnit() = default;
     void Push_Back(const CASNTBaseRecord& r) { m_items.push_back(r); }
@@ -435,7 +436,7 @@ private:
 // An OBJECT IDENTIFIER, optionally followed by the encoded element that goes
 // with it (the parameters of an algorithm identifier, the content of a
 // ContentInfo). Compared by OID arcs, then by the following bytes.
-class CASNTIdData {
+class CERT_API CASNTIdData {
 public:
     CASNTIdData() = default;
     explicit CASNTIdData(const char* dotted, int* pStatus = nullptr) { SetOID(dotted, pStatus); }
@@ -490,7 +491,7 @@ protected:
 
 // AlgorithmIdentifier ::= SEQUENCE { algorithm OID, parameters ANY OPTIONAL }:
 // always read and written in the SEQUENCE form.
-class ASNAlgorithmIdentifier : public CASNTIdData {
+class CERT_API ASNAlgorithmIdentifier : public CASNTIdData {
 public:
     ASNAlgorithmIdentifier() { m_sequence = true; }
     explicit ASNAlgorithmIdentifier(const char* dotted, int* pStatus = nullptr) : CASNTIdData(dotted, pStatus) {
@@ -504,7 +505,7 @@ public:
 
 // The GOST public-key parameters: SEQUENCE { publicKeyParamSet OID,
 // digestParamSet OID OPTIONAL, encryptionParamSet OID OPTIONAL }.
-class CASNAlgAddInfo {
+class CERT_API CASNAlgAddInfo {
 public:
     CASNAlgAddInfo() = default;
     CASNAlgAddInfo(const char* signOid, const char* hashOid, const char* encryptOid = nullptr);
@@ -528,7 +529,7 @@ private:
 
 // Validity ::= SEQUENCE { notBefore Time, notAfter Time }, Time being
 // UTCTime or GeneralizedTime.
-class CASNValid {
+class CERT_API CASNValid {
 public:
     CASNValid() = default;
     CASNValid(const FILETIME& notBefore, const FILETIME& notAfter) : m_start(notBefore), m_end(notAfter) {}
@@ -548,7 +549,7 @@ private:
 
 // PrivateKeyUsagePeriod ::= SEQUENCE { notBefore [0] GeneralizedTime
 // OPTIONAL, notAfter [1] GeneralizedTime OPTIONAL } (implicit tags).
-class AsnKeyUsagePeriod {
+class CERT_API AsnKeyUsagePeriod {
 public:
     virtual ~AsnKeyUsagePeriod() = default;
     bool HasNotBefore() const { return m_hasStart; }
@@ -569,7 +570,7 @@ private:
 };
 
 // String values in DER.
-struct DerHelper {
+struct CERT_API DerHelper {
     // UTF8String element of UTF-8 text (checked to be valid UTF-8).
     static IdentObj EncodeStringAsUtf8(const char* utf8, int* pStatus = nullptr);
     // The text of a UTF8String element (the whole element is given).
@@ -595,35 +596,35 @@ struct DerHelper {
 // `tagByte` says otherwise) into the encodings of its elements. Returns the
 // element count, 0 with a status on error (`items` is then empty). Bytes
 // after the element are allowed; *pUsed receives the bytes it takes.
-int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, int* pStatus = nullptr,
-                    DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
-int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus = nullptr, DWORD* pUsed = nullptr,
-                    BYTE tagByte = 0x30);
+CERT_API int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, int* pStatus = nullptr,
+                             DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
+CERT_API int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pStatus = nullptr,
+                             DWORD* pUsed = nullptr, BYTE tagByte = 0x30);
 // The same from the current position of a file object, which then stands
 // after the element; a header that the file cannot back is refused before
 // anything is allocated for the content.
-int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus = nullptr);
+CERT_API int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus = nullptr);
 // The same from a file holding one element (nothing may follow it).
-int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus = nullptr);
+CERT_API int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus = nullptr);
 
 // SEQUENCE of the given encoded elements (each checked to be one element),
 // or of INTEGERs. Returns the bytes of `out` (replaced), 0 on error.
-DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus = nullptr);
-DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, int* pStatus = nullptr);
+CERT_API DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus = nullptr);
+CERT_API DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, int* pStatus = nullptr);
 // The SEQUENCE of encoded elements written at the file's current position;
 // returns the bytes written, 0 on error.
-DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus = nullptr);
+CERT_API DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus = nullptr);
 
 // The header of the element at the start of `data`, checked to fit in
 // `size` with its content. Returns the header size, 0 on error.
-DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus = nullptr);
+CERT_API DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus = nullptr);
 // Raw identifier and length octets: encode into `out` (room `outSize`,
 // at most 11 bytes are needed) / decode from `data`. Both return the header
 // size, 0 on error; the decoder does not look at the content.
-DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize,
-                        int* pStatus = nullptr);
-DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* constructed, DWORD* tag, DWORD* length,
-                        int* pStatus = nullptr);
+CERT_API DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize,
+                                 int* pStatus = nullptr);
+CERT_API DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* constructed, DWORD* tag, DWORD* length,
+                                 int* pStatus = nullptr);
 
 // ---------------------------------------------------------------------------
 template <class File>

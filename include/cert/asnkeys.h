@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
 
@@ -29,7 +30,7 @@ constexpr DWORD VRK_PROTECT_PASSWORD = 0x400;    // sealed under a password; it 
 //       keyId OCTET STRING, publicKey OCTET STRING,
 //       paramSet OBJECT IDENTIFIER OPTIONAL,
 //       validity SEQUENCE { notBefore GeneralizedTime, notAfter GeneralizedTime } }
-class ASNKeyInfo {
+class CERT_API ASNKeyInfo {
 public:
     virtual ~ASNKeyInfo() = default;
     DWORD dwFlags = 0;
@@ -48,7 +49,7 @@ public:
 
 //   ProtectionKeyInfo ::= SEQUENCE { flags INTEGER, kdf OBJECT IDENTIFIER,
 //       iterations INTEGER }
-class ASNProtectionKeyInfo {
+class CERT_API ASNProtectionKeyInfo {
 public:
     virtual ~ASNProtectionKeyInfo() = default;
     DWORD dwFlags = 0;
@@ -64,7 +65,7 @@ public:
 //   ContainerInfo ::= SEQUENCE { version INTEGER (1), name UTF8String,
 //       keyInfo KeyInfo (the default key: signature, else exchange),
 //       protectionKeyInfo ProtectionKeyInfo, keys SEQUENCE OF KeyInfo }
-class ASNContainerInfo {
+class CERT_API ASNContainerInfo {
 public:
     virtual ~ASNContainerInfo() = default;
     DWORD version = 1;
@@ -82,7 +83,7 @@ public:
 
 // Gost28147-89-EncryptedKey ::= SEQUENCE { encryptedKey OCTET STRING (32),
 //     maskKey [0] IMPLICIT OCTET STRING OPTIONAL, macKey OCTET STRING (1..4) }
-class CASNEncryptedKey {
+class CERT_API CASNEncryptedKey {
 public:
     virtual ~CASNEncryptedKey() = default;
     IdentObj encryptedKey;
@@ -99,7 +100,7 @@ public:
 //     IDENTIFIER, ephemeralPublicKey [0] IMPLICIT SubjectPublicKeyInfo
 //     OPTIONAL, ukm OCTET STRING (8) }; carried [0] IMPLICIT in the key
 // transport.
-class CASNEphemeralKeyInfo {
+class CERT_API CASNEphemeralKeyInfo {
 public:
     virtual ~CASNEphemeralKeyInfo() = default;
     CTOOString encryptionParamSet = "1.2.643.2.2.31.1";
@@ -114,7 +115,7 @@ public:
 // GostR3410-KeyTransport ::= SEQUENCE { sessionEncryptedKey
 //     Gost28147-89-EncryptedKey, transportParameters [0] IMPLICIT
 //     GostR3410-TransportParameters OPTIONAL }
-class CASNExportKeyInfo {
+class CERT_API CASNExportKeyInfo {
 public:
     virtual ~CASNExportKeyInfo() = default;
     CASNEncryptedKey sessionEncryptedKey;

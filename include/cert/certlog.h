@@ -6,21 +6,22 @@
 #include <mutex>
 #include <string>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 
 // Writes `text` through the library's diagnostics dispatcher when it exists,
 // is on and `level` reaches its report level, with the header
 // "<mark> <source>: " (mark '.' level 0, '+' 1, '#' 2, '?' otherwise).
-void CertPutLogFormatted(const char* text, const char* source, int level);
+CERT_API void CertPutLogFormatted(const char* text, const char* source, int level);
 
 namespace CertDll {
 
 enum class LogLevel : int { Debug = 0, Info = 1, Warn = 2, Error = 3, Fatal = 4 };
 
 // The seven-character label of a level ("Info:  " for unknown levels).
-const char* LogLevelLabel(LogLevel level);
+CERT_API const char* LogLevelLabel(LogLevel level);
 
-class Log {
+class CERT_API Log {
 public:
     // `name` is the file name after the host's base name and a dot; the file
     // lives in the temporary folder when `useTempFolder` is non-zero, else
@@ -64,6 +65,6 @@ private:
 };
 
 // The library's one log ("cert.log", beside the library, enabled).
-Log& GetLog();
+CERT_API Log& GetLog();
 
 }  // namespace CertDll

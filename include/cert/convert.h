@@ -4,27 +4,28 @@
 
 #include <string>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
 
 // `serial` is least significant byte first (the platform's order); the text
 // is the hex of the bytes most significant first, spaced when `separated`.
-CTOOString Serial2TOOStr(const IdentObj& serial, bool separated);
+CERT_API CTOOString Serial2TOOStr(const IdentObj& serial, bool separated);
 // The inverse; true when at least one byte was converted.
-bool TOOStr2Serial(const CTOOString& text, IdentObj& serial);
+CERT_API bool TOOStr2Serial(const CTOOString& text, IdentObj& serial);
 
 // Decodes one or more Base64 blocks, armoured ("-----BEGIN ...-----") or
 // bare, appending the bodies to `out`; the input bytes consumed, or 0 on
 // failure (out unchanged) and for empty input.
-unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out);
+CERT_API unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out);
 
 // Days of the months January..December; February always has 28.
-extern const unsigned short kDaysOfMonth[12];
+extern CERT_API const unsigned short kDaysOfMonth[12];
 // Adds `months`, clamping the day to the new month's length from the table.
-void AddMonthToTime(SYSTEMTIME* time, unsigned short months);
+CERT_API void AddMonthToTime(SYSTEMTIME* time, unsigned short months);
 
 namespace CertDll {
 // True when both URLs canonicalise and the given texts are equal, a
 // trailing slash aside (case and escapes count).
-bool IsIdenticalUrl(const std::u16string& a, const std::u16string& b);
+CERT_API bool IsIdenticalUrl(const std::u16string& a, const std::u16string& b);
 }  // namespace CertDll

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
 
@@ -13,27 +14,27 @@ constexpr const char* kCertModuleName = "Cert.dll";
 
 // Text of a Windows or CryptoAPI error code; unknown codes give text 139.
 // A code widened with sign extension (0xFFFFFFFF80090006) is its 32-bit form.
-CTOOString CTFGetWinErrorExplaination(unsigned long code);
+CERT_API CTOOString CTFGetWinErrorExplaination(unsigned long code);
 // One error code for a set of chain trust error bits (0 for none).
-unsigned long CTFCertFlags2WinErr(unsigned long trustErrorStatus);
+CERT_API unsigned long CTFCertFlags2WinErr(unsigned long trustErrorStatus);
 // One text for a set of chain trust error bits; unknown sets give text 117.
-CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long trustErrorStatus);
+CERT_API CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long trustErrorStatus);
 
 // True when `code` has an explanation of its own (not the fallback).
-bool CTFHasWinErrorExplaination(unsigned long code);
+CERT_API bool CTFHasWinErrorExplaination(unsigned long code);
 
 namespace CertDll {
 
 // The system's text of a Win32 code (a Win32 code wrapped in an HRESULT
 // gives the same text); for 12003 the server's last response. False and an
 // empty text when the system has none.
-bool GetWin32ErrorText(unsigned long code, std::string& text);
+CERT_API bool GetWin32ErrorText(unsigned long code, std::string& text);
 // Directory-service errors by name, wrapped Win32 errors by their text.
-bool GetErrorText(HRESULT code, std::u16string& text);
+CERT_API bool GetErrorText(HRESULT code, std::u16string& text);
 
 // The server's last response of the calling thread, kept by the
 // downloaders for error 12003 (a seam: the frame knows no connections).
 using LastResponseFn = std::string (*)();
-void SetLastResponseSource(LastResponseFn fn);
+CERT_API void SetLastResponseSource(LastResponseFn fn);
 
 }  // namespace CertDll

@@ -7,37 +7,38 @@
 #include <mutex>
 #include <string>
 
+#include "cert/export.h"
 #include "cert/ipc.h"
 #include "cert/platform.h"
 
 // ---------------------------------------------------------------------------
 // Section codes of the protected files and the versions of those files.
-extern const char c_TRCL_FILE_PURPOSE_CODE[5];
-extern const char c_ASSK_FILE_PURPOSE_CODE[5];
-extern const char c_ASPK_FILE_PURPOSE_CODE[5];
-extern const char c_CREQ_FILE_PURPOSE_CODE[5];
-extern const char c_CONTROL_INFO_CODE[5];
-extern const char c_USER_AUTHENT_CODE[5];
-extern const char c_USER_IDENT_CODE[5];
-extern const char c_CERTIF_MAC_CODE[5];
-extern const char c_CERTIF_SIGN_CODE[5];
-extern const char c_CERTIF_INFO_CODE[5];
-extern const char c_CERTIF_NUMBER_CODE[5];
-extern const char c_CERTIF_SIZES_CODE[5];
-extern const char c_HEADER_END_CODE[5];
-extern const char c_SIGN_ALGO_CODE[5];
-extern const char c_SIGN_VALUE_CODE[5];
-extern const char c_SIGN_KEY_ID_CODE[5];
-extern const char c_MAC_ALGO_CODE[5];
-extern const char c_MAC_VALUE_CODE[5];
-extern const char c_MAC_KEY_ID_CODE[5];
-extern const std::uint32_t c_TRCL_FILE_VERSION;
-extern const std::uint32_t c_ASSK_FILE_VERSION;
-extern const std::uint32_t c_ASPK_FILE_VERSION;
-extern const std::uint32_t c_EXT_USER_FILE_VER;
-extern const char DS_LawCertFileNamePart[5];
-extern const char DS_LawCertFileNameExt[5];
-extern const char DS_LawChiefFileNameExt[5];
+extern CERT_API const char c_TRCL_FILE_PURPOSE_CODE[5];
+extern CERT_API const char c_ASSK_FILE_PURPOSE_CODE[5];
+extern CERT_API const char c_ASPK_FILE_PURPOSE_CODE[5];
+extern CERT_API const char c_CREQ_FILE_PURPOSE_CODE[5];
+extern CERT_API const char c_CONTROL_INFO_CODE[5];
+extern CERT_API const char c_USER_AUTHENT_CODE[5];
+extern CERT_API const char c_USER_IDENT_CODE[5];
+extern CERT_API const char c_CERTIF_MAC_CODE[5];
+extern CERT_API const char c_CERTIF_SIGN_CODE[5];
+extern CERT_API const char c_CERTIF_INFO_CODE[5];
+extern CERT_API const char c_CERTIF_NUMBER_CODE[5];
+extern CERT_API const char c_CERTIF_SIZES_CODE[5];
+extern CERT_API const char c_HEADER_END_CODE[5];
+extern CERT_API const char c_SIGN_ALGO_CODE[5];
+extern CERT_API const char c_SIGN_VALUE_CODE[5];
+extern CERT_API const char c_SIGN_KEY_ID_CODE[5];
+extern CERT_API const char c_MAC_ALGO_CODE[5];
+extern CERT_API const char c_MAC_VALUE_CODE[5];
+extern CERT_API const char c_MAC_KEY_ID_CODE[5];
+extern CERT_API const std::uint32_t c_TRCL_FILE_VERSION;
+extern CERT_API const std::uint32_t c_ASSK_FILE_VERSION;
+extern CERT_API const std::uint32_t c_ASPK_FILE_VERSION;
+extern CERT_API const std::uint32_t c_EXT_USER_FILE_VER;
+extern CERT_API const char DS_LawCertFileNamePart[5];
+extern CERT_API const char DS_LawCertFileNameExt[5];
+extern CERT_API const char DS_LawChiefFileNameExt[5];
 
 // ---------------------------------------------------------------------------
 // Fixed paths under the application-data folders.
@@ -54,7 +55,7 @@ constexpr std::uint32_t kCommonPathNoFolder = 4;
 // containers (local folder), 3 the machine containers, 4 the containers
 // suffix alone, 5 seed.bin, 6 for_rand.key, 8 cont_info.dat, 9 csp_config.ini,
 // 10 device_type_filter.xml. Paths use "\" as the platform layer accepts it.
-bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, CommonPathError* error = nullptr);
+CERT_API bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, CommonPathError* error = nullptr);
 
 class CLogDisp;
 
@@ -70,17 +71,17 @@ using ReadWriteLock = IPC::CReadWriteLock;
 
 // The singletons of the CRL cache and of the CRL updater (instance pointer
 // and reference count).
-CriticalSection& CacheSingletonLock();
-CriticalSection& UpdaterSingletonLock();
+CERT_API CriticalSection& CacheSingletonLock();
+CERT_API CriticalSection& UpdaterSingletonLock();
 // The CRL cache itself.
-CriticalSection& CacheLock();
+CERT_API CriticalSection& CacheLock();
 // The open request contexts.
-ReadWriteLock& RequestContextLock();
+CERT_API ReadWriteLock& RequestContextLock();
 // The CRL updater.
-CriticalSection& UpdaterLock();
+CERT_API CriticalSection& UpdaterLock();
 // Loading of the trust storages and list files (exclusive) against searches
 // in them (shared).
-ReadWriteLock& StorageLock();
+CERT_API ReadWriteLock& StorageLock();
 
 // Objects of the higher layers that must share the frame's lifetime order
 // are kept in slots: the owner installs the object once (under its own lock)
@@ -92,26 +93,26 @@ enum class LibrarySlot : int {
 };
 using SlotDestroyFn = void (*)(void* object);
 // Installs `object` unless the slot is taken; returns the object in the slot.
-void* InstallLibraryObject(LibrarySlot slot, void* object, SlotDestroyFn destroy);
-void* LibraryObject(LibrarySlot slot);
+CERT_API void* InstallLibraryObject(LibrarySlot slot, void* object, SlotDestroyFn destroy);
+CERT_API void* LibraryObject(LibrarySlot slot);
 
 // Attach steps run once the library-wide objects exist. The storage
 // implementation factory lives above the frame: its layer registers how to
 // create it; registration after attach creates it at once.
 using AttachHookFn = void (*)();
-void SetStorageFactoryHook(AttachHookFn create);
+CERT_API void SetStorageFactoryHook(AttachHookFn create);
 
 // Process attach and detach of the library: the static objects run them at
 // load and unload. Attach keeps the module path and sets up the diagnostics
 // dispatcher under GetCommonPath(0); detach destroys the dispatcher. A host
 // that moves its special folders (tools, tests) may detach and attach again.
-void ProcessAttach();
-void ProcessDetach();
+CERT_API void ProcessAttach();
+CERT_API void ProcessDetach();
 
 // The full path of the loaded library module (libcert.so), or empty.
-std::string ModulePath();
+CERT_API std::string ModulePath();
 
 // The library's diagnostics dispatcher, or null when it could not be made.
-CLogDisp* GetLogDisp();
+CERT_API CLogDisp* GetLogDisp();
 
 }  // namespace CertDll

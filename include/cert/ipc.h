@@ -27,11 +27,12 @@
 #include <memory>
 #include <string>
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
 namespace IPC {
 
-class CReadWriteLock {
+class CERT_API CReadWriteLock {
 public:
     // A null or empty name makes a lock of this process only.
     explicit CReadWriteLock(const char* name = nullptr);
@@ -57,7 +58,7 @@ private:
 };
 
 // Holds the shared side for its lifetime.
-class CReadLocker {
+class CERT_API CReadLocker {
 public:
     explicit CReadLocker(CReadWriteLock& lock) : m_lock(lock) { m_lock.LockRead(); }
     explicit CReadLocker(CReadWriteLock* lock) : CReadLocker(*lock) {}
@@ -70,7 +71,7 @@ private:
 };
 
 // Holds the exclusive side for its lifetime.
-class CWriteLocker {
+class CERT_API CWriteLocker {
 public:
     explicit CWriteLocker(CReadWriteLock& lock) : m_lock(lock) { m_lock.LockWrite(); }
     explicit CWriteLocker(CReadWriteLock* lock) : CWriteLocker(*lock) {}
@@ -83,7 +84,7 @@ private:
 };
 
 // The exclusive side as well; kept as its own name for the callers that use it.
-class CReadWriteLocker : public CWriteLocker {
+class CERT_API CReadWriteLocker : public CWriteLocker {
 public:
     using CWriteLocker::CWriteLocker;
 };
@@ -91,10 +92,10 @@ public:
 // The lock file that a named lock uses: $CERT_HOME/common/locks/ + the name
 // with every byte outside [A-Za-z0-9._-] turned into '_' (cut to 64 bytes)
 // + '-' + the 64-bit FNV-1a hash of the whole name in 16 hex digits + ".lock".
-std::string LockFilePath(const char* name);
+CERT_API std::string LockFilePath(const char* name);
 
 // Whole-file open-file-description lock on `fd`: type is F_RDLCK, F_WRLCK or
 // F_UNLCK; waits when `wait` is set. Returns 0 or the errno value.
-int FileLock(int fd, int type, bool wait = true);
+CERT_API int FileLock(int fd, int type, bool wait = true);
 
 }  // namespace IPC

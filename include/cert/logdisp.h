@@ -10,9 +10,10 @@
 #include <mutex>
 #include <string>
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
-class CLogDisp {
+class CERT_API CLogDisp {
 public:
     // `name`: a label kept for the host (unused in lines); `path`: the log
     // file, output starts on when given; `reportLevel`: the lowest level the
@@ -47,16 +48,16 @@ private:
 };
 
 // The host process's own dispatcher; null unless the host sets it.
-extern CLogDisp* pLogDisp;
+extern CERT_API CLogDisp* pLogDisp;
 
 // Where CLogObject and LogReport write: pLogDisp when set, else the
 // dispatcher registered here (the library registers its own at load).
-void SetDefaultLogDisp(CLogDisp* disp);
-CLogDisp* CurrentLogDisp();
+CERT_API void SetDefaultLogDisp(CLogDisp* disp);
+CERT_API CLogDisp* CurrentLogDisp();
 
 // Marks a traced scope: "> name" on entry and "< name" on exit, when a
 // dispatcher is on.
-class CLogObject {
+class CERT_API CLogObject {
 public:
     explicit CLogObject(const char* name);
     ~CLogObject();
@@ -70,4 +71,4 @@ private:
 // Writes "[<level>] <text> (<sourceFile>:<line>)" to the current dispatcher
 // when its report level allows. Returns 1 when written, 0 when not; it never
 // asks the caller to break into a debugger (4).
-int LogReport(int level, const char* text, const char* sourceFile, int line);
+CERT_API int LogReport(int level, const char* text, const char* sourceFile, int line);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "cert/export.h"
+
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
@@ -284,16 +286,16 @@ constexpr DWORD WinErrNormalize(std::int64_t code) {
 }
 
 // The calling thread's last error, as Windows keeps it.
-DWORD GetLastError();
-void SetLastError(DWORD error);
+CERT_API DWORD GetLastError();
+CERT_API void SetLastError(DWORD error);
 
 namespace cert::platform {
 
 // errno to the nearest Windows error code; 0 stays 0.
-DWORD ErrnoToWinError(int err);
+CERT_API DWORD ErrnoToWinError(int err);
 // Sets the last error from errno and returns it.
-DWORD SetLastErrorFromErrno();
-DWORD SetLastErrorFromErrno(int err);
+CERT_API DWORD SetLastErrorFromErrno();
+CERT_API DWORD SetLastErrorFromErrno(int err);
 
 // The value of a hex digit (either case), -1 for any other character.
 constexpr int HexDigitValue(char c) {
@@ -304,22 +306,22 @@ constexpr int HexDigitValue(char c) {
 }
 
 // "\" to "/" so the library's Windows-style literal paths work on Linux.
-std::string NativePath(std::string_view path);
+CERT_API std::string NativePath(std::string_view path);
 
 // $CERT_HOME, defaulting to $XDG_DATA_HOME/cert, then ~/.local/share/cert.
-std::string CertHome();
+CERT_API std::string CertHome();
 // Overrides $CERT_HOME for this process (tests, `ctf --home`).
-void SetCertHome(const std::string& home);
+CERT_API void SetCertHome(const std::string& home);
 // $TMPDIR or /tmp, without trailing separator.
-std::string TempFolder();
+CERT_API std::string TempFolder();
 
 // Creates every missing folder of `path`; the last error tells why not.
-bool MakeFolders(const std::string& path, unsigned mode = 0755);
+CERT_API bool MakeFolders(const std::string& path, unsigned mode = 0755);
 
 // Replaces `path` with `data` through a work copy in the same folder that is
 // synced and renamed into place, so a failure leaves the old file whole.
 // Returns ERROR_SUCCESS or the Windows error (also set as last error).
-DWORD WriteFileAtomic(const std::string& path, const void* data, std::size_t size, unsigned mode = 0644);
+CERT_API DWORD WriteFileAtomic(const std::string& path, const void* data, std::size_t size, unsigned mode = 0644);
 
 }  // namespace cert::platform
 
@@ -330,22 +332,22 @@ constexpr int CSIDL_COMMON_APPDATA = 0x0023;
 constexpr int CSIDL_FLAG_CREATE = 0x8000;
 // Writes the folder (without trailing separator) into `path` (MAX_PATH
 // bytes); creates it when `create` is set. FALSE and the last error on failure.
-BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
+CERT_API BOOL SHGetSpecialFolderPathA(HWND owner, char* path, int csidl, BOOL create);
 
 // Time: FILETIME counts 100 ns ticks since 1601-01-01 UTC.
-void GetSystemTimeAsFileTime(FILETIME* ft);
-void GetSystemTime(SYSTEMTIME* st);
-void GetLocalTime(SYSTEMTIME* st);
-BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
-BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
-BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
-BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
-LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
-DWORD GetTickCount();
-ULONGLONG GetTickCount64();
-void Sleep(DWORD milliseconds);
-DWORD GetCurrentThreadId();
-DWORD GetCurrentProcessId();
+CERT_API void GetSystemTimeAsFileTime(FILETIME* ft);
+CERT_API void GetSystemTime(SYSTEMTIME* st);
+CERT_API void GetLocalTime(SYSTEMTIME* st);
+CERT_API BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
+CERT_API BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft);
+CERT_API BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local);
+CERT_API BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc);
+CERT_API LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+CERT_API DWORD GetTickCount();
+CERT_API ULONGLONG GetTickCount64();
+CERT_API void Sleep(DWORD milliseconds);
+CERT_API DWORD GetCurrentThreadId();
+CERT_API DWORD GetCurrentProcessId();
 
 namespace cert::platform {
 constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
@@ -354,13 +356,13 @@ constexpr ULONGLONG FileTimeToU64(const FILETIME& ft) {
 constexpr FILETIME U64ToFileTime(ULONGLONG v) { return FILETIME{DWORD(v & 0xFFFFFFFFu), DWORD(v >> 32)}; }
 // Seconds since the Unix epoch to FILETIME and back.
 constexpr ULONGLONG kUnixEpochTicks = 116444736000000000ull;
-FILETIME UnixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds = 0);
-std::int64_t FileTimeToUnix(const FILETIME& ft);
+CERT_API FILETIME UnixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds = 0);
+CERT_API std::int64_t FileTimeToUnix(const FILETIME& ft);
 // Days between 1601-01-01 and 1970-01-01.
 constexpr std::int64_t kDays1601To1970 = 134774;
 // Proleptic Gregorian calendar: days since 1970-01-01 and back.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
-void CivilFromDays(std::int64_t days, int& year, int& month, int& day);
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);  // month 1..12
+CERT_API std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
+CERT_API void CivilFromDays(std::int64_t days, int& year, int& month, int& day);
+CERT_API bool IsLeapYear(int year);
+CERT_API int DaysInMonth(int year, int month);  // month 1..12
 }  // namespace cert::platform

@@ -12,13 +12,14 @@
 // other path is a plain container name, not on a device.
 #pragma once
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
 namespace storedev {
 
 // The device name of a device path ("DISK" for "\\.\DISK\a"), empty for a
 // path that is not one.
-CTOOString GetStorageName(const char* path);
+CERT_API CTOOString GetStorageName(const char* path);
 
 // Splits `path`. `onDevice` is set for a device path; then `folder` gets the
 // storage part (the device and any folder, "\\.\DISK\keys") and `container`
@@ -26,7 +27,7 @@ CTOOString GetStorageName(const char* path);
 // name itself as container. Any output may be null. False (outputs cleared)
 // for a malformed device path: an empty or bad device name, or an empty
 // folder part ("\\.\DISK\\a").
-bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOString* container);
+CERT_API bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOString* container);
 
 // Joins a storage part (as ParseFullPath gives it, trailing separators
 // ignored), a container name and an optional further part into `out`:
@@ -34,6 +35,6 @@ bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOStr
 // extra gives folder + "\", the path of the storage itself. False when
 // `folder` is not a device path or a part is malformed (a separator in the
 // container name).
-bool MakeFullPath(CTOOString& out, const char* folder, const char* container, const char* extra = nullptr);
+CERT_API bool MakeFullPath(CTOOString& out, const char* folder, const char* container, const char* extra = nullptr);
 
 }  // namespace storedev

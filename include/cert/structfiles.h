@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
 // ---------------------------------------------------------------------------
@@ -18,7 +19,7 @@
 // and a text in GetErrText(). Add and Put hold an exclusive lock on the file
 // for the write and the count update, Get and Size a shared one, so
 // processes sharing the file see whole records only.
-class CRecFile {
+class CERT_API CRecFile {
 public:
     // Open modes. The mode texts of the file class map onto them: "wb" and
     // "wbc" create, "rb+" and "rbc+" update, "rb" and "rbc" read.
@@ -131,7 +132,7 @@ using CConfigFileSectionList = std::list<CConfigFileSectionListItem>;
 // thrown as XTOOStatus with that text as place. A section that is not there
 // is not a failure: GetSection returns false with status TOOERR_NOTFOUND and
 // nothing is thrown.
-class CTOOConfigInfoFile {
+class CERT_API CTOOConfigInfoFile {
 public:
     enum : unsigned long {
         ReadOnly = 0x1,   // Put* fail with TOOERR_READONLY
@@ -174,12 +175,12 @@ private:
 
 // The whole content of a file: 0, or the errno value of the failure (ENOENT
 // for a missing file).
-int ReadWholeFile(const std::string& path, std::string& out);
+CERT_API int ReadWholeFile(const std::string& path, std::string& out);
 
 // ---------------------------------------------------------------------------
 // The machine-wide list of key container paths, one file under
 // $CERT_HOME/common shared by every process under a named lock.
-class CommonContInfoList {
+class CERT_API CommonContInfoList {
 public:
     CommonContInfoList() = default;
 

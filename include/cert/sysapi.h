@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 
 #ifndef WINAPI
@@ -67,32 +68,34 @@ constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 // All return ERROR_SUCCESS or a Windows error code (and do not touch the
 // thread's last error, as on Windows). Sizes are in bytes; name lengths in
 // characters without the terminating NUL on return, with it on input.
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
-LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam, void* security,
-                     PHKEY result, LPDWORD disposition);
-LONG RegCloseKey(HKEY key);
+CERT_API LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY result);
+CERT_API LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
+                              void* security, PHKEY result, LPDWORD disposition);
+CERT_API LONG RegCloseKey(HKEY key);
 // `data` null with `dataSize` given: only the size. Too small a buffer gives
 // ERROR_MORE_DATA with the required size in *dataSize.
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD dataSize);
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
-LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
+CERT_API LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                               LPDWORD dataSize);
+CERT_API LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
+CERT_API LONG RegDeleteValueA(HKEY key, LPCSTR valueName);
 // Fails with ERROR_ACCESS_DENIED while the key has subkeys.
-LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
+CERT_API LONG RegDeleteKeyA(HKEY key, LPCSTR subKey);
 // Removes the subkey (or, with a null/empty name, everything below `key`).
-LONG RegDeleteTreeA(HKEY key, LPCSTR subKey);
+CERT_API LONG RegDeleteTreeA(HKEY key, LPCSTR subKey);
 // Subkeys enumerate in case-insensitive name order, values in creation order.
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR keyClass,
-                   LPDWORD classLength, FILETIME* lastWriteTime);
-LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD reserved, LPDWORD type,
-                   LPBYTE data, LPDWORD dataSize);
-LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
-                      LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength,
-                      LPDWORD maxValueLength, LPDWORD securityDescriptor, FILETIME* lastWriteTime);
+CERT_API LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD reserved, LPSTR keyClass,
+                            LPDWORD classLength, FILETIME* lastWriteTime);
+CERT_API LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD reserved,
+                            LPDWORD type, LPBYTE data, LPDWORD dataSize);
+CERT_API LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                               LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                               LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                               FILETIME* lastWriteTime);
 
 namespace cert::platform {
 
 // Convenience over the calls above: one value of `hive`\`keyPath`.
-struct Registry {
+struct CERT_API Registry {
     // False when the key or value is missing or has another type.
     static bool GetString(HKEY hive, const std::string& keyPath, const std::string& name, std::string& value);
     static bool GetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD& value);
@@ -102,7 +105,7 @@ struct Registry {
 };
 
 // The file a predefined hive is kept in under the current $CERT_HOME.
-std::string RegistryFile(HKEY hive);
+CERT_API std::string RegistryFile(HKEY hive);
 
 }  // namespace cert::platform
 
@@ -124,32 +127,32 @@ constexpr DWORD SYNCHRONIZE = 0x00100000;
 
 // Named events are shared within the process only; opening an existing name
 // returns a new handle to it and sets the last error to ERROR_ALREADY_EXISTS.
-HANDLE CreateEventA(void* security, BOOL manualReset, BOOL initialState, LPCSTR name);
-HANDLE OpenEventA(DWORD access, BOOL inherit, LPCSTR name);
-BOOL SetEvent(HANDLE event);
-BOOL ResetEvent(HANDLE event);
+CERT_API HANDLE CreateEventA(void* security, BOOL manualReset, BOOL initialState, LPCSTR name);
+CERT_API HANDLE OpenEventA(DWORD access, BOOL inherit, LPCSTR name);
+CERT_API BOOL SetEvent(HANDLE event);
+CERT_API BOOL ResetEvent(HANDLE event);
 // WAIT_OBJECT_0 (+ index), WAIT_TIMEOUT or WAIT_FAILED with the last error.
 // Satisfying a wait resets an auto-reset event; waiting for all takes every
 // object at once or none.
-DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds);
+CERT_API DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+CERT_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds);
 // The object lives on while a wait or a running thread still uses it.
-BOOL CloseHandle(HANDLE object);
+CERT_API BOOL CloseHandle(HANDLE object);
 // A second handle to the same object.
-BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target, DWORD access,
-                     BOOL inherit, DWORD options);
+CERT_API BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, HANDLE* target, DWORD access,
+                              BOOL inherit, DWORD options);
 
 // A thread whose handle is signalled when it ends. Returns the handle as an
 // integer (0 and errno/last error on failure), as the C runtime does.
 using TOOThreadProc = unsigned(__stdcall*)(void*);
-uintptr_t _beginthreadex(void* security, unsigned stackSize, TOOThreadProc start, void* arg, unsigned flags,
-                         unsigned* threadId);
+CERT_API uintptr_t _beginthreadex(void* security, unsigned stackSize, TOOThreadProc start, void* arg, unsigned flags,
+                                  unsigned* threadId);
 // Starts a thread created with CREATE_SUSPENDED; returns the previous
 // suspend count, (DWORD)-1 on error.
-DWORD ResumeThread(HANDLE thread);
+CERT_API DWORD ResumeThread(HANDLE thread);
 // STILL_ACTIVE while the thread runs, then its result.
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
-DWORD GetThreadId(HANDLE thread);
+CERT_API BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+CERT_API DWORD GetThreadId(HANDLE thread);
 
 // Timer-queue timers: `callback(param, TRUE)` runs in a thread of the timer
 // first after `dueTime` ms, then every `period` ms (0: once). The queue and
@@ -160,15 +163,15 @@ using BOOLEAN = unsigned char;
 using WAITORTIMERCALLBACK = void(__stdcall*)(void* param, BOOLEAN timerOrWaitFired);
 constexpr ULONG WT_EXECUTEDEFAULT = 0x00;
 constexpr ULONG WT_EXECUTEINTIMERTHREAD = 0x20;
-BOOL CreateTimerQueueTimer(HANDLE* timer, HANDLE queue, WAITORTIMERCALLBACK callback, void* param, DWORD dueTime,
-                           DWORD period, ULONG flags);
-BOOL DeleteTimerQueueTimer(HANDLE queue, HANDLE timer, HANDLE completionEvent);
+CERT_API BOOL CreateTimerQueueTimer(HANDLE* timer, HANDLE queue, WAITORTIMERCALLBACK callback, void* param,
+                                    DWORD dueTime, DWORD period, ULONG flags);
+CERT_API BOOL DeleteTimerQueueTimer(HANDLE queue, HANDLE timer, HANDLE completionEvent);
 
 // Atomic counters on plain LONG variables; the result is the new value
 // (Increment/Decrement) or the value before (Exchange*, CompareExchange).
-LONG InterlockedIncrement(volatile LONG* value);
-LONG InterlockedDecrement(volatile LONG* value);
-LONG InterlockedExchange(volatile LONG* target, LONG value);
-LONG InterlockedExchangeAdd(volatile LONG* target, LONG value);
-LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand);
-void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange, void* comparand);
+CERT_API LONG InterlockedIncrement(volatile LONG* value);
+CERT_API LONG InterlockedDecrement(volatile LONG* value);
+CERT_API LONG InterlockedExchange(volatile LONG* target, LONG value);
+CERT_API LONG InterlockedExchangeAdd(volatile LONG* target, LONG value);
+CERT_API LONG InterlockedCompareExchange(volatile LONG* target, LONG exchange, LONG comparand);
+CERT_API void* InterlockedCompareExchangePointer(void* volatile* target, void* exchange, void* comparand);

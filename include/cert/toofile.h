@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
 // The error of a file operation. Status 0 means no error. The place is
 // "<operation> <file name>", so generic XTOOStatus handlers report both.
-class XTOOFile : public XTOOStatus {
+class CERT_API XTOOFile : public XTOOStatus {
 public:
     XTOOFile() : XTOOStatus(0) {}
     XTOOFile(int status, DWORD winError, const char* fileName, const char* operation);
@@ -43,7 +44,7 @@ constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 // With `throwErrors` a failing operation throws XTOOFile; without it the
 // operation returns false / 0 and GetError() tells why. Either way the
 // thread's last error holds the Windows code.
-class CTOOFile {
+class CERT_API CTOOFile {
 public:
     CTOOFile() = default;
     CTOOFile(const char* name, const char* mode, bool throwErrors = false);
@@ -133,7 +134,7 @@ private:
 // The same file with write-through: nothing is held in a user-space buffer
 // (every Write reaches the system at once) and Flush/Close sync the data to
 // the disk whatever the mode says.
-class CTOODirectFile : public CTOOFile {
+class CERT_API CTOODirectFile : public CTOOFile {
 public:
     CTOODirectFile() = default;
     CTOODirectFile(const char* name, const char* mode, bool throwErrors = false);
@@ -148,7 +149,7 @@ protected:
 //
 //     CTOOFindFile ff;
 //     for (bool ok = ff.Get("dir\\*.crl"); ok; ok = ff.GetLast()) use(ff.Name());
-class CTOOFindFile {
+class CERT_API CTOOFindFile {
 public:
     CTOOFindFile() = default;
     // `pathMask` is a folder and a mask as its last component ("dir\*.crl");
@@ -187,7 +188,7 @@ private:
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 
 // Folder helpers; false with the last error set on failure.
-class CTOOFolder {
+class CERT_API CTOOFolder {
 public:
     // One level: the parent must exist. An existing folder is success.
     static bool MakeFolder(const char* path);
@@ -206,7 +207,7 @@ public:
 namespace TOO {
 
 // Parts of a path; both separators count.
-struct FILENAME {
+struct CERT_API FILENAME {
     // "c:\a\b.txt" -> "b.txt"
     static CTOOString ExtractFileName(const char* path);
     // "c:\a\b.txt" -> "c:\a\" (with the separator; empty without a folder)
@@ -219,7 +220,7 @@ struct FILENAME {
 
 // A fresh folder under the temporary folder (or `parent`), removed with
 // its contents when the object goes away.
-class TEMPFOLDER {
+class CERT_API TEMPFOLDER {
 public:
     explicit TEMPFOLDER(const char* parent = nullptr, const char* prefix = "cert");
     ~TEMPFOLDER();

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 
 class CTOOFile;
@@ -58,15 +59,15 @@ enum TOOStatusCode : int {
 constexpr int TOO_WIN32_FACILITY = 0x40000000;
 
 // Maps a platform error code to a status code (0 stays 0).
-int WinErr2ToolsErr(DWORD winError);
+CERT_API int WinErr2ToolsErr(DWORD winError);
 // Recovers the Windows code from a status produced by WinErr2ToolsErr, or 0
 // when the status is one of the library's own.
-DWORD ToolsErr2WinErr(int status);
+CERT_API DWORD ToolsErr2WinErr(int status);
 // A short English text for a status of the library (for tools and logs).
-const char* TOOStatusText(int status);
+CERT_API const char* TOOStatusText(int status);
 
 // ---------------------------------------------------------------------------
-class IdentObj {
+class CERT_API IdentObj {
 public:
     IdentObj() = default;
     IdentObj(const IdentObj& other);
@@ -132,7 +133,7 @@ private:
 // ---------------------------------------------------------------------------
 // An owned bit string: the bytes and the count of unused bits in the last
 // one (0..7). Compares bytes first, then the unused-bit count.
-class CTOOCryptBitBlob : public IdentObj {
+class CERT_API CTOOCryptBitBlob : public IdentObj {
 public:
     CTOOCryptBitBlob() = default;
     CTOOCryptBitBlob(const void* data, DWORD size, DWORD unusedBits = 0)
@@ -164,7 +165,7 @@ public:
 };
 
 // ---------------------------------------------------------------------------
-class CTOOString {
+class CERT_API CTOOString {
 public:
     CTOOString() = default;
     CTOOString(const char* text) : m_s(text ? text : "") {}
@@ -249,10 +250,10 @@ struct TOOStringResource {
 };
 // Makes a module's string table available to CTOOString::LoadStringA. A null
 // or empty module name is the library itself. The table must outlive its use.
-void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count);
+CERT_API void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count);
 
 // ---------------------------------------------------------------------------
-class XTOOStatus {
+class CERT_API XTOOStatus {
 public:
     XTOOStatus(int code, const char* place, int flag = 0);
     explicit XTOOStatus(int code, int flag = 0);
@@ -271,7 +272,7 @@ private:
 
 // An additional message carried with a status (the message box text of the
 // original).
-class XTOOMsg : public XTOOStatus {
+class CERT_API XTOOMsg : public XTOOStatus {
 public:
     XTOOMsg(int code, const char* place, const char* message, int flag = 0)
         : XTOOStatus(code, place, flag), m_msg(message) {}
@@ -288,7 +289,7 @@ private:
 // Stores `status` in *pStatus (and the place in *pPlace) when a pointer is
 // given, otherwise throws XTOOStatus(status, place): the reporting rule of
 // every exported function.
-void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace = nullptr);
+CERT_API void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace = nullptr);
 
 // ---------------------------------------------------------------------------
 // Text helpers.
@@ -297,43 +298,43 @@ void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace =
 // `separated` puts a space between bytes. Returns the characters written
 // (without the NUL), 0 when `size` is too small. A null `text` asks for the
 // room needed: the characters plus the NUL.
-std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated = false);
+CERT_API std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated = false);
 // Hex text (spaces, tabs and line breaks between digits are ignored) to
 // bytes; returns the bytes written, 0 on a bad digit, an odd count or no room.
-std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size);
-std::string TOOBin2HexStr(const void* bytes, std::size_t n, bool separated = false);
-bool TOOHex2BinStr(std::string_view text, IdentObj& out);
+CERT_API std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size);
+CERT_API std::string TOOBin2HexStr(const void* bytes, std::size_t n, bool separated = false);
+CERT_API bool TOOHex2BinStr(std::string_view text, IdentObj& out);
 
 // Base64 (RFC 2045 alphabet; line breaks and spaces are skipped, padding is
 // checked). Returns the bytes decoded, 0 on failure or too small a buffer.
-std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size);
-std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 64);
+CERT_API std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size);
+CERT_API std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 64);
 namespace TOO {
-std::size_t Base64Decode(const char* text, void* out, std::size_t size);
-bool Base64Decode(std::string_view text, IdentObj& out);
+CERT_API std::size_t Base64Decode(const char* text, void* out, std::size_t size);
+CERT_API bool Base64Decode(std::string_view text, IdentObj& out);
 // `n` bytes of text that need not end in a NUL, into `out` (unchanged on
 // failure); returns the bytes decoded, 0 on failure. `mode` is taken for the
 // callers that pass one: every mode skips blanks and line breaks and needs
 // the whole text to be Base64.
-std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int mode = 0);
-std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 0);
+CERT_API std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int mode = 0);
+CERT_API std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength = 0);
 }  // namespace TOO
 
 // A printable dump (offset, hex, ASCII) for logs.
-CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxBytes = 256);
+CERT_API CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxBytes = 256);
 inline CTOOString DumpBlob2String(const IdentObj& b, std::size_t maxBytes = 256) {
     return DumpBlob2String(b.data(), b.size(), maxBytes);
 }
 // Substring search; `flag` non-zero ignores ASCII case. Pointer into `text`
 // at the first match, or null.
-const char* CTFStrStr(const char* text, const char* pattern, int flag = 0);
+CERT_API const char* CTFStrStr(const char* text, const char* pattern, int flag = 0);
 // The same over `size` bytes that may hold zero bytes (a header with binary
 // length fields between its text codes).
-const char* CTFStrStr(const char* region, std::size_t size, const char* pattern, int flag = 0);
+CERT_API const char* CTFStrStr(const char* region, std::size_t size, const char* pattern, int flag = 0);
 
 // Encodings: UTF-8 <-> UTF-16 and UTF-8 <-> cp1251 through iconv. Return
 // false on bytes that do not convert.
-bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out);
-bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out);
-bool TOOUtf8ToCp1251(std::string_view in, std::string& out);
-bool TOOCp1251ToUtf8(std::string_view in, std::string& out);
+CERT_API bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out);
+CERT_API bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out);
+CERT_API bool TOOUtf8ToCp1251(std::string_view in, std::string& out);
+CERT_API bool TOOCp1251ToUtf8(std::string_view in, std::string& out);

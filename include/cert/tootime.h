@@ -7,11 +7,12 @@
 #include <compare>
 #include <cstdint>
 
+#include "cert/export.h"
 #include "cert/tools.h"
 
 class CTOODateTime;
 
-class CTOOFileTime {
+class CERT_API CTOOFileTime {
 public:
     static constexpr LONGLONG kTicksPerMillisecond = 10000;
     static constexpr LONGLONG kTicksPerSecond = 10000000;
@@ -71,7 +72,7 @@ private:
     ULONGLONG m_ticks = 0;
 };
 
-class CTOODate {
+class CERT_API CTOODate {
 public:
     CTOODate() = default;  // empty
     // Fields out of range give the empty date.
@@ -122,7 +123,7 @@ private:
     WORD m_day = 0;
 };
 
-class CTOOTime {
+class CERT_API CTOOTime {
 public:
     CTOOTime() = default;  // midnight
     // Fields out of range give midnight and IsValid() false.
@@ -151,7 +152,7 @@ private:
     bool m_valid = true;
 };
 
-class CTOODateTime {
+class CERT_API CTOODateTime {
 public:
     CTOODateTime() = default;  // empty
     CTOODateTime(const CTOODate& date, const CTOOTime& time = CTOOTime());
@@ -180,7 +181,7 @@ public:
     CTOODateTime& AddSeconds(LONGLONG seconds);
     CTOODateTime& AddDays(LONG days) { return AddSeconds(static_cast<LONGLONG>(days) * 86400); }
     // a - b in whole seconds.
-    friend LONGLONG operator-(const CTOODateTime& a, const CTOODateTime& b);
+    friend CERT_API LONGLONG operator-(const CTOODateTime& a, const CTOODateTime& b);
 
     // "DD.MM.YYYY HH:MM:SS"; empty text for the empty value.
     CTOOString TextDateTime() const;
@@ -199,5 +200,5 @@ private:
 // Conversions between file times (always universal) and date-times; `local`
 // says the date-time side is local wall-clock time. False (and the output
 // emptied) on an empty or out-of-range value.
-bool TOODateTime_2_FILETIME(const CTOODateTime& dt, FILETIME& ft, bool local);
-bool FILETIME_2_TOODateTime(const FILETIME& ft, CTOODateTime& dt, bool local);
+CERT_API bool TOODateTime_2_FILETIME(const CTOODateTime& dt, FILETIME& ft, bool local);
+CERT_API bool FILETIME_2_TOODateTime(const FILETIME& ft, CTOODateTime& dt, bool local);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/algid.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
@@ -120,49 +121,51 @@ struct BLOBHEADER {
 static_assert(sizeof(BLOBHEADER) == 8);
 
 // ---------------------------------------------------------------------------
-BOOL VRKAcquireContext(HCRYPTPROV* phProv, const char* container, const char* provider, DWORD type, DWORD flags);
-BOOL VRKReleaseContext(HCRYPTPROV hProv, DWORD flags = 0);
-BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags);
-BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flags);
+CERT_API BOOL VRKAcquireContext(HCRYPTPROV* phProv, const char* container, const char* provider, DWORD type,
+                                DWORD flags);
+CERT_API BOOL VRKReleaseContext(HCRYPTPROV hProv, DWORD flags = 0);
+CERT_API BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags);
+CERT_API BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flags);
 
-BOOL VRKCreateHash(HCRYPTPROV hProv, ALG_ID alg, HCRYPTKEY hKey, HCRYPTHASH* phHash, DWORD flags = 0);
-BOOL VRKHashData(HCRYPTHASH hHash, const void* data, DWORD size, DWORD flags = 0);
-BOOL VRKHashData(HCRYPTHASH hHash, const IdentObj& data, DWORD flags = 0);
-BOOL VRKGetHashParam(HCRYPTHASH hHash, DWORD param, IdentObj& out, DWORD flags = 0);
-BOOL VRKSetHashParam(HCRYPTHASH hHash, DWORD param, const IdentObj& value, DWORD flags = 0);
-BOOL VRKDuplicateHash(HCRYPTHASH hHash, HCRYPTHASH* phHash);
-BOOL VRKDestroyHash(HCRYPTHASH hHash);
+CERT_API BOOL VRKCreateHash(HCRYPTPROV hProv, ALG_ID alg, HCRYPTKEY hKey, HCRYPTHASH* phHash, DWORD flags = 0);
+CERT_API BOOL VRKHashData(HCRYPTHASH hHash, const void* data, DWORD size, DWORD flags = 0);
+CERT_API BOOL VRKHashData(HCRYPTHASH hHash, const IdentObj& data, DWORD flags = 0);
+CERT_API BOOL VRKGetHashParam(HCRYPTHASH hHash, DWORD param, IdentObj& out, DWORD flags = 0);
+CERT_API BOOL VRKSetHashParam(HCRYPTHASH hHash, DWORD param, const IdentObj& value, DWORD flags = 0);
+CERT_API BOOL VRKDuplicateHash(HCRYPTHASH hHash, HCRYPTHASH* phHash);
+CERT_API BOOL VRKDestroyHash(HCRYPTHASH hHash);
 
 // The signature is least significant byte first: the reverse of the form
 // DER and OpenSSL use.
-BOOL VRKSignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, IdentObj& signature);
-BOOL VRKVerifySignature(HCRYPTHASH hHash, const IdentObj& signature, HCRYPTKEY hPubKey, DWORD flags);
+CERT_API BOOL VRKSignHash(HCRYPTHASH hHash, DWORD keySpec, DWORD flags, IdentObj& signature);
+CERT_API BOOL VRKVerifySignature(HCRYPTHASH hHash, const IdentObj& signature, HCRYPTKEY hPubKey, DWORD flags);
 
-BOOL VRKGetUserKey(HCRYPTPROV hProv, DWORD keySpec, HCRYPTKEY* phKey);
+CERT_API BOOL VRKGetUserKey(HCRYPTPROV hProv, DWORD keySpec, HCRYPTKEY* phKey);
 // `alg` is an ALG_ID or AT_KEYEXCHANGE / AT_SIGNATURE; flags carry the key
 // length in bits << 16 (0 for the provider's default).
-BOOL VRKGenKey(HCRYPTPROV hProv, ALG_ID alg, DWORD flags, HCRYPTKEY* phKey);
-BOOL VRKDeriveKey(HCRYPTPROV hProv, ALG_ID alg, HCRYPTHASH hBaseData, DWORD flags, HCRYPTKEY* phKey);
-BOOL VRKExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags, IdentObj& blob);
-BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImpKey, DWORD flags, HCRYPTKEY* phKey);
-BOOL VRKImportPKInfo(HCRYPTPROV hProv, const CERT_PUBLIC_KEY_INFO* info, HCRYPTKEY* phKey);
-BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags = 0);
-BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD flags = 0);
-BOOL VRKEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
-BOOL VRKDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
-BOOL VRKDuplicateKey(HCRYPTKEY hKey, HCRYPTKEY* phKey);
-BOOL VRKDestroyKey(HCRYPTKEY hKey);
+CERT_API BOOL VRKGenKey(HCRYPTPROV hProv, ALG_ID alg, DWORD flags, HCRYPTKEY* phKey);
+CERT_API BOOL VRKDeriveKey(HCRYPTPROV hProv, ALG_ID alg, HCRYPTHASH hBaseData, DWORD flags, HCRYPTKEY* phKey);
+CERT_API BOOL VRKExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD blobType, DWORD flags, IdentObj& blob);
+CERT_API BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImpKey, DWORD flags,
+                           HCRYPTKEY* phKey);
+CERT_API BOOL VRKImportPKInfo(HCRYPTPROV hProv, const CERT_PUBLIC_KEY_INFO* info, HCRYPTKEY* phKey);
+CERT_API BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags = 0);
+CERT_API BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD flags = 0);
+CERT_API BOOL VRKEncrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
+CERT_API BOOL VRKDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL final, const void* data, DWORD size, IdentObj& out);
+CERT_API BOOL VRKDuplicateKey(HCRYPTKEY hKey, HCRYPTKEY* phKey);
+CERT_API BOOL VRKDestroyKey(HCRYPTKEY hKey);
 
-BOOL VRKGenRandom(HCRYPTPROV hProv, DWORD size, BYTE* buffer);
+CERT_API BOOL VRKGenRandom(HCRYPTPROV hProv, DWORD size, BYTE* buffer);
 
 // `flags`: CRYPT_MACHINE_KEYSET (32) for a machine container, else 0.
-BOOL VRKIsPasswordSaved(const char* container, DWORD flags, int* saved);
-BOOL VRKRemoveSavedPassword(const char* container, DWORD flags);
+CERT_API BOOL VRKIsPasswordSaved(const char* container, DWORD flags, int* saved);
+CERT_API BOOL VRKRemoveSavedPassword(const char* container, DWORD flags);
 
 namespace vrkscapi {
 // Fills 8 bytes (an octet) of random; returns 0 or the Windows error. There
 // is no interactive source: `flag` and `window` are accepted and ignored.
-int GetRandomByteOctet(BYTE* buffer, DWORD flag, HWND window);
+CERT_API int GetRandomByteOctet(BYTE* buffer, DWORD flag, HWND window);
 
 namespace vrkcspexfun {
 // The SubjectPublicKeyInfo parts of a GOST public key: `publicKeyBlob` is a
@@ -170,21 +173,22 @@ namespace vrkcspexfun {
 // gets the BIT STRING content (an OCTET STRING of the key), `encodedParams`
 // the DER of the algorithm parameters (public-key and digest parameter
 // sets; for raw key bytes `paramSet` names the public-key set).
-BOOL VRKEncodePublicKeyAndParametrs(DWORD provType, const char* oid, const IdentObj& publicKeyBlob,
-                                    IdentObj& encodedKey, IdentObj& encodedParams, const char* paramSet = nullptr);
+CERT_API BOOL VRKEncodePublicKeyAndParametrs(DWORD provType, const char* oid, const IdentObj& publicKeyBlob,
+                                             IdentObj& encodedKey, IdentObj& encodedParams,
+                                             const char* paramSet = nullptr);
 }  // namespace vrkcspexfun
 }  // namespace vrkscapi
 
 // Registry queries of the installed providers (no provider is loaded).
-int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long reserved, unsigned long* type,
-                      char* name, unsigned long* nameLength);
-bool CCTFIsProviderReg(const char* name, unsigned long* type);
+CERT_API int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long reserved, unsigned long* type,
+                               char* name, unsigned long* nameLength);
+CERT_API bool CCTFIsProviderReg(const char* name, unsigned long* type);
 
 // ---------------------------------------------------------------------------
 namespace VRKSCApi {
 
 // Owning wrappers of one handle each.
-class CryptProvider {
+class CERT_API CryptProvider {
 public:
     CryptProvider() = default;
     explicit CryptProvider(HCRYPTPROV h) : m_h(h) {}
@@ -209,7 +213,7 @@ private:
     HCRYPTPROV m_h = 0;
 };
 
-class CryptKey {
+class CERT_API CryptKey {
 public:
     CryptKey() = default;
     explicit CryptKey(HCRYPTKEY h) : m_h(h) {}
@@ -234,7 +238,7 @@ private:
     HCRYPTKEY m_h = 0;
 };
 
-class CryptHash {
+class CERT_API CryptHash {
 public:
     CryptHash() = default;
     explicit CryptHash(HCRYPTHASH h) : m_h(h) {}
@@ -277,18 +281,18 @@ struct ContainerKeyRow {
 };
 // Every key of every container of the user's (or machine's) key set; an
 // empty container gives one row with keySpec 0.
-std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
+CERT_API std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
 
 // Imports a PKCS #8 private key (DER or PEM, plain or encrypted with
 // `pkcs8Password`) as the key `keySpec` (0: signature for signing-only
 // algorithms, else by the key's kind) of container `name`, created when
 // missing; the key is protected with `password` (empty: the user's own key).
 // Returns 0 or a Windows error code (also the last error).
-DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const std::string& pkcs8Password,
-                  DWORD keySpec, const std::string& password);
+CERT_API DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8,
+                           const std::string& pkcs8Password, DWORD keySpec, const std::string& password);
 // The private key `keySpec` (0: the default key) of a container as PEM
 // PKCS #8 (encrypted with `outPassword` when it is not empty).
-DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const std::string& password,
-                  const std::string& outPassword, std::string& pem);
+CERT_API DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const std::string& password,
+                           const std::string& outPassword, std::string& pem);
 
 }  // namespace vrk
