@@ -4,6 +4,9 @@
 #include <mutex>
 
 #include "cert/oid.h"
+#include "cert/oids.h"
+
+using namespace cert::oids;
 
 namespace {
 
@@ -30,52 +33,151 @@ CRYPT_OID_INFO Row(const char* oid, const char16_t* name, DWORD group, ALG_ID al
 
 // In search order: hashes, ciphers, public keys, signatures, so that an
 // algorithm id that is both a hash and the hash of a signature finds the hash.
+// The name-only groups after them (algorithm id 0) let a dotted OID be shown
+// by name wherever the library or the tool prints one.
 const std::vector<CRYPT_OID_INFO>& Rows() {
     static const std::vector<CRYPT_OID_INFO> rows = {
-        Row("1.2.643.2.2.9", u"GOST R 34.11-94", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_94),
-        Row("1.2.643.7.1.1.2.2", u"GOST R 34.11-2012 256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256),
-        Row("1.2.643.7.1.1.2.3", u"GOST R 34.11-2012 512", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512),
-        Row("1.2.643.2.2.22", u"GOST 28147-89 MAC", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_28147_MAC),
-        Row("1.3.6.1.4.1.40321.2.1.1.2", u"Telvar hash", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_HASH),
-        Row("1.3.6.1.4.1.40321.2.1.1.3", u"Telvar MAC Z", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_MAC_Z),
-        Row("1.3.6.1.4.1.40321.2.1.1.4", u"Telvar MAC A", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_MAC_A),
-        Row("1.3.14.3.2.26", u"sha1", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA1),
-        Row("2.16.840.1.101.3.4.2.1", u"sha256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256),
-        Row("1.2.840.113549.2.5", u"md5", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_MD5),
+        Row(kGostR3411_94, u"GOST R 34.11-94", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_94),
+        Row(kGostR3411_2012_256, u"GOST R 34.11-2012 256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256),
+        Row(kGostR3411_2012_512, u"GOST R 34.11-2012 512", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512),
+        Row(kGost28147Mac, u"GOST 28147-89 MAC", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_GOST_28147_MAC),
+        Row(kProductHash, u"Telvar hash", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_HASH),
+        Row(kProductMacZ, u"Telvar MAC Z", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_MAC_Z),
+        Row(kProductMacA, u"Telvar MAC A", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_VRK_MAC_A),
+        Row(kSha1, u"sha1", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA1),
+        Row(kSha256, u"sha256", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_SHA_256),
+        Row(kMd5, u"md5", CRYPT_HASH_ALG_OID_GROUP_ID, CALG_MD5),
 
-        Row("1.2.643.2.2.21", u"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, CALG_GOST_28147),
-        Row("1.2.840.113549.3.7", u"3des", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, CALG_3DES),
+        Row(kGost28147, u"GOST 28147-89", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, CALG_GOST_28147),
+        Row(kTripleDes, u"3des", CRYPT_ENCRYPT_ALG_OID_GROUP_ID, CALG_3DES),
 
-        Row("1.2.643.2.2.19", u"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2001),
-        Row("1.2.643.2.2.98", u"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2001_DH),
-        Row("1.2.643.7.1.1.1.1", u"GOST R 34.10-2012 256", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2012_256),
-        Row("1.2.643.7.1.1.1.2", u"GOST R 34.10-2012 512", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2012_512),
-        Row("1.2.643.7.1.1.6.1", u"GOST R 34.10-2012 256 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+        Row(kGostR3410_2001, u"GOST R 34.10-2001", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2001),
+        Row(kGostR3410_2001DH, u"GOST R 34.10-2001 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2001_DH),
+        Row(kGostR3410_2012_256, u"GOST R 34.10-2012 256", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2012_256),
+        Row(kGostR3410_2012_512, u"GOST R 34.10-2012 512", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_GOST_R3410_2012_512),
+        Row(kGostR3410_2012_256DH, u"GOST R 34.10-2012 256 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
             CALG_GOST_R3410_2012_256_DH),
-        Row("1.2.643.7.1.1.6.2", u"GOST R 34.10-2012 512 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
+        Row(kGostR3410_2012_512DH, u"GOST R 34.10-2012 512 DH", CRYPT_PUBKEY_ALG_OID_GROUP_ID,
             CALG_GOST_R3410_2012_512_DH),
-        Row("1.2.840.113549.1.1.1", u"RSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_RSA_KEYX),
-        Row("1.2.840.10040.4.1", u"DSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_DSS_SIGN),
+        Row(kRsa, u"RSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_RSA_KEYX),
+        Row(kDsa, u"DSA", CRYPT_PUBKEY_ALG_OID_GROUP_ID, CALG_DSS_SIGN),
 
-        Row("1.2.643.2.2.3", u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
+        Row(kGostR3411_94WithR3410_2001, u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
             kSignGost2001),
-        Row("1.2.643.7.1.1.3.2", u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256,
-            kSignGost2012_256),
-        Row("1.2.643.7.1.1.3.3", u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512,
-            kSignGost2012_512),
-        Row("1.2.840.113549.1.1.5", u"sha1RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA1, kSignRsa),
-        Row("1.2.840.113549.1.1.11", u"sha256RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA_256, kSignRsa),
-        Row("1.2.840.113549.1.1.4", u"md5RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_MD5, kSignRsa),
-        Row("1.2.840.10040.4.3", u"sha1DSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA1, kSignDss),
+        Row(kGostR3410_2012_256WithR3411, u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID,
+            CALG_GOST_R3411_2012_256, kSignGost2012_256),
+        Row(kGostR3410_2012_512WithR3411, u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID,
+            CALG_GOST_R3411_2012_512, kSignGost2012_512),
+        Row(kSha1WithRsa, u"sha1RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA1, kSignRsa),
+        Row(kSha256WithRsa, u"sha256RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA_256, kSignRsa),
+        Row(kMd5WithRsa, u"md5RSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_MD5, kSignRsa),
+        Row(kSha1WithDsa, u"sha1DSA", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_SHA1, kSignDss),
         // A key-agreement key signs under the OIDs of its family, so the
         // pair of hash and agreement algorithm finds them too; lookups by
         // OID or name find the rows above first.
-        Row("1.2.643.2.2.3", u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
+        Row(kGostR3411_94WithR3410_2001, u"GOST R 34.11/34.10-2001", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_94,
             kAgreeGost2001),
-        Row("1.2.643.7.1.1.3.2", u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_256,
-            kAgreeGost2012_256),
-        Row("1.2.643.7.1.1.3.3", u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID, CALG_GOST_R3411_2012_512,
-            kAgreeGost2012_512),
+        Row(kGostR3410_2012_256WithR3411, u"GOST R 34.11/34.10-2012 256", CRYPT_SIGN_ALG_OID_GROUP_ID,
+            CALG_GOST_R3411_2012_256, kAgreeGost2012_256),
+        Row(kGostR3410_2012_512WithR3411, u"GOST R 34.11/34.10-2012 512", CRYPT_SIGN_ALG_OID_GROUP_ID,
+            CALG_GOST_R3411_2012_512, kAgreeGost2012_512),
+
+        // Algorithms the library names but does not run.
+        Row(kSha384, u"sha384", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSha512, u"sha512", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kRsaPss, u"rsassaPss", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSha384WithRsa, u"sha384RSA", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSha512WithRsa, u"sha512RSA", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kEcPublicKey, u"ecPublicKey", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kPrime256v1, u"prime256v1", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSecp384r1, u"secp384r1", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kEcdsaWithSha256, u"ecdsa-with-SHA256", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kEcdsaWithSha384, u"ecdsa-with-SHA384", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kPbes2, u"PBES2", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kPbkdf2, u"PBKDF2", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kHash94ParamSet, u"GOST R 34.11-94 parameters", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kCipherParamSetA, u"GOST 28147-89 parameter set A", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kCipherParamSetB, u"GOST 28147-89 parameter set B", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kCipherParamSetC, u"GOST 28147-89 parameter set C", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kCipherParamSetD, u"GOST 28147-89 parameter set D", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kCipherParamSetZ, u"GOST 28147-89 parameter set Z", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2001ParamSetTest, u"GOST R 34.10-2001 test parameters", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2001ParamSetA, u"GOST R 34.10-2001 parameter set A", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2001ParamSetB, u"GOST R 34.10-2001 parameter set B", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2001ParamSetC, u"GOST R 34.10-2001 parameter set C", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kExchange2001ParamSetA, u"GOST R 34.10-2001 exchange parameter set A", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kExchange2001ParamSetB, u"GOST R 34.10-2001 exchange parameter set B", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_256ParamSetA, u"GOST R 34.10-2012 256-bit parameters A", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_256ParamSetB, u"GOST R 34.10-2012 256-bit parameters B", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_256ParamSetC, u"GOST R 34.10-2012 256-bit parameters C", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_256ParamSetD, u"GOST R 34.10-2012 256-bit parameters D", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_512ParamSetTest, u"GOST R 34.10-2012 512-bit test parameters", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_512ParamSetA, u"GOST R 34.10-2012 512-bit parameters A", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_512ParamSetB, u"GOST R 34.10-2012 512-bit parameters B", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSign2012_512ParamSetC, u"GOST R 34.10-2012 512-bit parameters C", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kData, u"data", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kSignedData, u"signedData", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kEnvelopedData, u"envelopedData", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kEncryptedData, u"encryptedData", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+        Row(kTrustListContent, u"Telvar trust list", VRK_NAME_ONLY_OID_GROUP_ID, 0),
+
+        Row(kCommonName, u"commonName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kSurname, u"surname", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kSerialNumber, u"serialNumber", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kCountryName, u"countryName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kLocalityName, u"localityName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kStateOrProvinceName, u"stateOrProvinceName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kStreetAddress, u"streetAddress", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kOrganizationName, u"organizationName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kOrganizationalUnitName, u"organizationalUnitName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kTitle, u"title", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kGivenName, u"givenName", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kEmailAddress, u"emailAddress", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kInn, u"INN", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kOgrn, u"OGRN", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kSnils, u"SNILS", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kInnLe, u"INNLE", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+        Row(kOgrnip, u"OGRNIP", CRYPT_RDN_ATTR_OID_GROUP_ID, 0),
+
+        Row(kSubjectDirectoryAttributes, u"subjectDirectoryAttributes", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSubjectKeyIdentifier, u"subjectKeyIdentifier", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kKeyUsage, u"keyUsage", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kPrivateKeyUsagePeriod, u"privateKeyUsagePeriod", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSubjectAltName, u"subjectAltName", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kIssuerAltName, u"issuerAltName", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kBasicConstraints, u"basicConstraints", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kCrlNumber, u"cRLNumber", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kCrlReason, u"cRLReason", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kDeltaCrlIndicator, u"deltaCRLIndicator", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kIssuingDistributionPoint, u"issuingDistributionPoint", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kCrlDistributionPoints, u"cRLDistributionPoints", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kCertificatePolicies, u"certificatePolicies", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kPolicyMappings, u"policyMappings", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kAuthorityKeyIdentifier, u"authorityKeyIdentifier", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kPolicyConstraints, u"policyConstraints", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kExtKeyUsage, u"extKeyUsage", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kFreshestCrl, u"freshestCRL", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kAuthorityInfoAccess, u"authorityInfoAccess", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kAuthorityKeyIdentifierOld, u"authorityKeyIdentifier (obsolete)", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kBasicConstraintsOld, u"basicConstraints (obsolete)", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSubjectSignTool, u"subjectSignTool", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kIssuerSignTool, u"issuerSignTool", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kUnstructuredName, u"unstructuredName", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kContentType, u"contentType", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kMessageDigest, u"messageDigest", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSigningTime, u"signingTime", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kExtensionRequest, u"extensionRequest", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSmimeCapabilities, u"smimeCapabilities", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kSigningCertificateV2, u"signingCertificateV2", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+        Row(kUserPrincipalName, u"userPrincipalName", CRYPT_EXT_OR_ATTR_OID_GROUP_ID, 0),
+
+        Row(kServerAuth, u"serverAuth", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kClientAuth, u"clientAuth", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kCodeSigning, u"codeSigning", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kEmailProtection, u"emailProtection", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kTimeStamping, u"timeStamping", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kOcsp, u"ocsp", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
+        Row(kCaIssuers, u"caIssuers", CRYPT_ENHKEY_USAGE_OID_GROUP_ID, 0),
     };
     return rows;
 }
@@ -117,7 +219,7 @@ PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
                 if (SameName(r.pwszName, static_cast<const char16_t*>(key))) return &r;
                 break;
             case CRYPT_OID_INFO_ALGID_KEY:
-                if (r.Algid == *static_cast<const ALG_ID*>(key)) return &r;
+                if (r.Algid != 0 && r.Algid == *static_cast<const ALG_ID*>(key)) return &r;
                 break;
             case CRYPT_OID_INFO_SIGN_KEY: {
                 const ALG_ID* pair = static_cast<const ALG_ID*>(key);
@@ -145,7 +247,7 @@ int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, u
     std::memcpy(text, oid, oidLength);
     text[oidLength] = 0;
     PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, text, 0);
-    if (!r) return 0;
+    if (!r || r->Algid == 0) return 0;
     algId = r->Algid;
     extra = ExtraWord(*r);
     return 1;
@@ -176,28 +278,40 @@ CTOOString CTFGetNameForOID(const CTOOString& oid) {
 }
 
 std::list<CTOOString> CTFGetSupportedSignOIDS(bool) {
-    return {"1.2.643.2.2.19", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"};
+    return {kGostR3410_2001, kGostR3410_2012_256, kGostR3410_2012_512};
 }
 
-std::list<CTOOString> CTFGetSupportedDHOIDS() { return {"1.2.643.2.2.98", "1.2.643.7.1.1.6.1"}; }
+std::list<CTOOString> CTFGetSupportedDHOIDS() { return {kGostR3410_2001DH, kGostR3410_2012_256DH}; }
 
 std::list<unsigned> CTFGetSupportedKeyTypes() { return {2, 1}; }
 
 std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
-    if (alg == "1.2.643.2.2.19" || alg == "1.2.643.2.2.3" || alg == "1.2.643.7.1.1.1.1")
-        return {"1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",    "1.2.643.2.2.35.3",   "1.2.643.7.1.2.1.1.1",
-                "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4"};
-    if (alg == "1.2.643.2.2.98") return {"1.2.643.2.2.36.0", "1.2.643.2.2.36.1"};
-    if (alg == "1.2.643.7.1.1.1.2")
-        return {"1.2.643.7.1.2.1.2.0", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.2.1.2.2", "1.2.643.7.1.2.1.2.3"};
+    if (alg == kGostR3410_2001 || alg == kGostR3411_94WithR3410_2001 || alg == kGostR3410_2012_256)
+        return {kSign2001ParamSetA,     kSign2001ParamSetB,     kSign2001ParamSetC,    kSign2012_256ParamSetA,
+                kSign2012_256ParamSetB, kSign2012_256ParamSetC, kSign2012_256ParamSetD};
+    if (alg == kGostR3410_2001DH) return {kExchange2001ParamSetA, kExchange2001ParamSetB};
+    if (alg == kGostR3410_2012_512)
+        return {kSign2012_512ParamSetTest, kSign2012_512ParamSetA, kSign2012_512ParamSetB, kSign2012_512ParamSetC};
     throw XTOOStatus(TOOERR_UNKNOWN_ALG, "CTFGetSupportedParams", 0);
 }
 
 unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
     static const char* const k512[] = {
-        "1.2.643.2.2.19",   "1.2.643.2.2.3",       "1.2.643.2.2.98",      "1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",
-        "1.2.643.2.2.35.3", "1.2.643.7.1.2.1.1.1", "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4",
-        "1.2.643.2.2.36.0", "1.2.643.2.2.36.1",    "1.2.643.7.1.1.3.2",   "1.2.643.7.1.1.1.1",   "1.2.643.7.1.1.6.1",
+        kGostR3410_2001,
+        kGostR3411_94WithR3410_2001,
+        kGostR3410_2001DH,
+        kSign2001ParamSetA,
+        kSign2001ParamSetB,
+        kSign2001ParamSetC,
+        kSign2012_256ParamSetA,
+        kSign2012_256ParamSetB,
+        kSign2012_256ParamSetC,
+        kSign2012_256ParamSetD,
+        kExchange2001ParamSetA,
+        kExchange2001ParamSetB,
+        kGostR3410_2012_256WithR3411,
+        kGostR3410_2012_256,
+        kGostR3410_2012_256DH,
     };
     for (const char* o : k512)
         if (oid == o) return 512;
@@ -205,16 +319,16 @@ unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
 }
 
 std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) {
-    if (!cert) return {"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"};
+    if (!cert) return {kGostR3411_94, kGostR3411_2012_256};
     CertDll::CertHashHooks hooks;
     {
         std::lock_guard<std::mutex> lock(g_hooksMutex);
         hooks = g_hooks;
     }
     const std::string key = hooks.publicKeyOid ? hooks.publicKeyOid(cert) : std::string();
-    if (key == "1.2.643.2.2.19") return {"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"};
-    if (key == "1.2.643.7.1.1.1.1" || key == "1.2.643.7.1.1.6.1") return {"1.2.643.7.1.1.2.2"};
-    if (key == "1.2.643.7.1.1.1.2" || key == "1.2.643.7.1.1.6.2") return {"1.2.643.7.1.1.2.3"};
+    if (key == kGostR3410_2001) return {kGostR3411_94, kGostR3411_2012_256};
+    if (key == kGostR3410_2012_256 || key == kGostR3410_2012_256DH) return {kGostR3411_2012_256};
+    if (key == kGostR3410_2012_512 || key == kGostR3410_2012_512DH) return {kGostR3411_2012_512};
     return hooks.providerHashOids ? hooks.providerHashOids(cert) : std::list<CTOOString>{};
 }
 

@@ -17,6 +17,12 @@ const char* GroupName(DWORD g) {
             return "public key";
         case CRYPT_SIGN_ALG_OID_GROUP_ID:
             return "signature";
+        case CRYPT_RDN_ATTR_OID_GROUP_ID:
+            return "name attribute";
+        case CRYPT_EXT_OR_ATTR_OID_GROUP_ID:
+            return "extension or attribute";
+        case CRYPT_ENHKEY_USAGE_OID_GROUP_ID:
+            return "key purpose";
     }
     return "other";
 }
@@ -74,7 +80,9 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
         row = FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, name.c_str(), 0);
     }
     const std::string oid = row ? row->pszOID : what;
-    std::list<CTOOString> owners = row || !IsDotted(what) ? std::list<CTOOString>{} : OwnersOfParamSet(what);
+    // The registry names parameter sets without an algorithm of their own.
+    std::list<CTOOString> owners =
+        IsDotted(oid) && (!row || row->Algid == 0) ? OwnersOfParamSet(oid) : std::list<CTOOString>{};
     if (!row && owners.empty()) throw XTOOStatus(TOOERR_NOTFOUND, what.c_str());
 
     std::list<CTOOString> params;
@@ -89,12 +97,12 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     unsigned alg = 0, extra = 0;
     GetAlgIDFromOID(oid.data(), oid.size(), alg, extra);
     const std::string name = CTFGetNameForOID(oid).str();
-    const char* group = row ? GroupName(row->dwGroupId) : "parameter set";
+    const char* group = !owners.empty() ? "parameter set" : row ? GroupName(row->dwGroupId) : "other";
 
     if (json) {
         std::printf("{\"oid\": %s, \"name\": %s, \"group\": %s", ctf::JsonQuote(oid).c_str(),
                     ctf::JsonQuote(row ? name : "").c_str(), ctf::JsonQuote(group).c_str());
-        if (row) std::printf(", \"algId\": %s", ctf::JsonQuote(Hex(alg)).c_str());
+        if (alg) std::printf(", \"algId\": %s", ctf::JsonQuote(Hex(alg)).c_str());
         if (extra)
             std::printf(", \"hashOid\": %s, \"publicKeyAlgId\": %s", ctf::JsonQuote(OidOfAlg(alg)).c_str(),
                         ctf::JsonQuote(Hex(extra)).c_str());
@@ -107,7 +115,7 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     std::printf("oid:        %s\n", oid.c_str());
     if (row) std::printf("name:       %s\n", name.c_str());
     std::printf("group:      %s\n", group);
-    if (row) std::printf("alg id:     %s\n", Hex(alg).c_str());
+    if (alg) std::printf("alg id:     %s\n", Hex(alg).c_str());
     if (extra) {
         std::printf("hash:       %s (%s)\n", Hex(alg).c_str(), OidOfAlg(alg).c_str());
         std::printf("public key: %s (%s)\n", Hex(extra).c_str(), OidOfAlg(extra).c_str());
