@@ -83,6 +83,7 @@ TEST(Exports, OnlyWhatTheHeadersDeclare) {
         auto first = line.find(' ');
         if (first == std::string::npos || line.size() < first + 3) continue;
         std::string name = line.substr(first + 3);
+        if (name.rfind("__odr_asan", 0) == 0) continue;  // AddressSanitizer's marks of exported data
         ++count;
         for (const std::string& part : Components(name))
             if (!declared.count(part)) {
