@@ -16,11 +16,7 @@ using certtest::WriteFile;
 
 namespace {
 
-std::string LowerHex(ByteView b) {
-    std::string s = TOOBin2HexStr(b.data(), b.size());
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+std::string LowerHex(ByteView b) { return certtest::Hex(b, false); }
 
 Bytes FileBytes(const std::string& path) {
     std::string s = ReadFile(path);

@@ -83,6 +83,15 @@ std::string Hex(const std::string& bytes, bool upper) {
     return Hex(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), upper);
 }
 
+std::string Hex(const IdentObj& bytes, bool upper) {
+    return Hex(std::span<const std::uint8_t>(bytes.data(), bytes.size()), upper);
+}
+
+IdentObj BlobFromHex(const std::string& hex) {
+    const std::vector<std::uint8_t> b = FromHex(hex);
+    return IdentObj(b.data(), static_cast<DWORD>(b.size()));
+}
+
 std::vector<std::uint8_t> FromHex(const std::string& hex) {
     std::vector<std::uint8_t> out;
     int high = -1;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "cert/tools.h"
+
 namespace certtest {
 
 // A fresh temporary folder, removed with its contents on destruction.
@@ -54,7 +56,9 @@ std::string Sh(const std::string& s);
 // std::invalid_argument on anything else.
 std::string Hex(std::span<const std::uint8_t> bytes, bool upper = true);
 std::string Hex(const std::string& bytes, bool upper = true);
+std::string Hex(const IdentObj& bytes, bool upper = true);
 std::vector<std::uint8_t> FromHex(const std::string& hex);
+IdentObj BlobFromHex(const std::string& hex);
 
 // Checks that `text` is one JSON value (RFC 8259, valid UTF-8) with only
 // blanks around it; every object key found is added to `keys` when given.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "cert/tools.h"
 #include "testsupport.h"
@@ -36,7 +37,7 @@ TEST(CtfCli, UsageErrorsNameTheirCauseAndExitTwo) {
         {"key new --container x --alg rsa --no-password", "ctf key new: unknown key algorithm \"rsa\""},
         {"key new --container x --alg gost2001 --paramset Q --no-password", "unknown parameter set \"Q\""},
         {"key new --container x --alg gost2001 --spec other --no-password", "unknown key spec \"other\""},
-        {"key export --container none --out /dev/null --no-password", "ctf key export: no container \"none\""},
+        {"key export --container none --out - --no-password", "ctf key export: no container \"none\""},
         {"explain 0x100000000", "ctf explain: code \"0x100000000\" does not fit in 32 bits"},
         {"explain 4294967296", "does not fit in 32 bits"},
         {"explain -2147483649", "does not fit in 32 bits"},
@@ -200,6 +201,30 @@ TEST(CtfText, TimesAndExplanations) {
     EXPECT_EQ(win.Lines(), (std::vector<std::string>{"0x80090006: Подпись неверна", "system: Invalid Signature."}));
     const auto own = ctf::ExplainStatus(TOOERR_NOFILE);
     EXPECT_EQ(own.Lines(), std::vector<std::string>{"4: file or folder not found"});
+}
+
+}  // namespace
+
+namespace {
+
+// ctf is a client of the library like any other: it includes the exported
+// headers and its own, never the library's sources.
+TEST(CtfCli, IncludesOnlyThePublicHeaders) {
+    const std::filesystem::path tool = std::filesystem::path(CERT_SOURCE_DIR) / "tools" / "ctf";
+    const std::regex include(R"(^\s*#\s*include\s*"([^"]+)\")");
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tool)) {
+        ++files;
+        std::ifstream in(entry.path());
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (!std::regex_search(line, m, include)) continue;
+            const std::string header = m[1];
+            const bool own = std::filesystem::exists(tool / header);
+            EXPECT_TRUE(header.rfind("cert/", 0) == 0 || own) << entry.path().filename() << ": " << header;
+        }
+    }
+    EXPECT_GT(files, 0);
 }
 
 }  // namespace

@@ -150,7 +150,7 @@ TEST_F(KeyCli, TwoProcessesRacingForOneContainer) {
         const certtest::RunResult& loser = ra.exitCode ? ra : rb;
         EXPECT_NE(loser.err.find("already holds a signature key"), std::string::npos) << loser.err;
         const std::string winner = ra.exitCode ? "b" : "a";
-        EXPECT_EQ(Ctf("key export --out /dev/null --container " + name + Pw(winner)).exitCode, kExitOk)
+        EXPECT_EQ(Ctf("key export --out - --container " + name + Pw(winner)).exitCode, kExitOk)
             << "the winner's key was replaced in round " << round;
     }
     const std::string list = Ctf("key list").out;
@@ -205,9 +205,9 @@ TEST_F(KeyCli, ANewPasswordTypedIsAskedTwice) {
     auto same = OnTerminal("key new --container t --alg gost2001", {"typed", "typed"});
     ASSERT_EQ(same.exitCode, kExitOk) << same.out;
     certtest::WriteFile(F("typed"), "typed");
-    EXPECT_EQ(Ctf("key export --out /dev/null --container t" + Pw("typed")).exitCode, kExitOk);
+    EXPECT_EQ(Ctf("key export --out - --container t" + Pw("typed")).exitCode, kExitOk);
     // An existing password is asked once.
-    auto once = OnTerminal("key export --out /dev/null --container t", {"typed"});
+    auto once = OnTerminal("key export --out " + Sh(F("t.pem")) + " --container t", {"typed"});
     EXPECT_EQ(once.exitCode, kExitOk) << once.out;
     EXPECT_EQ(once.out.find("Again"), std::string::npos) << once.out;
     // No terminal at all: told how to give one.
