@@ -105,6 +105,25 @@ private:
     std::size_t size_ = 0;
 };
 void WipeString(std::string& s);
+// Wipes a string that held a secret when it goes, on every path (for the
+// std::string parameters of the library's key calls).
+class WipedString {
+public:
+    explicit WipedString(std::string_view s) : s_(s) {}
+    ~WipedString() { WipeString(s_); }
+    WipedString(const WipedString&) = delete;
+    WipedString& operator=(const WipedString&) = delete;
+    std::string& get() { return s_; }
+
+private:
+    std::string s_;
+};
+
+// Wipes a blob that held key material when the guard goes.
+struct BlobWiper {
+    IdentObj& blob;
+    ~BlobWiper() { blob.Wipe(); }
+};
 
 // A password file: its bytes without trailing line breaks. Refused (exit
 // 2): an empty file, one that holds a NUL, a folder, more than 4 KiB, or

@@ -169,16 +169,10 @@ std::string FormatSerial(std::span<const std::uint8_t> bigEndian) {
 }
 
 std::string IsoTime(const FILETIME& t) {
-    const asn::CivilTime c = asn::SplitFileTime(t);
-    char buf[48];
-    int n = std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month, c.day, c.hour, c.minute,
-                          c.second);
-    if (c.fraction) {
-        n += std::snprintf(buf + n, sizeof buf - n, ".%07d", c.fraction);
-        while (buf[n - 1] == '0') buf[--n] = 0;
-    }
-    std::snprintf(buf + n, sizeof buf - n, "Z");
-    return buf;
+    // The foundation's form with the date and the time joined by 'T'.
+    std::string s = asn::FormatTime(t);
+    if (auto blank = s.find(' '); blank != std::string::npos) s[blank] = 'T';
+    return s;
 }
 
 std::string Hex(std::span<const std::uint8_t> bytes, bool upper) {
