@@ -132,7 +132,7 @@ void FlattenJson(const boost::property_tree::ptree& arr, std::vector<Node>& out)
     for (const auto& [key, node] : arr) {
         Node n{node.get<long>("offset"),
                node.get<long>("depth"),
-               node.get<long>("hl"),
+               node.get<long>("headerLength"),
                node.get<long>("length"),
                classes.at(node.get<std::string>("class")),
                node.get<long>("tag")};

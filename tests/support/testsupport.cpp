@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+#include <string_view>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -63,7 +65,210 @@ std::string CtfPath() {
 #endif
 }
 
-RunResult Ctf(const std::string& arguments) { return Run(Sh(CtfPath()) + " " + arguments); }
+RunResult Ctf(const std::string& arguments, const std::string& stdinText) {
+    return Run(Sh(CtfPath()) + " " + arguments, stdinText);
+}
+
+std::string Hex(std::span<const std::uint8_t> bytes, bool upper) {
+    const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    std::string s;
+    for (std::uint8_t b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+std::string Hex(const std::string& bytes, bool upper) {
+    return Hex(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), upper);
+}
+
+std::string Hex(const IdentObj& bytes, bool upper) {
+    return Hex(std::span<const std::uint8_t>(bytes.data(), bytes.size()), upper);
+}
+
+IdentObj BlobFromHex(const std::string& hex) {
+    const std::vector<std::uint8_t> b = FromHex(hex);
+    return IdentObj(b.data(), static_cast<DWORD>(b.size()));
+}
+
+std::vector<std::uint8_t> FromHex(const std::string& hex) {
+    std::vector<std::uint8_t> out;
+    int high = -1;
+    for (char c : hex) {
+        if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+            if (high >= 0) throw std::invalid_argument("odd hex digit before a blank");
+            continue;
+        }
+        const int v = cert::platform::HexDigitValue(c);
+        if (v < 0) throw std::invalid_argument(std::string("not a hex digit: ") + c);
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<std::uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) throw std::invalid_argument("odd number of hex digits");
+    return out;
+}
+
+namespace {
+
+// A strict recursive-descent reader of one JSON text.
+class JsonReader {
+public:
+    JsonReader(const std::string& t, std::vector<std::string>* keys) : t_(t), keys_(keys) {}
+    bool Whole(std::string& why) {
+        try {
+            Blank();
+            Value(0);
+            Blank();
+            if (i_ != t_.size()) Fail("text after the value");
+            return true;
+        } catch (const std::runtime_error& e) {
+            why = std::string(e.what()) + " at offset " + std::to_string(i_);
+            return false;
+        }
+    }
+
+private:
+    [[noreturn]] void Fail(const char* what) { throw std::runtime_error(what); }
+    char Peek() { return i_ < t_.size() ? t_[i_] : '\0'; }
+    void Expect(char c) {
+        if (Peek() != c) Fail("unexpected character");
+        ++i_;
+    }
+    void Blank() {
+        while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
+    }
+    void Literal(const char* w) {
+        for (const char* p = w; *p; ++p) Expect(*p);
+    }
+    void Value(int depth) {
+        if (depth > 64) Fail("nested too deep");
+        switch (Peek()) {
+            case '{':
+                return Object(depth);
+            case '[':
+                return Array(depth);
+            case '"':
+                String();
+                return;
+            case 't':
+                return Literal("true");
+            case 'f':
+                return Literal("false");
+            case 'n':
+                return Literal("null");
+            default:
+                Number();
+        }
+    }
+    void Object(int depth) {
+        Expect('{');
+        Blank();
+        if (Peek() == '}') return void(++i_);
+        for (;;) {
+            Blank();
+            std::string k = String();
+            if (keys_) keys_->push_back(k);
+            Blank();
+            Expect(':');
+            Blank();
+            Value(depth + 1);
+            Blank();
+            if (Peek() == '}') return void(++i_);
+            Expect(',');
+        }
+    }
+    void Array(int depth) {
+        Expect('[');
+        Blank();
+        if (Peek() == ']') return void(++i_);
+        for (;;) {
+            Blank();
+            Value(depth + 1);
+            Blank();
+            if (Peek() == ']') return void(++i_);
+            Expect(',');
+        }
+    }
+    void Number() {
+        const std::size_t start = i_;
+        if (Peek() == '-') ++i_;
+        if (Peek() == '0') {
+            ++i_;
+        } else if (Peek() >= '1' && Peek() <= '9') {
+            while (Peek() >= '0' && Peek() <= '9') ++i_;
+        } else {
+            Fail("not a value");
+        }
+        if (Peek() == '.') {
+            ++i_;
+            if (!(Peek() >= '0' && Peek() <= '9')) Fail("bad fraction");
+            while (Peek() >= '0' && Peek() <= '9') ++i_;
+        }
+        if (Peek() == 'e' || Peek() == 'E') {
+            ++i_;
+            if (Peek() == '+' || Peek() == '-') ++i_;
+            if (!(Peek() >= '0' && Peek() <= '9')) Fail("bad exponent");
+            while (Peek() >= '0' && Peek() <= '9') ++i_;
+        }
+        if (i_ == start) Fail("not a value");
+    }
+    // The string's text (escapes kept as written; keys need no more).
+    std::string String() {
+        Expect('"');
+        std::string s;
+        for (;;) {
+            if (i_ >= t_.size()) Fail("unterminated string");
+            const unsigned char c = static_cast<unsigned char>(t_[i_]);
+            if (c == '"') {
+                ++i_;
+                return s;
+            }
+            if (c < 0x20) Fail("control character in a string");
+            if (c == '\\') {
+                ++i_;
+                const char e = Peek();
+                if (e == 'u') {
+                    for (int k = 1; k <= 4; ++k)
+                        if (i_ + k >= t_.size() || cert::platform::HexDigitValue(t_[i_ + k]) < 0)
+                            Fail("bad \\u escape");
+                    s += t_.substr(i_ - 1, 6);
+                    i_ += 5;
+                    continue;
+                }
+                if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) Fail("bad escape");
+                s += '\\';
+                s += e;
+                ++i_;
+                continue;
+            }
+            const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+            if (n == 0 || i_ + n > t_.size()) Fail("not UTF-8");
+            for (std::size_t k = 1; k < n; ++k)
+                if ((static_cast<unsigned char>(t_[i_ + k]) & 0xC0) != 0x80) Fail("not UTF-8");
+            if (n == 2 && c < 0xC2) Fail("overlong UTF-8");
+            s.append(t_, i_, n);
+            i_ += n;
+        }
+    }
+
+    const std::string& t_;
+    std::vector<std::string>* keys_;
+    std::size_t i_ = 0;
+};
+
+}  // namespace
+
+bool ParseJson(const std::string& text, std::string* why, std::vector<std::string>* keys) {
+    std::string reason;
+    const bool ok = JsonReader(text, keys).Whole(reason);
+    if (why) *why = reason;
+    return ok;
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

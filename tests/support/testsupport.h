@@ -1,11 +1,15 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "cert/tools.h"
 
 namespace certtest {
 
@@ -39,13 +43,27 @@ struct RunResult {
 // Runs a shell command line; stdout and stderr are captured separately.
 RunResult Run(const std::string& commandLine, const std::string& stdinText = "");
 // Runs the ctf tool built alongside the tests.
-RunResult Ctf(const std::string& arguments);
+RunResult Ctf(const std::string& arguments, const std::string& stdinText = "");
 std::string CtfPath();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 // Quotes a path for a shell command line.
 std::string Sh(const std::string& s);
+
+// Hex of bytes (upper case unless asked), and bytes of hex text (either
+// case; spaces and line breaks between pairs are skipped). FromHex throws
+// std::invalid_argument on anything else.
+std::string Hex(std::span<const std::uint8_t> bytes, bool upper = true);
+std::string Hex(const std::string& bytes, bool upper = true);
+std::string Hex(const IdentObj& bytes, bool upper = true);
+std::vector<std::uint8_t> FromHex(const std::string& hex);
+IdentObj BlobFromHex(const std::string& hex);
+
+// Checks that `text` is one JSON value (RFC 8259, valid UTF-8) with only
+// blanks around it; every object key found is added to `keys` when given.
+// False with the reason in `why`.
+bool ParseJson(const std::string& text, std::string* why = nullptr, std::vector<std::string>* keys = nullptr);
 
 // openssl with the GOST engine available (empty when the engine is missing).
 bool HaveGostEngine();

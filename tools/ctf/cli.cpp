@@ -1,13 +1,6 @@
 #include "cli.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
-#include <termios.h>
-#include <unistd.h>
+#include <algorithm>
 
 namespace ctf {
 
@@ -20,7 +13,10 @@ std::vector<DemoStep>& DemoTable() {
     static std::vector<DemoStep> t;
     return t;
 }
-ExplainFn g_explainer = nullptr;
+
+bool Among(const std::vector<std::string>& names, const std::string& n) {
+    return std::find(names.begin(), names.end(), n) != names.end();
+}
 }  // namespace
 
 Registrar::Registrar(Command c) { CommandTable()[c.name] = std::move(c); }
@@ -29,11 +25,75 @@ const std::map<std::string, Command>& Commands() { return CommandTable(); }
 DemoRegistrar::DemoRegistrar(DemoStep s) { DemoTable().push_back(std::move(s)); }
 const std::vector<DemoStep>& DemoSteps() { return DemoTable(); }
 
-Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames) {
+Error::Error(int exitCode, std::string message, int status, std::string place)
+    : exitCode_(exitCode), message_(std::move(message)), status_(status), place_(std::move(place)) {}
+
+int ExitForStatus(int status) {
+    switch (status) {
+        case TOOERR_NOFILE:
+        case TOOERR_BADFORMAT:
+        case TOOERR_UNKNOWN_ALG:
+        case TOOERR_BADENCODING:
+        case TOOERR_DER_FORMAT:
+        case TOOERR_DER_DEPTH:
+        case TOOERR_DER_LIMIT:
+        case TOOERR_NOTFOUND:
+            return kUsage;
+    }
+    switch (ToolsErr2WinErr(status)) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case NTE_BAD_KEYSET:
+        case NTE_KEYSET_NOT_DEF:
+        case NTE_BAD_KEYSET_PARAM:
+        case ERROR_CANCELLED:  // a password was wanted and none given
+        case NTE_BAD_ALGID:
+        case NTE_BAD_DATA:
+        case NTE_NO_KEY:
+        case NTE_EXISTS:
+            return kUsage;
+    }
+    return kFailure;
+}
+
+void ThrowWinError(DWORD winError, const std::string& message) {
+    const int status = WinErr2ToolsErr(winError);
+    throw Error(ExitForStatus(status), message, status);
+}
+
+bool TakeGlobalOption(const std::vector<std::string>& argv, std::size_t& i, Context& ctx, std::string& fault) {
+    const std::string& a = argv[i];
+    if (a == "--json" || a.rfind("--json=", 0) == 0) {
+        if (a != "--json" && fault.empty()) fault = "--json takes no value";
+        ctx.json = true;
+        return true;
+    }
+    for (auto [name, target] : {std::pair{"--home", &ctx.home}, std::pair{"--transport-dir", &ctx.transportDir}}) {
+        const std::string n = name;
+        if (a == n) {
+            if (i + 1 >= argv.size()) {
+                if (fault.empty()) fault = n + " needs a value";
+                return true;
+            }
+            *target = argv[++i];
+            return true;
+        }
+        if (a.rfind(n + "=", 0) == 0) {
+            *target = a.substr(n.size() + 1);
+            return true;
+        }
+    }
+    return false;
+}
+
+Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx) {
+    auto fault = [&](const std::string& f) {
+        if (fault_.empty()) fault_ = f;
+    };
     bool onlyPositionals = false;
     for (std::size_t i = 0; i < argv.size(); ++i) {
         const std::string& a = argv[i];
-        // "-2146893818" is a negative number, not an option.
+        // "-2146893818" is a negative number, not an option; "-" is standard input.
         bool negativeNumber = a.size() >= 2 && a[0] == '-' && a[1] >= '0' && a[1] <= '9';
         if (onlyPositionals || a.size() < 2 || a[0] != '-' || negativeNumber) {
             positionals_.push_back(a);
@@ -47,28 +107,41 @@ Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames) {
             help_ = true;
             continue;
         }
-        if (a.rfind("--", 0) != 0) throw UsageError("unknown option " + a);
-        std::string name = a.substr(2), val;
+        if (TakeGlobalOption(argv, i, ctx, fault_)) continue;
+        std::string name, val;
         bool hasValue = false;
-        if (auto eq = name.find('='); eq != std::string::npos) {
-            val = name.substr(eq + 1);
-            name = name.substr(0, eq);
-            hasValue = true;
+        if (a == "-o") {
+            name = "out";
+        } else if (a.rfind("--", 0) == 0) {
+            name = a.substr(2);
+            if (auto eq = name.find('='); eq != std::string::npos) {
+                val = name.substr(eq + 1);
+                name = name.substr(0, eq);
+                hasValue = true;
+            }
+        } else {
+            fault("unknown option " + a);
+            continue;
         }
-        bool isFlag = false;
-        for (const auto& f : flagNames)
-            if (f == name) isFlag = true;
-        if (isFlag) {
-            if (hasValue) throw UsageError("--" + name + " takes no value");
+        if (Among(flagNames, name)) {
+            if (hasValue) fault("--" + name + " takes no value");
             flags_[name] = true;
             continue;
         }
         if (!hasValue) {
-            if (i + 1 >= argv.size()) throw UsageError("--" + name + " needs a value");
+            if (i + 1 >= argv.size()) {
+                fault("--" + name + " needs a value");
+                continue;
+            }
             val = argv[++i];
         }
+        if (options_.count(name)) fault("--" + name + " is given twice");
         options_[name] = val;
     }
+}
+
+void Args::Check() const {
+    if (!fault_.empty()) throw UsageError(fault_);
 }
 
 std::optional<std::string> Args::Option(const std::string& name) {
@@ -103,134 +176,14 @@ std::string Args::Positional(const std::string& what) {
 }
 
 void Args::Done() {
-    auto used = [&](const std::string& n) {
-        for (const auto& u : used_)
-            if (u == n) return true;
-        return false;
-    };
+    Check();
     for (const auto& [k, v] : options_)
-        if (!used(k)) throw UsageError("unknown option --" + k);
+        if (!Among(used_, k)) throw UsageError("unknown option --" + k);
     for (const auto& [k, v] : flags_)
-        if (!used(k)) throw UsageError("unknown option --" + k);
-    if (!positionals_.empty() && !used("")) throw UsageError("unexpected argument " + positionals_[0]);
-    if (!expectOne_.empty() && positionals_.size() != 1) throw UsageError("expected one " + expectOne_);
-}
-
-std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw UsageError("cannot read " + path + ": " + std::strerror(errno));
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) throw UsageError("cannot read " + path);
-    return ss.str();
-}
-
-IdentObj ReadInput(const std::string& path, std::string* pemLabel) {
-    std::string raw = ReadFileBytes(path);
-    auto begin = raw.find("-----BEGIN ");
-    // DER never starts with text; anything with an armour line is PEM.
-    if (begin != std::string::npos && (raw.empty() || raw[0] != 0x30 || begin < 64)) {
-        auto labelEnd = raw.find("-----", begin + 11);
-        if (labelEnd == std::string::npos) throw UsageError(path + ": broken PEM armour");
-        std::string label = raw.substr(begin + 11, labelEnd - begin - 11);
-        auto bodyStart = raw.find('\n', labelEnd);
-        auto end = raw.find("-----END " + label + "-----", labelEnd);
-        if (bodyStart == std::string::npos || end == std::string::npos || end < bodyStart)
-            throw UsageError(path + ": PEM block '" + label + "' has no END line");
-        std::string body = raw.substr(bodyStart + 1, end - bodyStart - 1);
-        // RFC 1421 headers (Proc-Type: ...) end with a blank line.
-        if (body.find(':') != std::string::npos) {
-            auto blank = body.find("\n\n");
-            if (blank == std::string::npos) blank = body.find("\r\n\r\n");
-            if (blank != std::string::npos) body = body.substr(blank);
-        }
-        IdentObj der;
-        if (!TOO::Base64Decode(body, der)) throw UsageError(path + ": PEM block '" + label + "' is not valid Base64");
-        if (pemLabel) *pemLabel = label;
-        return der;
-    }
-    if (pemLabel) pemLabel->clear();
-    return IdentObj(raw);
-}
-
-std::string ReadSecretFile(const std::string& path) {
-    std::string p = ReadFileBytes(path);
-    while (!p.empty() && (p.back() == '\n' || p.back() == '\r')) p.pop_back();
-    return p;
-}
-
-std::string ReadPassword(Args& args, const std::string& prompt) {
-    if (auto file = args.Option("password-file")) return ReadSecretFile(*file);
-    if (!isatty(STDIN_FILENO)) throw UsageError("no terminal to ask for the password: use --password-file FILE");
-    std::fprintf(stderr, "%s: ", prompt.c_str());
-    std::fflush(stderr);
-    termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios quiet = old;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::string p;
-    int c;
-    while ((c = std::fgetc(stdin)) != EOF && c != '\n') p += static_cast<char>(c);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-    std::fprintf(stderr, "\n");
-    return p;
-}
-
-void SetExplainer(ExplainFn fn) { g_explainer = fn; }
-
-std::string Explain(int status) {
-    if (g_explainer) {
-        std::string s = g_explainer(status);
-        if (!s.empty()) return s;
-    }
-    if (const char* t = TOOStatusText(status)) return t;
-    DWORD win = ToolsErr2WinErr(status);
-    char buf[64];
-    if (win)
-        std::snprintf(buf, sizeof buf, "error 0x%08X", win);
-    else
-        std::snprintf(buf, sizeof buf, "status %d", status);
-    return buf;
-}
-
-int ReportStatus(const XTOOStatus& st) {
-    std::fprintf(stderr, "ctf: %s (status %d", Explain(st.Status()).c_str(), st.Status());
-    if (st.Place() && *st.Place()) std::fprintf(stderr, ", at %s", st.Place());
-    std::fprintf(stderr, ")\n");
-    return kFailure;
-}
-
-std::string JsonQuote(const std::string& s) {
-    std::string o = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"':
-                o += "\\\"";
-                break;
-            case '\\':
-                o += "\\\\";
-                break;
-            case '\n':
-                o += "\\n";
-                break;
-            case '\r':
-                o += "\\r";
-                break;
-            case '\t':
-                o += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char b[8];
-                    std::snprintf(b, sizeof b, "\\u%04x", c);
-                    o += b;
-                } else {
-                    o += static_cast<char>(c);
-                }
-        }
-    }
-    return o + "\"";
+        if (!Among(used_, k)) throw UsageError("unknown option --" + k);
+    if (!positionals_.empty() && !Among(used_, "")) throw UsageError("unexpected argument " + positionals_[0]);
+    if (!expectOne_.empty() && positionals_.size() > 1) throw UsageError("unexpected argument " + positionals_[1]);
+    if (!expectOne_.empty() && positionals_.empty()) throw UsageError("expected one " + expectOne_);
 }
 
 }  // namespace ctf

@@ -1,11 +1,14 @@
 // The command framework of `ctf`: each command lives in its own cmd_*.cpp
-// and registers itself with a static ctf::Registrar.
+// and registers itself with a static ctf::Registrar; main.cpp takes the
+// global options, finds the command, runs it and turns whatever it throws
+// into one report and an exit status. docs/CLI.md states the conventions
+// every command keeps.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,22 +24,57 @@ enum Exit : int {
 };
 
 struct Context {
+    std::string command;       // "key new": the name every error is reported under
     std::string home;          // --home, empty when $CERT_HOME rules
     std::string transportDir;  // --transport-dir
     bool json = false;         // --json
 };
 
-// Thrown for bad usage and unreadable input: exit 2.
-class UsageError : public std::runtime_error {
+// What a command throws to stop: the exit status and a message in the
+// user's terms; when the library gave a status, that status (a foundation
+// number, or a Windows code carried as WinErr2ToolsErr gives it) and the
+// library's place, which the report adds on a line of their own.
+class Error : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    Error(int exitCode, std::string message, int status = 0, std::string place = {});
+    const char* what() const noexcept override { return message_.c_str(); }
+    int ExitCode() const { return exitCode_; }
+    const std::string& Message() const { return message_; }
+    int Status() const { return status_; }
+    const std::string& Place() const { return place_; }
+
+private:
+    int exitCode_;
+    std::string message_;
+    int status_;
+    std::string place_;
 };
 
+// Bad usage or unreadable input: exit 2.
+class UsageError : public Error {
+public:
+    explicit UsageError(std::string message, int status = 0) : Error(kUsage, std::move(message), status) {}
+};
+
+// The exit status a library status deserves when no command said better:
+// 2 for those that mean the user's input is wrong or missing (no such
+// container, wrong password, unknown algorithm, malformed data), else 3.
+int ExitForStatus(int status);
+// Throws an Error for a Windows code (GetLastError() after a VRK* call):
+// the message first, the code for the explanation line.
+[[noreturn]] void ThrowWinError(DWORD winError, const std::string& message);
+
 // Command-line arguments of one command: options are "--name value" or
-// "--name=value", flags "--name"; the rest are positionals in order.
+// "--name=value", flags "--name"; "-o" is "--out"; "-" and the rest are
+// positionals in order; "--" ends the options. The global options (--home,
+// --transport-dir, --json) are taken wherever they stand and go to the
+// context. Nothing throws while parsing: the first fault is kept and thrown
+// by Check(), so that --json after the fault still shapes its report.
 class Args {
 public:
-    Args(std::vector<std::string> argv, std::vector<std::string> flagNames);
+    Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx);
+    // Throws the first parsing fault, if any.
+    void Check() const;
     std::optional<std::string> Option(const std::string& name);
     std::string Required(const std::string& name);
     bool Flag(const std::string& name);
@@ -54,15 +92,21 @@ private:
     std::vector<std::string> positionals_;
     std::vector<std::string> used_;
     std::string expectOne_;
+    std::string fault_;
     bool help_ = false;
 };
 
+// Takes one global option at argv[i] (advancing i past its value); false
+// when argv[i] is not one. A missing value is kept in `fault`.
+bool TakeGlobalOption(const std::vector<std::string>& argv, std::size_t& i, Context& ctx, std::string& fault);
+
 struct Command {
-    std::string name;
-    std::string summary;
+    std::string name;                // one word, or "group word" ("key new")
+    std::string summary;             // one line for `ctf --help`
     std::string usage;               // full help text after the name
     std::vector<std::string> flags;  // option names that take no value
     std::function<int(Context&, Args&)> run;
+    std::function<std::string()> details = {};  // help computed when asked (lists of the registry)
 };
 
 struct Registrar {
@@ -81,26 +125,5 @@ struct DemoRegistrar {
     explicit DemoRegistrar(DemoStep s);
 };
 const std::vector<DemoStep>& DemoSteps();
-
-// Reads a whole input file; PEM (any armour label) is turned into its DER
-// bytes, anything else is taken as it is. UsageError when unreadable.
-IdentObj ReadInput(const std::string& path, std::string* pemLabel = nullptr);
-std::string ReadFileBytes(const std::string& path);
-
-// A password kept in a file: its bytes without the trailing line break.
-std::string ReadSecretFile(const std::string& path);
-// The container password: from --password-file when given, else asked on the
-// terminal without echo; UsageError when neither is possible.
-std::string ReadPassword(Args& args, const std::string& prompt);
-
-// Prints a status with its explanation and place on stderr; returns 3.
-int ReportStatus(const XTOOStatus& st);
-// The explanation text used for a status; later layers may improve it.
-using ExplainFn = std::string (*)(int status);
-void SetExplainer(ExplainFn fn);
-std::string Explain(int status);
-
-// JSON string literal.
-std::string JsonQuote(const std::string& s);
 
 }  // namespace ctf

@@ -6,6 +6,8 @@
 
 #include "cert/asn.h"
 #include "cli.h"
+#include "io.h"
+#include "text.h"
 
 namespace {
 
@@ -213,7 +215,7 @@ const char* ClassName(std::uint8_t cls) {
     }
 }
 
-std::string Hex(asn::Bytes b) { return TOOBin2HexStr(b.data(), b.size()); }
+using ctf::Hex;
 
 // The printable value of a primitive element: text for the dump line, and
 // the decoded value (plus OID name) for JSON. Throws asn::Error on a bad one.
@@ -264,7 +266,7 @@ Value Decode(const asn::Element& e, const asn::Reader& r) {
         case asn::kUtcTime:
         case asn::kGeneralizedTime: {
             FILETIME t = asn::DecodeTime(e.tag, e.content, r.options(), at);
-            v.value = asn::FormatTime(t);
+            v.value = ctf::IsoTime(t);
             v.text =
                 std::string(reinterpret_cast<const char*>(e.content.data()), e.content.size()) + " (" + v.value + ")";
             break;
@@ -272,7 +274,7 @@ Value Decode(const asn::Element& e, const asn::Reader& r) {
         default:
             if (asn::IsStringTag(e.tag)) {
                 v.value = asn::DecodeString(e.tag, e.content, at, r.options());
-                v.text = ctf::JsonQuote(v.value);
+                v.text = ctf::JsonString(v.value);
             } else {
                 v.text = shortHex(e.content);
             }
@@ -301,10 +303,10 @@ struct Dumper {
     void JsonNode(const asn::Element& e, int depth, bool first) {
         if (!first) out += ',';
         out += "{\"offset\":" + std::to_string(e.offset) + ",\"depth\":" + std::to_string(depth) +
-               ",\"hl\":" + std::to_string(e.headerLen) +
+               ",\"headerLength\":" + std::to_string(e.headerLen) +
                ",\"length\":" + (e.indefinite ? std::string("null") : std::to_string(e.content.size())) +
                ",\"class\":\"" + ClassName(e.cls) + "\",\"tag\":" + std::to_string(e.tag) +
-               ",\"name\":" + ctf::JsonQuote(TagName(e)) + ",\"constructed\":" + (e.constructed ? "true" : "false");
+               ",\"name\":" + ctf::JsonString(TagName(e)) + ",\"constructed\":" + (e.constructed ? "true" : "false");
     }
 
     void Walk(asn::Reader& r, int depth) {
@@ -326,8 +328,8 @@ struct Dumper {
                 Value v = Decode(e, r);
                 if (json) {
                     JsonNode(e, depth, first);
-                    if (!v.value.empty()) out += ",\"value\":" + ctf::JsonQuote(v.value);
-                    if (v.oidName) out += std::string(",\"oidName\":") + ctf::JsonQuote(v.oidName);
+                    if (!v.value.empty()) out += ",\"value\":" + ctf::JsonString(v.value);
+                    if (v.oidName) out += std::string(",\"oidName\":") + ctf::JsonString(v.oidName);
                     out += ",\"hex\":\"" + Hex(e.content) + "\"}";
                 } else {
                     Line(e, depth, v.text);
@@ -338,15 +340,15 @@ struct Dumper {
     }
 };
 
-// Dumps `der`; returns the exit code. Malformed input prints what was read
-// up to the fault (text mode) and the fault with its offset.
-int DumpDer(const IdentObj& der, bool json, bool ber, const std::string& what) {
+// Dumps `der`. Malformed input prints what was read up to the fault (text
+// mode) and fails with exit 2 naming the fault's offset.
+int DumpDer(ctf::ByteSpan der, bool json, bool ber, const std::string& what) {
     asn::Options opt;
     opt.ber = ber;
     Dumper d{json, {}};
     try {
-        if (der.IsEmpty()) throw asn::Error(TOOERR_DER_FORMAT, 0, "no data");
-        asn::Reader r(asn::View(der), opt);
+        if (der.empty()) throw asn::Error(TOOERR_DER_FORMAT, 0, "no data");
+        asn::Reader r(asn::Bytes(der.data(), der.size()), opt);
         asn::Element top = r.Peek().value();
         asn::Reader one(top.encoded, opt);
         if (json) d.out += "[";
@@ -357,32 +359,33 @@ int DumpDer(const IdentObj& der, bool json, bool ber, const std::string& what) {
                              std::to_string(der.size() - top.encoded.size()) + " bytes after the end of the element");
     } catch (const asn::Error& e) {
         if (!json) std::fputs(d.out.c_str(), stdout);
-        std::fflush(stdout);
-        std::fprintf(stderr, "ctf asn1: %s: malformed ASN.1 at offset %zu: %s\n", what.c_str(), e.Offset(),
-                     e.Reason().c_str());
-        return ctf::kUsage;
+        throw ctf::UsageError(what + ": malformed ASN.1 at offset " + std::to_string(e.Offset()) + ": " + e.Reason(),
+                              e.Status());
     }
     std::fputs(d.out.c_str(), stdout);
     return ctf::kOk;
 }
 
 int Run(ctf::Context& ctx, ctf::Args& args) {
-    bool json = ctx.json || args.Flag("json");
-    bool ber = args.Flag("ber");
-    std::string path = args.Positional("FILE");
+    const bool ber = args.Flag("ber");
+    const std::string path = args.Positional("FILE");
     args.Done();
-    return DumpDer(ctf::ReadInput(path), json, ber, path);
+    ctf::InputRules rules;
+    rules.ownFormat = true;  // any BER or DER element, not only SEQUENCEs
+    rules.ber = ber;
+    const ctf::EncodedInput in = ctf::ReadEncodedInput(path, rules);
+    return DumpDer(ctf::Span(in.bytes), ctx.json, ber, path == "-" ? "stdin" : path);
 }
 
 ctf::Registrar reg({"asn1",
                     "dump the ASN.1 structure of a DER or PEM file",
-                    "FILE [--json] [--ber]\n\n"
+                    "FILE [--ber]\n\n"
                     "One line per element: offset, depth, header length, content length, tag and\n"
                     "the value of primitives; nesting is indented.\n"
-                    "  --json   a JSON tree instead\n"
+                    "With --json, a JSON tree instead. FILE is DER or PEM, '-' standard input.\n"
                     "  --ber    accept BER (indefinite lengths, constructed strings)\n"
                     "Malformed input exits 2 naming the byte offset of the fault.",
-                    {"json", "ber"},
+                    {"ber"},
                     Run});
 
 // A GOST R 34.10-2012 (256-bit) self-signed certificate.
@@ -416,8 +419,8 @@ const unsigned char kSampleCert[] = {
 };
 
 ctf::DemoRegistrar demo({10, "ASN.1 structure of the sample certificate", [](ctf::Context& ctx) {
-                             IdentObj der(kSampleCert, sizeof kSampleCert);
-                             return DumpDer(der, ctx.json, false, "sample certificate");
+                             return DumpDer(ctf::ByteSpan(kSampleCert, sizeof kSampleCert), ctx.json, false,
+                                            "sample certificate");
                          }});
 
 }  // namespace

@@ -1,38 +1,66 @@
 // `ctf hash`: a file's digest with one of the provider's hashes, printed as
 // `openssl dgst -r` prints it.
-#include <cctype>
 #include <cstdio>
 #include <string>
-#include <vector>
 
+#include "cert/vrkscapi.h"
 #include "cli.h"
-#include "provider/gost.h"
+#include "io.h"
+#include "text.h"
 
 namespace {
 
-int Run(ctf::Context&, ctf::Args& args) {
-    std::string algName = args.Required("alg");
-    std::string path = args.Positional("FILE");
-    args.Done();
-    cert::gost::HashAlg alg;
-    if (!cert::gost::HashAlgFromName(algName, alg)) throw ctf::UsageError("unknown hash algorithm: " + algName);
+struct HashName {
+    const char* name;
+    ALG_ID alg;
+};
+const HashName kHashes[] = {
+    {"gost94", CALG_GOST_R3411_94},
+    {"gost12-256", CALG_GOST_R3411_2012_256},
+    {"gost12-512", CALG_GOST_R3411_2012_512},
+    {"sha1", CALG_SHA1},
+    {"sha256", CALG_SHA_256},
+};
 
-    bool useStdin = path == "-";
-    std::FILE* f = useStdin ? stdin : std::fopen(path.c_str(), "rb");
-    if (!f) throw ctf::UsageError("cannot open " + path);
-    cert::gost::Hash h(alg);
-    std::vector<unsigned char> buf(1 << 16);
-    std::size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), f)) > 0) h.Update(buf.data(), n);
-    bool failed = std::ferror(f) != 0;
-    if (!useStdin) std::fclose(f);
-    if (failed) throw ctf::UsageError("cannot read " + path);
+ALG_ID HashByName(const std::string& name) {
+    std::string names;
+    for (const auto& h : kHashes) {
+        if (name == h.name) return h.alg;
+        names += (names.empty() ? "" : ", ") + std::string(h.name);
+    }
+    throw ctf::UsageError("unknown hash algorithm \"" + name + "\" (--alg is one of " + names + ")");
+}
 
-    cert::gost::Bytes d = h.Final();
-    std::string hex = TOOBin2HexStr(d.data(), d.size());
-    for (auto& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::printf("%s *%s\n", hex.c_str(), useStdin ? "stdin" : path.c_str());
+int Hash(ctf::Context& ctx, const std::string& algName, const std::string& path) {
+    const ALG_ID alg = HashByName(algName);
+    VRKSCApi::CryptProvider prov;
+    VRKSCApi::CryptHash h;
+    if (!VRKAcquireContext(&prov, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT) ||
+        !VRKCreateHash(prov, alg, 0, &h)) {
+        const DWORD e = GetLastError();
+        ctf::ThrowWinError(e, e == NTE_PROVIDER_DLL_FAIL ? "the GOST engine is not available (OpenSSL cannot load it)"
+                                                         : "cannot start a " + algName + " hash");
+    }
+    ctf::StreamInputFile(path, [&](ctf::ByteSpan chunk) {
+        if (!VRKHashData(h, chunk.data(), static_cast<DWORD>(chunk.size())))
+            ctf::ThrowWinError(GetLastError(), "cannot hash " + path);
+    });
+    IdentObj digest;
+    if (!VRKGetHashParam(h, HP_HASHVAL, digest)) ctf::ThrowWinError(GetLastError(), "cannot finish the hash");
+    const std::string hex = ctf::Hex(ctf::Span(digest), false);
+    const std::string shown = path == "-" ? "stdin" : path;
+    if (ctx.json)
+        std::printf("%s\n", ctf::JsonObject().Add("alg", algName).Add("digest", hex).Add("file", shown).str().c_str());
+    else
+        std::printf("%s *%s\n", hex.c_str(), shown.c_str());
     return ctf::kOk;
+}
+
+int Run(ctf::Context& ctx, ctf::Args& args) {
+    const std::string algName = args.Required("alg");
+    const std::string path = args.Positional("FILE");
+    args.Done();
+    return Hash(ctx, algName, path);
 }
 
 ctf::Registrar reg({"hash",
@@ -46,14 +74,11 @@ ctf::Registrar reg({"hash",
                     Run});
 
 ctf::DemoRegistrar demo({40, "hash a file with GOST R 34.11-2012", [](ctf::Context& ctx) {
-                             std::string path = cert::platform::TempFolder() + "/ctf-demo-hash.txt";
-                             if (!ctx.home.empty()) path = ctx.home + "/hash-me.txt";
-                             std::FILE* f = std::fopen(path.c_str(), "wb");
-                             if (!f) return int(ctf::kFailure);
-                             std::fputs("012345678901234567890123456789012345678901234567890123456789012", f);
-                             std::fclose(f);
-                             ctf::Args a({"--alg", "gost12-256", path}, {});
-                             return Run(ctx, a);
+                             const std::string path = ctx.home + "/hash-me.txt";
+                             const std::string text = "012345678901234567890123456789012345678901234567890123456789012";
+                             ctf::WriteOutputFile(
+                                 path, ctf::ByteSpan(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+                             return Hash(ctx, "gost12-256", path);
                          }});
 
 }  // namespace

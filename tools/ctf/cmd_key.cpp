@@ -1,104 +1,112 @@
-// `ctf key`: key containers of the crypto provider.
+// `ctf key ...`: key containers of the crypto provider.
 #include <cstdio>
 #include <string>
 
 #include "cert/vrkscapi.h"
 #include "cli.h"
-#include "provider/gost.h"
+#include "io.h"
+#include "keys.h"
+#include "text.h"
 
 namespace {
 
-namespace gost = cert::gost;
 using ctf::Args;
-
-[[noreturn]] void Fail(DWORD winError, const std::string& place) {
-    throw XTOOStatus(WinErr2ToolsErr(winError), place.c_str());
-}
+using ctf::JsonObject;
+using ctf::KeyOptions;
 
 DWORD SpecOf(Args& args, DWORD dflt) {
     auto s = args.Option("spec");
-    if (!s) return dflt;
-    if (*s == "exchange") return AT_KEYEXCHANGE;
-    if (*s == "signature") return AT_SIGNATURE;
-    throw ctf::UsageError("--spec is exchange or signature");
+    return s ? ctf::KeySpecByName(*s) : dflt;
 }
 
-const char* SpecName(DWORD spec) {
-    return spec == AT_KEYEXCHANGE ? "exchange" : spec == AT_SIGNATURE ? "signature" : "-";
+void Print(const ctf::Context& ctx, const JsonObject& json, const std::string& text) {
+    std::printf("%s\n", ctx.json ? json.str().c_str() : text.c_str());
 }
 
-std::string AlgName(ALG_ID alg) {
-    switch (alg) {
-        case CALG_GOST_R3410_2001:
-        case CALG_GOST_R3410_2001_DH:
-            return "gost2001";
-        case CALG_GOST_R3410_2012_256:
-        case CALG_GOST_R3410_2012_256_DH:
-            return "gost12-256";
-        case CALG_GOST_R3410_2012_512:
-        case CALG_GOST_R3410_2012_512_DH:
-            return "gost12-512";
-        case CALG_RSA_SIGN:
-        case CALG_RSA_KEYX:
-            return "rsa";
-        default: {
-            if (!alg) return "-";
-            char b[16];
-            std::snprintf(b, sizeof b, "0x%04X", alg);
-            return b;
+std::string KeyNewDetails() {
+    std::string s = "\nParameter sets (--paramset, by name or OID), as the OID registry gives them:\n";
+    for (const auto& a : ctf::KeyAlgorithms()) {
+        for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
+            s += "  " + std::string(a.name) + " " + ctf::KeySpecName(spec) + ":";
+            for (const auto& oid : ctf::ParamSets(a, spec)) s += " " + ctf::ParamSetName(oid) + " (" + oid + ")";
+            s += "\n";
         }
     }
+    return s + "Without --paramset the provider's default set is taken.\n";
 }
 
-int New(ctf::Context&, Args& args) {
-    std::string name = args.Required("container");
-    std::string algText = args.Required("alg");
-    auto paramset = args.Option("paramset");
-    bool machine = args.Flag("machine");
-    bool noPassword = args.Flag("no-password");
-    DWORD spec = SpecOf(args, AT_SIGNATURE);
-    gost::KeyAlg ka;
-    if (!gost::KeyAlgFromName(algText, ka) || ka == gost::KeyAlg::Rsa)
-        throw ctf::UsageError("--alg is gost2001, gost12-256 or gost12-512");
-    std::string password = noPassword ? "" : ctf::ReadPassword(args, "Password for the new key");
+int New(ctf::Context& ctx, Args& args) {
+    KeyOptions k = ctf::ReadKeyOptions(args);
+    const ctf::KeyAlgorithm& alg = ctf::KeyAlgorithmByName(args.Required("alg"));
+    const auto paramset = args.Option("paramset");
+    const DWORD spec = SpecOf(args, AT_SIGNATURE);
+    const bool replace = args.Flag("replace");
     args.Done();
-    std::string oid = paramset ? gost::ParamsetOidFromName(ka, *paramset) : gost::DefaultParamset(ka);
+    const std::string oid = paramset ? ctf::ParamSetOid(alg, spec, *paramset) : std::string();
+    const auto password = ctf::TakePassword(k.passwordFrom, "Password for the new key in " + k.container, true);
 
-    VRKSCApi::CryptProvider p;
-    DWORD type = ka == gost::KeyAlg::Gost2001 ? 2 : ka == gost::KeyAlg::Gost2012_256 ? 77 : 78;
-    if (!VRKAcquireContext(
-            &p, name.c_str(), nullptr, type,
-            CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
-        Fail(GetLastError(), "VRKAcquireContext");
-    if (!password.empty() &&
-        !VRKSetProvParam(p, spec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, password.c_str(), 0))
-        Fail(GetLastError(), "VRKSetProvParam");
-    if (!VRKSetProvParam(p, spec == AT_SIGNATURE ? VRK_PP_SIGN_PARAMSET : VRK_PP_EXCHANGE_PARAMSET, oid.c_str(), 0))
-        Fail(GetLastError(), "VRKSetProvParam");
-    VRKSCApi::CryptKey k;
-    if (!VRKGenKey(p, spec, DWORD(8 * gost::GostKeyBytes(ka)) << 16, &k)) Fail(GetLastError(), "VRKGenKey");
-    std::printf("%s: %s key %s (%s)\n", name.c_str(), SpecName(spec), gost::KeyAlgName(ka),
-                gost::ParamsetName(oid).c_str());
+    ctf::ContainerLock lock(k);
+    ctf::RefuseToReplace(k, spec, replace);
+    bool created = false;
+    VRKSCApi::CryptProvider p = ctf::OpenOrCreateContainer(k, alg.provType, created);
+    if (password &&
+        !VRKSetProvParam(p, spec == AT_SIGNATURE ? PP_SIGNATURE_PIN : PP_KEYEXCHANGE_PIN, password->c_str(), 0))
+        ctf::ThrowKeyError(GetLastError(), k, true, "cannot set the password");
+    if (!oid.empty() &&
+        !VRKSetProvParam(p, spec == AT_SIGNATURE ? VRK_PP_SIGN_PARAMSET : VRK_PP_EXCHANGE_PARAMSET, oid.c_str(), 0))
+        ctf::ThrowKeyError(GetLastError(), k, true, "cannot choose parameter set " + oid);
+    VRKSCApi::CryptKey key;
+    if (!VRKGenKey(p, spec, alg.bits << 16, &key)) ctf::ThrowKeyError(GetLastError(), k, true, "cannot make the key");
+    IdentObj made;
+    if (!VRKGetKeyParam(key, VRK_KP_PUBKEY_PARAMSET, made))
+        ctf::ThrowKeyError(GetLastError(), k, true, "cannot read the new key's parameter set");
+    std::string madeOid(made.view());
+    while (!madeOid.empty() && madeOid.back() == '\0') madeOid.pop_back();
+    // The provider may take another set than asked instead of refusing one;
+    // a key on a set nobody asked for must not pass for the one asked.
+    if (!oid.empty() && madeOid != oid) {
+        std::string fate = " (the key stays there)";
+        if (created) {
+            key.Destroy();
+            p.Release();
+            HCRYPTPROV gone = 0;
+            if (VRKAcquireContext(&gone, k.container.c_str(), nullptr, alg.provType,
+                                  k.acquireFlags() | CRYPT_DELETEKEYSET))
+                fate = " (the container made for it is removed again)";
+        }
+        throw ctf::Error(ctf::kFailure, "the provider made the key in container \"" + k.container +
+                                            "\" on parameter set " + madeOid + ", not on " + oid + " as asked" + fate);
+    }
+    Print(ctx,
+          JsonObject()
+              .Add("container", k.container)
+              .Add("machine", k.machine)
+              .Add("spec", ctf::KeySpecName(spec))
+              .Add("alg", alg.name)
+              .Add("paramSet", madeOid)
+              .Add("containerCreated", created),
+          k.container + ": " + ctf::KeySpecName(spec) + " key " + alg.name + " (" + ctf::ParamSetName(madeOid) + ")");
     return ctf::kOk;
 }
 
 int List(ctf::Context& ctx, Args& args) {
-    bool machine = args.Flag("machine");
+    const bool machine = args.Flag("machine");
     args.Done();
-    auto rows = vrk::ListContainerKeys(machine);
+    const auto rows = vrk::ListContainerKeys(machine);
     if (ctx.json) {
-        std::printf("[");
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const auto& r = rows[i];
-            std::printf(
-                "%s{\"container\": %s, \"machine\": %s, \"spec\": %s, \"alg\": %s, \"paramset\": %s, "
-                "\"certificate\": %s, \"password\": %s, \"damaged\": %s}",
-                i ? ", " : "", ctf::JsonQuote(r.name).c_str(), r.machine ? "true" : "false",
-                ctf::JsonQuote(SpecName(r.keySpec)).c_str(), ctf::JsonQuote(AlgName(r.alg)).c_str(),
-                ctf::JsonQuote(r.paramSet).c_str(), r.hasCertificate ? "true" : "false",
-                r.passwordProtected ? "true" : "false", r.damaged ? "true" : "false");
-        }
-        std::printf("]\n");
+        std::vector<std::string> items;
+        for (const auto& r : rows)
+            items.push_back(JsonObject()
+                                .Add("container", r.name)
+                                .Add("machine", r.machine)
+                                .Add("spec", ctf::KeySpecName(r.keySpec))
+                                .Add("alg", ctf::KeyAlgName(r.alg))
+                                .Add("paramSet", r.paramSet)
+                                .Add("hasCertificate", r.hasCertificate)
+                                .Add("hasPassword", r.passwordProtected)
+                                .Add("damaged", r.damaged)
+                                .str());
+        std::printf("%s\n", ctf::JsonArray(items).c_str());
         return ctf::kOk;
     }
     for (const auto& r : rows) {
@@ -106,90 +114,133 @@ int List(ctf::Context& ctx, Args& args) {
             std::printf("%s\tdamaged\n", r.name.c_str());
             continue;
         }
-        std::printf("%s\t%s\t%s\t%s\t%s%s\n", r.name.c_str(), SpecName(r.keySpec), AlgName(r.alg).c_str(),
-                    r.paramSet.empty() ? "-" : gost::ParamsetName(r.paramSet).c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s%s\n", r.name.c_str(), ctf::KeySpecName(r.keySpec),
+                    ctf::KeyAlgName(r.alg).c_str(), r.paramSet.empty() ? "-" : ctf::ParamSetName(r.paramSet).c_str(),
                     r.passwordProtected ? "password" : "no password", r.hasCertificate ? "\tcertificate" : "");
     }
     return ctf::kOk;
 }
 
-int Import(ctf::Context&, Args& args) {
-    std::string name = args.Required("container");
-    std::string in = args.Required("in");
-    bool machine = args.Flag("machine");
-    bool noPassword = args.Flag("no-password");
-    DWORD spec = SpecOf(args, AT_SIGNATURE);
-    auto inPw = args.Option("in-password-file");
-    std::string password = noPassword ? "" : ctf::ReadPassword(args, "Password for the imported key");
+int Import(ctf::Context& ctx, Args& args) {
+    KeyOptions k = ctf::ReadKeyOptions(args);
+    const std::string in = args.Required("in");
+    const DWORD spec = SpecOf(args, AT_SIGNATURE);
+    const auto inPassword = args.Option("in-password-file");
+    const bool replace = args.Flag("replace");
     args.Done();
-    IdentObj data(ctf::ReadFileBytes(in));
-    std::string pkcs8Password = inPw ? ctf::ReadSecretFile(*inPw) : "";
-    if (DWORD rc = vrk::ImportPkcs8(name, machine, data, pkcs8Password, spec, password)) Fail(rc, in);
-    std::printf("%s: %s key imported from %s\n", name.c_str(), SpecName(spec), in.c_str());
+    ctf::EncodedInput data = ctf::ReadEncodedInput(in);
+    ctf::BlobWiper wipeKey{data.bytes};
+    const auto pkcs8Password = inPassword ? std::optional(ctf::ReadPasswordFile(*inPassword)) : std::nullopt;
+    const auto password = ctf::TakePassword(k.passwordFrom, "Password for the imported key in " + k.container, true);
+
+    ctf::ContainerLock lock(k);
+    ctf::RefuseToReplace(k, spec, replace);
+    ctf::WipedString pw(password ? password->view() : std::string_view());
+    ctf::WipedString p8pw(pkcs8Password ? pkcs8Password->view() : std::string_view());
+    const DWORD rc = vrk::ImportPkcs8(k.container, k.machine, data.bytes, p8pw.get(), spec, pw.get());
+    if (rc == NTE_BAD_KEYSET_PARAM || rc == NTE_BAD_DATA || rc == ERROR_CANCELLED)
+        ctf::ThrowWinError(rc, in + ": " +
+                                   (pkcs8Password ? "wrong password, or not a PKCS #8 private key"
+                                                  : "not a PKCS #8 private key, or one that wants --in-password-file"));
+    if (rc) ctf::ThrowKeyError(rc, k, password.has_value(), "cannot import " + in);
+    Print(ctx,
+          JsonObject()
+              .Add("container", k.container)
+              .Add("machine", k.machine)
+              .Add("spec", ctf::KeySpecName(spec))
+              .Add("in", in),
+          k.container + ": " + ctf::KeySpecName(spec) + " key imported from " + in);
     return ctf::kOk;
 }
 
-int Export(ctf::Context&, Args& args) {
-    std::string name = args.Required("container");
-    std::string out = args.Required("out");
-    bool machine = args.Flag("machine");
-    DWORD spec = SpecOf(args, 0);
-    auto outPw = args.Option("out-password-file");
-    std::string password = args.Flag("no-password") ? "" : ctf::ReadPassword(args, "Password of the key");
+int Export(ctf::Context& ctx, Args& args) {
+    KeyOptions k = ctf::ReadKeyOptions(args);
+    const std::string out = args.Required("out");
+    const DWORD spec = SpecOf(args, 0);
+    const auto outPassword = args.Option("out-password-file");
     args.Done();
-    std::string pem;
-    if (DWORD rc = vrk::ExportPkcs8(name, machine, spec, password, outPw ? ctf::ReadSecretFile(*outPw) : "", pem))
-        Fail(rc, name);
+    const auto password = ctf::TakePassword(k.passwordFrom, "Password of the key in " + k.container, false);
+    const auto encryptWith = outPassword ? std::optional(ctf::ReadPasswordFile(*outPassword)) : std::nullopt;
+
+    ctf::WipedString pem("");
+    ctf::WipedString pw(password ? password->view() : std::string_view());
+    ctf::WipedString outPw(encryptWith ? encryptWith->view() : std::string_view());
+    const DWORD rc = vrk::ExportPkcs8(k.container, k.machine, spec, pw.get(), outPw.get(), pem.get());
+    if (rc) ctf::ThrowKeyError(rc, k, password.has_value(), "cannot export the key");
     std::fprintf(stderr, "warning: the private key leaves the container%s; keep %s safe and delete it when done\n",
-                 outPw ? " (encrypted)" : " in clear", out.c_str());
-    if (cert::platform::WriteFileAtomic(out, pem.data(), pem.size(), 0600)) Fail(GetLastError(), out);
-    volatile char* wipe = pem.data();
-    for (std::size_t i = 0; i < pem.size(); ++i) wipe[i] = 0;
+                 encryptWith ? " (encrypted)" : " in clear", out == "-" ? "it" : out.c_str());
+    ctf::WriteOutputFile(out, ctf::ByteSpan(reinterpret_cast<const std::uint8_t*>(pem.get().data()), pem.get().size()),
+                         0600);
+    // Standard output carries the key itself then; nothing else goes there.
+    if (out != "-")
+        Print(ctx,
+              JsonObject()
+                  .Add("container", k.container)
+                  .Add("machine", k.machine)
+                  .Add("out", out)
+                  .Add("encrypted", encryptWith.has_value()),
+              k.container + ": key exported to " + out);
     return ctf::kOk;
 }
 
-int Passwd(ctf::Context&, Args& args) {
-    std::string name = args.Required("container");
-    bool machine = args.Flag("machine");
-    std::string old = ctf::ReadPassword(args, "Current password");
-    auto fresh = args.Option("new-password-file");
+int Passwd(ctf::Context& ctx, Args& args) {
+    KeyOptions k = ctf::ReadKeyOptions(args);
+    const ctf::PasswordSource next = ctf::ReadPasswordSource(args, "new-password-file", "new-no-password");
     args.Done();
-    if (!fresh) throw ctf::UsageError("--new-password-file FILE is needed");
-    std::string next = ctf::ReadSecretFile(*fresh);
-    VRKSCApi::CryptProvider p;
-    if (!VRKAcquireContext(&p, name.c_str(), VRK_PROV_GOST, 2, CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
-        Fail(GetLastError(), "VRKAcquireContext");
-    if (!old.empty() && (!VRKSetProvParam(p, PP_SIGNATURE_PIN, old.c_str(), 0) ||
-                         !VRKSetProvParam(p, PP_KEYEXCHANGE_PIN, old.c_str(), 0)))
-        Fail(GetLastError(), "VRKSetProvParam");
-    if (!VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, next.c_str(), 0)) Fail(GetLastError(), name);
-    std::printf("%s: password changed\n", name.c_str());
+    const auto old = ctf::TakePassword(k.passwordFrom, "Current password of " + k.container, false);
+    const auto fresh = ctf::TakePassword(next, "New password for " + k.container, true);
+    VRKSCApi::CryptProvider p = ctf::OpenContainer(k, VRK_PROV_TYPE_GOST);
+    ctf::SetPassword(p, k, old);
+    if (!VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, fresh ? fresh->c_str() : "", 0))
+        ctf::ThrowKeyError(GetLastError(), k, old.has_value(), "cannot change the password");
+    Print(ctx,
+          JsonObject().Add("container", k.container).Add("machine", k.machine).Add("hasPassword", fresh.has_value()),
+          k.container + (fresh ? ": password changed" : ": password removed"));
     return ctf::kOk;
 }
 
-int Run(ctf::Context& ctx, Args& args) {
-    auto pos = args.Positionals();
-    if (pos.empty()) throw ctf::UsageError("ctf key new|list|import|export|passwd ...");
-    const std::string& sub = pos[0];
-    if (sub == "new") return New(ctx, args);
-    if (sub == "list") return List(ctx, args);
-    if (sub == "import") return Import(ctx, args);
-    if (sub == "export") return Export(ctx, args);
-    if (sub == "passwd") return Passwd(ctx, args);
-    throw ctf::UsageError("unknown key command: " + sub);
-}
+const char* kKeyOptions = "--container NAME [--machine] [--password-file F | --no-password]";
 
-ctf::Registrar reg({"key",
-                    "key containers: make, list, import, export, change passwords",
-                    "new --container NAME --alg gost2001|gost12-256|gost12-512 [--paramset NAME-OR-OID]\n"
-                    "          [--spec exchange|signature] [--machine] [--password-file F | --no-password]\n"
-                    "  key list [--machine]   (global --json for JSON)\n"
-                    "  key import --container NAME --in FILE [--in-password-file F] [--spec ...] [--machine]\n"
-                    "          [--password-file F | --no-password]   (PKCS #8, PEM or DER, GOST or RSA)\n"
-                    "  key export --container NAME --out FILE [--out-password-file F] [--spec ...] [--machine]\n"
-                    "          [--password-file F | --no-password]   (PKCS #8 PEM; warns)\n"
-                    "  key passwd --container NAME [--machine] --password-file F --new-password-file F",
-                    {"machine", "no-password"},
-                    Run});
+ctf::Registrar regNew({"key new",
+                       "make a key in a container (made when missing)",
+                       std::string(kKeyOptions) +
+                           "\n          --alg gost2001|gost12-256|gost12-512 [--paramset NAME-OR-OID]\n"
+                           "          [--spec signature|exchange] [--replace]\n\n"
+                           "A container that already holds a key of that spec is left alone unless\n"
+                           "--replace is given. A password typed at the terminal is asked twice.",
+                       {"machine", "no-password", "replace"},
+                       New,
+                       KeyNewDetails});
+
+ctf::Registrar regList({"key list",
+                        "list the containers and their keys",
+                        "[--machine]\n\nOne line per key: container, spec, algorithm, parameter set, password.",
+                        {"machine"},
+                        List});
+
+ctf::Registrar regImport({"key import",
+                          "import a PKCS #8 private key into a container",
+                          std::string(kKeyOptions) +
+                              "\n          --in FILE [--in-password-file F] [--spec signature|exchange] [--replace]\n\n"
+                              "FILE is PKCS #8, PEM or DER, plain or encrypted (with --in-password-file), GOST\n"
+                              "or RSA; '-' reads standard input.",
+                          {"machine", "no-password", "replace"},
+                          Import});
+
+ctf::Registrar regExport({"key export",
+                          "export a container's private key as PKCS #8 PEM",
+                          std::string(kKeyOptions) +
+                              "\n          --out FILE [--out-password-file F] [--spec signature|exchange]\n\n"
+                              "Warns: the key leaves the container. --out - writes it to standard output.",
+                          {"machine", "no-password"},
+                          Export});
+
+ctf::Registrar regPasswd({"key passwd",
+                          "change (or set, or remove) a container's password",
+                          std::string(kKeyOptions) +
+                              "\n          [--new-password-file F | --new-no-password]\n\n"
+                              "--no-password: the keys have none now; --new-no-password: they get none.",
+                          {"machine", "no-password", "new-no-password"},
+                          Passwd});
 
 }  // namespace

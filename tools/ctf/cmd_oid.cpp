@@ -4,6 +4,8 @@
 
 #include "cert/oid.h"
 #include "cli.h"
+#include "keys.h"
+#include "text.h"
 
 namespace {
 
@@ -48,16 +50,17 @@ std::string OidOfAlg(unsigned alg) {
 // The public-key algorithms a parameter set belongs to.
 std::list<CTOOString> OwnersOfParamSet(const std::string& oid) {
     std::list<CTOOString> owners;
-    for (const char* alg : {"1.2.643.2.2.19", "1.2.643.2.2.98", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"})
-        for (const auto& p : CTFGetSupportedParams(alg))
-            if (p == oid.c_str()) owners.emplace_back(alg);
+    for (const auto& a : ctf::KeyAlgorithms())
+        for (const char* alg : {a.oid, a.dhOid})
+            for (const auto& p : ctf::RegistryParamSets(alg))
+                if (p == oid) owners.emplace_back(alg);
     return owners;
 }
 
-std::string JsonList(const std::list<CTOOString>& l) {
-    std::string s = "[";
-    for (const auto& x : l) s += (s.size() > 1 ? ", " : "") + ctf::JsonQuote(x.str());
-    return s + "]";
+std::vector<std::string> Strings(const std::list<CTOOString>& l) {
+    std::vector<std::string> v;
+    for (const auto& x : l) v.push_back(x.str());
+    return v;
 }
 
 std::string TextList(const std::list<CTOOString>& l) {
@@ -67,7 +70,6 @@ std::string TextList(const std::list<CTOOString>& l) {
 }
 
 int Run(ctf::Context& ctx, ctf::Args& args) {
-    const bool json = ctx.json || args.Flag("json");
     const std::string what = args.Positional("NAME-OR-OID");
     args.Done();
     using vrkscapi::vrkcspexfun::FindOIDInfo;
@@ -76,14 +78,16 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
         row = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, what.c_str(), 0);
     } else {
         std::u16string name;
-        if (!TOOUtf8ToUtf16(what, name)) throw ctf::UsageError("name is not UTF-8");
+        if (!TOOUtf8ToUtf16(what, name)) throw ctf::UsageError("the name is not UTF-8", TOOERR_BADENCODING);
         row = FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, name.c_str(), 0);
     }
     const std::string oid = row ? row->pszOID : what;
     // The registry names parameter sets without an algorithm of their own.
     std::list<CTOOString> owners =
         IsDotted(oid) && (!row || row->Algid == 0) ? OwnersOfParamSet(oid) : std::list<CTOOString>{};
-    if (!row && owners.empty()) throw XTOOStatus(TOOERR_NOTFOUND, what.c_str());
+    if (!row && owners.empty())
+        throw ctf::UsageError("unknown OID or algorithm name \"" + what + "\" (not in the OID registry)",
+                              TOOERR_NOTFOUND);
 
     std::list<CTOOString> params;
     try {
@@ -99,17 +103,15 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
     const std::string name = CTFGetNameForOID(oid).str();
     const char* group = !owners.empty() ? "parameter set" : row ? GroupName(row->dwGroupId) : "other";
 
-    if (json) {
-        std::printf("{\"oid\": %s, \"name\": %s, \"group\": %s", ctf::JsonQuote(oid).c_str(),
-                    ctf::JsonQuote(row ? name : "").c_str(), ctf::JsonQuote(group).c_str());
-        if (alg) std::printf(", \"algId\": %s", ctf::JsonQuote(Hex(alg)).c_str());
-        if (extra)
-            std::printf(", \"hashOid\": %s, \"publicKeyAlgId\": %s", ctf::JsonQuote(OidOfAlg(alg)).c_str(),
-                        ctf::JsonQuote(Hex(extra)).c_str());
-        if (bits) std::printf(", \"keyBits\": %lu", bits);
-        if (!params.empty()) std::printf(", \"paramSets\": %s", JsonList(params).c_str());
-        if (!owners.empty()) std::printf(", \"paramSetOf\": %s", JsonList(owners).c_str());
-        std::printf("}\n");
+    if (ctx.json) {
+        ctf::JsonObject o;
+        o.Add("oid", oid).Add("name", row ? name : "").Add("group", group);
+        if (alg) o.Add("algId", std::uint32_t(alg));
+        if (extra) o.Add("hashOid", OidOfAlg(alg)).Add("publicKeyAlgId", std::uint32_t(extra));
+        if (bits) o.Add("keyBits", std::uint64_t(bits));
+        if (!params.empty()) o.AddJson("paramSets", ctf::JsonStrings(Strings(params)));
+        if (!owners.empty()) o.AddJson("paramSetOf", ctf::JsonStrings(Strings(owners)));
+        std::printf("%s\n", o.str().c_str());
         return ctf::kOk;
     }
     std::printf("oid:        %s\n", oid.c_str());
@@ -128,12 +130,11 @@ int Run(ctf::Context& ctx, ctf::Args& args) {
 
 ctf::Registrar reg({"oid",
                     "look up an algorithm OID or name in the OID registry",
-                    "NAME-OR-OID [--json]\n\n"
+                    "NAME-OR-OID\n\n"
                     "Prints the registry row (group, algorithm id, for a signature OID its hash and\n"
                     "public-key algorithms), the key length and parameter sets of key algorithms, and\n"
-                    "for a parameter-set OID the algorithms it belongs to.\n"
-                    "  --json   print a JSON object",
-                    {"json"},
+                    "for a parameter-set OID the algorithms it belongs to.",
+                    {},
                     Run});
 
 }  // namespace

@@ -8,11 +8,12 @@
 #include "cert/logdisp.h"
 #include "cert/oid.h"
 #include "cli.h"
+#include "io.h"
 
 namespace {
 
 std::string Tail(const std::string& path, const std::string& separator) {
-    std::string all = ctf::ReadFileBytes(path);
+    std::string all(ctf::ReadInputFile(path, ctf::kMaxObjectFile).view());
     while (all.size() >= separator.size() &&
            all.compare(all.size() - separator.size(), separator.size(), separator) == 0)
         all.resize(all.size() - separator.size());

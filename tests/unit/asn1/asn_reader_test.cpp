@@ -5,16 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "cert/asn.h"
+#include "testsupport.h"
 
 namespace {
 
-IdentObj H(const char* hex) {
-    IdentObj b;
-    EXPECT_TRUE(TOOHex2BinStr(hex, b)) << hex;
-    return b;
-}
-
-std::string Hex(asn::Bytes b) { return TOOBin2HexStr(b.data(), b.size()); }
+constexpr auto* H = &certtest::BlobFromHex;
+using certtest::Hex;
 
 // Offset of the fault reported for `hex`, or -1 when it is accepted
 // (every element is walked and every known value checked).

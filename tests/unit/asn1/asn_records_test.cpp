@@ -12,12 +12,8 @@
 
 namespace {
 
-IdentObj H(const char* hex) {
-    IdentObj b;
-    EXPECT_TRUE(TOOHex2BinStr(hex, b)) << hex;
-    return b;
-}
-std::string Hex(const IdentObj& b) { return TOOBin2HexStr(b.data(), b.size()); }
+constexpr auto* H = &certtest::BlobFromHex;
+using certtest::Hex;
 
 // A byte source with the Read(void*, n) of a file object.
 struct MemFile {

@@ -1,27 +1,20 @@
 // Hex helpers for the primitive tests.
 #pragma once
 
-#include <cctype>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "provider/gost.h"
+#include "testsupport.h"
 
 namespace gosttest {
 
-inline cert::gost::Bytes Hex(const std::string& h) {
-    IdentObj o;
-    EXPECT_TRUE(TOOHex2BinStr(h, o)) << h;
-    return cert::gost::Bytes(o.begin(), o.end());
-}
+using certtest::FromHex;
+inline cert::gost::Bytes Hex(const std::string& h) { return FromHex(h); }
 // A big-endian number as little-endian bytes.
 inline cert::gost::Bytes HexLE(const std::string& h) { return cert::gost::ReverseBytes(Hex(h)); }
-inline std::string ToHex(cert::gost::ByteView b) {
-    std::string s = TOOBin2HexStr(b.data(), b.size());
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+inline std::string ToHex(cert::gost::ByteView b) { return certtest::Hex(b, false); }
 
 }  // namespace gosttest
 

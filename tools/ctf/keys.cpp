@@ -1,0 +1,207 @@
+#include "keys.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "cert/oid.h"
+
+namespace ctf {
+
+namespace {
+
+struct ParamSetShortName {
+    const char* oid;
+    const char* name;
+};
+
+// The names the GOST engine and its users know the sets by. The 512-bit
+// sets reuse A, B and C: which family is meant follows from the algorithm.
+const ParamSetShortName kParamSetNames[] = {
+    {"1.2.643.2.2.35.1", "A"},       {"1.2.643.2.2.35.2", "B"},      {"1.2.643.2.2.35.3", "C"},
+    {"1.2.643.2.2.36.0", "XA"},      {"1.2.643.2.2.36.1", "XB"},     {"1.2.643.7.1.2.1.1.1", "TCA"},
+    {"1.2.643.7.1.2.1.1.2", "TCB"},  {"1.2.643.7.1.2.1.1.3", "TCC"}, {"1.2.643.7.1.2.1.1.4", "TCD"},
+    {"1.2.643.7.1.2.1.2.0", "TEST"}, {"1.2.643.7.1.2.1.2.1", "A"},   {"1.2.643.7.1.2.1.2.2", "B"},
+    {"1.2.643.7.1.2.1.2.3", "C"},
+};
+
+std::string Upper(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+const std::vector<KeyAlgorithm>& KeyAlgorithms() {
+    static const std::vector<KeyAlgorithm> algs = {
+        {"gost2001", "1.2.643.2.2.19", "1.2.643.2.2.98", VRK_PROV_TYPE_GOST, 256, CALG_GOST_R3410_2001,
+         CALG_GOST_R3410_2001_DH},
+        {"gost12-256", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.6.1", VRK_PROV_TYPE_GOST_2012_256, 256,
+         CALG_GOST_R3410_2012_256, CALG_GOST_R3410_2012_256_DH},
+        {"gost12-512", "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.2", VRK_PROV_TYPE_GOST_2012_512, 512,
+         CALG_GOST_R3410_2012_512, CALG_GOST_R3410_2012_512_DH},
+    };
+    return algs;
+}
+
+const KeyAlgorithm& KeyAlgorithmByName(const std::string& name) {
+    std::string names;
+    for (const auto& a : KeyAlgorithms()) {
+        if (name == a.name) return a;
+        names += (names.empty() ? "" : ", ") + std::string(a.name);
+    }
+    throw UsageError("unknown key algorithm " + Quoted(name) + " (--alg is one of " + names + ")");
+}
+
+std::string KeyAlgName(ALG_ID alg) {
+    for (const auto& a : KeyAlgorithms())
+        if (alg == a.signAlg || alg == a.exchangeAlg) return a.name;
+    if (alg == CALG_RSA_SIGN || alg == CALG_RSA_KEYX) return "rsa";
+    if (!alg) return "-";
+    char b[16];
+    std::snprintf(b, sizeof b, "0x%04X", alg);
+    return b;
+}
+
+std::vector<std::string> RegistryParamSets(const char* algorithmOid) {
+    std::vector<std::string> out;
+    try {
+        for (const auto& p : CTFGetSupportedParams(algorithmOid)) out.push_back(p.str());
+    } catch (const XTOOStatus&) {
+        // the registry lists no sets of its own for this OID
+    }
+    return out;
+}
+
+std::vector<std::string> ParamSets(const KeyAlgorithm& alg, DWORD spec) {
+    std::vector<std::string> sets = RegistryParamSets(alg.oid);
+    // Exchange keys also take the sets the registry gives the key-agreement OID.
+    if (spec == AT_KEYEXCHANGE)
+        for (const auto& s : RegistryParamSets(alg.dhOid))
+            if (std::find(sets.begin(), sets.end(), s) == sets.end()) sets.push_back(s);
+    return sets;
+}
+
+std::string ParamSetName(const std::string& oid) {
+    for (const auto& n : kParamSetNames)
+        if (oid == n.oid) return n.name;
+    return oid;
+}
+
+std::string ParamSetOid(const KeyAlgorithm& alg, DWORD spec, const std::string& nameOrOid) {
+    std::string choices;
+    for (const auto& oid : ParamSets(alg, spec)) {
+        if (nameOrOid == oid || Upper(nameOrOid) == ParamSetName(oid)) return oid;
+        choices += (choices.empty() ? "" : ", ") + ParamSetName(oid);
+    }
+    throw UsageError("unknown parameter set " + Quoted(nameOrOid) + " for " + KeySpecName(spec) + " keys of " +
+                     alg.name + " (one of " + choices + ", or its OID)");
+}
+
+DWORD KeySpecByName(const std::string& name) {
+    if (name == "signature") return AT_SIGNATURE;
+    if (name == "exchange") return AT_KEYEXCHANGE;
+    throw UsageError("unknown key spec " + Quoted(name) + " (--spec is signature or exchange)");
+}
+
+const char* KeySpecName(DWORD spec) {
+    return spec == AT_KEYEXCHANGE ? "exchange" : spec == AT_SIGNATURE ? "signature" : "-";
+}
+
+PasswordSource ReadPasswordSource(Args& args, const std::string& fileOption, const std::string& noneFlag) {
+    PasswordSource from;
+    from.file = args.Option(fileOption);
+    from.none = args.Flag(noneFlag);
+    if (from.file && from.none) throw UsageError("--" + fileOption + " and --" + noneFlag + " exclude each other");
+    return from;
+}
+
+std::optional<Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew) {
+    if (from.none) return std::nullopt;
+    if (from.file) return ReadPasswordFile(*from.file);
+    return AskPassword(prompt, isNew);
+}
+
+KeyOptions ReadKeyOptions(Args& args) {
+    KeyOptions k;
+    k.container = args.Required("container");
+    if (k.container.empty()) throw UsageError("--container is empty: name the container");
+    k.machine = args.Flag("machine");
+    k.passwordFrom = ReadPasswordSource(args, "password-file", "no-password");
+    return k;
+}
+
+void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<Secret>& password) {
+    if (!password) return;
+    for (DWORD param : {PP_SIGNATURE_PIN, PP_KEYEXCHANGE_PIN})
+        if (!VRKSetProvParam(prov, param, password->c_str(), 0))
+            ThrowWinError(GetLastError(), "cannot hand the password to container " + Quoted(k.container));
+}
+
+VRKSCApi::CryptProvider OpenContainer(const KeyOptions& k, DWORD provType) {
+    VRKSCApi::CryptProvider p;
+    if (!VRKAcquireContext(&p, k.container.c_str(), nullptr, provType, k.acquireFlags())) {
+        const DWORD e = GetLastError();
+        if (e == NTE_BAD_KEYSET || e == NTE_KEYSET_NOT_DEF)
+            ThrowWinError(
+                e, std::string("no container ") + Quoted(k.container) + (k.machine ? " among the machine's" : ""));
+        ThrowWinError(e, "cannot open container " + Quoted(k.container));
+    }
+    return p;
+}
+
+VRKSCApi::CryptProvider OpenOrCreateContainer(const KeyOptions& k, DWORD provType, bool& created) {
+    created = false;
+    VRKSCApi::CryptProvider p;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (VRKAcquireContext(&p, k.container.c_str(), nullptr, provType, k.acquireFlags())) return p;
+        DWORD e = GetLastError();
+        if (e != NTE_BAD_KEYSET && e != NTE_KEYSET_NOT_DEF)
+            ThrowWinError(e, "cannot open container " + Quoted(k.container));
+        if (VRKAcquireContext(&p, k.container.c_str(), nullptr, provType, k.acquireFlags() | CRYPT_NEWKEYSET)) {
+            created = true;
+            return p;
+        }
+        e = GetLastError();
+        // Another process made it between our open and our creation: open
+        // what it made.
+        if (e != NTE_EXISTS) ThrowWinError(e, "cannot make container " + Quoted(k.container));
+    }
+    ThrowWinError(NTE_BAD_KEYSET, "container " + Quoted(k.container) + " comes and goes: try again");
+}
+
+void ThrowKeyError(DWORD winError, const KeyOptions& k, bool hadPassword, const std::string& doing) {
+    const std::string c = Quoted(k.container) + (k.machine ? " (machine)" : "");
+    switch (winError) {
+        case NTE_BAD_KEYSET_PARAM:
+        case ERROR_CANCELLED:  // a key wanted a password and none could be asked
+            ThrowWinError(winError, hadPassword ? "wrong password for container " + c
+                                                : "container " + c + " wants its password (--password-file F)");
+        case NTE_BAD_KEYSET:
+        case NTE_KEYSET_NOT_DEF:
+            ThrowWinError(winError, "no container " + c);
+        case NTE_NO_KEY:
+            ThrowWinError(winError, "container " + c + " holds no such key");
+    }
+    ThrowWinError(winError, doing + " (container " + c + ")");
+}
+
+void RefuseToReplace(const KeyOptions& k, DWORD spec, bool replace) {
+    if (replace) return;
+    for (const auto& row : vrk::ListContainerKeys(k.machine)) {
+        if (row.name != k.container) continue;
+        if (row.damaged)
+            throw UsageError("container " + Quoted(k.container) +
+                             " cannot be read; --replace makes a new key in it all the same");
+        if (row.keySpec == spec)
+            throw UsageError("container " + Quoted(k.container) + " already holds a " + KeySpecName(spec) + " key (" +
+                             KeyAlgName(row.alg) + "); give --replace to replace it");
+    }
+}
+
+ContainerLock::ContainerLock(const KeyOptions& k)
+    : lock_(("ctf key " + std::string(k.machine ? "machine " : "user ") + k.container).c_str()), hold_(lock_) {}
+
+}  // namespace ctf
