@@ -11,42 +11,28 @@ namespace {
 constexpr std::size_t kUkm = 8, kWrappedKey = 32, kWrapMac = 4;
 
 // Simple blob (type 1): a session key wrapped for transport.
-struct SimpleBlob {
-    BLOBHEADER header{};
-    DWORD magic = 0;
+struct SimpleBlob : KeyBlobHead {
     ALG_ID wrapAlg = 0;
     gost::ByteView ukm, encryptedKey, mac;
     gost::ByteView tail;  // the parameter set, DER
 
-    // NTE_BAD_LEN when the fixed part is cut short; nothing else is checked.
     static SimpleBlob Parse(gost::ByteView blob) {
-        try {
-            le::Reader r(blob);
-            SimpleBlob b;
-            b.header = ReadBlobHeader(r);
-            b.magic = r.U32();
+        return ParseKeyBlob<SimpleBlob>(blob, [](le::Reader& r, SimpleBlob& b) {
             b.wrapAlg = r.U32();
             b.ukm = r.Take(kUkm);
             b.encryptedKey = r.Take(kWrappedKey);
             b.mac = r.Take(kWrapMac);
             b.tail = r.Rest();
-            return b;
-        } catch (const le::Error&) {
-            Throw(NTE_BAD_LEN);
-        }
+        });
     }
     IdentObj Encode() const {
-        le::Writer w;
-        WriteBlobHeader(w, header);
-        w.U32(magic).U32(wrapAlg).Put(ukm).Put(encryptedKey).Put(mac).Put(tail);
-        return w.Take();
+        return EncodeKeyBlob(*this,
+                             [&](le::Writer& w) { w.U32(wrapAlg).Put(ukm).Put(encryptedKey).Put(mac).Put(tail); });
     }
 };
 
 // Private-key blob (type 7): a key pair wrapped by a symmetric key.
-struct PrivateKeyBlob {
-    BLOBHEADER header{};
-    DWORD magic = 0;
+struct PrivateKeyBlob : KeyBlobHead {
     ALG_ID wrapAlg = 0;
     gost::ByteView ukm;
     DWORD spec = 0;
@@ -55,11 +41,7 @@ struct PrivateKeyBlob {
     gost::ByteView mac, encrypted;
 
     static PrivateKeyBlob Parse(gost::ByteView blob) {
-        try {
-            le::Reader r(blob);
-            PrivateKeyBlob b;
-            b.header = ReadBlobHeader(r);
-            b.magic = r.U32();
+        return ParseKeyBlob<PrivateKeyBlob>(blob, [](le::Reader& r, PrivateKeyBlob& b) {
             b.wrapAlg = r.U32();
             b.ukm = r.Take(kUkm);
             b.spec = r.U32();
@@ -67,16 +49,12 @@ struct PrivateKeyBlob {
             b.clearLength = r.U32();
             b.mac = r.Take(kWrapMac);
             b.encrypted = r.Rest();
-            return b;
-        } catch (const le::Error&) {
-            Throw(NTE_BAD_LEN);
-        }
+        });
     }
     IdentObj Encode() const {
-        le::Writer w;
-        WriteBlobHeader(w, header);
-        w.U32(magic).U32(wrapAlg).Put(ukm).U32(spec).U32(flags).U32(clearLength).Put(mac).Put(encrypted);
-        return w.Take();
+        return EncodeKeyBlob(*this, [&](le::Writer& w) {
+            w.U32(wrapAlg).Put(ukm).U32(spec).U32(flags).U32(clearLength).Put(mac).Put(encrypted);
+        });
     }
 };
 

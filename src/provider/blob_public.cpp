@@ -33,26 +33,17 @@ namespace {
 
 // Public-key blob (type 6): header, "MAG1", the key's bit length, the DER
 // of its parameters and the key, which is the last bits/8 bytes.
-struct PublicKeyBlob {
-    BLOBHEADER header{};
-    DWORD magic = 0;
+struct PublicKeyBlob : KeyBlobHead {
     DWORD bits = 0;
     gost::ByteView params, key;
 
-    // NTE_BAD_LEN when the header is cut short; the parameters and the key
-    // are split after the fields are checked (SplitKey).
+    // The parameters and the key are split after the fields are checked
+    // (SplitKey).
     static PublicKeyBlob Parse(gost::ByteView blob) {
-        try {
-            le::Reader r(blob);
-            PublicKeyBlob b;
-            b.header = ReadBlobHeader(r);
-            b.magic = r.U32();
+        return ParseKeyBlob<PublicKeyBlob>(blob, [](le::Reader& r, PublicKeyBlob& b) {
             b.bits = r.U32();
             b.params = r.Rest();
-            return b;
-        } catch (const le::Error&) {
-            Throw(NTE_BAD_LEN);
-        }
+        });
     }
     // NTE_BAD_LEN when the bit length does not fit what follows.
     void SplitKey() {
@@ -62,10 +53,7 @@ struct PublicKeyBlob {
         params = params.first(params.size() - keyBytes);
     }
     IdentObj Encode() const {
-        le::Writer w;
-        WriteBlobHeader(w, header);
-        w.U32(magic).U32(bits).Put(params).Put(key);
-        return w.Take();
+        return EncodeKeyBlob(*this, [&](le::Writer& w) { w.U32(bits).Put(params).Put(key); });
     }
 };
 

@@ -41,13 +41,10 @@ bool DecodeName(const std::string& enc, std::string& name) {
             name += enc[i];
             continue;
         }
-        if (i + 2 >= enc.size()) return false;
-        unsigned v = 0;
-        for (int k = 1; k <= 2; ++k) {
-            char c = enc[i + k];
-            v = v * 16 + unsigned(std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c | 0x20) - 'a' + 10);
-        }
-        name += char(v);
+        int high = i + 2 < enc.size() ? cert::platform::HexDigitValue(enc[i + 1]) : -1;
+        int low = i + 2 < enc.size() ? cert::platform::HexDigitValue(enc[i + 2]) : -1;
+        if (high < 0 || low < 0) return false;
+        name += char(high * 16 + low);
         i += 2;
     }
     return true;

@@ -332,6 +332,34 @@ std::string OidText(const IdentObj& v);  // OID text, with or without a terminat
 BLOBHEADER ReadBlobHeader(le::Reader& r);
 void WriteBlobHeader(le::Writer& w, const BLOBHEADER& h);
 DWORD BlobTypeOf(gost::ByteView blob);
+// What every blob of ours has first: the header and a magic number.
+struct KeyBlobHead {
+    BLOBHEADER header{};
+    DWORD magic = 0;
+};
+// A blob record: the head, then `fields(reader, record)` reads the rest;
+// bytes running out anywhere is NTE_BAD_LEN. Nothing is checked beyond that.
+template <class Blob, class Fields>
+Blob ParseKeyBlob(gost::ByteView bytes, Fields&& fields) {
+    try {
+        le::Reader r(bytes);
+        Blob b;
+        b.header = ReadBlobHeader(r);
+        b.magic = r.U32();
+        fields(r, b);
+        return b;
+    } catch (const le::Error&) {
+        Throw(NTE_BAD_LEN);
+    }
+}
+template <class Fields>
+IdentObj EncodeKeyBlob(const KeyBlobHead& head, Fields&& fields) {
+    le::Writer w;
+    WriteBlobHeader(w, head.header);
+    w.U32(head.magic);
+    fields(w);
+    return w.Take();
+}
 // Public-key blob (type 6) and the DER of GOST public-key parameters.
 IdentObj EncodeGostKeyParams(const std::string& paramSet, const std::string& hashParamSet);
 bool DecodeGostKeyParams(gost::ByteView der, std::string& paramSet, std::string& hashParamSet);
