@@ -63,7 +63,7 @@ public:
 // a zero byte (not counted in size()), so a password can be handed to an
 // interface that takes C text. Copies are independent secrets, each wiped
 // on its own.
-class Secret {
+class CERT_API Secret {
 public:
     Secret() = default;
     // `n` zero bytes.
