@@ -28,6 +28,7 @@
 
 #include "cert/export.h"
 #include "cert/platform.h"
+#include "cert/secret.h"
 #include "cert/tools.h"
 
 namespace asn {
@@ -233,7 +234,9 @@ private:
 CERT_API void Validate(Bytes in, const Options& opt = {});
 
 // DER writer. Constructed elements are opened with Begin and closed with
-// End; the length is filled in at End, in minimal form.
+// End; the length is filled in at End, in minimal form. The output buffer
+// wipes itself whenever it grows or goes, so an encoding that holds a
+// private key can be built here and taken with TakeSecret.
 class CERT_API Writer {
 public:
     Writer& Raw(Bytes encoded);
@@ -268,9 +271,11 @@ public:
     std::size_t BeginContext(std::uint32_t n, bool constructed = true) { return Begin(kContext, constructed, n); }
     Writer& End(std::size_t mark);
 
-    const std::vector<std::uint8_t>& bytes() const { return m_out; }
+    using Buffer = std::vector<std::uint8_t, cert::WipingAllocator<std::uint8_t>>;
+    const Buffer& bytes() const { return m_out; }
     Bytes view() const { return Bytes(m_out.data(), m_out.size()); }
     IdentObj Take();
+    cert::Secret TakeSecret();
     void Clear() {
         m_out.clear();
         m_open.clear();
@@ -284,7 +289,7 @@ private:
         std::uint32_t tag;
         bool sorted;
     };
-    std::vector<std::uint8_t> m_out;
+    Buffer m_out;
     std::vector<Open> m_open;
 };
 

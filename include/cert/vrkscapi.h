@@ -3,16 +3,19 @@
 // by 32-bit provider, key and hash handles.
 //
 // Every VRK* function returns non-zero on success; on failure it returns 0
-// and the thread's last error holds the Windows or NTE_* code.
+// and the thread's last error holds the Windows or NTE_* code. No function
+// declared here lets an exception out; the key interchange functions at the
+// end report the same way.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cert/export.h"
 #include "cert/algid.h"
+#include "cert/export.h"
 #include "cert/platform.h"
+#include "cert/secret.h"
 #include "cert/tools.h"
 
 // ---------------------------------------------------------------------------
@@ -28,7 +31,9 @@ constexpr DWORD VRK_PROV_TYPE_GOST_2012_512 = 78;  // GOST R 34.10-2012, 512-bit
 constexpr DWORD VRK_PROV_TYPE_RSA_FULL = 1;
 constexpr DWORD VRK_PROV_TYPE_DSS = 3;
 
-// Acquire flags.
+// Acquire flags. CRYPT_NEWKEYSET creates the named container and fails with
+// NTE_EXISTS when there is one: of several processes creating one name,
+// exactly one succeeds.
 constexpr DWORD CRYPT_VERIFYCONTEXT = 0xF0000000u;
 constexpr DWORD CRYPT_NEWKEYSET = 0x8;
 constexpr DWORD CRYPT_DELETEKEYSET = 0x10;
@@ -280,19 +285,32 @@ struct ContainerKeyRow {
     bool damaged = false;  // the container file cannot be read
 };
 // Every key of every container of the user's (or machine's) key set; an
-// empty container gives one row with keySpec 0.
+// empty container gives one row with keySpec 0. FALSE with the last error
+// when the key set cannot be read (its folder cannot be made, ...).
+CERT_API BOOL ListContainerKeys(bool machine, std::vector<ContainerKeyRow>& rows);
+// The same rows, empty on failure; the last error tells which (0 on success).
 CERT_API std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
 
 // Imports a PKCS #8 private key (DER or PEM, plain or encrypted with
 // `pkcs8Password`) as the key `keySpec` (0: signature for signing-only
 // algorithms, else by the key's kind) of container `name`, created when
 // missing; the key is protected with `password` (empty: the user's own key).
-// Returns 0 or a Windows error code (also the last error).
+// A key of that specification already in the container is replaced when
+// `replace` is set, else the import fails with NTE_EXISTS and changes
+// nothing (decided under the key set's lock, so two importers cannot both
+// think the slot free). A container this call made for a key that did not
+// come in is removed again. Returns 0 or a Windows error code (also the
+// last error).
 CERT_API DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8,
-                           const std::string& pkcs8Password, DWORD keySpec, const std::string& password);
+                           const cert::Secret& pkcs8Password, DWORD keySpec, const cert::Secret& password,
+                           bool replace = false);
 // The private key `keySpec` (0: the default key) of a container as PEM
-// PKCS #8 (encrypted with `outPassword` when it is not empty).
-CERT_API DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const std::string& password,
-                           const std::string& outPassword, std::string& pem);
+// PKCS #8 (encrypted with `outPassword` when it is not empty). The form
+// with a std::string leaves the key text in memory the caller must look
+// after; the cert::Secret form wipes it.
+CERT_API DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const cert::Secret& password,
+                           const cert::Secret& outPassword, cert::Secret& pem);
+CERT_API DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const cert::Secret& password,
+                           const cert::Secret& outPassword, std::string& pem);
 
 }  // namespace vrk

@@ -97,8 +97,9 @@ Header DecodeHeader(Bytes in, const Options& opt, std::size_t offset) {
     return h;
 }
 
-void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constructed, std::uint32_t tag,
-                  std::size_t length) {
+namespace {
+template <class Vec>
+void AppendHeader(Vec& out, std::uint8_t cls, bool constructed, std::uint32_t tag, std::size_t length) {
     std::uint8_t b0 = (cls & 0xC0) | (constructed ? 0x20 : 0);
     if (tag < 0x1F) {
         out.push_back(b0 | static_cast<std::uint8_t>(tag));
@@ -122,6 +123,12 @@ void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constru
         out.push_back(static_cast<std::uint8_t>(0x80 | k));
         while (k) out.push_back(tmp[--k]);
     }
+}
+}  // namespace
+
+void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constructed, std::uint32_t tag,
+                  std::size_t length) {
+    AppendHeader(out, cls, constructed, tag, length);
 }
 
 // ---------------------------------------------------------------------------
@@ -776,7 +783,7 @@ Writer& Writer::Raw(Bytes encoded) {
 
 Writer& Writer::Element(std::uint8_t cls, bool constructed, std::uint32_t tag, Bytes content) {
     if (tag > kMaxTag) Throw(0, "tag number too large", TOOERR_DER_LIMIT);
-    EncodeHeader(m_out, cls, constructed, tag, content.size());
+    AppendHeader(m_out, cls, constructed, tag, content.size());
     return Raw(content);
 }
 
@@ -828,7 +835,7 @@ Writer& Writer::UnsignedInteger(Bytes m) {
     while (i < m.size() && m[i] == 0) ++i;
     m = m.subspan(i);
     if (m.empty() || (m[0] & 0x80)) {
-        EncodeHeader(m_out, kUniversal, false, kInteger, m.size() + 1);
+        AppendHeader(m_out, kUniversal, false, kInteger, m.size() + 1);
         m_out.push_back(0);
         return Raw(m);
     }
@@ -843,7 +850,7 @@ Writer& Writer::Oid(std::string_view dotted) {
 
 Writer& Writer::BitString(Bytes bytes, unsigned unused) {
     if (unused > 7 || (bytes.empty() && unused)) Throw(0, "bad unused bit count", TOOERR_BADARG);
-    EncodeHeader(m_out, kUniversal, false, kBitString, bytes.size() + 1);
+    AppendHeader(m_out, kUniversal, false, kBitString, bytes.size() + 1);
     m_out.push_back(static_cast<std::uint8_t>(unused));
     Raw(bytes);
     if (unused) m_out.back() &= static_cast<std::uint8_t>(0xFF << unused);
@@ -914,7 +921,7 @@ Writer& Writer::End(std::size_t mark) {
         std::sort(kids.begin(), kids.end(), [](Bytes a, Bytes b) {
             return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
         });
-        std::vector<std::uint8_t> sorted;
+        Buffer sorted;
         sorted.reserve(len);
         for (Bytes k : kids) sorted.insert(sorted.end(), k.begin(), k.end());
         std::copy(sorted.begin(), sorted.end(), m_out.begin() + static_cast<std::ptrdiff_t>(o.start));
@@ -930,6 +937,13 @@ IdentObj Writer::Take() {
     IdentObj b(m_out.data(), static_cast<DWORD>(m_out.size()));
     m_out.clear();
     return b;
+}
+
+cert::Secret Writer::TakeSecret() {
+    if (!m_open.empty()) Throw(0, "Writer has open elements", TOOERR_BADARG);
+    cert::Secret s(m_out.data(), m_out.size());
+    Buffer().swap(m_out);
+    return s;
 }
 
 IdentObj Encode(std::uint8_t cls, bool constructed, std::uint32_t tag, Bytes content) {

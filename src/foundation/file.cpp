@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cert/lecursor.h"
 #include "cert/toofile.h"
 #include "file_internal.h"
 
@@ -523,15 +524,15 @@ DWORD CTOOFile::GetAttributes(const char* name) {
 // --- blobs in files ---------------------------------------------------------
 
 bool IdentObj::WriteData(CTOOFile& file) const {
-    BYTE len[4] = {BYTE(m_dwLength), BYTE(m_dwLength >> 8), BYTE(m_dwLength >> 16), BYTE(m_dwLength >> 24)};
-    if (file.Write(len, 4) != 4) return false;
+    IdentObj len = le::Writer().U32(m_dwLength).Take();
+    if (file.Write(len.data(), 4) != 4) return false;
     return m_dwLength == 0 || file.Write(m_pData, m_dwLength) == m_dwLength;
 }
 
 bool IdentObj::ReadData(const CTOOFile& file) {
     BYTE len[4];
     if (!file.ReadExact(len, 4)) return false;
-    const DWORD n = DWORD(len[0]) | DWORD(len[1]) << 8 | DWORD(len[2]) << 16 | DWORD(len[3]) << 24;
+    const DWORD n = le::Reader(len, 4).U32();
     // A damaged length must not make us allocate gigabytes.
     const LONGLONG pos = file.CurPos(), size = file.Length();
     if (pos < 0 || size < 0) return false;

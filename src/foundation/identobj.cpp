@@ -4,6 +4,7 @@
 
 #include <openssl/crypto.h>
 
+#include "cert/lecursor.h"
 #include "cert/tools.h"
 
 IdentObj::IdentObj(const IdentObj& other) { Assign(other.m_pData, other.m_dwLength); }
@@ -107,8 +108,7 @@ void IdentObj::Wipe() {
 }
 
 DWORD IdentObj::WriteData(IdentObj& out) const {
-    BYTE len[4] = {BYTE(m_dwLength), BYTE(m_dwLength >> 8), BYTE(m_dwLength >> 16), BYTE(m_dwLength >> 24)};
-    out.AddData(len, 4);
+    out.AddData(le::Writer().U32(m_dwLength).Take());
     out.AddData(m_pData, m_dwLength);
     return 4 + m_dwLength;
 }
@@ -116,18 +116,21 @@ DWORD IdentObj::WriteData(IdentObj& out) const {
 DWORD IdentObj::WriteData(void* buffer, DWORD size) const {
     if (!buffer || m_dwLength > 0xFFFFFFFBu || size < SerializedSize()) return 0;
     BYTE* b = static_cast<BYTE*>(buffer);
-    for (int i = 0; i < 4; ++i) b[i] = static_cast<BYTE>(m_dwLength >> (8 * i));
+    IdentObj len = le::Writer().U32(m_dwLength).Take();
+    std::memcpy(b, len.data(), 4);
     if (m_dwLength) std::memcpy(b + 4, m_pData, m_dwLength);
     return SerializedSize();
 }
 
 DWORD IdentObj::ReadData(const void* p, DWORD size) {
-    if (!p || size < 4) return 0;
-    const BYTE* b = static_cast<const BYTE*>(p);
-    DWORD n = DWORD(b[0]) | DWORD(b[1]) << 8 | DWORD(b[2]) << 16 | DWORD(b[3]) << 24;
-    if (n > size - 4) return 0;
-    Assign(b + 4, n);
-    return 4 + n;
+    try {
+        le::Reader r(p, p ? size : 0);
+        le::Bytes bytes = r.Counted32().Rest();
+        Assign(bytes.data(), static_cast<DWORD>(bytes.size()));
+        return static_cast<DWORD>(r.offset());
+    } catch (const le::Error&) {
+        return 0;
+    }
 }
 
 int IdentObj::Compare(const IdentObj& other) const {

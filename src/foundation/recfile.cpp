@@ -6,21 +6,46 @@
 #include <unistd.h>
 
 #include "cert/ipc.h"
+#include "cert/lecursor.h"
 #include "cert/structfiles.h"
 
 namespace {
 
-constexpr BYTE kMagic[4] = {'C', 'R', 'E', 'C'};
 constexpr std::uint32_t kVersion = 1;
 
 int ErrnoStatus(int err) { return WinErr2ToolsErr(cert::platform::ErrnoToWinError(err)); }
 
-void PutU32(BYTE* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
-}
-std::uint32_t GetU32(const BYTE* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
+// The fixed header: "CREC", version, record size, user header size, record
+// count (32 bits each), zeros up to kFixedHeaderSize.
+struct FixedHeader {
+    std::uint32_t version = kVersion;
+    std::uint32_t recordSize = 0;
+    std::uint32_t userHeaderSize = 0;
+    std::uint32_t count = 0;
+
+    // False when the bytes are not a record file's header.
+    static bool Parse(const BYTE (&h)[CRecFile::kFixedHeaderSize], FixedHeader& out) {
+        try {
+            le::Reader r(h, sizeof h);
+            r.Expect("CREC", "record file");
+            FixedHeader f;
+            f.version = r.U32();
+            f.recordSize = r.U32();
+            f.userHeaderSize = r.U32();
+            f.count = r.U32();
+            out = f;
+            return true;
+        } catch (const le::Error&) {
+            return false;
+        }
+    }
+    void Write(BYTE (&h)[CRecFile::kFixedHeaderSize]) const {
+        le::Writer w;
+        w.Code("CREC").U32(version).U32(recordSize).U32(userHeaderSize).U32(count);
+        w.Zeros(sizeof h - w.size());
+        std::memcpy(h, w.view().data(), sizeof h);
+    }
+};
 
 // Whole transfers or the reason why not: 0, an errno value, or -1 for a
 // read that reached the end of the file first.
@@ -152,15 +177,16 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
             m_fd = -1;
         } else {
             BYTE h[kFixedHeaderSize];
+            FixedHeader f;
             int r = ReadAt(fd, h, sizeof h, 0);
             if (r != 0)
                 rc = IoStatus(r);
-            else if (std::memcmp(h, kMagic, 4) != 0 || GetU32(h + 4) != kVersion ||
-                     GetU32(h + 8) != static_cast<std::uint32_t>(recordSize) ||
-                     GetU32(h + 12) != static_cast<std::uint32_t>(userHeaderSize))
+            else if (!FixedHeader::Parse(h, f) || f.version != kVersion ||
+                     f.recordSize != static_cast<std::uint32_t>(recordSize) ||
+                     f.userHeaderSize != static_cast<std::uint32_t>(userHeaderSize))
                 rc = TOOERR_BADFORMAT;
             else {
-                m_count = static_cast<long>(GetU32(h + 16));
+                m_count = static_cast<long>(f.count);
                 r = ReadAt(fd, m_user.data(), m_user.size(), kFixedHeaderSize);
                 if (r != 0) rc = IoStatus(r);
             }
@@ -181,22 +207,23 @@ bool CRecFile::ReadCount(long& count) {
         m_rc = IoStatus(r);
         return false;
     }
-    if (std::memcmp(h, kMagic, 4) != 0) {
+    FixedHeader f;
+    if (!FixedHeader::Parse(h, f)) {
         m_rc = TOOERR_BADFORMAT;
         return false;
     }
-    count = static_cast<long>(GetU32(h + 16));
+    count = static_cast<long>(f.count);
     m_count = count;
     return true;
 }
 
 bool CRecFile::WriteFixedHeader(long count) {
-    BYTE h[kFixedHeaderSize] = {};
-    std::memcpy(h, kMagic, 4);
-    PutU32(h + 4, kVersion);
-    PutU32(h + 8, static_cast<std::uint32_t>(m_recordSize));
-    PutU32(h + 12, static_cast<std::uint32_t>(m_user.size()));
-    PutU32(h + 16, static_cast<std::uint32_t>(count));
+    BYTE h[kFixedHeaderSize];
+    FixedHeader f;
+    f.recordSize = static_cast<std::uint32_t>(m_recordSize);
+    f.userHeaderSize = static_cast<std::uint32_t>(m_user.size());
+    f.count = static_cast<std::uint32_t>(count);
+    f.Write(h);
     int w = WriteAt(m_fd, h, sizeof h, 0);
     if (w != 0) {
         m_rc = IoStatus(w);

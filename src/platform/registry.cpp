@@ -6,15 +6,16 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "cert/sysapi.h"
+#include "platform/lockfile.h"
 
 namespace {
 
@@ -302,34 +303,20 @@ LONG Refresh(int hive) {
 // Holds the hive's inter-process write lock for a read-modify-write.
 class WriteLock {
 public:
-    explicit WriteLock(int hive) {
-        std::string file = HiveFile(hive);
-        std::string dir = file.substr(0, file.rfind('/'));
+    explicit WriteLock(int hive) : m_file(HiveFile(hive)) {
+        std::string dir = m_file.substr(0, m_file.rfind('/'));
         if (!cert::platform::MakeFolders(dir)) {
             m_error = static_cast<LONG>(GetLastError());
             return;
         }
-        std::string lock = file + ".lock";
-        m_fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (m_fd < 0) {
-            m_error = static_cast<LONG>(cert::platform::ErrnoToWinError(errno));
-            return;
-        }
-        while (::flock(m_fd, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            m_error = static_cast<LONG>(cert::platform::ErrnoToWinError(errno));
-            return;
-        }
+        m_lock.emplace(m_file + ".lock", 0644);
+        m_error = static_cast<LONG>(m_lock->Error());
     }
-    ~WriteLock() {
-        if (m_fd >= 0) ::close(m_fd);  // closing releases the lock
-    }
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
     LONG Error() const { return m_error; }
 
 private:
-    int m_fd = -1;
+    std::string m_file;
+    std::optional<cert::platform::LockFile> m_lock;
     LONG m_error = ERROR_SUCCESS;
 };
 

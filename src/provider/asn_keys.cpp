@@ -2,6 +2,7 @@
 #include "cert/asnkeys.h"
 
 #include <cstring>
+#include <new>
 
 #include "cert/asn.h"
 
@@ -33,6 +34,20 @@ bool Decoding(int* pStatus, const char* place, F&& body) {
         TOOReport(e.Status() ? e.Status() : TOOERR_DER_FORMAT, place, pStatus);
     }
     return false;
+}
+
+// Encoders report by a thrown XTOOStatus only: nothing else leaves them.
+template <class F>
+IdentObj Encoded(const char* place, F&& body) {
+    try {
+        return body();
+    } catch (const XTOOStatus&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        throw XTOOStatus(TOOERR_NOMEM, place);
+    } catch (...) {
+        throw XTOOStatus(TOOERR_EXCEPTION, place);
+    }
 }
 
 DWORD ReadWord(asn::Reader& r) {
@@ -95,16 +110,18 @@ bool ASNProtectionKeyInfo::operator==(const ASNProtectionKeyInfo& o) const {
 }
 
 IdentObj ASNContainerInfo::Encode() const {
-    asn::Writer w;
-    auto m = w.BeginSequence();
-    w.Integer(version).String(asn::kUtf8String, name.str());
-    keyInfo.Write(w);
-    protectionKeyInfo.Write(w);
-    auto ks = w.BeginSequence();
-    for (const auto& k : keys) k.Write(w);
-    w.End(ks);
-    w.End(m);
-    return w.Take();
+    return Encoded("ASNContainerInfo", [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        w.Integer(version).String(asn::kUtf8String, name.str());
+        keyInfo.Write(w);
+        protectionKeyInfo.Write(w);
+        auto ks = w.BeginSequence();
+        for (const auto& k : keys) k.Write(w);
+        w.End(ks);
+        w.End(m);
+        return w.Take();
+    });
 }
 
 bool ASNContainerInfo::Decode(const void* data, DWORD size, int* pStatus) {
@@ -145,9 +162,11 @@ void CASNEncryptedKey::Read(asn::Reader& outer) {
 }
 
 IdentObj CASNEncryptedKey::Encode() const {
-    asn::Writer w;
-    Write(w);
-    return w.Take();
+    return Encoded("CASNEncryptedKey", [&] {
+        asn::Writer w;
+        Write(w);
+        return w.Take();
+    });
 }
 
 bool CASNEncryptedKey::Decode(const IdentObj& der, int* pStatus) {
@@ -184,12 +203,14 @@ void CASNEphemeralKeyInfo::ReadContent(asn::Reader& r) {
 }
 
 IdentObj CASNExportKeyInfo::Encode() const {
-    asn::Writer w;
-    auto m = w.BeginSequence();
-    sessionEncryptedKey.Write(w);
-    if (hasTransportParameters) transportParameters.Write(w, true);
-    w.End(m);
-    return w.Take();
+    return Encoded("CASNExportKeyInfo", [&] {
+        asn::Writer w;
+        auto m = w.BeginSequence();
+        sessionEncryptedKey.Write(w);
+        if (hasTransportParameters) transportParameters.Write(w, true);
+        w.End(m);
+        return w.Take();
+    });
 }
 
 bool CASNExportKeyInfo::Decode(const void* data, DWORD size, int* pStatus) {

@@ -2,22 +2,65 @@
 // wrapped for transport (simple blob, type 1) and private keys wrapped by a
 // protection key (type 7). Layouts in docs/FORMATS.md, "Key blobs and key
 // transport".
-#include <cstring>
-
-#include <openssl/crypto.h>
-
 #include "cert/asn.h"
 #include "provider/vrk_internal.h"
 
 namespace vrk {
 namespace {
 
-constexpr std::size_t kSimpleFixed = 60;   // up to the parameter-set tail
-constexpr std::size_t kPrivateFixed = 40;  // up to the encrypted part
+constexpr std::size_t kUkm = 8, kWrappedKey = 32, kWrapMac = 4;
 
-// The KEK to wrap under `exp` (a copy): an agreement key gives VKO with the
-// UKM, a symmetric key its own bytes (diversified by the UKM when wrapping).
-gost::Bytes KekFor(KeyObj& exp, gost::ByteView ukm) {
+// Simple blob (type 1): a session key wrapped for transport.
+struct SimpleBlob : KeyBlobHead {
+    ALG_ID wrapAlg = 0;
+    gost::ByteView ukm, encryptedKey, mac;
+    gost::ByteView tail;  // the parameter set, DER
+
+    static SimpleBlob Parse(gost::ByteView blob) {
+        return ParseKeyBlob<SimpleBlob>(blob, [](le::Reader& r, SimpleBlob& b) {
+            b.wrapAlg = r.U32();
+            b.ukm = r.Take(kUkm);
+            b.encryptedKey = r.Take(kWrappedKey);
+            b.mac = r.Take(kWrapMac);
+            b.tail = r.Rest();
+        });
+    }
+    IdentObj Encode() const {
+        return EncodeKeyBlob(*this,
+                             [&](le::Writer& w) { w.U32(wrapAlg).Put(ukm).Put(encryptedKey).Put(mac).Put(tail); });
+    }
+};
+
+// Private-key blob (type 7): a key pair wrapped by a symmetric key.
+struct PrivateKeyBlob : KeyBlobHead {
+    ALG_ID wrapAlg = 0;
+    gost::ByteView ukm;
+    DWORD spec = 0;
+    DWORD flags = 0;  // bit 0: exportable
+    DWORD clearLength = 0;
+    gost::ByteView mac, encrypted;
+
+    static PrivateKeyBlob Parse(gost::ByteView blob) {
+        return ParseKeyBlob<PrivateKeyBlob>(blob, [](le::Reader& r, PrivateKeyBlob& b) {
+            b.wrapAlg = r.U32();
+            b.ukm = r.Take(kUkm);
+            b.spec = r.U32();
+            b.flags = r.U32();
+            b.clearLength = r.U32();
+            b.mac = r.Take(kWrapMac);
+            b.encrypted = r.Rest();
+        });
+    }
+    IdentObj Encode() const {
+        return EncodeKeyBlob(*this, [&](le::Writer& w) {
+            w.U32(wrapAlg).Put(ukm).U32(spec).U32(flags).U32(clearLength).Put(mac).Put(encrypted);
+        });
+    }
+};
+
+// The KEK to wrap under `exp`: an agreement key gives VKO with the UKM, a
+// symmetric key its own bytes (diversified by the UKM when wrapping).
+Secret KekFor(KeyObj& exp, gost::ByteView ukm) {
     if (exp.cls != AlgClass::Cipher) Throw(NTE_BAD_KEY);
     if (exp.agreePrivate) return AgreementKek(exp, ukm);
     if (exp.secret.size() != 32) Throw(NTE_BAD_KEY);
@@ -25,12 +68,12 @@ gost::Bytes KekFor(KeyObj& exp, gost::ByteView ukm) {
 }
 
 IdentObj UkmFor(KeyObj& exp) {
-    if (exp.ukm.size() == 8) return exp.ukm;
+    if (exp.ukm.size() == kUkm) return exp.ukm;
     if (exp.agreePrivate) {
         std::lock_guard<std::mutex> lock(exp.agreePrivate->mu);
-        if (exp.agreePrivate->ukm.size() == 8) return exp.agreePrivate->ukm;
+        if (exp.agreePrivate->ukm.size() == kUkm) return exp.agreePrivate->ukm;
     }
-    return gost::ToIdent(gost::RandomBytes(8));
+    return gost::ToIdent(gost::RandomBytes(kUkm));
 }
 
 std::string SboxFromTail(gost::ByteView tail) {
@@ -54,42 +97,35 @@ std::string SboxFromTail(gost::ByteView tail) {
 IdentObj ExportSimple(KeyObj& key, KeyObj& exp) {
     if (key.cls != AlgClass::Cipher || key.secret.size() != 32 || key.agreePrivate) Throw(NTE_BAD_KEY);
     IdentObj ukm = UkmFor(exp);
-    gost::Bytes kek = KekFor(exp, gost::View(ukm));
-    gost::WrappedKey w = gost::WrapKey(gost::KeyWrap::Diversified, kek, key.sbox, gost::View(ukm), key.secret);
-    gost::Cleanse(kek);
+    gost::WrappedKey wrapped =
+        gost::WrapKey(gost::KeyWrap::Diversified, KekFor(exp, gost::View(ukm)), key.sbox, gost::View(ukm), key.secret);
     // Every key sent to one recipient goes with the same UKM.
     if (exp.agreePrivate) exp.ukm = ukm;
-    IdentObj blob;
-    BLOBHEADER h{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
-    blob.AddData(&h, sizeof h);
-    PutU32(blob, VRK_SIMPLEBLOB_MAGIC);
-    PutU32(blob, CALG_GOST_28147);
-    blob.AddData(ukm);
-    blob.AddData(w.encryptedKey.data(), DWORD(w.encryptedKey.size()));
-    blob.AddData(w.mac.data(), DWORD(w.mac.size()));
     asn::Writer t;
     auto m = t.BeginSequence();
     t.Oid(key.sbox);
     t.End(m);
-    blob.AddData(t.Take());
-    return blob;
+    SimpleBlob b;
+    b.header = BLOBHEADER{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
+    b.magic = VRK_SIMPLEBLOB_MAGIC;
+    b.wrapAlg = CALG_GOST_28147;
+    b.ukm = gost::View(ukm);
+    b.encryptedKey = wrapped.encryptedKey;
+    b.mac = wrapped.mac;
+    b.tail = t.view();
+    return b.Encode();
 }
 
 std::shared_ptr<KeyObj> ImportSimple(gost::ByteView blob, KeyObj& imp) {
-    if (blob.size() < kSimpleFixed) Throw(NTE_BAD_LEN);
-    BLOBHEADER h;
-    std::memcpy(&h, blob.data(), sizeof h);
-    if (h.bVersion != VRK_SIMPLE_BLOB_VERSION) Throw(NTE_BAD_VER);
-    if (GetU32(blob.data() + 8) != VRK_SIMPLEBLOB_MAGIC) Throw(NTE_BAD_TYPE);
-    const AlgInfo* info = FindAlg(h.aiKeyAlg);
-    if (!info || info->cls != AlgClass::Cipher || GetU32(blob.data() + 12) != CALG_GOST_28147) Throw(NTE_BAD_ALGID);
-    gost::ByteView ukm = blob.subspan(16, 8);
-    std::string sbox = SboxFromTail(blob.subspan(kSimpleFixed));
-    gost::Bytes kek = KekFor(imp, ukm);
+    SimpleBlob b = SimpleBlob::Parse(blob);
+    if (b.header.bVersion != VRK_SIMPLE_BLOB_VERSION) Throw(NTE_BAD_VER);
+    if (b.magic != VRK_SIMPLEBLOB_MAGIC) Throw(NTE_BAD_TYPE);
+    const AlgInfo* info = FindAlg(b.header.aiKeyAlg);
+    if (!info || info->cls != AlgClass::Cipher || b.wrapAlg != CALG_GOST_28147) Throw(NTE_BAD_ALGID);
+    std::string sbox = SboxFromTail(b.tail);
     auto k = std::make_shared<KeyObj>();
-    k->secret = gost::UnwrapKey(gost::KeyWrap::Diversified, kek, sbox, ukm, blob.subspan(24, 32), blob.subspan(56, 4));
-    gost::Cleanse(kek);
-    k->alg = h.aiKeyAlg;
+    k->secret = gost::UnwrapKey(gost::KeyWrap::Diversified, KekFor(imp, b.ukm), sbox, b.ukm, b.encryptedKey, b.mac);
+    k->alg = b.header.aiKeyAlg;
     k->cls = AlgClass::Cipher;
     k->sbox = sbox;
     k->iv.Alloc(8);
@@ -97,84 +133,79 @@ std::shared_ptr<KeyObj> ImportSimple(gost::ByteView blob, KeyObj& imp) {
     return k;
 }
 
+// The clear content of a private-key blob, DER:
+//   SEQUENCE { paramSet UTF8String, hashParamSet UTF8String,
+//              publicKey OCTET STRING, privateKey OCTET STRING }
+// built in the writer's wiping buffer.
+Secret PrivateKeyContent(const KeyObj& key) {
+    Secret priv = key.key.IsGost() ? gost::PrivateKeyToRaw(key.key) : gost::ExportPrivateKeyDer(key.key);
+    asn::Writer w;
+    auto m = w.BeginSequence();
+    w.String(asn::kUtf8String, key.paramSet).String(asn::kUtf8String, key.hashParamSet);
+    w.OctetString(key.publicRaw).OctetString(priv.view());
+    w.End(m);
+    return w.TakeSecret();
+}
+
 IdentObj ExportPrivate(KeyObj& key, KeyObj& exp) {
     if (!IsAsymmetric(key.cls) || !key.key || !key.key.HasPrivate()) Throw(NTE_BAD_KEY);
     if (exp.cls != AlgClass::Cipher || exp.secret.size() != 32) Throw(NTE_BAD_KEY);
-    gost::Bytes priv = key.key.IsGost() ? gost::PrivateKeyToRaw(key.key) : gost::ExportPrivateKeyDer(key.key);
-    asn::Writer p;
-    auto m = p.BeginSequence();
-    p.String(asn::kUtf8String, key.paramSet).String(asn::kUtf8String, key.hashParamSet);
-    p.OctetString(key.publicRaw).OctetString(asn::Bytes(priv.data(), priv.size()));
-    p.End(m);
-    gost::Cleanse(priv);
-    IdentObj clear = p.Take();
-    p.Clear();
-    gost::Bytes ukm = gost::RandomBytes(8);
-    gost::Bytes kek = gost::DiversifyKek(exp.secret, exp.sbox, ukm);
-    gost::Bytes mac = gost::ComputeMac(kek, exp.sbox, ukm, gost::View(clear), 4);
-    gost::Bytes enc = gost::Encrypt(gost::CipherMode::Cfb, kek, exp.sbox, ukm, gost::View(clear), false);
-    gost::Cleanse(kek);
-    IdentObj blob;
-    BLOBHEADER h{PRIVATEKEYBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
-    blob.AddData(&h, sizeof h);
-    PutU32(blob, VRK_PRIVATEKEY_MAGIC);
-    PutU32(blob, exp.alg);
-    blob.AddData(ukm.data(), 8);
-    PutU32(blob, key.spec);
-    PutU32(blob, key.exportable ? 1 : 0);
-    PutU32(blob, clear.size());
-    blob.AddData(mac.data(), 4);
-    blob.AddData(enc.data(), DWORD(enc.size()));
-    clear.Wipe();
-    return blob;
+    Secret clear = PrivateKeyContent(key);
+    gost::Bytes ukm = gost::RandomBytes(kUkm);
+    Secret kek = gost::DiversifyKek(exp.secret, exp.sbox, ukm);
+    gost::Bytes mac = gost::ComputeMac(kek, exp.sbox, ukm, clear, kWrapMac);
+    gost::Bytes enc = gost::Encrypt(gost::CipherMode::Cfb, kek, exp.sbox, ukm, clear, false);
+    PrivateKeyBlob b;
+    b.header = BLOBHEADER{PRIVATEKEYBLOB, VRK_SIMPLE_BLOB_VERSION, 0, key.alg};
+    b.magic = VRK_PRIVATEKEY_MAGIC;
+    b.wrapAlg = exp.alg;
+    b.ukm = ukm;
+    b.spec = key.spec;
+    b.flags = key.exportable ? 1 : 0;
+    b.clearLength = static_cast<DWORD>(clear.size());
+    b.mac = mac;
+    b.encrypted = enc;
+    return b.Encode();
 }
 
 std::shared_ptr<KeyObj> ImportPrivate(gost::ByteView blob, KeyObj& imp) {
-    if (blob.size() < kPrivateFixed) Throw(NTE_BAD_LEN);
-    BLOBHEADER h;
-    std::memcpy(&h, blob.data(), sizeof h);
-    if (h.bVersion != VRK_SIMPLE_BLOB_VERSION) Throw(NTE_BAD_VER);
-    if (GetU32(blob.data() + 8) != VRK_PRIVATEKEY_MAGIC) Throw(NTE_BAD_TYPE);
-    const AlgInfo* info = FindAlg(h.aiKeyAlg);
+    PrivateKeyBlob b = PrivateKeyBlob::Parse(blob);
+    if (b.header.bVersion != VRK_SIMPLE_BLOB_VERSION) Throw(NTE_BAD_VER);
+    if (b.magic != VRK_PRIVATEKEY_MAGIC) Throw(NTE_BAD_TYPE);
+    const AlgInfo* info = FindAlg(b.header.aiKeyAlg);
     if (!info || !IsAsymmetric(info->cls) || info->cls == AlgClass::Ephemeral) Throw(NTE_BAD_ALGID);
     if (imp.cls != AlgClass::Cipher || imp.secret.size() != 32) Throw(NTE_BAD_KEY);
-    gost::ByteView ukm = blob.subspan(16, 8);
-    DWORD spec = GetU32(blob.data() + 24);
-    DWORD flags = GetU32(blob.data() + 28);
-    DWORD clearLen = GetU32(blob.data() + 32);
-    if (clearLen != blob.size() - kPrivateFixed) Throw(NTE_BAD_LEN);
-    if (spec != AT_KEYEXCHANGE && spec != AT_SIGNATURE) Throw(NTE_BAD_DATA);
-    gost::Bytes kek = gost::DiversifyKek(imp.secret, imp.sbox, ukm);
-    gost::Bytes clear = gost::Decrypt(gost::CipherMode::Cfb, kek, imp.sbox, ukm, blob.subspan(kPrivateFixed), false);
-    gost::Bytes mac = gost::ComputeMac(kek, imp.sbox, ukm, clear, 4);
-    gost::Cleanse(kek);
-    if (CRYPTO_memcmp(mac.data(), blob.data() + 36, 4) != 0) {
-        gost::Cleanse(clear);
-        Throw(NTE_BAD_DATA);
-    }
+    if (b.clearLength != b.encrypted.size()) Throw(NTE_BAD_LEN);
+    if (b.spec != AT_KEYEXCHANGE && b.spec != AT_SIGNATURE) Throw(NTE_BAD_DATA);
+    Secret kek = gost::DiversifyKek(imp.secret, imp.sbox, b.ukm);
+    Secret clear(b.encrypted.size());
+    gost::Cipher(gost::CipherMode::Cfb, false, kek, imp.sbox, b.ukm, false)
+        .Update(b.encrypted.data(), b.encrypted.size(), clear.data());
+    if (!cert::SameBytes(gost::ComputeMac(kek, imp.sbox, b.ukm, clear, kWrapMac), b.mac)) Throw(NTE_BAD_DATA);
     auto k = std::make_shared<KeyObj>();
-    k->alg = h.aiKeyAlg;
+    k->alg = b.header.aiKeyAlg;
     k->cls = info->cls;
-    k->spec = spec;
-    k->exportable = flags & 1;
+    k->spec = b.spec;
+    k->exportable = b.flags & 1;
     try {
-        asn::Reader top(clear.data(), clear.size());
+        asn::Reader top(clear.view());
         asn::Reader r = top.EnterSequence();
         k->paramSet = r.ReadString();
         k->hashParamSet = r.ReadString();
         IdentObj pub = r.ReadOctetString();
-        IdentObj priv = r.ReadOctetString();
+        // Taken in place: the private key stays in the wiping buffer.
+        asn::Element priv = r.Expect(asn::kOctetString);
+        if (priv.constructed) r.Fail(priv.offset, "constructed private key");
         gost::KeyAlg ka = KeyAlgOf(k->alg);
-        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(gost::View(priv))
-                                         : gost::PrivateKeyFromRaw(ka, k->paramSet, gost::View(priv));
-        priv.Wipe();
+        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(priv.content)
+                                         : gost::PrivateKeyFromRaw(ka, k->paramSet, priv.content);
         k->publicRaw = k->key.IsGost() ? gost::ToIdent(gost::PublicKeyToRaw(k->key)) : pub;
         if (k->publicRaw != pub) Throw(NTE_BAD_DATA);
+    } catch (const ProviderError&) {
+        throw;
     } catch (const XTOOStatus&) {
-        gost::Cleanse(clear);
         Throw(NTE_BAD_DATA);
     }
-    gost::Cleanse(clear);
     return k;
 }
 
@@ -216,10 +247,9 @@ BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImp
         if (!phKey || (!blob && size)) Throw(ERROR_INVALID_PARAMETER);
         *phKey = 0;
         auto p = GetProv(hProv);
-        if (size < sizeof(BLOBHEADER)) Throw(NTE_BAD_LEN);
         gost::ByteView b(blob, size);
         std::shared_ptr<KeyObj> imp = hImpKey ? GetKey(hImpKey) : nullptr;
-        switch (blob[0]) {
+        switch (BlobTypeOf(b)) {
             case PUBLICKEYBLOB: {
                 auto pub = std::make_shared<KeyObj>();
                 ParsePublicKeyBlob(b, *pub);

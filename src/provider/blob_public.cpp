@@ -6,9 +6,67 @@
 #include "provider/vrk_internal.h"
 
 namespace vrk {
+
+BLOBHEADER ReadBlobHeader(le::Reader& r) {
+    BLOBHEADER h;
+    h.bType = r.U8();
+    h.bVersion = r.U8();
+    h.reserved = r.U16();
+    h.aiKeyAlg = r.U32();
+    return h;
+}
+
+void WriteBlobHeader(le::Writer& w, const BLOBHEADER& h) {
+    w.U8(h.bType).U8(h.bVersion).U16(h.reserved).U32(h.aiKeyAlg);
+}
+
+DWORD BlobTypeOf(gost::ByteView blob) {
+    try {
+        le::Reader r(blob);
+        return ReadBlobHeader(r).bType;
+    } catch (const le::Error&) {
+        Throw(NTE_BAD_LEN);
+    }
+}
+
 namespace {
 
-constexpr std::size_t kPublicHeader = 16;  // BLOBHEADER, "MAG1", bit length
+// Public-key blob (type 6): header, "MAG1", the key's bit length, the DER
+// of its parameters and the key, which is the last bits/8 bytes.
+struct PublicKeyBlob : KeyBlobHead {
+    DWORD bits = 0;
+    gost::ByteView params, key;
+
+    // The parameters and the key are split after the fields are checked
+    // (SplitKey).
+    static PublicKeyBlob Parse(gost::ByteView blob) {
+        return ParseKeyBlob<PublicKeyBlob>(blob, [](le::Reader& r, PublicKeyBlob& b) {
+            b.bits = r.U32();
+            b.params = r.Rest();
+        });
+    }
+    // NTE_BAD_LEN when the bit length does not fit what follows.
+    void SplitKey() {
+        std::size_t keyBytes = bits / 8;
+        if (bits % 8 || keyBytes == 0 || keyBytes > params.size()) Throw(NTE_BAD_LEN);
+        key = params.last(keyBytes);
+        params = params.first(params.size() - keyBytes);
+    }
+    IdentObj Encode() const {
+        return EncodeKeyBlob(*this, [&](le::Writer& w) { w.U32(bits).Put(params).Put(key); });
+    }
+};
+
+// A public-key blob by its header and magic (its other faults are found
+// when it is parsed).
+bool IsPublicKeyBlob(gost::ByteView blob) {
+    try {
+        le::Reader r(blob);
+        return ReadBlobHeader(r).bType == PUBLICKEYBLOB && r.U32() == VRK_PUBLICKEY_MAGIC;
+    } catch (const le::Error&) {
+        return false;
+    }
+}
 
 struct OidAlg {
     const char* oid;
@@ -63,40 +121,39 @@ bool DecodeGostKeyParams(gost::ByteView der, std::string& paramSet, std::string&
 
 IdentObj MakePublicKeyBlob(const KeyObj& k) {
     if (!k.key || !k.key.IsGost() || k.publicRaw.IsEmpty()) Throw(NTE_BAD_KEY);
-    IdentObj blob;
-    BLOBHEADER h{PUBLICKEYBLOB, VRK_PUBLICKEY_BLOB_VERSION, 0, k.alg};
-    blob.AddData(&h, sizeof h);
-    PutU32(blob, VRK_PUBLICKEY_MAGIC);
-    PutU32(blob, k.publicRaw.size() * 8);
-    blob.AddData(EncodeGostKeyParams(k.paramSet, k.hashParamSet));
-    blob.AddData(k.publicRaw);
-    return blob;
+    IdentObj params = EncodeGostKeyParams(k.paramSet, k.hashParamSet);
+    PublicKeyBlob b;
+    b.header = BLOBHEADER{PUBLICKEYBLOB, VRK_PUBLICKEY_BLOB_VERSION, 0, k.alg};
+    b.magic = VRK_PUBLICKEY_MAGIC;
+    b.bits = k.publicRaw.size() * 8;
+    b.params = gost::View(params);
+    b.key = gost::View(k.publicRaw);
+    return b.Encode();
 }
 
 void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k) {
-    if (blob.size() < kPublicHeader) Throw(NTE_BAD_LEN);
-    BLOBHEADER h;
-    std::memcpy(&h, blob.data(), sizeof h);
-    if (h.bType != PUBLICKEYBLOB) Throw(NTE_BAD_TYPE);
-    if (GetU32(blob.data() + 8) != VRK_PUBLICKEY_MAGIC) Throw(NTE_BAD_TYPE);
-    const AlgInfo* info = FindAlg(h.aiKeyAlg);
-    if (!info || !IsAsymmetric(info->cls) || KeyAlgOf(h.aiKeyAlg) == gost::KeyAlg::Rsa) Throw(NTE_BAD_ALGID);
-    DWORD bits = GetU32(blob.data() + 12);
-    std::size_t keyBytes = bits / 8;
-    if (bits % 8 || keyBytes == 0 || keyBytes > blob.size() - kPublicHeader) Throw(NTE_BAD_LEN);
-    gost::ByteView params = blob.subspan(kPublicHeader, blob.size() - kPublicHeader - keyBytes);
-    gost::ByteView raw = blob.subspan(blob.size() - keyBytes);
-    if (!DecodeGostKeyParams(params, k.paramSet, k.hashParamSet)) Throw(NTE_BAD_DATA);
+    PublicKeyBlob b = PublicKeyBlob::Parse(blob);
+    if (b.header.bType != PUBLICKEYBLOB || b.magic != VRK_PUBLICKEY_MAGIC) Throw(NTE_BAD_TYPE);
+    const AlgInfo* info = FindAlg(b.header.aiKeyAlg);
+    if (!info || !IsAsymmetric(info->cls) || KeyAlgOf(b.header.aiKeyAlg) == gost::KeyAlg::Rsa) Throw(NTE_BAD_ALGID);
+    b.SplitKey();
+    std::size_t keyBytes = b.key.size();
+    gost::ByteView raw = b.key;
+    std::string paramSet, hashParamSet;
+    if (!DecodeGostKeyParams(b.params, paramSet, hashParamSet)) Throw(NTE_BAD_DATA);
     // The blob may name a key by its signature id while it travels as a
     // key-agreement key; the size decides between 2012 key lengths.
-    gost::KeyAlg ka = KeyAlgOf(h.aiKeyAlg);
+    gost::KeyAlg ka = KeyAlgOf(b.header.aiKeyAlg);
     if (keyBytes == 128) ka = gost::KeyAlg::Gost2012_512;
-    if (ka == gost::KeyAlg::Gost2001 && k.hashParamSet == "1.2.643.7.1.1.2.2") ka = gost::KeyAlg::Gost2012_256;
+    if (ka == gost::KeyAlg::Gost2001 && hashParamSet == "1.2.643.7.1.1.2.2") ka = gost::KeyAlg::Gost2012_256;
     if (keyBytes != 2 * gost::GostKeyBytes(ka)) Throw(NTE_BAD_LEN);
-    if (k.hashParamSet.empty()) k.hashParamSet = DefaultHashParamSet(ka);
-    k.alg = h.aiKeyAlg;
+    if (hashParamSet.empty()) hashParamSet = DefaultHashParamSet(ka);
+    gost::Key key = gost::PublicKeyFromRaw(ka, paramSet, raw);
+    k.alg = b.header.aiKeyAlg;
     k.cls = info->cls;
-    k.key = gost::PublicKeyFromRaw(ka, k.paramSet, raw);
+    k.paramSet = std::move(paramSet);
+    k.hashParamSet = std::move(hashParamSet);
+    k.key = std::move(key);
     k.publicRaw = gost::ToIdent(raw);
 }
 
@@ -109,8 +166,7 @@ BOOL vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(DWORD /*provType*/, c
                                                            IdentObj& encodedParams, const char* paramSet) {
     return Guard([&] {
         KeyObj k;
-        if (publicKeyBlob.size() >= kPublicHeader && publicKeyBlob.data()[0] == PUBLICKEYBLOB &&
-            GetU32(publicKeyBlob.data() + 8) == VRK_PUBLICKEY_MAGIC) {
+        if (IsPublicKeyBlob(gost::View(publicKeyBlob))) {
             ParsePublicKeyBlob(gost::View(publicKeyBlob), k);
         } else {
             const OidAlg* o = FindKeyOid(oid);

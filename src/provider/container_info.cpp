@@ -44,7 +44,13 @@ ASNContainerInfo MakeContainerInfo(const Container& c) {
     if (const StoredKey* d = c.Default()) {
         info.keyInfo = KeyInfoOf(*d, holds);
         info.protectionKeyInfo.dwFlags = d->protection;
-        info.protectionKeyInfo.iterations = d->iterations;
+        if (d->kdf == Kdf::Scrypt) {
+            // id-scrypt (RFC 7914); the cost shown is N.
+            info.protectionKeyInfo.kdf = "1.3.6.1.4.1.11591.4.11";
+            info.protectionKeyInfo.iterations = d->scryptLog2N < 32 ? DWORD(1) << d->scryptLog2N : 0;
+        } else {
+            info.protectionKeyInfo.iterations = d->iterations;
+        }
     }
     for (const auto& k : c.keys) info.keys.push_back(KeyInfoOf(k, holds));
     return info;

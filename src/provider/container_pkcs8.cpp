@@ -21,7 +21,7 @@ using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 // The PrivateKeyInfo DER inside a PEM or DER file, decrypted when it is an
 // EncryptedPrivateKeyInfo.
-gost::Bytes ClearPrivateKeyInfo(const IdentObj& in, const std::string& password) {
+Secret ClearPrivateKeyInfo(const IdentObj& in, const Secret& password) {
     std::string_view text = in.view();
     bool pem = text.find("-----BEGIN") != std::string_view::npos;
     X509_SIG* sig = nullptr;
@@ -52,49 +52,85 @@ gost::Bytes ClearPrivateKeyInfo(const IdentObj& in, const std::string& password)
     int n = i2d_PKCS8_PRIV_KEY_INFO(p8, &der);
     PKCS8_PRIV_KEY_INFO_free(p8);
     if (n <= 0) Throw(NTE_BAD_DATA);
-    gost::Bytes out(der, der + n);
-    OPENSSL_clear_free(der, std::size_t(n));
+    Secret out(der, std::size_t(n));
+    OPENSSL_clear_free(der, std::size_t(n));  // OpenSSL's own copy
     return out;
 }
 
-// A context on the container with the caller's password for `spec`.
-HCRYPTPROV OpenFor(const std::string& name, bool machine, DWORD spec, const std::string& password, bool create) {
+// A context on the container with the caller's password for `spec`; with
+// `create` the container is made when missing (`created` tells whether it
+// was).
+HCRYPTPROV OpenFor(const std::string& name, bool machine, DWORD spec, const Secret& password, bool create,
+                   bool* created = nullptr) {
     HCRYPTPROV h = 0;
-    DWORD flags =
-        CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0) | (create ? CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER : 0);
-    if (!VRKAcquireContext(&h, name.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, flags)) Throw(GetLastError());
+    DWORD flags = CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0);
+    bool made = false;
+    if (create) {
+        made = VRKAcquireContext(&h, name.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, flags | CRYPT_NEWKEYSET);
+        if (!made && GetLastError() != NTE_EXISTS) Throw(GetLastError());
+    }
+    if (!made && !VRKAcquireContext(&h, name.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, flags)) Throw(GetLastError());
+    if (created) *created = made;
+    VRKSCApi::CryptProvider owned(h);
     if (!password.empty()) {
         DWORD param = spec == AT_KEYEXCHANGE ? PP_KEYEXCHANGE_PIN : PP_SIGNATURE_PIN;
-        if (!VRKSetProvParam(h, param, password.c_str(), 0)) {
-            DWORD e = GetLastError();
-            VRKReleaseContext(h);
-            Throw(e);
-        }
+        if (!VRKSetProvParam(h, param, password.c_str(), 0)) Throw(GetLastError());
     }
-    return h;
+    return owned.Detach();
 }
 
 }  // namespace
 
-DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const std::string& pkcs8Password,
-                  DWORD keySpec, const std::string& password) {
-    HCRYPTPROV h = 0;
-    bool existed = true;
-    BOOL ok = Guard([&] {
-        existed = store::Exists(name, machine);
-        gost::Bytes der = ClearPrivateKeyInfo(pkcs8, pkcs8Password);
-        gost::Key key;
-        try {
-            key = gost::ImportPrivateKeyDer(der);
-        } catch (...) {
-            gost::Cleanse(der);
-            throw;
+BOOL ListContainerKeys(bool machine, std::vector<ContainerKeyRow>& out) {
+    return Guard([&] {
+        std::vector<ContainerKeyRow> rows;
+        for (const auto& name : store::List(machine)) {
+            Container c;
+            if (store::Load(name, machine, c) != 0) {
+                ContainerKeyRow r;
+                r.name = name;
+                r.machine = machine;
+                r.damaged = true;
+                rows.push_back(r);
+                continue;
+            }
+            for (const auto& k : c.keys) {
+                ContainerKeyRow r;
+                r.name = name;
+                r.machine = machine;
+                r.keySpec = k.spec;
+                r.alg = k.alg;
+                r.paramSet = k.paramSet;
+                r.hasCertificate = !k.certificate.IsEmpty();
+                r.passwordProtected = (k.protection & kProtectPassword) != 0;
+                rows.push_back(r);
+            }
+            if (c.keys.empty()) {
+                ContainerKeyRow r;
+                r.name = name;
+                r.machine = machine;
+                rows.push_back(r);
+            }
         }
-        gost::Cleanse(der);
+        out = std::move(rows);
+    });
+}
+
+std::vector<ContainerKeyRow> ListContainerKeys(bool machine) {
+    std::vector<ContainerKeyRow> rows;
+    ListContainerKeys(machine, rows);
+    return rows;
+}
+
+DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const Secret& pkcs8Password,
+                  DWORD keySpec, const Secret& password, bool replace) {
+    bool created = false;
+    BOOL ok = Guard([&] {
+        gost::Key key = gost::ImportPrivateKeyDer(ClearPrivateKeyInfo(pkcs8, pkcs8Password).view());
         DWORD spec = keySpec ? keySpec : AT_SIGNATURE;
         if (spec != AT_SIGNATURE && spec != AT_KEYEXCHANGE) Throw(NTE_BAD_KEY);
         gost::KeyAlg ka = key.alg();
-        h = OpenFor(name, machine, spec, password, true);
+        VRKSCApi::CryptProvider h(OpenFor(name, machine, spec, password, true, &created));
         auto p = GetProv(h);
         std::lock_guard<std::mutex> lock(p->mu);
         KeyObj k;
@@ -110,21 +146,26 @@ DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, 
         } else {
             k.publicRaw = gost::ToIdent(gost::ExportPublicKeyDer(key));
         }
-        StoreContainerKey(*p, k);
+        StoreContainerKey(*p, k, replace);
     });
     DWORD rc = ok ? 0 : GetLastError();
-    if (h) VRKReleaseContext(h);
-    // A container made for a key that did not come in goes again.
-    if (rc && !existed) store::Remove(name, machine);
+    if (rc && created) {
+        // The container made for a key that did not come in goes again,
+        // unless another process put a key into it meanwhile.
+        try {
+            store::Remove(name, machine, true);
+        } catch (...) {
+        }
+    }
     SetLastError(rc);
     return rc;
 }
 
-DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const std::string& password,
-                  const std::string& outPassword, std::string& pem) {
-    HCRYPTPROV h = 0;
+namespace {
+DWORD ExportPem(const std::string& name, bool machine, DWORD keySpec, const Secret& password, const Secret& outPassword,
+                Secret& pem) {
     BOOL ok = Guard([&] {
-        h = OpenFor(name, machine, keySpec ? keySpec : AT_SIGNATURE, password, false);
+        VRKSCApi::CryptProvider h(OpenFor(name, machine, keySpec ? keySpec : AT_SIGNATURE, password, false));
         auto p = GetProv(h);
         std::shared_ptr<KeyObj> k;
         {
@@ -135,51 +176,37 @@ DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const st
             pem = gost::ExportPrivateKeyPem(k->key);
             return;
         }
-        BioPtr bio(BIO_new(BIO_s_mem()));
-        if (!bio || !PEM_write_bio_PKCS8PrivateKey(bio.get(), k->key.get(), EVP_aes_256_cbc(), outPassword.data(),
+        // A memory BIO on the secure heap clears what it lets go.
+        BioPtr bio(BIO_new(BIO_s_secmem()));
+        if (!bio || !PEM_write_bio_PKCS8PrivateKey(bio.get(), k->key.get(), EVP_aes_256_cbc(), outPassword.c_str(),
                                                    int(outPassword.size()), nullptr, nullptr))
             Throw(NTE_FAIL);
         char* data = nullptr;
         long n = BIO_get_mem_data(bio.get(), &data);
-        pem.assign(data, std::size_t(n));
+        pem = Secret(data, std::size_t(n));
     });
-    DWORD rc = ok ? 0 : GetLastError();
-    if (h) VRKReleaseContext(h);
-    SetLastError(rc);
-    return rc;
+    return ok ? 0 : GetLastError();
+}
+}  // namespace
+
+DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const Secret& password,
+                  const Secret& outPassword, Secret& pem) {
+    return ExportPem(name, machine, keySpec, password, outPassword, pem);
 }
 
-std::vector<ContainerKeyRow> ListContainerKeys(bool machine) {
-    std::vector<ContainerKeyRow> rows;
-    for (const auto& name : store::List(machine)) {
-        Container c;
-        if (store::Load(name, machine, c) != 0) {
-            ContainerKeyRow r;
-            r.name = name;
-            r.machine = machine;
-            r.damaged = true;
-            rows.push_back(r);
-            continue;
-        }
-        for (const auto& k : c.keys) {
-            ContainerKeyRow r;
-            r.name = name;
-            r.machine = machine;
-            r.keySpec = k.spec;
-            r.alg = k.alg;
-            r.paramSet = k.paramSet;
-            r.hasCertificate = !k.certificate.IsEmpty();
-            r.passwordProtected = (k.protection & kProtectPassword) != 0;
-            rows.push_back(r);
-        }
-        if (c.keys.empty()) {
-            ContainerKeyRow r;
-            r.name = name;
-            r.machine = machine;
-            rows.push_back(r);
+DWORD ExportPkcs8(const std::string& name, bool machine, DWORD keySpec, const Secret& password,
+                  const Secret& outPassword, std::string& pem) {
+    Secret text;
+    DWORD rc = ExportPem(name, machine, keySpec, password, outPassword, text);
+    if (rc == 0) {
+        try {
+            pem.assign(text.text());
+        } catch (...) {
+            rc = NTE_NO_MEMORY;
         }
     }
-    return rows;
+    SetLastError(rc);
+    return rc;
 }
 
 }  // namespace vrk

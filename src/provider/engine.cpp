@@ -18,11 +18,6 @@ Error::Error(DWORD winError, const char* place) : XTOOStatus(WinErr2ToolsErr(win
 
 Bytes ReverseBytes(ByteView b) { return Bytes(b.rbegin(), b.rend()); }
 
-void Cleanse(Bytes& b) {
-    if (!b.empty()) OPENSSL_cleanse(b.data(), b.size());
-    b.clear();
-}
-
 namespace {
 
 std::once_flag g_once;
@@ -82,7 +77,7 @@ bool EngineAvailable() noexcept {
 }
 
 void RandomBytes(uint8_t* out, std::size_t n) {
-    if (n && RAND_bytes(out, static_cast<int>(n)) != 1) detail::Fail(NTE_FAIL, "RAND_bytes");
+    if (n && RAND_bytes(out, static_cast<int>(n)) != 1) detail::ThrowOpenSsl(NTE_FAIL, "RAND_bytes");
 }
 
 Bytes RandomBytes(std::size_t n) {
@@ -91,15 +86,21 @@ Bytes RandomBytes(std::size_t n) {
     return b;
 }
 
+Secret RandomSecret(std::size_t n) {
+    Secret s(n);
+    RandomBytes(s.data(), n);
+    return s;
+}
+
 namespace detail {
 
-void Fail(DWORD winError, const char* place) {
+void ThrowOpenSsl(DWORD winError, const char* place) {
     ERR_clear_error();
     throw Error(winError, place);
 }
 
-void Check(int ok, DWORD winError, const char* place) {
-    if (ok <= 0) Fail(winError, place);
+void CheckOpenSsl(int ok, DWORD winError, const char* place) {
+    if (ok <= 0) ThrowOpenSsl(winError, place);
 }
 
 }  // namespace detail

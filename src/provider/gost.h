@@ -22,8 +22,9 @@
 //   NTE_FAIL for an OpenSSL failure that has no better name. A signature
 //   that does not verify is not an error: Verify* return false.
 // - Byte strings out are std::vector<uint8_t> (Bytes); in are ByteView
-//   (std::span<const uint8_t>); View() adapts an IdentObj. Bytes holding key
-//   material are the caller's to Cleanse() once done.
+//   (std::span<const uint8_t>); View() adapts an IdentObj. Key material
+//   (private scalars, KEKs, unwrapped keys, derived keys) comes out as
+//   cert::Secret, which wipes itself: nothing here needs wiping by hand.
 // - All functions are thread-safe: the engine is loaded once under a
 //   std::call_once; no object here is shared between threads unless the
 //   caller shares it (a Hash, Cipher or Mac object is used by one thread at
@@ -55,6 +56,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/secret.h"
 #include "cert/tools.h"
 
 typedef struct engine_st ENGINE;
@@ -69,8 +71,6 @@ inline ByteView View(const IdentObj& b) { return ByteView(b.data(), b.size()); }
 inline ByteView View(std::string_view s) { return ByteView(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
 inline IdentObj ToIdent(ByteView b) { return IdentObj(b.data(), static_cast<DWORD>(b.size())); }
 Bytes ReverseBytes(ByteView b);
-// Zeroes the bytes (not optimised away) and empties the vector.
-void Cleanse(Bytes& b);
 
 class Error : public XTOOStatus {
 public:
@@ -212,7 +212,7 @@ Key GenerateRsaKey(unsigned bits = 2048);
 // (scalar in [1, q-1], point on the curve) and throws NTE_BAD_KEY.
 Key PrivateKeyFromRaw(KeyAlg alg, std::string_view paramsetOid, ByteView scalarLE);
 // The private key's public point is computed too.
-Bytes PrivateKeyToRaw(const Key& key);
+Secret PrivateKeyToRaw(const Key& key);
 Key PublicKeyFromRaw(KeyAlg alg, std::string_view paramsetOid, ByteView xyLE);
 Bytes PublicKeyToRaw(const Key& key);
 // A public-only copy of a key.
@@ -222,12 +222,12 @@ Key PublicPart(const Key& key);
 // Private: unencrypted PKCS#8 PrivateKeyInfo DER (what `openssl genpkey
 // -engine gost -outform DER` writes). Import also takes the traditional
 // forms d2i_AutoPrivateKey knows. Encrypted PKCS#8 is the caller's to open.
-Bytes ExportPrivateKeyDer(const Key& key);
+Secret ExportPrivateKeyDer(const Key& key);
 Key ImportPrivateKeyDer(ByteView der);
 // PEM "PRIVATE KEY" (or any PEM private key OpenSSL reads without a
 // password); throws NTE_BAD_DATA when not readable.
 Key ImportPrivateKeyPem(std::string_view pem);
-std::string ExportPrivateKeyPem(const Key& key);
+Secret ExportPrivateKeyPem(const Key& key);
 // SubjectPublicKeyInfo DER.
 Bytes ExportPublicKeyDer(const Key& key);
 Key ImportPublicKeyDer(ByteView spki);
@@ -246,17 +246,17 @@ bool RsaVerifyDigest(const Key& key, HashAlg alg, ByteView digest, ByteView sign
 // Key agreement (VKO). Both keys GOST, on the same parameter set.
 // 2001 (RFC 4357): 8-byte UKM, 32-byte result = GOST R 34.11-94 of the
 // shared point (X||Y little-endian).
-Bytes Vko2001(const Key& priv, const Key& peerPublic, ByteView ukm8);
+Secret Vko2001(const Key& priv, const Key& peerPublic, ByteView ukm8);
 // 2012 (RFC 7836): UKM of 1..16 bytes (8 in key transport), result of
 // outBytes = 32 (Streebog-256 of the point) or 64 (Streebog-512).
 // Works for 2012-256 and 2012-512 keys.
-Bytes Vko2012(const Key& priv, const Key& peerPublic, ByteView ukm, std::size_t outBytes = 32);
+Secret Vko2012(const Key& priv, const Key& peerPublic, ByteView ukm, std::size_t outBytes = 32);
 // The appropriate VKO for the key type: 2001 keys -> Vko2001, 2012 keys ->
 // Vko2012 with 32 bytes out (what key transport with 28147-89 uses).
-Bytes Vko(const Key& priv, const Key& peerPublic, ByteView ukm8);
+Secret Vko(const Key& priv, const Key& peerPublic, ByteView ukm8);
 // The shared point itself, X||Y little-endian (cofactor and UKM applied; a
 // zero UKM counts as 1): hashing it gives the VKO values above.
-Bytes VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm);
+Secret VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm);
 
 // ---------------------------------------------------------------------------
 // GOST 28147-89.
@@ -334,13 +334,28 @@ struct WrappedKey {
 WrappedKey WrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView ukm8, ByteView cek32);
 // Throws Error(NTE_BAD_DATA, "key unwrap: MAC mismatch") when the MAC does
 // not match (a wrong KEK or UKM, or damage).
-Bytes UnwrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView ukm8, ByteView encryptedKey32,
-                ByteView mac4);
+Secret UnwrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView ukm8, ByteView encryptedKey32,
+                 ByteView mac4);
 // The KEK diversification alone (6.5).
-Bytes DiversifyKek(ByteView kek32, std::string_view sboxOid, ByteView ukm8);
+Secret DiversifyKek(ByteView kek32, std::string_view sboxOid, ByteView ukm8);
+
+// ---------------------------------------------------------------------------
+// Sealing under a password or a stored secret (the provider's key
+// containers), from OpenSSL's default provider. The derivations throw
+// NTE_BAD_DATA for parameters out of range and NTE_NO_MEMORY when scrypt
+// cannot have the memory it needs (128 * r * 2^log2N bytes, at most 256 MiB).
+Secret Pbkdf2Sha256(ByteView secret, ByteView salt, uint32_t iterations, std::size_t outBytes);
+Secret Scrypt(ByteView password, ByteView salt, unsigned log2N, uint32_t r, uint32_t p, std::size_t outBytes);
+// AES-256-GCM with a 12-byte nonce; the 16-byte tag follows the cipher text.
+Bytes AesGcmSeal(ByteView key32, ByteView nonce12, ByteView aad, ByteView clear);
+// Throws Error(NTE_BAD_DATA) when the tag does not match (a wrong key, or
+// damage) and gives nothing of the clear text then.
+Secret AesGcmOpen(ByteView key32, ByteView nonce12, ByteView aad, ByteView sealed);
 
 // ---------------------------------------------------------------------------
 void RandomBytes(uint8_t* out, std::size_t n);
 Bytes RandomBytes(std::size_t n);
+// Random key material.
+Secret RandomSecret(std::size_t n);
 
 }  // namespace cert::gost

@@ -51,7 +51,7 @@ struct CipherCtx {
     EVP_CIPHER_CTX* ctx = nullptr;
     CipherCtx() {
         ctx = EVP_CIPHER_CTX_new();
-        if (!ctx) detail::Fail(NTE_NO_MEMORY, "EVP_CIPHER_CTX_new");
+        if (!ctx) detail::ThrowOpenSsl(NTE_NO_MEMORY, "EVP_CIPHER_CTX_new");
     }
     ~CipherCtx() { EVP_CIPHER_CTX_free(ctx); }
     CipherCtx(const CipherCtx&) = delete;
@@ -60,20 +60,21 @@ struct CipherCtx {
     // The S-box and meshing are set between choosing the cipher and keying
     // it; meshing < 0 leaves the cipher's own behaviour.
     void Init(int nid, const std::string& sbox, const uint8_t* key, const uint8_t* iv, bool enc, int meshing = -1) {
-        detail::Check(EVP_CIPHER_CTX_reset(ctx), NTE_FAIL, "EVP_CIPHER_CTX_reset");
-        detail::Check(EVP_CipherInit_ex(ctx, EngineCipher(nid), Engine(), nullptr, nullptr, enc), NTE_FAIL,
-                      "EVP_CipherInit_ex");
-        detail::Check(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_SBOX, 0, const_cast<char*>(sbox.c_str())), NTE_BAD_ALGID,
-                      "28147-89 parameter set");
+        detail::CheckOpenSsl(EVP_CIPHER_CTX_reset(ctx), NTE_FAIL, "EVP_CIPHER_CTX_reset");
+        detail::CheckOpenSsl(EVP_CipherInit_ex(ctx, EngineCipher(nid), Engine(), nullptr, nullptr, enc), NTE_FAIL,
+                             "EVP_CipherInit_ex");
+        detail::CheckOpenSsl(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_SET_SBOX, 0, const_cast<char*>(sbox.c_str())),
+                             NTE_BAD_ALGID, "28147-89 parameter set");
         if (meshing >= 0)
-            detail::Check(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_KEY_MESH, meshing, nullptr), NTE_FAIL, "key meshing");
-        detail::Check(EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, enc), NTE_BAD_KEY, "EVP_CipherInit_ex");
+            detail::CheckOpenSsl(EVP_CIPHER_CTX_ctrl(ctx, EVP_CTRL_KEY_MESH, meshing, nullptr), NTE_FAIL,
+                                 "key meshing");
+        detail::CheckOpenSsl(EVP_CipherInit_ex(ctx, nullptr, nullptr, key, iv, enc), NTE_BAD_KEY, "EVP_CipherInit_ex");
         EVP_CIPHER_CTX_set_padding(ctx, 0);
     }
     void Run(const uint8_t* in, std::size_t n, uint8_t* out) {
         int len = 0;
-        detail::Check(EVP_CipherUpdate(ctx, out, &len, in, static_cast<int>(n)), NTE_FAIL, "EVP_CipherUpdate");
-        if (static_cast<std::size_t>(len) != n) detail::Fail(NTE_FAIL, "EVP_CipherUpdate");
+        detail::CheckOpenSsl(EVP_CipherUpdate(ctx, out, &len, in, static_cast<int>(n)), NTE_FAIL, "EVP_CipherUpdate");
+        if (static_cast<std::size_t>(len) != n) detail::ThrowOpenSsl(NTE_FAIL, "EVP_CipherUpdate");
     }
 };
 
@@ -140,27 +141,21 @@ struct Cipher::Impl {
     bool enc;
     bool meshing;
     std::string sbox;
-    uint8_t key[kKey];
-    uint8_t iv[kBlock];     // CBC: chaining block; CNT: the counter (N3, N4)
-    uint8_t gamma[kBlock];  // CNT: the current gamma block
+    Secret key{kKey};
+    uint8_t iv[kBlock];    // CBC: chaining block; CNT: the counter (N3, N4)
+    Secret gamma{kBlock};  // CNT: the current gamma block
     std::size_t gammaUsed = kBlock;
     std::size_t count = 0;  // bytes since the key was last meshed
     CipherCtx cfb;          // CFB on the engine cipher
     Ecb ecb;                // ECB, CBC and CNT (always encrypting)
-    ~Impl() {
-        OPENSSL_cleanse(key, sizeof key);
-        OPENSSL_cleanse(gamma, sizeof gamma);
-    }
-
     // The RFC 4357 key meshing: the key becomes the constant decrypted
     // under it; the IV (if any) is encrypted under the new key.
     void Mesh(bool withIv) {
-        uint8_t k[kKey];
-        RawEcb(sbox, key, false, kMeshConst, kKey, k);
-        std::memcpy(key, k, kKey);
-        OPENSSL_cleanse(k, sizeof k);
-        if (withIv) RawEcb(sbox, key, true, iv, kBlock, iv);
-        ecb.Init(sbox, key, mode == CipherMode::Cnt || enc);  // CFB meshes in the engine
+        Secret k(kKey);
+        RawEcb(sbox, key.data(), false, kMeshConst, kKey, k.data());
+        key = std::move(k);
+        if (withIv) RawEcb(sbox, key.data(), true, iv, kBlock, iv);
+        ecb.Init(sbox, key.data(), mode == CipherMode::Cnt || enc);  // CFB meshes in the engine
         count = 0;
     }
 
@@ -200,7 +195,7 @@ struct Cipher::Impl {
         if (s < n4) ++s;  // addition modulo 2^32 - 1
         PutLe32(iv, n3);
         PutLe32(iv + 4, s);
-        ecb.Run(iv, kBlock, gamma);
+        ecb.Run(iv, kBlock, gamma.data());
         gammaUsed = 0;
         count += kBlock;
     }
@@ -223,20 +218,21 @@ Cipher::Cipher(CipherMode mode, bool encrypt, ByteView key32, std::string_view s
     m.enc = encrypt;
     m.meshing = meshing;
     m.sbox = std::string(sboxOid);
-    std::memcpy(m.key, key32.data(), kKey);
+    std::memcpy(m.key.data(), key32.data(), kKey);
     std::memset(m.iv, 0, kBlock);
     if (mode != CipherMode::Ecb) std::memcpy(m.iv, iv8.data(), kBlock);
     switch (mode) {
         case CipherMode::Cfb:
-            m.cfb.Init(NID_id_Gost28147_89, m.sbox, m.key, m.iv, encrypt, meshing ? static_cast<int>(kMeshEvery) : 0);
+            m.cfb.Init(NID_id_Gost28147_89, m.sbox, m.key.data(), m.iv, encrypt,
+                       meshing ? static_cast<int>(kMeshEvery) : 0);
             break;
         case CipherMode::Cnt:
             // The counter starts from the encrypted IV.
-            m.ecb.Init(m.sbox, m.key, true);
+            m.ecb.Init(m.sbox, m.key.data(), true);
             m.ecb.Run(m.iv, kBlock, m.iv);
             break;
         default:
-            m.ecb.Init(m.sbox, m.key, encrypt);
+            m.ecb.Init(m.sbox, m.key.data(), encrypt);
             break;
     }
 }
@@ -282,23 +278,22 @@ struct Mac::Impl {
     EVP_MD_CTX* md = nullptr;
     EVP_PKEY* pkey = nullptr;
     uint8_t iv[kBlock] = {};
-    uint8_t first[kBlock] = {};
+    Secret first{kBlock};  // the first block may be a key (the MAC of a wrapped key)
     std::size_t firstLen = 0;
     bool firstDone = false;
     bool any = false;
     ~Impl() {
         EVP_MD_CTX_free(md);
         EVP_PKEY_free(pkey);
-        OPENSSL_cleanse(first, sizeof first);
     }
     void Feed(const uint8_t* p, std::size_t n) {
-        detail::Check(EVP_DigestSignUpdate(md, p, n), NTE_FAIL, "28147-89 MAC");
+        detail::CheckOpenSsl(EVP_DigestSignUpdate(md, p, n), NTE_FAIL, "28147-89 MAC");
     }
     void FlushFirst() {
         // A short message is zero-padded by the MAC, so the IV bytes past the
         // data are fed as the padding XOR IV.
         for (std::size_t i = 0; i < kBlock; ++i) first[i] ^= iv[i];
-        Feed(first, firstLen == kBlock || !HasIv() ? firstLen : kBlock);
+        Feed(first.data(), firstLen == kBlock || !HasIv() ? firstLen : kBlock);
         firstDone = true;
     }
     bool HasIv() const {
@@ -316,17 +311,17 @@ Mac::Mac(ByteView key32, std::string_view sboxOid, ByteView iv8) : m_impl(std::m
     if (!iv8.empty()) std::memcpy(m.iv, iv8.data(), kBlock);
     ENGINE* e = Engine();
     EVP_PKEY_CTX* kctx = EVP_PKEY_CTX_new_id(NID_id_Gost28147_89_MAC, e);
-    if (!kctx) detail::Fail(NTE_BAD_ALGID, "28147-89 MAC");
+    if (!kctx) detail::ThrowOpenSsl(NTE_BAD_ALGID, "28147-89 MAC");
     int ok = EVP_PKEY_keygen_init(kctx) > 0 &&
              EVP_PKEY_CTX_ctrl(kctx, -1, EVP_PKEY_OP_KEYGEN, EVP_PKEY_CTRL_SET_MAC_KEY, static_cast<int>(kKey),
                                const_cast<uint8_t*>(key32.data())) > 0 &&
              EVP_PKEY_CTX_ctrl_str(kctx, "paramset", std::string(sboxOid).c_str()) > 0 &&
              EVP_PKEY_keygen(kctx, &m.pkey) > 0;
     EVP_PKEY_CTX_free(kctx);
-    if (!ok) detail::Fail(NTE_BAD_KEY, "28147-89 MAC key");
+    if (!ok) detail::ThrowOpenSsl(NTE_BAD_KEY, "28147-89 MAC key");
     m.md = EVP_MD_CTX_new();
-    if (!m.md) detail::Fail(NTE_NO_MEMORY, "EVP_MD_CTX_new");
-    detail::Check(EVP_DigestSignInit(m.md, nullptr, nullptr, e, m.pkey), NTE_FAIL, "28147-89 MAC");
+    if (!m.md) detail::ThrowOpenSsl(NTE_NO_MEMORY, "EVP_MD_CTX_new");
+    detail::CheckOpenSsl(EVP_DigestSignInit(m.md, nullptr, nullptr, e, m.pkey), NTE_FAIL, "28147-89 MAC");
 }
 
 Mac::~Mac() = default;
@@ -340,7 +335,7 @@ void Mac::Update(const void* data, std::size_t n) {
     if (n) m.any = true;
     if (!m.firstDone) {
         std::size_t take = std::min(n, kBlock - m.firstLen);
-        std::memcpy(m.first + m.firstLen, p, take);
+        std::memcpy(m.first.data() + m.firstLen, p, take);
         m.firstLen += take;
         p += take;
         n -= take;
@@ -358,13 +353,14 @@ Bytes Mac::Final(std::size_t macBytes) {
     if (!m.firstDone) m.FlushFirst();
     EVP_PKEY_CTX* pctx = EVP_MD_CTX_get_pkey_ctx(m.md);
     std::string size = std::to_string(macBytes);
-    if (!pctx || EVP_PKEY_CTX_ctrl_str(pctx, "size", size.c_str()) <= 0) detail::Fail(NTE_FAIL, "28147-89 MAC length");
+    if (!pctx || EVP_PKEY_CTX_ctrl_str(pctx, "size", size.c_str()) <= 0)
+        detail::ThrowOpenSsl(NTE_FAIL, "28147-89 MAC length");
     uint8_t out[kBlock];
     size_t len = sizeof out;
-    detail::Check(EVP_DigestSignFinal(m.md, out, &len), NTE_FAIL, "28147-89 MAC");
+    detail::CheckOpenSsl(EVP_DigestSignFinal(m.md, out, &len), NTE_FAIL, "28147-89 MAC");
     EVP_MD_CTX_free(m.md);
     m.md = nullptr;
-    if (len != macBytes) detail::Fail(NTE_FAIL, "28147-89 MAC length");
+    if (len != macBytes) detail::ThrowOpenSsl(NTE_FAIL, "28147-89 MAC length");
     return Bytes(out, out + len);
 }
 
@@ -375,12 +371,12 @@ Bytes ComputeMac(ByteView key, std::string_view sbox, ByteView iv, ByteView data
 }
 
 // ---------------------------------------------------------------------------
-Bytes DiversifyKek(ByteView kek32, std::string_view sboxOid, ByteView ukm8) {
+Secret DiversifyKek(ByteView kek32, std::string_view sboxOid, ByteView ukm8) {
     CheckKey(kek32);
     CheckSbox(sboxOid);
     if (ukm8.size() != kBlock) throw Error(NTE_BAD_DATA, "UKM length");
     std::string sbox(sboxOid);
-    Bytes k(kek32.begin(), kek32.end());
+    Secret k(kek32);
     CipherCtx cfb;
     for (std::size_t i = 0; i < kBlock; ++i) {
         uint32_t s1 = 0, s2 = 0;
@@ -405,30 +401,25 @@ WrappedKey WrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteV
     CheckKey(cek32);
     CheckSbox(sboxOid);
     if (ukm8.size() != kBlock) throw Error(NTE_BAD_DATA, "UKM length");
-    Bytes kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
+    Secret kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Secret(kek32);
     WrappedKey w;
     w.encryptedKey.resize(kKey);
     RawEcb(std::string(sboxOid), kek.data(), true, cek32.data(), kKey, w.encryptedKey.data());
-    w.mac = ComputeMac(kek, sboxOid, ukm8, cek32, 4);
-    Cleanse(kek);
+    w.mac = ComputeMac(kek.view(), sboxOid, ukm8, cek32, 4);
     return w;
 }
 
-Bytes UnwrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView ukm8, ByteView encryptedKey32,
-                ByteView mac4) {
+Secret UnwrapKey(KeyWrap kind, ByteView kek32, std::string_view sboxOid, ByteView ukm8, ByteView encryptedKey32,
+                 ByteView mac4) {
     CheckKey(kek32);
     CheckSbox(sboxOid);
     if (ukm8.size() != kBlock) throw Error(NTE_BAD_DATA, "UKM length");
     if (encryptedKey32.size() != kKey || mac4.size() != 4) throw Error(NTE_BAD_DATA, "wrapped key length");
-    Bytes kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Bytes(kek32.begin(), kek32.end());
-    Bytes cek(kKey);
+    Secret kek = kind == KeyWrap::Diversified ? DiversifyKek(kek32, sboxOid, ukm8) : Secret(kek32);
+    Secret cek(kKey);
     RawEcb(std::string(sboxOid), kek.data(), false, encryptedKey32.data(), kKey, cek.data());
-    Bytes mac = ComputeMac(kek, sboxOid, ukm8, cek, 4);
-    Cleanse(kek);
-    if (CRYPTO_memcmp(mac.data(), mac4.data(), 4) != 0) {
-        Cleanse(cek);
-        throw Error(NTE_BAD_DATA, "key unwrap: MAC mismatch");
-    }
+    Bytes mac = ComputeMac(kek.view(), sboxOid, ukm8, cek.view(), 4);
+    if (CRYPTO_memcmp(mac.data(), mac4.data(), 4) != 0) throw Error(NTE_BAD_DATA, "key unwrap: MAC mismatch");
     return cek;
 }
 

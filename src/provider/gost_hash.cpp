@@ -97,7 +97,7 @@ Hash::Hash(HashAlg alg, std::unique_ptr<Impl> impl) : m_alg(alg), m_impl(std::mo
 
 Hash::Hash(HashAlg alg) : m_alg(alg), m_impl(std::make_unique<Impl>()) {
     m_impl->ctx = EVP_MD_CTX_new();
-    if (!m_impl->ctx) detail::Fail(NTE_NO_MEMORY, "EVP_MD_CTX_new");
+    if (!m_impl->ctx) detail::ThrowOpenSsl(NTE_NO_MEMORY, "EVP_MD_CTX_new");
     Reset();
 }
 
@@ -108,7 +108,7 @@ Hash& Hash::operator=(Hash&&) noexcept = default;
 void Hash::Reset() {
     const EVP_MD* md = detail::HashMd(m_alg);
     ENGINE* e = Info(m_alg).fetchName ? nullptr : Engine();
-    detail::Check(EVP_DigestInit_ex(m_impl->ctx, md, e), NTE_BAD_HASH, "EVP_DigestInit_ex");
+    detail::CheckOpenSsl(EVP_DigestInit_ex(m_impl->ctx, md, e), NTE_BAD_HASH, "EVP_DigestInit_ex");
     m_impl->finished = false;
     m_impl->any = false;
 }
@@ -117,13 +117,13 @@ void Hash::Update(const void* data, std::size_t n) {
     if (m_impl->finished) throw Error(NTE_BAD_HASH_STATE, "hash already finished");
     if (!n) return;
     m_impl->any = true;
-    detail::Check(EVP_DigestUpdate(m_impl->ctx, data, n), NTE_BAD_HASH, "EVP_DigestUpdate");
+    detail::CheckOpenSsl(EVP_DigestUpdate(m_impl->ctx, data, n), NTE_BAD_HASH, "EVP_DigestUpdate");
 }
 
 void Hash::Final(uint8_t* out) {
     if (m_impl->finished) throw Error(NTE_BAD_HASH_STATE, "hash already finished");
     unsigned len = 0;
-    detail::Check(EVP_DigestFinal_ex(m_impl->ctx, out, &len), NTE_BAD_HASH, "EVP_DigestFinal_ex");
+    detail::CheckOpenSsl(EVP_DigestFinal_ex(m_impl->ctx, out, &len), NTE_BAD_HASH, "EVP_DigestFinal_ex");
     m_impl->finished = true;
     if (m_alg == HashAlg::Gost94 && !m_impl->any) std::memcpy(out, kGost94Empty, sizeof kGost94Empty);
 }
@@ -138,8 +138,8 @@ Hash Hash::Clone() const {
     if (m_impl->finished) throw Error(NTE_BAD_HASH_STATE, "hash already finished");
     auto impl = std::make_unique<Impl>();
     impl->ctx = EVP_MD_CTX_new();
-    if (!impl->ctx) detail::Fail(NTE_NO_MEMORY, "EVP_MD_CTX_new");
-    detail::Check(EVP_MD_CTX_copy_ex(impl->ctx, m_impl->ctx), NTE_BAD_HASH, "EVP_MD_CTX_copy_ex");
+    if (!impl->ctx) detail::ThrowOpenSsl(NTE_NO_MEMORY, "EVP_MD_CTX_new");
+    detail::CheckOpenSsl(EVP_MD_CTX_copy_ex(impl->ctx, m_impl->ctx), NTE_BAD_HASH, "EVP_MD_CTX_copy_ex");
     impl->any = m_impl->any;
     return Hash(m_alg, std::move(impl));
 }

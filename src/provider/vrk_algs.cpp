@@ -134,6 +134,8 @@ std::string DefaultHashParamSet(gost::KeyAlg alg) {
     return {};
 }
 
+IdentObj U32Value(DWORD v) { return le::Writer().U32(v).Take(); }
+
 std::string OidText(const IdentObj& v) {
     std::string s(reinterpret_cast<const char*>(v.data()), v.size());
     while (!s.empty() && s.back() == '\0') s.pop_back();

@@ -2,8 +2,6 @@
 // random numbers.
 #include <cstring>
 
-#include <openssl/crypto.h>
-
 #include "cert/asnkeys.h"
 #include "provider/vrk_internal.h"
 
@@ -90,25 +88,21 @@ void PutText(IdentObj& out, const std::string& s) { out.Assign(s.c_str(), DWORD(
 
 std::string FullName(const std::string& name, bool machine) { return (machine ? kFqMachine : kFqUser) + name; }
 
-void SetPassword(std::optional<std::string>& slot, const void* data) {
-    if (slot && !slot->empty()) OPENSSL_cleanse(slot->data(), slot->size());
+void SetPassword(std::optional<Secret>& slot, const void* data) {
     slot.reset();
-    if (data) slot = std::string(static_cast<const char*>(data));
+    if (data) slot.emplace(static_cast<const char*>(data));
 }
 
 // Re-seals every key of the current container under a new password.
 void ChangePassword(ProvObj& p, const char* newPassword) {
     Target t = CurrentContainer(p);
-    std::string fresh = newPassword ? newPassword : "";
+    Secret fresh(newPassword);
     DWORD rc = store::Update(t.name, t.machine, [&](Container& c) -> DWORD {
         for (auto& k : c.keys) {
-            std::string savedHolder;
-            gost::Bytes secret;
+            Secret savedHolder;
+            Secret secret;
             if (DWORD e = store::Unseal(k, t.machine, PasswordFor(p, k.spec, savedHolder), secret)) return e;
-            DWORD e = store::Seal(k, t.machine, fresh.empty() ? nullptr : &fresh, secret);
-            gost::Cleanse(secret);
-            if (savedHolder.size()) OPENSSL_cleanse(savedHolder.data(), savedHolder.size());
-            if (e) return e;
+            store::Seal(k, t.machine, fresh.empty() ? nullptr : &fresh, secret.view());
         }
         return 0;
     });
@@ -121,7 +115,6 @@ void ChangePassword(ProvObj& p, const char* newPassword) {
         else
             store::SavePassword(t.name, t.machine, fresh);
     }
-    OPENSSL_cleanse(fresh.data(), fresh.size());
 }
 
 }  // namespace
@@ -131,13 +124,13 @@ Target CurrentContainer(ProvObj& p) {
     return Target{p.current, p.currentMachine};
 }
 
-const std::string* PasswordFor(ProvObj& p, DWORD spec, std::string& savedHolder) {
+const Secret* PasswordFor(ProvObj& p, DWORD spec, Secret& savedHolder) {
     // An empty password is none.
-    auto given = [](const std::optional<std::string>& s) { return s && !s->empty(); };
+    auto given = [](const std::optional<Secret>& s) { return s && !s->empty(); };
     bool own = given(spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature);
     bool other = given(spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange);
-    const std::string* ownPw = own ? &*(spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature) : nullptr;
-    const std::string* otherPw = other ? &*(spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange) : nullptr;
+    const Secret* ownPw = own ? &*(spec == AT_KEYEXCHANGE ? p.pwExchange : p.pwSignature) : nullptr;
+    const Secret* otherPw = other ? &*(spec == AT_KEYEXCHANGE ? p.pwSignature : p.pwExchange) : nullptr;
     // The context's passwords are meant for its own container; for those an
     // enumeration walks through a saved password comes first. A wrong one
     // only fails, it never opens another key.
@@ -174,12 +167,16 @@ BOOL VRKAcquireContext(HCRYPTPROV* phProv, const char* container, const char* pr
             return;
         }
         if (flags & CRYPT_NEWKEYSET) {
+            DWORD rc;
             if (name.empty()) {
-                do name = FreshName();
-                while (store::Exists(name, p->machine));
+                do rc = store::Create(name = FreshName(), p->machine);
+                while (rc == NTE_EXISTS);
+            } else {
+                // A named container exists once: a second creator is told so,
+                // unless it asked to take the container as it finds it.
+                rc = store::Create(name, p->machine);
+                if (rc == NTE_EXISTS && (flags & VRK_CHOOSE_CONTAINER)) rc = 0;
             }
-            DWORD rc = store::Create(name, p->machine);
-            if (rc == NTE_EXISTS && (flags & VRK_CHOOSE_CONTAINER)) rc = 0;
             if (rc) Throw(rc);
         } else if (name.empty()) {
             auto names = store::List(p->machine);
@@ -250,8 +247,7 @@ BOOL VRKGetProvParam(HCRYPTPROV hProv, DWORD param, IdentObj& out, DWORD flags) 
                 PutText(out, p->provName);
                 return;
             case PP_PROVTYPE:
-                out.Empty();
-                PutU32(out, p->type);
+                out = U32Value(p->type);
                 return;
             case PP_CONTAINER:
                 PutText(out, CurrentContainer(*p).name);
@@ -313,12 +309,6 @@ BOOL VRKSetProvParam(HCRYPTPROV hProv, DWORD param, const void* data, DWORD flag
 
 ProvObj::~ProvObj() {
     if (protectionKey) Keys().Remove(protectionKey);
-    auto wipe = [](std::optional<std::string>& s) {
-        if (s && !s->empty()) OPENSSL_cleanse(s->data(), s->size());
-        s.reset();
-    };
-    wipe(pwExchange);
-    wipe(pwSignature);
 }
 
 BOOL VRKGenRandom(HCRYPTPROV hProv, DWORD size, BYTE* buffer) {

@@ -1,11 +1,43 @@
-// Handle tables and the owning wrappers.
+// Handle tables, the owning wrappers and how an exception becomes the
+// caller's last error.
 #include <memory>
-
-#include <openssl/crypto.h>
+#include <new>
+#include <system_error>
 
 #include "provider/vrk_internal.h"
 
 namespace vrk {
+
+DWORD CurrentExceptionWinError() noexcept {
+    try {
+        throw;
+    } catch (const ProviderError& e) {
+        return e.code;
+    } catch (const gost::Error& e) {
+        return e.WinError();
+    } catch (const XTOOStatus& e) {
+        switch (e.Status()) {
+            case TOOERR_NOMEM:
+                return NTE_NO_MEMORY;
+            case TOOERR_BADFORMAT:  // the foundation's codecs: little-endian layouts and DER
+            case TOOERR_DER_FORMAT:
+            case TOOERR_DER_DEPTH:
+            case TOOERR_DER_LIMIT:
+                return NTE_BAD_DATA;
+            default:
+                if (DWORD w = ToolsErr2WinErr(e.Status())) return w;
+                return NTE_FAIL;
+        }
+    } catch (const std::bad_alloc&) {
+        return NTE_NO_MEMORY;
+    } catch (const std::system_error& e) {
+        if (e.code().category() == std::generic_category() || e.code().category() == std::system_category())
+            if (DWORD w = cert::platform::ErrnoToWinError(e.code().value())) return w;
+        return NTE_FAIL;
+    } catch (...) {
+        return NTE_FAIL;
+    }
+}
 
 HandleTable<ProvObj>& Provs() {
     static HandleTable<ProvObj> t(0x10000001u);
@@ -35,8 +67,6 @@ std::shared_ptr<HashObj> GetHash(HCRYPTHASH h) {
     if (!x) Throw(NTE_BAD_HASH);
     return x;
 }
-
-KeyObj::~KeyObj() { gost::Cleanse(secret); }
 
 }  // namespace vrk
 

@@ -109,12 +109,10 @@ BOOL VRKGetHashParam(HCRYPTHASH hHash, DWORD param, IdentObj& out, DWORD flags) 
         std::lock_guard<std::mutex> lock(h->mu);
         switch (param) {
             case HP_ALGID:
-                out.Empty();
-                PutU32(out, h->alg);
+                out = U32Value(h->alg);
                 return;
             case HP_HASHSIZE:
-                out.Empty();
-                PutU32(out, h->done ? h->value.size() : DWORD(h->hash ? h->hash->size() : h->macBytes));
+                out = U32Value(h->done ? h->value.size() : DWORD(h->hash ? h->hash->size() : h->macBytes));
                 return;
             case HP_HASHVAL:
                 out = HashValue(*h);

@@ -12,22 +12,32 @@
 #include <vector>
 
 #include "cert/asnkeys.h"
+#include "cert/lecursor.h"
+#include "cert/secret.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 
 namespace vrk {
 
 namespace gost = cert::gost;
+using cert::Secret;
 
-// Thrown inside the provider and turned into the last error at the API
-// boundary (Guard).
-struct Fail {
+// The error a provider function gives: thrown inside the provider and put
+// in the caller's last error at the API boundary (Guard).
+struct ProviderError {
     DWORD code;
 };
-[[noreturn]] inline void Throw(DWORD code) { throw Fail{code}; }
+[[noreturn]] inline void Throw(DWORD code) { throw ProviderError{code}; }
 
-// Runs `body`; maps Fail, gost::Error and anything else to the last error.
-// Returns TRUE when the body ran through.
+// The Windows code for the exception being handled (call only inside a
+// catch): a ProviderError's code, a gost::Error's, NTE_NO_MEMORY for
+// std::bad_alloc, the errno's for a system error, NTE_BAD_DATA for a
+// malformed encoding, NTE_FAIL for anything else. Every exported function
+// of the provider ends its catch with it, so nothing internal escapes.
+DWORD CurrentExceptionWinError() noexcept;
+
+// Runs `body` and puts the outcome in the last error. Returns TRUE when the
+// body ran through.
 template <class F>
 BOOL Guard(F&& body);
 
@@ -96,7 +106,16 @@ bool IsAsymmetric(AlgClass c);
 const char* DefaultSboxOf(ALG_ID id);
 
 // ---------------------------------------------------------------------------
-// Key containers on disk (container_store.cpp).
+// Key containers on disk: the file format (container_file.cpp), the key-set
+// folder and its lock (keyset.cpp), sealing (sealing.cpp) and saved
+// passwords (saved_passwords.cpp). Layouts in docs/FORMATS.md.
+
+// How the sealing key of a stored key is derived from its password or the
+// key set's secret.
+enum class Kdf : DWORD {
+    Pbkdf2Sha256 = 1,  // `iterations` rounds
+    Scrypt = 2,        // N = 2^scryptLog2N, r, p
+};
 struct StoredKey {
     DWORD spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE
     ALG_ID alg = 0;
@@ -106,7 +125,9 @@ struct StoredKey {
     IdentObj certificate;      // the certificate stored with the key
     DWORD protection = 0;      // kProtect* bits
     IdentObj salt;
-    DWORD iterations = 0;
+    Kdf kdf = Kdf::Pbkdf2Sha256;  // files without a KDF field are PBKDF2
+    DWORD iterations = 0;         // PBKDF2 rounds; 0 for scrypt
+    DWORD scryptLog2N = 0, scryptR = 0, scryptP = 0;
     IdentObj check;  // password check value
     IdentObj nonce;
     IdentObj sealed;  // encrypted private key (GOST: scalar LE; RSA: PKCS #8 DER) + tag
@@ -129,10 +150,14 @@ struct Container {
 };
 
 namespace store {
-// The folder of a key set (created on demand).
+// The folder of a key set (created on demand; throws when it cannot be).
 std::string KeySetFolder(bool machine);
 std::string ContainerPath(const std::string& name, bool machine);
 bool ValidName(const std::string& name);
+// A container name as a file name: bytes outside [A-Za-z0-9._-] (and a
+// leading '.') as %xx. DecodeName is false for a name that is not one.
+std::string EncodeName(const std::string& name);
+bool DecodeName(const std::string& encoded, std::string& name);
 bool Exists(const std::string& name, bool machine);
 // Device, inode, size and modification time of the file; empty when missing.
 std::string Stamp(const std::string& name, bool machine);
@@ -140,25 +165,44 @@ std::vector<std::string> List(bool machine);
 // 0 or the error (NTE_BAD_KEYSET when missing, NTE_KEYSET_ENTRY_BAD when
 // damaged).
 DWORD Load(const std::string& name, bool machine, Container& out);
-// Creates an empty container; NTE_EXISTS when there is one.
+// Creates an empty container; NTE_EXISTS when there is one. Of several
+// processes creating one name, exactly one succeeds.
 DWORD Create(const std::string& name, bool machine);
-DWORD Remove(const std::string& name, bool machine);
+// `onlyIfEmpty`: leaves a container that holds a key (NTE_EXISTS).
+DWORD Remove(const std::string& name, bool machine, bool onlyIfEmpty = false);
 // Read, change and write back one container under the key set's lock.
 // `change` returns 0 to write, or an error that leaves the file as it was.
+// A lock that cannot be taken fails (ERROR_LOCK_VIOLATION or the open
+// error of the lock file) before anything is read or written.
 DWORD Update(const std::string& name, bool machine, const std::function<DWORD(Container&)>& change);
-// The encoded file of a container (for tests of damaged files).
+
+// The file format. Decode: 0, NTE_BAD_VER or NTE_KEYSET_ENTRY_BAD; `out`
+// is only changed on success.
 IdentObj Encode(const Container& c);
 DWORD Decode(const IdentObj& file, Container& out);
 
+// The key set's own 32-byte secret, made on first use.
+Secret KeySetSecret(bool machine);
+// Whole-file reading and writing for the store: ReadWhole gives the
+// Windows error in `err`; ReadSecretFile reads into wiping memory;
+// CreateWhole makes a file that does not exist yet (0, NTE_EXISTS or the
+// error), whole or not at all.
+bool ReadWhole(const std::string& path, IdentObj& out, DWORD& err);
+DWORD ReadSecretFile(const std::string& path, Secret& out);
+DWORD CreateWhole(const std::string& path, gost::ByteView data);
+// The user's own provider folder (saved passwords live there).
+std::string UserProviderFolder();
+
 // Seals `secret` into `key` under `password` (nullptr: the key set's own
-// secret). Unseal: 0, ERROR_CANCELLED when a password is needed and none is
-// given, VRK_E_WRONG_PASSWORD, or NTE_KEYSET_ENTRY_BAD.
-DWORD Seal(StoredKey& key, bool machine, const std::string* password, gost::ByteView secret);
-DWORD Unseal(const StoredKey& key, bool machine, const std::string* password, gost::Bytes& secret);
+// secret); throws when it cannot, leaving `key` as it was. Unseal: 0,
+// ERROR_CANCELLED when a password is needed and none is given,
+// VRK_E_WRONG_PASSWORD, or NTE_KEYSET_ENTRY_BAD.
+void Seal(StoredKey& key, bool machine, const Secret* password, gost::ByteView secret);
+DWORD Unseal(const StoredKey& key, bool machine, const Secret* password, Secret& secret);
 
 // Saved passwords: kept per user, sealed under the user's own secret.
-DWORD SavePassword(const std::string& name, bool machine, const std::string& password);
-bool LoadSavedPassword(const std::string& name, bool machine, std::string& password);
+DWORD SavePassword(const std::string& name, bool machine, const Secret& password);
+bool LoadSavedPassword(const std::string& name, bool machine, Secret& password);
 bool IsPasswordSaved(const std::string& name, bool machine);
 void ForgetSavedPassword(const std::string& name, bool machine);
 }  // namespace store
@@ -190,7 +234,7 @@ struct ProvObj {
     bool enumMachine = false;
     std::size_t algPos = 0;
     // Passwords per key specification, as set by the caller.
-    std::optional<std::string> pwExchange, pwSignature;
+    std::optional<Secret> pwExchange, pwSignature;
     bool savePassword = false;
     std::string signParamSet, exchangeParamSet;  // 94, 95
     HCRYPTKEY protectionKey = 0;                 // 99
@@ -221,13 +265,12 @@ struct KeyObj {
     std::shared_ptr<KeyObj> agreePrivate;
     gost::Key agreePeer;
     // Symmetric.
-    gost::Bytes secret;  // 32 bytes
-    std::string sbox;    // cipher parameter set
+    Secret secret;     // 32 bytes
+    std::string sbox;  // cipher parameter set
     IdentObj iv;
     DWORD meshing = 0;
     std::unique_ptr<gost::Cipher> stream;  // running VRKEncrypt/VRKDecrypt
     bool streamEncrypt = false;
-    ~KeyObj();
 };
 
 struct HashObj {
@@ -249,7 +292,7 @@ const IdentObj& HashValue(HashObj& h);
 // A copy of a key object (a running cipher stream is not copied).
 std::shared_ptr<KeyObj> CopyKey(const KeyObj& k);
 // The KEK an agreement key stands for, with the given UKM.
-gost::Bytes AgreementKek(KeyObj& agreement, gost::ByteView ukm);
+Secret AgreementKek(KeyObj& agreement, gost::ByteView ukm);
 // Forgets opened keys of a container after it changed.
 void ForgetOpened(ProvObj& p);
 
@@ -273,20 +316,50 @@ Target CurrentContainer(ProvObj& p);  // throws NTE_BAD_KEYSET for verify-only c
 std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec);
 std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec);
 // The password that opens `spec` of the current container, or nothing.
-const std::string* PasswordFor(ProvObj& p, DWORD spec, std::string& savedHolder);
-// Writes a new private key into the current container (replacing the
-// slot); protected by the caller's password for it, else by the key set's
-// own secret.
-void StoreContainerKey(ProvObj& p, KeyObj& k);
+const Secret* PasswordFor(ProvObj& p, DWORD spec, Secret& savedHolder);
+// Writes a new private key into the current container, protected by the
+// caller's password for it, else by the key set's own secret. A key of the
+// same specification already there is replaced when `replace` is set and
+// refused (NTE_EXISTS) otherwise, decided under the key set's lock.
+void StoreContainerKey(ProvObj& p, KeyObj& k, bool replace = true);
 
-// Byte helpers.
-inline void PutU32(IdentObj& b, DWORD v) {
-    BYTE x[4] = {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
-    b.AddData(x, 4);
-}
-inline DWORD GetU32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
+// A parameter value of 32 bits (little-endian).
+IdentObj U32Value(DWORD v);
 std::string OidText(const IdentObj& v);  // OID text, with or without a terminating zero
 
+// Key blobs: the header every blob starts with, and the type of a blob
+// (NTE_BAD_LEN when it is shorter than a header).
+BLOBHEADER ReadBlobHeader(le::Reader& r);
+void WriteBlobHeader(le::Writer& w, const BLOBHEADER& h);
+DWORD BlobTypeOf(gost::ByteView blob);
+// What every blob of ours has first: the header and a magic number.
+struct KeyBlobHead {
+    BLOBHEADER header{};
+    DWORD magic = 0;
+};
+// A blob record: the head, then `fields(reader, record)` reads the rest;
+// bytes running out anywhere is NTE_BAD_LEN. Nothing is checked beyond that.
+template <class Blob, class Fields>
+Blob ParseKeyBlob(gost::ByteView bytes, Fields&& fields) {
+    try {
+        le::Reader r(bytes);
+        Blob b;
+        b.header = ReadBlobHeader(r);
+        b.magic = r.U32();
+        fields(r, b);
+        return b;
+    } catch (const le::Error&) {
+        Throw(NTE_BAD_LEN);
+    }
+}
+template <class Fields>
+IdentObj EncodeKeyBlob(const KeyBlobHead& head, Fields&& fields) {
+    le::Writer w;
+    WriteBlobHeader(w, head.header);
+    w.U32(head.magic);
+    fields(w);
+    return w.Take();
+}
 // Public-key blob (type 6) and the DER of GOST public-key parameters.
 IdentObj EncodeGostKeyParams(const std::string& paramSet, const std::string& hashParamSet);
 bool DecodeGostKeyParams(gost::ByteView der, std::string& paramSet, std::string& hashParamSet);
@@ -304,14 +377,8 @@ BOOL vrk::Guard(F&& body) {
         body();
         SetLastError(ERROR_SUCCESS);
         return TRUE;
-    } catch (const vrk::Fail& f) {
-        SetLastError(f.code);
-    } catch (const cert::gost::Error& e) {
-        SetLastError(e.WinError());
-    } catch (const std::bad_alloc&) {
-        SetLastError(NTE_NO_MEMORY);
     } catch (...) {
-        SetLastError(NTE_FAIL);
+        SetLastError(CurrentExceptionWinError());
     }
     return FALSE;
 }

@@ -2,8 +2,6 @@
 // 28147-89 encryption.
 #include <cstring>
 
-#include <openssl/crypto.h>
-
 #include "cert/asn.h"
 #include "provider/vrk_internal.h"
 
@@ -55,7 +53,7 @@ void FillPublic(KeyObj& k) {
     }
 }
 
-gost::Bytes PrivateBytes(const KeyObj& k) {
+Secret PrivateBytes(const KeyObj& k) {
     return k.key.IsGost() ? gost::PrivateKeyToRaw(k.key) : gost::ExportPrivateKeyDer(k.key);
 }
 
@@ -86,8 +84,14 @@ void GenerateAsymmetric(KeyObj& k, gost::KeyAlg ka) {
 }
 
 DWORD ReadDword(const IdentObj& v) {
-    if (v.size() != 4) Throw(NTE_BAD_DATA);
-    return GetU32(v.data());
+    try {
+        le::Reader r(v);
+        DWORD x = r.U32();
+        r.Finish();
+        return x;
+    } catch (const le::Error&) {
+        Throw(NTE_BAD_DATA);
+    }
 }
 
 std::shared_ptr<ProvObj> ProvOfHash(HashObj& h) {
@@ -129,19 +133,14 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     const StoredKey* sk = spec ? c.Find(spec) : c.Default();
     if (!sk) Throw(NTE_NO_KEY);
     std::string cacheKey = OpenedKey(t, sk->spec);
-    std::string savedHolder;
-    const std::string* pw = PasswordFor(p, sk->spec, savedHolder);
-    gost::Bytes secret;
-    DWORD rc = store::Unseal(*sk, t.machine, pw, secret);
-    if (!savedHolder.empty()) OPENSSL_cleanse(savedHolder.data(), savedHolder.size());
-    if (rc) Throw(rc);
+    Secret savedHolder;
+    const Secret* pw = PasswordFor(p, sk->spec, savedHolder);
+    Secret secret;
+    if (DWORD rc = store::Unseal(*sk, t.machine, pw, secret)) Throw(rc);
     auto k = std::make_shared<KeyObj>();
     k->alg = sk->alg;
     const AlgInfo* info = FindAlg(sk->alg);
-    if (!info || !IsAsymmetric(info->cls)) {
-        gost::Cleanse(secret);
-        Throw(NTE_KEYSET_ENTRY_BAD);
-    }
+    if (!info || !IsAsymmetric(info->cls)) Throw(NTE_KEYSET_ENTRY_BAD);
     k->cls = info->cls;
     k->spec = sk->spec;
     k->exportable = sk->exportable != 0;
@@ -152,13 +151,11 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     k->certificate = sk->certificate;
     try {
         gost::KeyAlg ka = KeyAlgOf(sk->alg);
-        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(secret)
-                                         : gost::PrivateKeyFromRaw(ka, sk->paramSet, secret);
+        k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(secret.view())
+                                         : gost::PrivateKeyFromRaw(ka, sk->paramSet, secret.view());
     } catch (...) {
-        gost::Cleanse(secret);
         Throw(NTE_KEYSET_ENTRY_BAD);
     }
-    gost::Cleanse(secret);
     FillPublic(*k);
     if (k->publicRaw != sk->publicKey) Throw(NTE_KEYSET_ENTRY_BAD);
     if (p.savePassword && pw && pw != &savedHolder && t.name == p.container)
@@ -167,7 +164,7 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     return k;
 }
 
-void StoreContainerKey(ProvObj& p, KeyObj& k) {
+void StoreContainerKey(ProvObj& p, KeyObj& k, bool replace) {
     Target t = CurrentContainer(p);
     if (p.verify && t.name.empty()) Throw(NTE_BAD_KEYSET);
     StoredKey sk;
@@ -183,19 +180,17 @@ void StoreContainerKey(ProvObj& p, KeyObj& k) {
     // for them runs.
     sk.notAfter = cert::platform::U64ToFileTime(cert::platform::FileTimeToU64(sk.created) +
                                                 ULONGLONG(456) * 24 * 3600 * 10000000ull);
-    std::string savedHolder;
-    const std::string* pw = PasswordFor(p, k.spec, savedHolder);
+    Secret savedHolder;
+    const Secret* pw = PasswordFor(p, k.spec, savedHolder);
     if (pw && pw->empty()) pw = nullptr;
-    gost::Bytes secret = PrivateBytes(k);
-    DWORD rc = store::Seal(sk, t.machine, pw, secret);
-    gost::Cleanse(secret);
-    if (!savedHolder.empty()) OPENSSL_cleanse(savedHolder.data(), savedHolder.size());
-    if (rc) Throw(rc);
-    rc = store::Update(t.name, t.machine, [&](Container& c) -> DWORD {
-        if (StoredKey* old = c.Find(sk.spec))
+    store::Seal(sk, t.machine, pw, PrivateBytes(k).view());
+    DWORD rc = store::Update(t.name, t.machine, [&](Container& c) -> DWORD {
+        if (StoredKey* old = c.Find(sk.spec)) {
+            if (!replace) return NTE_EXISTS;
             *old = sk;
-        else
+        } else {
             c.keys.push_back(sk);
+        }
         return 0;
     });
     if (rc) Throw(rc);
@@ -228,7 +223,7 @@ std::shared_ptr<KeyObj> CopyKey(const KeyObj& k) {
     return d;
 }
 
-gost::Bytes AgreementKek(KeyObj& a, gost::ByteView ukm) {
+Secret AgreementKek(KeyObj& a, gost::ByteView ukm) {
     if (!a.agreePrivate || !a.agreePeer) Throw(NTE_BAD_KEY);
     if (ukm.size() != 8) Throw(NTE_BAD_KEY_STATE);
     std::lock_guard<std::mutex> lock(a.agreePrivate->mu);
@@ -282,7 +277,7 @@ BOOL VRKGenKey(HCRYPTPROV hProv, ALG_ID alg, DWORD flags, HCRYPTKEY* phKey) {
                 if (!(flags & CRYPT_PREGEN)) GenerateAsymmetric(*k, EphemeralKeyAlg(*k));
                 break;
             case AlgClass::Cipher:
-                k->secret = gost::RandomBytes(32);
+                k->secret = gost::RandomSecret(32);
                 k->sbox = DefaultSboxOf(alg);
                 k->iv = gost::ToIdent(gost::RandomBytes(8));
                 break;
@@ -301,18 +296,21 @@ BOOL VRKDeriveKey(HCRYPTPROV hProv, ALG_ID alg, HCRYPTHASH hBaseData, DWORD flag
         const AlgInfo* info = FindAlg(alg);
         if (!info || info->cls != AlgClass::Cipher) Throw(NTE_BAD_ALGID);
         auto h = GetHash(hBaseData);
-        IdentObj value;
+        Secret value;
         {
             std::lock_guard<std::mutex> lock(h->mu);
-            value = HashValue(*h);
+            const IdentObj& v = HashValue(*h);
+            value.Assign(v.data(), v.size());
         }
         auto k = std::make_shared<KeyObj>();
         k->alg = alg;
         k->cls = AlgClass::Cipher;
         k->exportable = (flags & CRYPT_EXPORTABLE) != 0;
         // The key is the Streebog-256 digest of the hash value, whatever its length.
-        k->secret = gost::Digest(gost::HashAlg::Streebog256, gost::View(value));
-        value.Wipe();
+        gost::Hash derive(gost::HashAlg::Streebog256);
+        derive.Update(value.view());
+        k->secret.Resize(derive.size());
+        derive.Final(k->secret.data());
         k->sbox = DefaultSboxOf(alg);
         k->iv.Alloc(8);
         *phKey = Keys().Add(std::move(k));
@@ -343,10 +341,10 @@ BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags) {
         out.Empty();
         switch (param) {
             case KP_ALGID:
-                PutU32(out, k->alg);
+                out = U32Value(k->alg);
                 return;
             case KP_KEYLEN:
-                PutU32(out, k->cls == AlgClass::Cipher ? 256 : k->key ? DWORD(k->key.Bits()) : 0);
+                out = U32Value(k->cls == AlgClass::Cipher ? 256 : k->key ? DWORD(k->key.Bits()) : 0);
                 return;
             case KP_IV:
                 out = k->cls == AlgClass::Cipher && !k->agreePrivate ? k->iv : k->ukm;
@@ -356,7 +354,7 @@ BOOL VRKGetKeyParam(HCRYPTKEY hKey, DWORD param, IdentObj& out, DWORD flags) {
                 out = k->certificate;
                 return;
             case VRK_KP_MESHING:
-                PutU32(out, k->meshing);
+                out = U32Value(k->meshing);
                 return;
             case VRK_KP_HASH_PARAMSET:
                 out.Assign(k->hashParamSet.data(), DWORD(k->hashParamSet.size()));
@@ -388,7 +386,7 @@ BOOL VRKSetKeyParam(HCRYPTKEY hKey, DWORD param, const IdentObj& value, DWORD fl
                 } else {
                     k->ukm = value;
                     if (k->agreePrivate) {  // the KEK follows the UKM
-                        gost::Cleanse(k->secret);
+                        k->secret.Clear();
                         k->stream.reset();
                     }
                 }

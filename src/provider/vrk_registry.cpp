@@ -71,13 +71,8 @@ bool ReadType(HKEY parent, const char* name, unsigned long* type) {
     return true;
 }
 
-}  // namespace
-
-int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long /*reserved*/, unsigned long* type,
-                      char* name, unsigned long* nameLength) {
-    unsigned long dummy = 0;
-    if (!error) error = &dummy;
-    *error = 0;
+int EnumProviders(unsigned long index, unsigned long* error, unsigned long* type, char* name,
+                  unsigned long* nameLength) {
     if (!nameLength) {
         *error = ERROR_INVALID_PARAMETER;
         return 0;
@@ -105,7 +100,7 @@ int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long /
     return 1;
 }
 
-bool CCTFIsProviderReg(const char* name, unsigned long* type) {
+bool IsProviderReg(const char* name, unsigned long* type) {
     if (!name || !*name) return false;
     ProvidersKey key;
     if (key.rc() != ERROR_SUCCESS) return false;
@@ -113,4 +108,28 @@ bool CCTFIsProviderReg(const char* name, unsigned long* type) {
     if (RegOpenKeyExA(key.get(), name, 0, KEY_READ, &sub) != ERROR_SUCCESS) return false;
     RegCloseKey(sub);
     return !type || ReadType(key.get(), name, type);
+}
+
+}  // namespace
+
+int CCTFEnumProviders(unsigned long index, unsigned long* error, unsigned long /*reserved*/, unsigned long* type,
+                      char* name, unsigned long* nameLength) {
+    unsigned long dummy = 0;
+    if (!error) error = &dummy;
+    *error = 0;
+    try {
+        return EnumProviders(index, error, type, name, nameLength);
+    } catch (...) {
+        *error = vrk::CurrentExceptionWinError();
+        return 0;
+    }
+}
+
+bool CCTFIsProviderReg(const char* name, unsigned long* type) {
+    try {
+        return IsProviderReg(name, type);
+    } catch (...) {
+        SetLastError(vrk::CurrentExceptionWinError());
+        return false;
+    }
 }

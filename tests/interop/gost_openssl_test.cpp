@@ -128,7 +128,7 @@ TEST_F(GostOpenssl, SignaturesVerifyBothWays) {
         EXPECT_TRUE(VerifyDigest(PubFromPem(pub), digest, FileBytes(dir_ / "osig")));
         // Our own key, exported, signs in openssl.
         Key mine = GenerateKey(c.alg, ParamsetOidFromName(c.alg, c.paramset));
-        WriteFile(dir_ / "mine.pem", ExportPrivateKeyPem(mine));
+        WriteFile(dir_ / "mine.pem", std::string(ExportPrivateKeyPem(mine).text()));
         Ossl("pkeyutl -engine gost -sign -inkey " + Sh(dir_ / "mine.pem") + " -in " + Sh(dir_ / "dgst") + " -out " +
              Sh(dir_ / "msig"));
         EXPECT_TRUE(VerifyDigest(mine, digest, FileBytes(dir_ / "msig")));
@@ -217,8 +217,8 @@ TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
         asn::Element enc = eci.Expect(0, asn::kContext);
 
         Key recipient = ImportPrivateKeyPem(ReadFile(key));
-        Bytes kek = Vko(recipient, ImportPublicKeyDer(spki), View(ukm));
-        Bytes cek = UnwrapKey(KeyWrap::Diversified, kek, kekSbox, View(ukm), View(encKey), View(mac));
+        cert::Secret kek = Vko(recipient, ImportPublicKeyDer(spki), View(ukm));
+        cert::Secret cek = UnwrapKey(KeyWrap::Diversified, kek, kekSbox, View(ukm), View(encKey), View(mac));
         Bytes plain =
             Decrypt(CipherMode::Cfb, cek, contentSbox, View(iv), Bytes(enc.content.begin(), enc.content.end()));
         EXPECT_EQ(std::string(plain.begin(), plain.end()), content);

@@ -29,9 +29,9 @@ struct Family {
     DWORD provType;
 };
 const Family kFamilies[] = {
-    {"gost2001", "A", "md_gost94", CALG_GOST_R3411_94, 2},
-    {"gost2012_256", "A", "md_gost12_256", CALG_GOST_R3411_2012_256, 77},
-    {"gost2012_512", "A", "md_gost12_512", CALG_GOST_R3411_2012_512, 78},
+    {"gost2001", "A", "md_gost94", CALG_GOST_R3411_94, VRK_PROV_TYPE_GOST},
+    {"gost2012_256", "A", "md_gost12_256", CALG_GOST_R3411_2012_256, VRK_PROV_TYPE_GOST_2012_256},
+    {"gost2012_512", "A", "md_gost12_512", CALG_GOST_R3411_2012_512, VRK_PROV_TYPE_GOST_2012_512},
 };
 
 class VrkInterop : public certtest::HomeTest {
@@ -108,7 +108,7 @@ TEST_F(VrkInterop, EngineKeyImportsAndSignsWhatTheEngineVerifies) {
         CryptKey pub(ImportPublic(p, "k.pem"));
         EXPECT_TRUE(VRKVerifySignature(h, gost::ToIdent(rev), pub, 0)) << std::hex << GetLastError();
         HCRYPTPROV del;
-        ASSERT_TRUE(VRKAcquireContext(&del, "imp", nullptr, 2, CRYPT_DELETEKEYSET));
+        ASSERT_TRUE(VRKAcquireContext(&del, "imp", nullptr, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     }
 }
 
@@ -144,7 +144,7 @@ TEST_F(VrkInterop, KeyAgreementGivesTheEnginesKey) {
                                          gost::Bytes(8, 0), gost::View(std::string_view(text)), false);
         EXPECT_EQ(ct, gost::ToIdent(want));
         HCRYPTPROV del;
-        ASSERT_TRUE(VRKAcquireContext(&del, "agree", nullptr, 2, CRYPT_DELETEKEYSET));
+        ASSERT_TRUE(VRKAcquireContext(&del, "agree", nullptr, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     }
 }
 
@@ -213,7 +213,7 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
         ASSERT_TRUE(VRKImportKey(p, ephBlob.data(), ephBlob.size(), priv, 0, &agreed));
 
         IdentObj simple;
-        BLOBHEADER h{SIMPLEBLOB, 0x20, 0, CALG_GOST_28147};
+        BLOBHEADER h{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, CALG_GOST_28147};
         DWORD magic = VRK_SIMPLEBLOB_MAGIC, wrapAlg = CALG_GOST_28147;
         simple.AddData(&h, 8);
         simple.AddData(&magic, 4);
@@ -240,7 +240,7 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
         EXPECT_FALSE(VRKImportKey(p, simple.data(), simple.size(), agreed, 0, &none));
         EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
         HCRYPTPROV del;
-        ASSERT_TRUE(VRKAcquireContext(&del, "rc", nullptr, 2, CRYPT_DELETEKEYSET));
+        ASSERT_TRUE(VRKAcquireContext(&del, "rc", nullptr, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     }
 }
 
@@ -263,7 +263,7 @@ TEST_F(VrkInterop, EncryptedEngineKeyAndRsaKeyImport) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     certtest::WriteFile(F("data"), "rsa data");
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "rsa", nullptr, 2, 0));
+    ASSERT_TRUE(VRKAcquireContext(&p, "rsa", nullptr, VRK_PROV_TYPE_GOST, 0));
     CryptHash h;
     ASSERT_TRUE(VRKCreateHash(p, CALG_SHA_256, 0, &h, 0));
     ASSERT_TRUE(VRKHashData(h, IdentObj(std::string_view("rsa data"))));
@@ -308,7 +308,7 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
 
         // The sender's side of the key transport, as the enveloping code does it.
         CryptProvider v;
-        ASSERT_TRUE(VRKAcquireContext(&v, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+        ASSERT_TRUE(VRKAcquireContext(&v, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
         CERT_PUBLIC_KEY_INFO info{};
         info.Algorithm.pszObjId = oid.data();
         info.Algorithm.Parameters =

@@ -15,6 +15,14 @@
 
 namespace certtest {
 
+namespace {
+// Password-protected keys are sealed with scrypt at N = 2^15 (tens of
+// milliseconds each); the suite seals hundreds, so it asks for the cost the
+// provider's test setting allows. Set before any test runs, and inherited by
+// the ctf processes the tests start.
+const bool g_cheapPasswordSealing = [] { return ::setenv("CERT_TEST_SCRYPT_LOG2N", "10", 0) == 0; }();
+}  // namespace
+
 TempDir::TempDir() {
     std::string tmpl = cert::platform::TempFolder() + "/certtest-XXXXXX";
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");

@@ -137,7 +137,7 @@ int Import(ctf::Context& ctx, Args& args) {
     ctf::RefuseToReplace(k, spec, replace);
     ctf::WipedString pw(password ? password->view() : std::string_view());
     ctf::WipedString p8pw(pkcs8Password ? pkcs8Password->view() : std::string_view());
-    const DWORD rc = vrk::ImportPkcs8(k.container, k.machine, data.bytes, p8pw.get(), spec, pw.get());
+    const DWORD rc = vrk::ImportPkcs8(k.container, k.machine, data.bytes, p8pw.get(), spec, pw.get(), replace);
     if (rc == NTE_BAD_KEYSET_PARAM || rc == NTE_BAD_DATA || rc == ERROR_CANCELLED)
         ctf::ThrowWinError(rc, in + ": " +
                                    (pkcs8Password ? "wrong password, or not a PKCS #8 private key"

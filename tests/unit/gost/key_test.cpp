@@ -132,16 +132,16 @@ TEST(GostKey, VkoAgreesBothWaysAndWithOwnComputation) {
         for (const auto& ps : Paramsets(alg)) {
             SCOPED_TRACE(std::string(KeyAlgName(alg)) + " " + ps);
             Key a = GenerateKey(alg, ps), b = GenerateKey(alg, ps);
-            Bytes ab = Vko(a, PublicPart(b), ukm), ba = Vko(b, PublicPart(a), ukm);
+            cert::Secret ab = Vko(a, PublicPart(b), ukm), ba = Vko(b, PublicPart(a), ukm);
             EXPECT_EQ(ab.size(), 32u);
             EXPECT_EQ(ab, ba);
             // The engine's value is the hash of the point we compute.
-            Bytes point = VkoPoint(a, b, ukm);
+            cert::Secret point = VkoPoint(a, b, ukm);
             HashAlg h = alg == KeyAlg::Gost2001 ? HashAlg::Gost94 : HashAlg::Streebog256;
             EXPECT_EQ(Digest(h, point), ab);
             EXPECT_NE(Vko(a, b, Hex("1d80603c8544c728")), ab);
             if (alg != KeyAlg::Gost2001) {
-                Bytes k512 = Vko2012(a, b, ukm, 64);
+                cert::Secret k512 = Vko2012(a, b, ukm, 64);
                 EXPECT_EQ(k512, Vko2012(b, a, ukm, 64));
                 EXPECT_EQ(k512, Digest(HashAlg::Streebog512, point));
             }
@@ -165,7 +165,7 @@ TEST(GostKey, RsaThroughDefaultProvider) {
         d[0] ^= 1;
         EXPECT_FALSE(RsaVerifyDigest(pub, h, d, sig));
     }
-    Key back = ImportPrivateKeyPem(ExportPrivateKeyPem(k));
+    Key back = ImportPrivateKeyPem(ExportPrivateKeyPem(k).text());
     EXPECT_TRUE(back.HasPrivate());
     EXPECT_EQ(ExportPublicKeyDer(back), ExportPublicKeyDer(k));
 }
@@ -176,7 +176,7 @@ TEST(GostKey, SharedKeyAcrossThreads) {
     Key key = GenerateKey(KeyAlg::Gost2012_256, DefaultParamset(KeyAlg::Gost2012_256));
     Key peer = GenerateKey(KeyAlg::Gost2012_256, DefaultParamset(KeyAlg::Gost2012_256));
     const Bytes ukm = Hex("0102030405060708");
-    const Bytes expected = Vko(key, peer, ukm);
+    const cert::Secret expected = Vko(key, peer, ukm);
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)

@@ -18,7 +18,7 @@ class BlobTest : public certtest::HomeTest {
 protected:
     void SetUp() override {
         HomeTest::SetUp();
-        ASSERT_TRUE(VRKAcquireContext(&verify_, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+        ASSERT_TRUE(VRKAcquireContext(&verify_, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     }
     void TearDown() override {
         verify_.Release();
@@ -31,7 +31,7 @@ protected:
 // The recipient rebuilds the simple blob from the transported parts.
 IdentObj SimpleBlob(const BYTE* ukm, const BYTE* enc, const BYTE* mac, const char* paramSet) {
     IdentObj b;
-    BLOBHEADER h{SIMPLEBLOB, 0x20, 0, CALG_GOST_28147};
+    BLOBHEADER h{SIMPLEBLOB, VRK_SIMPLE_BLOB_VERSION, 0, CALG_GOST_28147};
     b.AddData(&h, 8);
     DWORD magic = VRK_SIMPLEBLOB_MAGIC, wrap = CALG_GOST_28147;
     b.AddData(&magic, 4);
@@ -50,9 +50,9 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         ALG_ID alg;
         DWORD type;
         const char* hashParams;
-    } rcpts[] = {{CALG_GOST_R3410_2001_DH, 2, "1.2.643.2.2.30.1"},
-                 {CALG_GOST_R3410_2012_256_DH, 77, "1.2.643.7.1.1.2.2"},
-                 {CALG_GOST_R3410_2012_512_DH, 78, "1.2.643.7.1.1.2.3"}};
+    } rcpts[] = {{CALG_GOST_R3410_2001_DH, VRK_PROV_TYPE_GOST, "1.2.643.2.2.30.1"},
+                 {CALG_GOST_R3410_2012_256_DH, VRK_PROV_TYPE_GOST_2012_256, "1.2.643.7.1.1.2.2"},
+                 {CALG_GOST_R3410_2012_512_DH, VRK_PROV_TYPE_GOST_2012_512, "1.2.643.7.1.1.2.3"}};
     for (const auto& r : rcpts) {
         std::string name = "rcpt" + std::to_string(r.type);
         SCOPED_TRACE(name);
@@ -130,7 +130,7 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
 
 TEST_F(BlobTest, PrivateKeyBlobCopiesAContainerKey) {
     CryptProvider src, dst;
-    ASSERT_TRUE(VRKAcquireContext(&src, "from", nullptr, 2, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKAcquireContext(&src, "from", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
     ASSERT_TRUE(VRKSetProvParam(src, PP_SIGNATURE_PIN, "pw1", 0));
     CryptKey skey;
     ASSERT_TRUE(VRKGenKey(src, CALG_GOST_R3410_2012_256, 256 << 16, &skey));
@@ -154,7 +154,7 @@ TEST_F(BlobTest, PrivateKeyBlobCopiesAContainerKey) {
     ASSERT_TRUE(VRKExportKey(def, wrap, PRIVATEKEYBLOB, 0, blob));
     ASSERT_TRUE(VRKGetKeyParam(def, KP_CERTIFICATE, cert));
 
-    ASSERT_TRUE(VRKAcquireContext(&dst, "to", nullptr, 2, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
+    ASSERT_TRUE(VRKAcquireContext(&dst, "to", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
     CryptKey wrong;
     EXPECT_FALSE(VRKImportKey(dst, blob.data(), blob.size(), other, 0, &wrong));
     EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
@@ -231,7 +231,7 @@ TEST_F(BlobTest, MacsAndStreamingEncryption) {
 
 TEST_F(BlobTest, TruncatedAndRandomBlobsFailCleanly) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "garbage", nullptr, 2, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKAcquireContext(&p, "garbage", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
     CryptKey sig, wrap, cek;
     ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &sig));
     ASSERT_TRUE(VRKGenKey(verify_, CALG_VRK_KEY_A, 0, &wrap));

@@ -8,8 +8,12 @@
 #include <cstring>
 #include <fstream>
 
+#include <openssl/sha.h>
+
 #include "cert/asnkeys.h"
+#include "cert/lecursor.h"
 #include "cert/vrkscapi.h"
+#include "provider/gost.h"
 #include "testsupport.h"
 
 namespace {
@@ -25,7 +29,7 @@ protected:
     void MakeContainer(const char* name, const char* password, ALG_ID alg = CALG_GOST_R3410_2001, DWORD flags = 0,
                        bool machine = false) {
         CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, name, VRK_PROV_GOST, 2,
+        ASSERT_TRUE(VRKAcquireContext(&p, name, VRK_PROV_GOST, VRK_PROV_TYPE_GOST,
                                       CRYPT_NEWKEYSET | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
             << std::hex << GetLastError();
         if (password) {
@@ -39,7 +43,7 @@ protected:
     }
     DWORD OpenKey(const char* name, const char* password, DWORD spec = AT_SIGNATURE) {
         CryptProvider p;
-        if (!VRKAcquireContext(&p, name, VRK_PROV_GOST, 2, CRYPT_SILENT)) return GetLastError();
+        if (!VRKAcquireContext(&p, name, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_SILENT)) return GetLastError();
         if (password && !VRKSetProvParam(p, PP_SIGNATURE_PIN, password, 0)) return GetLastError();
         CryptKey k;
         return VRKGetUserKey(p, spec, &k) ? 0 : GetLastError();
@@ -55,40 +59,40 @@ TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
     EXPECT_EQ(certtest::ReadFile(ContainerFile("alpha")).find("secret"), std::string::npos);
 
     CryptProvider p;
-    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_NEWKEYSET));
+    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
     EXPECT_EQ(GetLastError(), NTE_EXISTS);
     // 0x200 with create opens an existing container.
-    EXPECT_TRUE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
-    EXPECT_FALSE(VRKAcquireContext(&p, "beta", nullptr, 2, 0));
+    EXPECT_TRUE(VRKAcquireContext(&p, "alpha", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
+    EXPECT_FALSE(VRKAcquireContext(&p, "beta", nullptr, VRK_PROV_TYPE_GOST, 0));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
     // Machine key sets are apart.
-    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, 2, CRYPT_MACHINE_KEYSET));
+    EXPECT_FALSE(VRKAcquireContext(&p, "alpha", nullptr, VRK_PROV_TYPE_GOST, CRYPT_MACHINE_KEYSET));
 
     HCRYPTPROV none = 1;
-    EXPECT_TRUE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, 2, CRYPT_DELETEKEYSET));
+    EXPECT_TRUE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     EXPECT_EQ(none, 0u);
     EXPECT_NE(stat(ContainerFile("alpha").c_str(), &st), 0);
-    EXPECT_FALSE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, 2, CRYPT_DELETEKEYSET));
+    EXPECT_FALSE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
 }
 
 TEST_F(ContainerTest, ProviderChoosesTheContainerWhenNoneIsNamed) {
     CryptProvider p;
-    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_SILENT));
+    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER));
     IdentObj made, opened;
     ASSERT_TRUE(VRKGetProvParam(p, PP_CONTAINER, made, 0));
     EXPECT_EQ(Text(made).rfind("cont-", 0), 0u);
     CryptProvider again;
-    ASSERT_TRUE(VRKAcquireContext(&again, nullptr, nullptr, 2, VRK_CHOOSE_CONTAINER));
+    ASSERT_TRUE(VRKAcquireContext(&again, nullptr, nullptr, VRK_PROV_TYPE_GOST, VRK_CHOOSE_CONTAINER));
     ASSERT_TRUE(VRKGetProvParam(again, PP_CONTAINER, opened, 0));
     EXPECT_EQ(Text(opened), Text(made));
 
     // Machine containers keep their saved passwords apart from the user's.
     MakeContainer("both", "m", CALG_GOST_R3410_2001, 0, true);
     CryptProvider m;
-    ASSERT_TRUE(VRKAcquireContext(&m, "both", nullptr, 2, CRYPT_MACHINE_KEYSET));
+    ASSERT_TRUE(VRKAcquireContext(&m, "both", nullptr, VRK_PROV_TYPE_GOST, CRYPT_MACHINE_KEYSET));
     ASSERT_TRUE(VRKSetProvParam(m, PP_SIGNATURE_PIN, "m", VRK_SAVE_PASSWORD));
     CryptKey k;
     ASSERT_TRUE(VRKGetUserKey(m, 0, &k));
@@ -105,26 +109,29 @@ TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
     MakeContainer("mach", nullptr, CALG_GOST_R3410_2001, 0, true);
 
     CryptProvider v;
-    ASSERT_TRUE(VRKAcquireContext(&v, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&v, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     std::vector<std::string> names;
     IdentObj out;
-    for (DWORD f = 9; VRKGetProvParam(v, PP_ENUMCONTAINERS, out, f); f = 0) names.push_back(Text(out));
+    for (DWORD f = CRYPT_FIRST | CRYPT_UNIQUE; VRKGetProvParam(v, PP_ENUMCONTAINERS, out, f); f = 0)
+        names.push_back(Text(out));
     EXPECT_EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
     EXPECT_EQ(names, (std::vector<std::string>{"one", "two"}));
 
     CryptProvider m;
-    ASSERT_TRUE(VRKAcquireContext(&m, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET));
-    ASSERT_TRUE(VRKGetProvParam(m, PP_ENUMCONTAINERS, out, 25));
+    ASSERT_TRUE(
+        VRKAcquireContext(&m, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT | CRYPT_MACHINE_KEYSET));
+    ASSERT_TRUE(VRKGetProvParam(m, PP_ENUMCONTAINERS, out, CRYPT_FIRST | CRYPT_UNIQUE | CRYPT_FQCN));
     EXPECT_EQ(Text(out), "\\\\.\\common\\mach");
     // A fully qualified name opens from any key set.
     CryptProvider fq;
-    EXPECT_TRUE(VRKAcquireContext(&fq, Text(out).c_str(), VRK_PROV_GOST, 2, 0)) << std::hex << GetLastError();
+    EXPECT_TRUE(VRKAcquireContext(&fq, Text(out).c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, 0))
+        << std::hex << GetLastError();
 
     // On a container context the walk covers that container and those
     // below it, and makes each the one key calls address.
     MakeContainer("one\\sub", nullptr, CALG_GOST_R3410_2001_DH);
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "one", VRK_PROV_GOST, 2, 0));
+    ASSERT_TRUE(VRKAcquireContext(&p, "one", VRK_PROV_GOST, VRK_PROV_TYPE_GOST, 0));
     names.clear();
     for (DWORD f = CRYPT_FIRST; VRKGetProvParam(p, PP_ENUMCONTAINERS, out, f); f = 0) names.push_back(Text(out));
     EXPECT_EQ(names, (std::vector<std::string>{"one", "one\\sub"}));
@@ -154,7 +161,7 @@ TEST_F(ContainerTest, PasswordsAreCheckedAndNeverGuessed) {
     std::string before = certtest::ReadFile(ContainerFile("pw"));
     {
         CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "pw", nullptr, 2, 0));
+        ASSERT_TRUE(VRKAcquireContext(&p, "pw", nullptr, VRK_PROV_TYPE_GOST, 0));
         EXPECT_FALSE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
         EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
         ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "bad", 0));
@@ -174,7 +181,7 @@ TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
     EXPECT_EQ(saved, 0);
     {
         CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "sv", nullptr, 2, 0));
+        ASSERT_TRUE(VRKAcquireContext(&p, "sv", nullptr, VRK_PROV_TYPE_GOST, 0));
         ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pass", VRK_SAVE_PASSWORD));
         CryptKey k;
         ASSERT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &k));
@@ -193,7 +200,7 @@ TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
 TEST_F(ContainerTest, ContainerInformationRecord) {
     MakeContainer("info", "pw", CALG_GOST_R3410_2012_256, 256 << 16);
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "info", nullptr, 2, 0));
+    ASSERT_TRUE(VRKAcquireContext(&p, "info", nullptr, VRK_PROV_TYPE_GOST, 0));
     IdentObj der;
     ASSERT_TRUE(VRKGetProvParam(p, VRK_PP_CONTAINER_INFO, der, 0));
     ASNContainerInfo info;
@@ -240,19 +247,19 @@ TEST_F(ContainerTest, DamagedContainerIsRefusedAndLeftAlone) {
         bad[at] ^= 0x40;
         certtest::WriteFile(ContainerFile("dmg"), bad);
         CryptProvider p;
-        EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, 2, 0));
+        EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, VRK_PROV_TYPE_GOST, 0));
         EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD) << at;
         EXPECT_EQ(certtest::ReadFile(ContainerFile("dmg")), bad);
     }
     certtest::WriteFile(ContainerFile("dmg"), good.substr(0, 20));
     CryptProvider p;
-    EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, 2, 0));
+    EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, VRK_PROV_TYPE_GOST, 0));
     EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD);
 }
 
 TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "gen", nullptr, 78, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKAcquireContext(&p, "gen", nullptr, VRK_PROV_TYPE_GOST_2012_512, CRYPT_NEWKEYSET));
     CryptKey k;
     ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &k));
     IdentObj v;
@@ -288,7 +295,7 @@ class ContainerSharing : public certtest::HomeTest {};
 TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
     {
         VRKSCApi::CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, 2, CRYPT_NEWKEYSET));
+        ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
         VRKSCApi::CryptKey s, x;
         ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &s));
         ASSERT_TRUE(VRKGenKey(p, AT_KEYEXCHANGE, 0, &x));
@@ -299,7 +306,7 @@ TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE, AT_SIGNATURE, AT_KEYEXCHANGE}) {
         threads.emplace_back([spec, &failures] {
             VRKSCApi::CryptProvider p;
-            if (!VRKAcquireContext(&p, "shared", nullptr, 2, 0)) return void(++failures);
+            if (!VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, 0)) return void(++failures);
             VRKSCApi::CryptKey k;
             if (!VRKGetUserKey(p, spec, &k)) return void(++failures);
             for (int i = 0; i < 20; ++i)
@@ -309,7 +316,7 @@ TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(failures, 0);
     VRKSCApi::CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, 2, 0));
+    ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, 0));
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
         VRKSCApi::CryptKey k;
         ASSERT_TRUE(VRKGetUserKey(p, spec, &k));
@@ -321,7 +328,7 @@ TEST_F(ContainerSharing, ConcurrentUpdatesKeepTheFileWhole) {
 
 TEST_F(ContainerSharing, ForeignProviderHashesButKnowsNoGost) {
     VRKSCApi::CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_MS_DSS, 3, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_MS_DSS, VRK_PROV_TYPE_DSS, CRYPT_VERIFYCONTEXT));
     VRKSCApi::CryptHash h;
     ASSERT_TRUE(VRKCreateHash(p, CALG_SHA1, 0, &h, 0));
     ASSERT_TRUE(VRKHashData(h, "abc", 3));
@@ -330,6 +337,162 @@ TEST_F(ContainerSharing, ForeignProviderHashesButKnowsNoGost) {
     EXPECT_EQ(TOOBin2HexStr(v.data(), v.size()), "A9993E364706816ABA3E25717850C26C9CD0D89D");
     EXPECT_FALSE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &h, 0));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+}
+
+}  // namespace
+
+namespace {
+
+namespace gost = cert::gost;
+
+// Password sealing: the derivation and its cost travel with each key.
+class KeySealing : public certtest::HomeTest {
+protected:
+    std::string ContainerFile(const std::string& name) {
+        return home_.path() + "/local/Varnok/Containers/" + name + ".key";
+    }
+    ASNContainerInfo Info(const char* name) {
+        VRKSCApi::CryptProvider p;
+        IdentObj der;
+        ASNContainerInfo info;
+        EXPECT_TRUE(VRKAcquireContext(&p, name, nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
+        EXPECT_TRUE(VRKGetProvParam(p, VRK_PP_CONTAINER_INFO, der, 0));
+        EXPECT_TRUE(info.Decode(der));
+        return info;
+    }
+    DWORD OpenKey(const char* name, const char* password) {
+        VRKSCApi::CryptProvider p;
+        if (!VRKAcquireContext(&p, name, nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT)) return GetLastError();
+        if (password && !VRKSetProvParam(p, PP_SIGNATURE_PIN, password, 0)) return GetLastError();
+        VRKSCApi::CryptKey k;
+        return VRKGetUserKey(p, AT_SIGNATURE, &k) ? 0 : GetLastError();
+    }
+    // A container file written as docs/FORMATS.md lays it out, holding one
+    // signature key sealed under `password` with PBKDF2 of `iterations`
+    // rounds; `kdfField` (kind, log2 N, r, p) is written when given.
+    void WriteContainer(const std::string& name, const char* password, DWORD iterations,
+                        std::vector<DWORD> kdfField = {}) {
+        const char* ps = "1.2.643.2.2.35.1";
+        gost::Key key = gost::GenerateKey(gost::KeyAlg::Gost2001, ps);
+        gost::Bytes pub = gost::PublicKeyToRaw(key);
+        gost::Bytes salt = gost::RandomBytes(16), nonce = gost::RandomBytes(12);
+        cert::Secret d = gost::Pbkdf2Sha256(gost::View(password), salt, iterations ? iterations : 1, 48);
+        IdentObj aad = le::Writer().U32(AT_SIGNATURE).U32(CALG_GOST_R3410_2001).Put(gost::ByteView(pub)).Take();
+        gost::Bytes sealed =
+            gost::AesGcmSeal(d.view().first(32), nonce, gost::View(aad), gost::PrivateKeyToRaw(key).view());
+        auto field = [](le::Writer& w, WORD tag, gost::ByteView v) {
+            w.U16(tag).U32(static_cast<DWORD>(v.size())).Put(v);
+        };
+        auto u32 = [](le::Writer& w, WORD tag, DWORD v) { w.U16(tag).U32(4).U32(v); };
+        le::Writer k;
+        u32(k, 1, AT_SIGNATURE);
+        u32(k, 2, CALG_GOST_R3410_2001);
+        field(k, 3, gost::View(ps));
+        field(k, 4, gost::View("1.2.643.2.2.30.1"));
+        field(k, 5, pub);
+        u32(k, 7, VRK_PROTECT_PASSWORD);
+        field(k, 8, salt);
+        u32(k, 9, iterations);
+        if (!kdfField.empty()) {
+            k.U16(16).U32(static_cast<DWORD>(4 * kdfField.size()));
+            for (DWORD v : kdfField) k.U32(v);
+        }
+        field(k, 10, d.view().subspan(32));
+        field(k, 11, nonce);
+        field(k, 12, sealed);
+        le::Writer f;
+        f.Code("VRKC").U32(1);
+        field(f, 1, gost::View(name));
+        f.U16(2).U32(8).U64(0);
+        field(f, 3, k.view());
+        BYTE digest[32];
+        SHA256(f.view().data(), f.size(), digest);
+        field(f, 0xFFFF, gost::ByteView(digest, 32));
+        IdentObj file = f.Take();
+        ASSERT_TRUE(cert::platform::MakeFolders(home_.path() + "/local/Varnok/Containers", 0700));
+        certtest::WriteFile(ContainerFile(name), std::string(file.view()));
+    }
+};
+
+TEST_F(KeySealing, PasswordKeysUseScryptAndOlderKeysStillOpen) {
+    // A container written before: PBKDF2 of 20000 rounds, no KDF field.
+    WriteContainer("old", "pw", 20000);
+    EXPECT_EQ(OpenKey("old", "wrong"), VRK_E_WRONG_PASSWORD);
+    EXPECT_EQ(OpenKey("old", "pw"), 0u);
+    ASNContainerInfo info = Info("old");
+    EXPECT_EQ(info.protectionKeyInfo.kdf, "1.2.840.113549.1.5.12");
+    EXPECT_EQ(info.protectionKeyInfo.iterations, 20000u);
+
+    // Re-sealed under a new password it moves to scrypt, at the cost the
+    // test setting asks for (N = 2^10).
+    {
+        VRKSCApi::CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "old", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
+        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pw", 0));
+        ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
+    }
+    info = Info("old");
+    EXPECT_EQ(info.protectionKeyInfo.kdf, "1.3.6.1.4.1.11591.4.11");
+    EXPECT_EQ(info.protectionKeyInfo.iterations, 1024u);
+    EXPECT_EQ(OpenKey("old", "pw"), VRK_E_WRONG_PASSWORD);
+    EXPECT_EQ(OpenKey("old", "new"), 0u);
+
+    // Without the test setting a password key costs N = 2^15.
+    certtest::WriteFile(home_.path() + "/pw", "secret\n");
+    auto r = certtest::Run("env -u CERT_TEST_SCRYPT_LOG2N " + certtest::Sh(certtest::CtfPath()) + " --home " +
+                           certtest::Sh(home_.path()) + " key new --container full --alg gost2001 --password-file " +
+                           certtest::Sh(home_.path() + "/pw"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    info = Info("full");
+    EXPECT_EQ(info.protectionKeyInfo.kdf, "1.3.6.1.4.1.11591.4.11");
+    EXPECT_EQ(info.protectionKeyInfo.iterations, 32768u);
+    EXPECT_EQ(OpenKey("full", "secret"), 0u);
+}
+
+TEST_F(KeySealing, CostsOutOfRangeAreADamagedFile) {
+    // kind, log2 N, r, p: N beyond 2^20, no r, memory beyond 256 MiB.
+    const std::vector<DWORD> forged[] = {{2, 31, 8, 1}, {2, 10, 0, 1}, {2, 20, 8, 1}};
+    for (const auto& kdf : forged) {
+        SCOPED_TRACE(kdf[1]);
+        WriteContainer("forged", "pw", 0, kdf);
+        EXPECT_EQ(OpenKey("forged", "pw"), NTE_KEYSET_ENTRY_BAD);
+    }
+    // A derivation this version does not know is a damaged file from the start.
+    WriteContainer("unknown", "pw", 0, {7, 10, 8, 1});
+    VRKSCApi::CryptProvider p;
+    EXPECT_FALSE(VRKAcquireContext(&p, "unknown", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
+    EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD);
+    // A PBKDF2 key of no rounds likewise.
+    WriteContainer("none", "pw", 0);
+    EXPECT_EQ(OpenKey("none", "pw"), NTE_KEYSET_ENTRY_BAD);
+}
+
+// Every exported function of the provider reports by its rule when the key
+// set cannot be reached; none lets an internal exception out.
+TEST_F(KeySealing, AnUnusableHomeIsReportedNotThrown) {
+    const std::string file = home_.path() + "/not-a-folder";
+    certtest::WriteFile(file, "x");
+    cert::platform::SetCertHome(file);
+    auto calls = [&] {
+        std::vector<vrk::ContainerKeyRow> rows;
+        EXPECT_FALSE(vrk::ListContainerKeys(false, rows));
+        EXPECT_NE(GetLastError(), 0u);
+        EXPECT_TRUE(vrk::ListContainerKeys(true).empty());
+        EXPECT_NE(GetLastError(), 0u);
+        VRKSCApi::CryptProvider p;
+        EXPECT_FALSE(VRKAcquireContext(&p, "c", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | CRYPT_SILENT));
+        EXPECT_NE(GetLastError(), 0u);
+        cert::Secret pem;
+        EXPECT_NE(vrk::ExportPkcs8("c", false, AT_SIGNATURE, "", "", pem), 0u);
+        EXPECT_NE(vrk::ImportPkcs8("c", false, IdentObj("junk", 4), "", AT_SIGNATURE, ""), 0u);
+        int saved = 0;
+        EXPECT_FALSE(VRKIsPasswordSaved("c", 0, &saved));
+        unsigned long err = 0, len = 0;
+        EXPECT_EQ(CCTFEnumProviders(0, &err, 0, nullptr, nullptr, &len), 0);
+        EXPECT_NE(err, 0u);
+        EXPECT_FALSE(CCTFIsProviderReg(VRK_PROV_GOST, nullptr));
+    };
+    EXPECT_NO_THROW(calls());
 }
 
 }  // namespace

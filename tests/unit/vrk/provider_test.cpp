@@ -31,9 +31,9 @@ TEST_F(ProviderTest, RegistryListsOurProvidersWithTheirTypes) {
         seen[name] = type;
     }
     EXPECT_EQ(seen.size(), 5u);
-    EXPECT_EQ(seen[VRK_PROV_GOST], 2u);
-    EXPECT_EQ(seen[VRK_PROV_GOST_2012_256], 77u);
-    EXPECT_EQ(seen[VRK_PROV_GOST_2012_512], 78u);
+    EXPECT_EQ(seen[VRK_PROV_GOST], VRK_PROV_TYPE_GOST);
+    EXPECT_EQ(seen[VRK_PROV_GOST_2012_256], VRK_PROV_TYPE_GOST_2012_256);
+    EXPECT_EQ(seen[VRK_PROV_GOST_2012_512], VRK_PROV_TYPE_GOST_2012_512);
 
     char small[4];
     len = sizeof small;
@@ -41,7 +41,7 @@ TEST_F(ProviderTest, RegistryListsOurProvidersWithTheirTypes) {
     EXPECT_EQ(err, ERROR_MORE_DATA);
 
     EXPECT_TRUE(CCTFIsProviderReg("varnok cryptographic service provider", &type));
-    EXPECT_EQ(type, 2u);
+    EXPECT_EQ(type, VRK_PROV_TYPE_GOST);
     EXPECT_FALSE(CCTFIsProviderReg("No Such Provider", &type));
     // The rows live in the machine hive of this home.
     EXPECT_NE(certtest::ReadFile(home_.path() + "/common/registry.txt").find("Varnok GOST 2012/1024"),
@@ -49,8 +49,10 @@ TEST_F(ProviderTest, RegistryListsOurProvidersWithTheirTypes) {
 }
 
 TEST_F(ProviderTest, VerifyContextsByTypeAndName) {
-    const std::pair<DWORD, const char*> byType[] = {
-        {0, VRK_PROV_GOST}, {2, VRK_PROV_GOST}, {77, VRK_PROV_GOST_2012_256}, {78, VRK_PROV_GOST_2012_512}};
+    const std::pair<DWORD, const char*> byType[] = {{0, VRK_PROV_GOST},
+                                                    {VRK_PROV_TYPE_GOST, VRK_PROV_GOST},
+                                                    {VRK_PROV_TYPE_GOST_2012_256, VRK_PROV_GOST_2012_256},
+                                                    {VRK_PROV_TYPE_GOST_2012_512, VRK_PROV_GOST_2012_512}};
     for (auto [type, name] : byType) {
         CryptProvider p;
         ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, type, CRYPT_VERIFYCONTEXT)) << type;
@@ -63,16 +65,17 @@ TEST_F(ProviderTest, VerifyContextsByTypeAndName) {
     CryptProvider p;
     EXPECT_FALSE(VRKAcquireContext(&p, nullptr, nullptr, 55, CRYPT_VERIFYCONTEXT));
     EXPECT_EQ(GetLastError(), NTE_BAD_PROV_TYPE);
-    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, "Unknown CSP", 2, CRYPT_VERIFYCONTEXT));
+    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, "Unknown CSP", VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
-    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, VRK_PROV_GOST, 2, 0x4000));
+    EXPECT_FALSE(VRKAcquireContext(&p, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, 0x4000));
     EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_MS_BASE, 1, CRYPT_VERIFYCONTEXT | CRYPT_SILENT));
+    ASSERT_TRUE(
+        VRKAcquireContext(&p, nullptr, VRK_PROV_MS_BASE, VRK_PROV_TYPE_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT));
 }
 
 TEST_F(ProviderTest, AlgorithmEnumerationStartsWithTheAlgId) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_GOST, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     std::set<ALG_ID> algs;
     IdentObj rec;
     for (DWORD flags = CRYPT_FIRST; VRKGetProvParam(p, PP_ENUMALGS, rec, flags); flags = 0) {
@@ -91,7 +94,7 @@ TEST_F(ProviderTest, AlgorithmEnumerationStartsWithTheAlgId) {
 
 TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
     HCRYPTPROV h = 0;
-    ASSERT_TRUE(VRKAcquireContext(&h, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&h, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     HCRYPTHASH hash = 0;
     ASSERT_TRUE(VRKCreateHash(h, CALG_GOST_R3411_2012_256, 0, &hash, 0));
     // A hash handle is not a key handle, nor a provider handle.
@@ -109,7 +112,7 @@ TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
     // Wrappers release what they hold and keep the caller's last error.
     {
         CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+        ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
         h = p;
         CryptHash x;
         ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &x, 0));
@@ -118,14 +121,14 @@ TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
     EXPECT_EQ(GetLastError(), 1223u);
     EXPECT_FALSE(VRKReleaseContext(h));
     CryptProvider kept;
-    ASSERT_TRUE(VRKAcquireContext(&kept, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&kept, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     h = kept.Detach();
     EXPECT_TRUE(VRKReleaseContext(h));
 }
 
 TEST_F(ProviderTest, RandomBytes) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     BYTE a[31] = {}, b[31] = {};
     ASSERT_TRUE(VRKGenRandom(p, sizeof a, a));
     ASSERT_TRUE(VRKGenRandom(p, sizeof b, b));

@@ -25,7 +25,7 @@ struct Case {
 
 TEST_F(SignTest, HashValueCanBeReadAndReplaced) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, 2, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(VRKAcquireContext(&p, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
     CryptHash h;
     ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_2012_256, 0, &h, 0));
     ASSERT_TRUE(VRKHashData(h, "ab", 2));
@@ -63,9 +63,11 @@ TEST_F(SignTest, HashValueCanBeReadAndReplaced) {
 
 TEST_F(SignTest, SignaturesAreLeastSignificantByteFirst) {
     const Case cases[] = {
-        {CALG_GOST_R3410_2001, CALG_GOST_R3411_94, 2, 64, gost::KeyAlg::Gost2001},
-        {CALG_GOST_R3410_2012_256, CALG_GOST_R3411_2012_256, 77, 64, gost::KeyAlg::Gost2012_256},
-        {CALG_GOST_R3410_2012_512, CALG_GOST_R3411_2012_512, 78, 128, gost::KeyAlg::Gost2012_512},
+        {CALG_GOST_R3410_2001, CALG_GOST_R3411_94, VRK_PROV_TYPE_GOST, 64, gost::KeyAlg::Gost2001},
+        {CALG_GOST_R3410_2012_256, CALG_GOST_R3411_2012_256, VRK_PROV_TYPE_GOST_2012_256, 64,
+         gost::KeyAlg::Gost2012_256},
+        {CALG_GOST_R3410_2012_512, CALG_GOST_R3411_2012_512, VRK_PROV_TYPE_GOST_2012_512, 128,
+         gost::KeyAlg::Gost2012_512},
     };
     for (const Case& c : cases) {
         std::string name = "sig" + std::to_string(c.type);
@@ -111,7 +113,7 @@ TEST_F(SignTest, SignaturesAreLeastSignificantByteFirst) {
 
 TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     CryptProvider p;
-    ASSERT_TRUE(VRKAcquireContext(&p, "pk", nullptr, 2, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKAcquireContext(&p, "pk", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
     CryptKey key;
     ASSERT_TRUE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &key));
     IdentObj blob, bits, params;
@@ -119,14 +121,16 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     EXPECT_EQ(blob.data()[0], PUBLICKEYBLOB);
     EXPECT_EQ(blob.data()[1], 0x10);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob.data() + 8), 4), "MAG1");
-    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(2, "1.2.643.2.2.19", blob, bits, params));
+    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, "1.2.643.2.2.19", blob, bits,
+                                                                      params));
     EXPECT_EQ(bits.data()[0], 0x04);
     EXPECT_EQ(bits.size(), 66u);
     // From the raw key bytes and a named set the same parts come out.
     IdentObj rawBits, rawParams, ps;
     ASSERT_TRUE(VRKGetKeyParam(key, VRK_KP_PUBKEY_PARAMSET, ps));
-    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(
-        2, "1.2.643.2.2.19", IdentObj(blob.end() - 64, 64), rawBits, rawParams, std::string(ps.view()).c_str()));
+    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, "1.2.643.2.2.19",
+                                                                      IdentObj(blob.end() - 64, 64), rawBits, rawParams,
+                                                                      std::string(ps.view()).c_str()));
     EXPECT_EQ(rawBits, bits);
     EXPECT_EQ(rawParams, params);
 
