@@ -172,10 +172,6 @@ private:
     CTOOString m_errText;
 };
 
-// The whole content of a file: 0, or the errno value of the failure (ENOENT
-// for a missing file).
-int ReadWholeFile(const std::string& path, std::string& out);
-
 // ---------------------------------------------------------------------------
 // The machine-wide list of key container paths, one file under
 // $CERT_HOME/common shared by every process under a named lock.

@@ -1,14 +1,13 @@
-#include <cerrno>
 #include <filesystem>
 #include <optional>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "cert/ipc.h"
 #include "cert/structfiles.h"
 
 namespace {
+
+// Section files hold settings: anything larger is not one.
+constexpr std::size_t kMaxSectionFile = 64u << 20;
 
 bool SameName(const CTOOString& a, const char* b) { return a.CompareNoCase(b) == 0; }
 
@@ -157,24 +156,6 @@ struct FileLockHold {
 
 }  // namespace
 
-int ReadWholeFile(const std::string& pathIn, std::string& out) {
-    out.clear();
-    const std::string path = cert::platform::NativePath(pathIn);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    char buf[65536];
-    int err = 0;
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) err = errno;
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return err;
-}
-
 std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections) {
     std::string o = "; cert section file\n";
     for (const auto& s : sections) {
@@ -248,9 +229,9 @@ bool CTOOConfigInfoFile::Load(CConfigFileSectionList& sections) {
     sections.clear();
     if (m_fileName.IsEmpty()) return Fail(TOOERR_BADARG, "CTOOConfigInfoFile");
     std::string text;
-    if (int err = ReadWholeFile(m_fileName.str(), text)) {
-        if (err == ENOENT && !(m_flags & MustExist)) return Ok();
-        return Fail(WinErr2ToolsErr(cert::platform::ErrnoToWinError(err)), m_fileName);
+    if (DWORD e = cert::platform::ReadWholeFile(m_fileName.str(), text, kMaxSectionFile)) {
+        if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) && !(m_flags & MustExist)) return Ok();
+        return Fail(WinErr2ToolsErr(e), m_fileName);
     }
     int line = 0;
     int rc = Parse(text, sections, &line);

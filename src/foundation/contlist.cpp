@@ -6,14 +6,16 @@
 
 namespace {
 
+constexpr std::size_t kMaxListFile = 16u << 20;
+
 bool SamePath(const std::string& a, const char* b) { return CTOOString(a).CompareNoCase(b) == 0; }
 
 // 0 and the entries, an empty list for a missing file, or the status.
 int ReadList(std::vector<std::string>& out) {
     out.clear();
     std::string text;
-    if (int err = ReadWholeFile(CommonContInfoList::FilePath(), text))
-        return err == ENOENT ? 0 : WinErr2ToolsErr(cert::platform::ErrnoToWinError(err));
+    if (DWORD e = cert::platform::ReadWholeFile(CommonContInfoList::FilePath(), text, kMaxListFile))
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? 0 : WinErr2ToolsErr(e);
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {

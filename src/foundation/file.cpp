@@ -10,6 +10,7 @@
 
 #include "cert/toofile.h"
 #include "file_internal.h"
+#include "platform/files.h"
 
 using cert::platform::ErrnoToWinError;
 using cert::platform::NativePath;
@@ -22,20 +23,6 @@ XTOOFile::XTOOFile(int status, DWORD winError, const char* fileName, const char*
 
 namespace cert::foundation {
 
-namespace {
-DWORD MissingPathError(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-    struct stat st {};
-    return ::stat(path.substr(0, slash).c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-}  // namespace
-
-DWORD PathError(int err, const std::string& path) {
-    if (err == ENOENT) return MissingPathError(path);
-    return ErrnoToWinError(err);
-}
-
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!(st.st_mode & S_IWUSR)) a |= FILE_ATTRIBUTE_READONLY;
@@ -45,7 +32,7 @@ DWORD AttributesOf(const struct stat& st, const std::string& name) {
 
 }  // namespace cert::foundation
 
-using cert::foundation::PathError;
+using cert::platform::PathError;
 
 CTOOFile::CTOOFile(const char* name, const char* mode, bool throwErrors) { Open(name, mode, throwErrors); }
 
@@ -333,44 +320,20 @@ LONGLONG CTOOFile::Length(const char* name) {
 
 namespace {
 
-std::string WorkName(const std::string& target) {
-    return target + ".work." + std::to_string(::getpid()) + "." + std::to_string(GetCurrentThreadId());
-}
-
-// Copies the open `in` into a new `work` file with the source's mode and
-// write time, synced; the errno of the first failure, 0 on success.
-int CopyToWork(int in, const struct stat& st, const std::string& work) {
-    int out = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-    if (out < 0) return errno;
-    int err = 0;
+// Streams the open `in` into `out`, then gives a work copy the source's
+// write time.
+DWORD CopyInto(int in, const struct stat& st, cert::platform::OutputFile& out) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(in, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            break;
-        }
+        if (n < 0) return ErrnoToWinError(errno);
         if (n == 0) break;
-        for (ssize_t off = 0; off < n;) {
-            ssize_t w = ::write(out, buf + off, static_cast<std::size_t>(n - off));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) {
-                err = errno;
-                break;
-            }
-            off += w;
-        }
-        if (err) break;
+        if (DWORD e = out.Write(buf, static_cast<std::size_t>(n))) return e;
     }
-    if (!err) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(out, times) != 0) err = errno;
-    }
-    if (!err && ::fsync(out) != 0) err = errno;
-    if (::close(out) != 0 && !err) err = errno;
-    if (err) ::unlink(work.c_str());
-    return err;
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (!out.InPlace() && ::futimens(out.Fd(), times) != 0) return ErrnoToWinError(errno);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -387,41 +350,15 @@ bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) {
         return false;
     }
     struct stat st {};
-    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EACCES : errno;
-        ::close(in);
-        cert::platform::SetLastErrorFromErrno(err);
-        return false;
-    }
-    struct stat dst_st {};
-    if (failIfExists && ::stat(dst.c_str(), &dst_st) == 0) {
-        ::close(in);
-        SetLastError(ERROR_FILE_EXISTS);
-        return false;
-    }
-    const std::string work = WorkName(dst);
-    int err = CopyToWork(in, st, work);
+    DWORD e = ::fstat(in, &st) != 0 ? ErrnoToWinError(errno) : S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : 0;
+    cert::platform::OutputFile out;
+    if (e == ERROR_SUCCESS) e = out.Open(dst, st.st_mode & 0777, failIfExists);
+    if (e == ERROR_SUCCESS) e = CopyInto(in, st, out);
     ::close(in);
-    if (err) {
-        SetLastError(PathError(err, dst));
-        return false;
-    }
-    if (failIfExists) {
-        // link() refuses an existing name, closing the race with the check.
-        if (::link(work.c_str(), dst.c_str()) != 0) err = errno;
-        ::unlink(work.c_str());
-        if (err) {
-            SetLastError(err == EEXIST ? ERROR_FILE_EXISTS : ErrnoToWinError(err));
-            return false;
-        }
-    } else if (::rename(work.c_str(), dst.c_str()) != 0) {
-        err = errno;
-        ::unlink(work.c_str());
-        SetLastError(err == EISDIR ? ERROR_ACCESS_DENIED : ErrnoToWinError(err));
-        return false;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return true;
+    if (e == ERROR_SUCCESS) e = out.Commit();
+    // A folder in the way is access denied, as the platform's copy says.
+    SetLastError(e == ERROR_DIRECTORY ? ERROR_ACCESS_DENIED : e);
+    return e == ERROR_SUCCESS;
 }
 
 bool CTOOFile::MoveFileA(const char* from, const char* to) {
@@ -430,11 +367,15 @@ bool CTOOFile::MoveFileA(const char* from, const char* to) {
         return false;
     }
     const std::string src = NativePath(from), dst = NativePath(to);
-    if (::rename(src.c_str(), dst.c_str()) == 0) {
+    // A device, FIFO or link in the target's place is never renamed over:
+    // the copy writes a device in place and refuses a link.
+    struct stat dst_st {};
+    const bool special = ::lstat(dst.c_str(), &dst_st) == 0 && !S_ISREG(dst_st.st_mode) && !S_ISDIR(dst_st.st_mode);
+    if (!special && ::rename(src.c_str(), dst.c_str()) == 0) {
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    int err = errno;
+    int err = special ? EXDEV : errno;
     if (err != EXDEV) {
         struct stat st {};
         SetLastError(::lstat(src.c_str(), &st) != 0 ? PathError(errno, src)

@@ -13,7 +13,6 @@
 #include "cert/toofile.h"
 #include "file_internal.h"
 
-using cert::foundation::PathError;
 using cert::platform::NativePath;
 
 namespace {

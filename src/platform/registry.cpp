@@ -15,12 +15,15 @@
 #include <unistd.h>
 
 #include "cert/sysapi.h"
+#include "platform/files.h"
 
 namespace {
 
 constexpr int kMachine = 0;
 constexpr int kUser = 1;
 constexpr const char* kHeader = "cert-registry 1";
+// A hive holds settings: a larger file is not one of ours.
+constexpr std::size_t kMaxHiveFile = 64u << 20;
 
 struct Value {
     std::string name;
@@ -280,19 +283,11 @@ LONG Refresh(int hive) {
         return ERROR_SUCCESS;
     }
     std::string text;
-    char buf[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            return static_cast<LONG>(cert::platform::ErrnoToWinError(e));
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
+    DWORD e = S_ISREG(st.st_mode)
+                  ? cert::platform::ReadAllFromFd(fd, text, kMaxHiveFile, static_cast<std::size_t>(st.st_size))
+                  : ERROR_INVALID_DATA;
     ::close(fd);
+    if (e != ERROR_SUCCESS) return static_cast<LONG>(e);
     Parse(text, h);
     h.seen = st;
     h.loaded = true;
