@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <sstream>
 
 #include "cert/ipc.h"

@@ -113,8 +113,16 @@ bool Log::Open() {
             folder = FolderOf(ModulePath().empty() ? std::string("./x") : ModulePath());
         fullPath_ = folder + "/" + HostBaseName() + "." + name_;
     }
-    int fd = ::open(fullPath_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The temporary folder is shared: another user may have taken the name
+    // first, with a link to a file of theirs (or of the system's) or a file
+    // they can read. Records go into a regular file of our own or nowhere.
+    int fd = ::open(fullPath_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return false;
+    }
     // Others may read the file while it is open, but only one writer at a
     // time may have it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
