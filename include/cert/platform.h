@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "cert/export.h"
 
@@ -307,6 +308,36 @@ constexpr int HexDigitValue(char c) {
            : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                   : -1;
 }
+
+// Percent-escaping, as URLs, registry texts and file names made from
+// arbitrary text use it: each character `c` at index `i` of `text` for which
+// `mustEscape(c, i)` is true (c as an unsigned value; only values below 0x100
+// can be escaped) becomes '%' and two hex digits, upper-case unless
+// `lowerHex`; the rest stands as it is.
+template <class Char, class Pred>
+std::basic_string<Char> PercentEscape(std::basic_string_view<Char> text, Pred mustEscape, bool lowerHex = false) {
+    const char* hex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
+    std::basic_string<Char> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<std::make_unsigned_t<Char>>(text[i]);
+        if (c < 0x100 && mustEscape(static_cast<unsigned>(c), i)) {
+            out += Char('%');
+            out += Char(hex[c >> 4]);
+            out += Char(hex[c & 15]);
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+template <class Pred>
+std::string PercentEscape(std::string_view text, Pred mustEscape, bool lowerHex = false) {
+    return PercentEscape<char>(text, mustEscape, lowerHex);
+}
+// The inverse: "%hh" (either case) back to its byte. False when a '%' is not
+// followed by two hex digits (`out` then holds what came before it).
+CERT_API bool PercentUnescape(std::string_view text, std::string& out);
 
 // "\" to "/" so the library's Windows-style literal paths work on Linux.
 std::string NativePath(std::string_view path);

@@ -1,5 +1,6 @@
 #include "cert/ipc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -33,14 +34,20 @@ std::uint64_t Fnv1a64(const std::string& s) {
 }  // namespace
 
 std::string LockFilePath(const char* name) {
-    std::string n = name ? name : "";
-    std::string file;
-    for (unsigned char c : n) {
-        if (file.size() == 64) break;
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                     c == '_' || c == '-';
-        file += plain ? static_cast<char>(c) : '_';
-    }
+    const std::string n = name ? name : "";
+    std::string file = cert::platform::PercentEscape(n, [](unsigned c, std::size_t) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-';
+        return !plain;
+    });
+    // Cut to a length every file system takes, never inside an escape; the
+    // hash keeps names that share the first part apart.
+    std::size_t cut = std::min<std::size_t>(file.size(), 64);
+    if (cut >= 1 && file[cut - 1] == '%')
+        cut -= 1;
+    else if (cut >= 2 && file[cut - 2] == '%')
+        cut -= 2;
+    file.resize(cut);
     char hash[24];
     std::snprintf(hash, sizeof hash, "-%016llx", static_cast<unsigned long long>(Fnv1a64(n)));
     return cert::platform::CertHome() + "/common/locks/" + file + hash + ".lock";

@@ -89,6 +89,22 @@ DWORD SetLastErrorFromErrno(int err) {
     return e;
 }
 
+bool PercentUnescape(std::string_view s, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        const int h = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
+        const int l = i + 2 < s.size() ? HexDigitValue(s[i + 2]) : -1;
+        if (h < 0 || l < 0) return false;
+        out += static_cast<char>(h * 16 + l);
+        i += 2;
+    }
+    return true;
+}
+
 std::string NativePath(std::string_view path) {
     std::string out(path);
     for (char& c : out)

@@ -88,40 +88,14 @@ std::string Join(const std::string& a, const std::string& b) {
 
 // --- text form -------------------------------------------------------------
 
-bool Special(unsigned char c) { return c < 0x20 || c == 0x7F || c == '%' || c == '"' || c == ']'; }
+bool Special(unsigned c) { return c < 0x20 || c == 0x7F || c == '%' || c == '"' || c == ']'; }
 
 std::string Escape(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (Special(c)) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return cert::platform::PercentEscape(s, [](unsigned c, std::size_t) { return Special(c); });
 }
 
 using cert::platform::HexDigitValue;
-
-bool Unescape(std::string_view s, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) return false;
-        int h = HexDigitValue(s[i + 1]), l = HexDigitValue(s[i + 2]);
-        if (h < 0 || l < 0) return false;
-        out += static_cast<char>(h * 16 + l);
-        i += 2;
-    }
-    return true;
-}
+using cert::platform::PercentUnescape;
 
 bool HexBytes(std::string_view s, std::string& out) {
     out.clear();
@@ -178,7 +152,7 @@ void Parse(const std::string& text, Hive& h) {
         if (line.empty() || line[0] == '#' || line[0] == ';' || line == kHeader) continue;
         if (line.front() == '[' && line.back() == ']') {
             std::string raw;
-            if (!Unescape(line.substr(1, line.size() - 2), raw)) continue;
+            if (!PercentUnescape(line.substr(1, line.size() - 2), raw)) continue;
             std::string path = CleanPath(raw.c_str());
             // Parents exist implicitly; give them entries so they enumerate.
             std::string lower = Lower(path);
@@ -197,7 +171,7 @@ void Parse(const std::string& text, Hive& h) {
             eq = 1;
         } else if (line[0] == '"') {
             std::size_t close = line.find('"', 1);
-            if (close == std::string_view::npos || !Unescape(line.substr(1, close - 1), v.name)) continue;
+            if (close == std::string_view::npos || !PercentUnescape(line.substr(1, close - 1), v.name)) continue;
             eq = close + 1;
         } else {
             continue;
@@ -207,7 +181,7 @@ void Parse(const std::string& text, Hive& h) {
         bool ok = false;
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             v.type = REG_SZ;
-            ok = Unescape(rest.substr(1, rest.size() - 2), v.data);
+            ok = PercentUnescape(rest.substr(1, rest.size() - 2), v.data);
             v.data += '\0';
         } else if (rest.rfind("dword:", 0) == 0) {
             std::string num(rest.substr(6));

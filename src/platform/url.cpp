@@ -11,13 +11,6 @@ bool IsAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <=
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
-int HexValue(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The length of "scheme:" at the start, or 0. One letter is a drive, not a
 // scheme.
 std::size_t SchemeLength(const std::u16string& u) {
@@ -58,18 +51,7 @@ bool Unsafe(char16_t c) {
 }
 
 std::u16string Escape(const std::u16string& s) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::u16string r;
-    for (char16_t c : s) {
-        if (Unsafe(c)) {
-            r += u'%';
-            r += static_cast<char16_t>(kHex[(c >> 4) & 0xF]);
-            r += static_cast<char16_t>(kHex[c & 0xF]);
-        } else {
-            r += c;
-        }
-    }
-    return r;
+    return cert::platform::PercentEscape<char16_t>(s, [](unsigned c, std::size_t) { return Unsafe(char16_t(c)); });
 }
 
 std::u16string Canonical(const std::u16string& url) {
@@ -129,7 +111,10 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
     for (const char* p = url; *p; ++p) {
         if ((flags & URL_DONT_UNESCAPE_EXTRA_INFO) && (*p == '?' || *p == '#')) extra = true;
         int hi, lo;
-        if (!extra && *p == '%' && (hi = HexValue(p[1])) >= 0 && (lo = HexValue(p[2])) >= 0) {
+        // Lenient, as the platform's unescaping is: a '%' without two hex
+        // digits stands as it is.
+        if (!extra && *p == '%' && (hi = cert::platform::HexDigitValue(p[1])) >= 0 &&
+            (lo = cert::platform::HexDigitValue(p[2])) >= 0) {
             r += static_cast<char>(hi * 16 + lo);
             p += 2;
         } else {
