@@ -76,7 +76,9 @@ public:
     static constexpr long kFixedHeaderSize = 32;
 
 protected:
-    bool Fail(int rc, const char* function, unsigned long detail = 0);
+    // Keeps the status and the FormatError text for GetRetCode/GetErrText;
+    // false, to return.
+    bool SetError(int rc, const char* function, unsigned long detail = 0);
     bool Ok() {
         m_rc = 0;
         m_errText.Empty();
@@ -161,7 +163,8 @@ public:
 private:
     bool Load(CConfigFileSectionList& sections);
     bool Store(const CConfigFileSectionList& sections);
-    bool Fail(int rc, const CTOOString& text);
+    // Keeps the status and text, and throws them when the object raises.
+    bool ReportError(int rc, const CTOOString& text);
     bool Ok();
     bool Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change);
 

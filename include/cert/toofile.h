@@ -112,7 +112,9 @@ protected:
 
 private:
     friend class IdentObj;
-    bool Fail(DWORD winError, const char* operation, int status = 0) const;
+    // Keeps the failure in GetError() and the last error, throws it when the
+    // object throws; false, to return.
+    bool ReportError(DWORD winError, const char* operation, int status = 0) const;
     bool Succeed() const;
     bool PrepareRead() const;
     bool PrepareWrite();

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/export.h"
 #include "cert/platform.h"
 
 class CTOOFile;
@@ -289,6 +290,41 @@ private:
 // given, otherwise throws XTOOStatus(status, place): the reporting rule of
 // every exported function.
 void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace = nullptr);
+
+// Inside a catch handler only: the status of the exception being handled. An
+// XTOOStatus gives its own (TOOERR_FAIL for 0) and its place in *innerPlace;
+// std::bad_alloc TOOERR_NOMEM; a system or filesystem error its errno
+// through WinErr2ToolsErr; anything else TOOERR_EXCEPTION.
+CERT_API int TOOStatusOfCurrentException(CTOOString* innerPlace = nullptr) noexcept;
+// Inside a catch handler only: reports the exception being handled by the
+// rule of TOOReport, with "place: inner place" as the place.
+CERT_API void TOOReportCurrentException(const char* place, int* pStatus);
+
+// Runs `body` under the reporting rule of the exported functions that take
+// an `int* pStatus`: on success *pStatus (when given) becomes 0 and body's
+// result is returned; an exception of any type that body lets out is
+// reported as TOOReportCurrentException does (stored in *pStatus, or thrown
+// as XTOOStatus when pStatus is null) and `failed` is returned. Nothing but
+// XTOOStatus ever leaves it.
+template <class R, class F>
+R TOOGuarded(const char* place, int* pStatus, R failed, F&& body) {
+    try {
+        R result = body();
+        if (pStatus) *pStatus = TOO_OK;
+        return result;
+    } catch (...) {
+        TOOReportCurrentException(place, pStatus);
+    }
+    return failed;
+}
+// The same for a body that returns nothing: true on success.
+template <class F>
+bool TOOGuarded(const char* place, int* pStatus, F&& body) {
+    return TOOGuarded(place, pStatus, false, [&] {
+        body();
+        return true;
+    });
+}
 
 // ---------------------------------------------------------------------------
 // Text helpers.

@@ -218,7 +218,7 @@ bool CTOOConfigInfoFile::Ok() {
     return true;
 }
 
-bool CTOOConfigInfoFile::Fail(int rc, const CTOOString& text) {
+bool CTOOConfigInfoFile::ReportError(int rc, const CTOOString& text) {
     m_rc = rc;
     m_errText = text;
     if (m_raise) throw XTOOStatus(rc, text.c_str());
@@ -227,35 +227,35 @@ bool CTOOConfigInfoFile::Fail(int rc, const CTOOString& text) {
 
 bool CTOOConfigInfoFile::Load(CConfigFileSectionList& sections) {
     sections.clear();
-    if (m_fileName.IsEmpty()) return Fail(TOOERR_BADARG, "CTOOConfigInfoFile");
+    if (m_fileName.IsEmpty()) return ReportError(TOOERR_BADARG, "CTOOConfigInfoFile");
     std::string text;
     if (DWORD e = cert::platform::ReadWholeFile(m_fileName.str(), text, kMaxSectionFile)) {
         if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) && !(m_flags & MustExist)) return Ok();
-        return Fail(WinErr2ToolsErr(e), m_fileName);
+        return ReportError(WinErr2ToolsErr(e), m_fileName);
     }
     int line = 0;
     int rc = Parse(text, sections, &line);
     if (rc != TOO_OK) {
         CTOOString where;
         where.Format("%s:%d", m_fileName.c_str(), line);
-        return Fail(rc, where);
+        return ReportError(rc, where);
     }
     return Ok();
 }
 
 bool CTOOConfigInfoFile::Store(const CConfigFileSectionList& sections) {
-    if (m_flags & ReadOnly) return Fail(TOOERR_READONLY, m_fileName);
+    if (m_flags & ReadOnly) return ReportError(TOOERR_READONLY, m_fileName);
     const std::string text = Serialize(sections);
     DWORD e = cert::platform::WriteFileAtomic(m_fileName.str(), text.data(), text.size());
-    if (e != ERROR_SUCCESS) return Fail(WinErr2ToolsErr(e), m_fileName);
+    if (e != ERROR_SUCCESS) return ReportError(WinErr2ToolsErr(e), m_fileName);
     return Ok();
 }
 
 bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change) {
-    if (m_flags & ReadOnly) return Fail(TOOERR_READONLY, m_fileName);
-    if (!what) return Fail(TOOERR_BADARG, m_fileName);
+    if (m_flags & ReadOnly) return ReportError(TOOERR_READONLY, m_fileName);
+    if (!what) return ReportError(TOOERR_BADARG, m_fileName);
     FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     CConfigFileSectionList sections;
     // A damaged file is reported, not overwritten with what could be read.
     if (!Load(sections)) return false;
@@ -265,7 +265,7 @@ bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConf
 
 bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) {
     FileLockHold<IPC::CReadLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     CConfigFileSectionList sections;
     if (!Load(sections)) return false;
     if (out) *out = std::move(sections);
@@ -318,6 +318,6 @@ bool CTOOConfigInfoFile::DeleteSection(const char* name) {
 
 bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) {
     FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     return Store(sections);
 }

@@ -63,7 +63,7 @@ CTOOFile& CTOOFile::operator=(CTOOFile&& o) noexcept {
     return *this;
 }
 
-bool CTOOFile::Fail(DWORD winError, const char* operation, int status) const {
+bool CTOOFile::ReportError(DWORD winError, const char* operation, int status) const {
     SetLastError(winError);
     m_error = XTOOFile(status ? status : WinErr2ToolsErr(winError), winError, m_name.c_str(), operation);
     if (m_throw) throw m_error;
@@ -87,7 +87,7 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
     m_mode = mode ? mode : "";
     m_canRead = m_canWrite = m_append = m_commit = false;
     m_lastOp = 0;
-    if (!name || !*name || !mode) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+    if (!name || !*name || !mode) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
 
     int flags = 0;
     bool plus = false, exclusive = false;
@@ -116,7 +116,7 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
             case 'e':
                 break;
             default:
-                return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+                return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
         }
     }
     const char* stdioMode;
@@ -135,26 +135,26 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
             m_append = true;
             break;
         default:
-            return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+            return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
     }
     if (exclusive) {
-        if (kind == 'r') return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+        if (kind == 'r') return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
         flags |= O_EXCL;
     }
     const std::string path = NativePath(name);
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return Fail(PathError(errno, path), "CTOOFile::Open");
+    if (fd < 0) return ReportError(PathError(errno, path), "CTOOFile::Open");
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         int err = S_ISDIR(st.st_mode) ? EACCES : errno;
         ::close(fd);
-        return Fail(ErrnoToWinError(err), "CTOOFile::Open");
+        return ReportError(ErrnoToWinError(err), "CTOOFile::Open");
     }
     m_file = ::fdopen(fd, stdioMode);
     if (!m_file) {
         int err = errno;
         ::close(fd);
-        return Fail(ErrnoToWinError(err), "CTOOFile::Open");
+        return ReportError(ErrnoToWinError(err), "CTOOFile::Open");
     }
     m_canRead = kind == 'r' || plus;
     m_canWrite = kind != 'r' || plus;
@@ -163,7 +163,7 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
 
 bool CTOOFile::SyncToDisk() {
     if (::fdatasync(::fileno(m_file)) != 0 && errno != EINVAL && errno != EROFS)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Flush");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Flush");
     return true;
 }
 
@@ -177,22 +177,24 @@ bool CTOOFile::Close() {
     if (std::fclose(m_file) != 0 && err == 0) err = errno;
     m_file = nullptr;
     m_lastOp = 0;
-    if (err) return Fail(ErrnoToWinError(err), "CTOOFile::Close");
+    if (err) return ReportError(ErrnoToWinError(err), "CTOOFile::Close");
     return Succeed();
 }
 
 bool CTOOFile::PrepareRead() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Read", TOOERR_BADARG);
-    if (!m_canRead) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Read", TOOERR_ACCESS);
-    if (m_lastOp == 2 && std::fseek(m_file, 0, SEEK_CUR) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Read");
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Read", TOOERR_BADARG);
+    if (!m_canRead) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Read", TOOERR_ACCESS);
+    if (m_lastOp == 2 && std::fseek(m_file, 0, SEEK_CUR) != 0)
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Read");
     m_lastOp = 1;
     return true;
 }
 
 bool CTOOFile::PrepareWrite() {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Write", TOOERR_BADARG);
-    if (!m_canWrite) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Write", TOOERR_READONLY);
-    if (m_lastOp == 1 && std::fseek(m_file, 0, SEEK_CUR) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Write");
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Write", TOOERR_BADARG);
+    if (!m_canWrite) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Write", TOOERR_READONLY);
+    if (m_lastOp == 1 && std::fseek(m_file, 0, SEEK_CUR) != 0)
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Write");
     m_lastOp = 2;
     return true;
 }
@@ -200,12 +202,12 @@ bool CTOOFile::PrepareWrite() {
 DWORD CTOOFile::Read(void* buffer, DWORD size) const {
     if (!PrepareRead()) return 0;
     if (size == 0) return Succeed(), 0;
-    if (!buffer) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Read", TOOERR_BADARG), 0;
+    if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Read", TOOERR_BADARG), 0;
     std::size_t n = std::fread(buffer, 1, size, m_file);
     if (n < size && std::ferror(m_file)) {
         int err = errno;
         std::clearerr(m_file);
-        Fail(err ? ErrnoToWinError(err) : ERROR_READ_FAULT, "CTOOFile::Read");
+        ReportError(err ? ErrnoToWinError(err) : ERROR_READ_FAULT, "CTOOFile::Read");
         return 0;
     }
     std::clearerr(m_file);
@@ -217,19 +219,19 @@ bool CTOOFile::ReadExact(void* buffer, DWORD size) const {
     DWORD n = Read(buffer, size);
     if (n == size) return true;
     if (m_error.IsError()) return false;
-    return Fail(ERROR_HANDLE_EOF, "CTOOFile::Read", TOOERR_SHORTREAD);
+    return ReportError(ERROR_HANDLE_EOF, "CTOOFile::Read", TOOERR_SHORTREAD);
 }
 
 DWORD CTOOFile::Write(const void* buffer, DWORD size) {
     if (!PrepareWrite()) return 0;
     if (size == 0) return Succeed(), 0;
-    if (!buffer) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Write", TOOERR_BADARG), 0;
+    if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Write", TOOERR_BADARG), 0;
     std::size_t n = std::fwrite(buffer, 1, size, m_file);
     if (n == size && DirectWrites() && std::fflush(m_file) != 0) n = 0;
     if (n < size) {
         int err = errno;
         std::clearerr(m_file);
-        Fail(err ? ErrnoToWinError(err) : ERROR_WRITE_FAULT, "CTOOFile::Write");
+        ReportError(err ? ErrnoToWinError(err) : ERROR_WRITE_FAULT, "CTOOFile::Write");
         return 0;
     }
     Succeed();
@@ -237,49 +239,49 @@ DWORD CTOOFile::Write(const void* buffer, DWORD size) {
 }
 
 bool CTOOFile::Seek(LONGLONG offset, int origin) const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)
-        return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
+        return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
     if (::fseeko(m_file, static_cast<off_t>(offset), origin) != 0)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Seek");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Seek");
     m_lastOp = 0;
     return Succeed();
 }
 
 LONGLONG CTOOFile::CurPos() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::CurPos", TOOERR_BADARG), -1;
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::CurPos", TOOERR_BADARG), -1;
     off_t pos = ::ftello(m_file);
-    if (pos < 0) return Fail(ErrnoToWinError(errno), "CTOOFile::CurPos"), -1;
+    if (pos < 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::CurPos"), -1;
     Succeed();
     return pos;
 }
 
 LONGLONG CTOOFile::Length() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Length", TOOERR_BADARG), -1;
-    if (m_lastOp == 2 && std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Length", TOOERR_BADARG), -1;
+    if (m_lastOp == 2 && std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     struct stat st {};
-    if (::fstat(::fileno(m_file), &st) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
+    if (::fstat(::fileno(m_file), &st) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     Succeed();
     return st.st_size;
 }
 
 bool CTOOFile::Flush() {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Flush", TOOERR_BADARG);
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Flush", TOOERR_BADARG);
     if (!m_canWrite) return Succeed();
-    if (std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Flush");
+    if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Flush");
     if ((m_commit || DirectWrites()) && !SyncToDisk()) return false;
     return Succeed();
 }
 
 bool CTOOFile::Truncate(ULONGLONG length) {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Truncate", TOOERR_BADARG);
-    if (!m_canWrite) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Truncate", TOOERR_READONLY);
-    if (std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Truncate", TOOERR_BADARG);
+    if (!m_canWrite) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Truncate", TOOERR_READONLY);
+    if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     off_t pos = ::ftello(m_file);
     if (pos < 0 || ::ftruncate(::fileno(m_file), static_cast<off_t>(length)) != 0)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     // Drops whatever stdio still buffers of the old contents.
-    if (::fseeko(m_file, pos, SEEK_SET) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+    if (::fseeko(m_file, pos, SEEK_SET) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     m_lastOp = 0;
     return Succeed();
 }
@@ -477,7 +479,7 @@ bool IdentObj::ReadData(const CTOOFile& file) {
     const LONGLONG pos = file.CurPos(), size = file.Length();
     if (pos < 0 || size < 0) return false;
     if (static_cast<ULONGLONG>(size - pos) < n)
-        return file.Fail(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
+        return file.ReportError(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
     IdentObj tmp;
     if (n && !file.ReadExact(tmp.Alloc(n), n)) return false;
     *this = std::move(tmp);

@@ -96,7 +96,7 @@ CTOOString CRecFile::FormatError(const char* function, unsigned long detail) con
     return s;
 }
 
-bool CRecFile::Fail(int rc, const char* function, unsigned long detail) {
+bool CRecFile::SetError(int rc, const char* function, unsigned long detail) {
     m_rc = rc;
     m_errText = FormatError(function, detail);
     return false;
@@ -123,13 +123,13 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     m_count = 0;
     m_countDirty = false;
     if (m_name.IsEmpty() || mode < ModeCreate || mode > ModeReadOnly || recordSize <= 0 || userHeaderSize < 0)
-        return Fail(TOOERR_BADARG, "Open");
+        return SetError(TOOERR_BADARG, "Open");
     m_user.assign(static_cast<std::size_t>(userHeaderSize), 0);
 
     const std::string path = cert::platform::NativePath(m_name.str());
     int flags = O_CLOEXEC | (mode == ModeReadOnly ? O_RDONLY : O_RDWR | O_CREAT);
     int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0) return Fail(ErrnoStatus(errno), "Open");
+    if (fd < 0) return SetError(ErrnoStatus(errno), "Open");
 
     // Emptying and first initialisation happen under the write lock so that
     // a process that has the file open already never sees half a header.
@@ -168,7 +168,7 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     }
     if (rc != 0) {
         ::close(fd);
-        return Fail(rc, "Open");
+        return SetError(rc, "Open");
     }
     m_fd = fd;
     return Ok();
@@ -207,8 +207,8 @@ bool CRecFile::WriteFixedHeader(long count) {
 }
 
 bool CRecFile::CheckWritable(const char* function, unsigned long detail) {
-    if (m_fd < 0) return Fail(TOOERR_BADARG, function, detail);
-    if (m_mode == ModeReadOnly) return Fail(TOOERR_READONLY, function, detail);
+    if (m_fd < 0) return SetError(TOOERR_BADARG, function, detail);
+    if (m_mode == ModeReadOnly) return SetError(TOOERR_READONLY, function, detail);
     return true;
 }
 
@@ -233,14 +233,14 @@ void CRecFile::SetSize(long count) {
 bool CRecFile::Get(long index, void* record) {
     static constexpr const char* kFn = "Get record";
     std::lock_guard<std::mutex> g(m_mutex);
-    if (m_fd < 0 || index < 0 || !record) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (m_fd < 0 || index < 0 || !record) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     FileGuard lock(m_fd, F_RDLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
-    if (index >= count) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (!ReadCount(count)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
+    if (index >= count) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     int r = ReadAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(index) * m_recordSize);
-    if (r != 0) return Fail(IoStatus(r), kFn, static_cast<unsigned long>(index));
+    if (r != 0) return SetError(IoStatus(r), kFn, static_cast<unsigned long>(index));
     return Ok();
 }
 
@@ -248,16 +248,16 @@ bool CRecFile::Put(long index, const void* record) {
     static constexpr const char* kFn = "Put record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, static_cast<unsigned long>(index))) return false;
-    if (index < 0 || !record) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (index < 0 || !record) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
+    if (!ReadCount(count)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
     // Writing just past the end appends.
-    if (index > count) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (index > count) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     int w = WriteAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(index) * m_recordSize);
-    if (w != 0) return Fail(IoStatus(w), kFn, static_cast<unsigned long>(index));
-    if (index == count && !WriteFixedHeader(count + 1)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
+    if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(index));
+    if (index == count && !WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
     return Ok();
 }
 
@@ -265,16 +265,16 @@ bool CRecFile::Add(const void* record) {
     static constexpr const char* kFn = "Add record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, 0)) return false;
-    if (!record) return Fail(TOOERR_BADARG, kFn);
+    if (!record) return SetError(TOOERR_BADARG, kFn);
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn);
+    if (!ReadCount(count)) return SetError(m_rc, kFn);
     // The record goes first: a failure between the two writes leaves an
     // uncounted tail, never a counted record that is not there.
     int w = WriteAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(count) * m_recordSize);
-    if (w != 0) return Fail(IoStatus(w), kFn, static_cast<unsigned long>(count));
-    if (!WriteFixedHeader(count + 1)) return Fail(m_rc, kFn, static_cast<unsigned long>(count));
+    if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(count));
+    if (!WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(count));
     return Ok();
 }
 
@@ -283,13 +283,13 @@ bool CRecFile::GetHeader() { return GetHeader(nullptr); }
 bool CRecFile::GetHeader(void* userHeader) {
     static constexpr const char* kFn = "GetHeader";
     std::lock_guard<std::mutex> g(m_mutex);
-    if (m_fd < 0) return Fail(TOOERR_BADARG, kFn);
+    if (m_fd < 0) return SetError(TOOERR_BADARG, kFn);
     FileGuard lock(m_fd, F_RDLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn);
+    if (!ReadCount(count)) return SetError(m_rc, kFn);
     int r = ReadAt(m_fd, m_user.data(), m_user.size(), kFixedHeaderSize);
-    if (r != 0) return Fail(IoStatus(r), kFn);
+    if (r != 0) return SetError(IoStatus(r), kFn);
     m_countDirty = false;
     if (userHeader && !m_user.empty()) std::memcpy(userHeader, m_user.data(), m_user.size());
     return Ok();
@@ -303,14 +303,14 @@ bool CRecFile::PutHeader(const void* userHeader) {
     if (!CheckWritable(kFn, 0)) return false;
     if (userHeader && !m_user.empty()) std::memcpy(m_user.data(), userHeader, m_user.size());
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     // Without SetSize the count on disk stands: another process may have
     // added records since this object last looked.
     long count = m_count;
-    if (!m_countDirty && !ReadCount(count)) return Fail(m_rc, kFn);
-    if (!WriteFixedHeader(count)) return Fail(m_rc, kFn);
+    if (!m_countDirty && !ReadCount(count)) return SetError(m_rc, kFn);
+    if (!WriteFixedHeader(count)) return SetError(m_rc, kFn);
     int w = WriteAt(m_fd, m_user.data(), m_user.size(), kFixedHeaderSize);
-    if (w != 0) return Fail(IoStatus(w), kFn);
+    if (w != 0) return SetError(IoStatus(w), kFn);
     m_countDirty = false;
     return Ok();
 }

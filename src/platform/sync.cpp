@@ -70,7 +70,9 @@ std::shared_ptr<KObject> Find(Table& t, HANDLE h) {
     return it == t.handles.end() ? nullptr : it->second;
 }
 
-HANDLE Fail(DWORD error) {
+// What the calls that make handles return on failure: null, with `error`
+// as the last error.
+HANDLE NoHandle(DWORD error) {
     SetLastError(error);
     return nullptr;
 }
@@ -84,7 +86,7 @@ HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR name) {
         auto it = t.names.find(name);
         if (it != t.names.end()) {
             if (auto existing = it->second.lock()) {
-                if (existing->kind != KObject::kEvent) return Fail(ERROR_INVALID_HANDLE);
+                if (existing->kind != KObject::kEvent) return NoHandle(ERROR_INVALID_HANDLE);
                 HANDLE h = AddHandle(t, existing);
                 SetLastError(ERROR_ALREADY_EXISTS);
                 return h;
@@ -107,10 +109,10 @@ HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR name) {
 HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
-    if (!name || !*name) return Fail(ERROR_INVALID_PARAMETER);
+    if (!name || !*name) return NoHandle(ERROR_INVALID_PARAMETER);
     auto it = t.names.find(name);
     std::shared_ptr<KObject> obj = it == t.names.end() ? nullptr : it->second.lock();
-    if (!obj || obj->kind != KObject::kEvent) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!obj || obj->kind != KObject::kEvent) return NoHandle(ERROR_FILE_NOT_FOUND);
     return AddHandle(t, std::move(obj));
 }
 

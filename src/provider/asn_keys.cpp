@@ -23,21 +23,9 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-template <class F>
-bool Decoding(int* pStatus, const char* place, F&& body) {
-    try {
-        body();
-        if (pStatus) *pStatus = 0;
-        return true;
-    } catch (const XTOOStatus& e) {
-        TOOReport(e.Status() ? e.Status() : TOOERR_DER_FORMAT, place, pStatus);
-    }
-    return false;
-}
-
 DWORD ReadWord(asn::Reader& r) {
     std::int64_t v = r.ReadInteger();
-    if (v < 0 || v > 0xFFFFFFFFll) r.Fail(r.Offset(), "value out of range");
+    if (v < 0 || v > 0xFFFFFFFFll) r.ThrowAt(r.Offset(), "value out of range");
     return static_cast<DWORD>(v);
 }
 
@@ -108,7 +96,7 @@ IdentObj ASNContainerInfo::Encode() const {
 }
 
 bool ASNContainerInfo::Decode(const void* data, DWORD size, int* pStatus) {
-    return Decoding(pStatus, "ASNContainerInfo", [&] {
+    return TOOGuarded("ASNContainerInfo", pStatus, [&] {
         asn::Reader top(data, size);
         asn::Reader r = top.EnterSequence();
         version = ReadWord(r);
@@ -141,7 +129,7 @@ void CASNEncryptedKey::Read(asn::Reader& outer) {
     if (auto e = r.Optional(0, asn::kContext)) maskKey = r.StringContent(*e);
     macKey = r.ReadOctetString();
     r.Finish();
-    if (encryptedKey.size() != 32 || macKey.size() < 1 || macKey.size() > 4) r.Fail(r.Offset(), "bad key sizes");
+    if (encryptedKey.size() != 32 || macKey.size() < 1 || macKey.size() > 4) r.ThrowAt(r.Offset(), "bad key sizes");
 }
 
 IdentObj CASNEncryptedKey::Encode() const {
@@ -151,7 +139,7 @@ IdentObj CASNEncryptedKey::Encode() const {
 }
 
 bool CASNEncryptedKey::Decode(const IdentObj& der, int* pStatus) {
-    return Decoding(pStatus, "CASNEncryptedKey", [&] {
+    return TOOGuarded("CASNEncryptedKey", pStatus, [&] {
         asn::Reader r(der.data(), der.size());
         Read(r);
         r.Finish();
@@ -175,12 +163,12 @@ void CASNEphemeralKeyInfo::ReadContent(asn::Reader& r) {
     encryptionParamSet = r.ReadOid();
     ephemeralPublicKey.Empty();
     if (auto e = r.Optional(0, asn::kContext)) {
-        if (!e->constructed) r.Fail(e->offset, "ephemeral key must be constructed");
+        if (!e->constructed) r.ThrowAt(e->offset, "ephemeral key must be constructed");
         ephemeralPublicKey = asn::Encode(asn::kUniversal, true, asn::kSequence, e->content);
     }
     ukm = r.ReadOctetString();
     r.Finish();
-    if (ukm.size() != 8) r.Fail(r.Offset(), "UKM must be 8 bytes");
+    if (ukm.size() != 8) r.ThrowAt(r.Offset(), "UKM must be 8 bytes");
 }
 
 IdentObj CASNExportKeyInfo::Encode() const {
@@ -193,7 +181,7 @@ IdentObj CASNExportKeyInfo::Encode() const {
 }
 
 bool CASNExportKeyInfo::Decode(const void* data, DWORD size, int* pStatus) {
-    return Decoding(pStatus, "CASNExportKeyInfo", [&] {
+    return TOOGuarded("CASNExportKeyInfo", pStatus, [&] {
         asn::Reader top(data, size);
         asn::Reader r = top.EnterSequence();
         top.Finish();
