@@ -1,5 +1,13 @@
 // Windows types, error codes and the few kernel services the library is
 // written against, at their Windows widths, for Linux.
+//
+// Errors, for this header and sysapi.h and url.h: functions report as their
+// Windows models do, by a failure result and the thread's last error, by a
+// returned Windows code or HRESULT, never by an exception (an exception
+// inside becomes that code, see WinErrorOfCurrentException). The helpers
+// that only build a string (NativePath, CertHome, TempFolder, SetCertHome,
+// PercentEscape) have no failure to report but running out of memory, and
+// throw std::bad_alloc then, as the standard strings they return do.
 #pragma once
 
 #include <cstddef>
@@ -399,6 +407,14 @@ CERT_API DWORD ReadWholeFile(const std::string& path, std::string& out, std::siz
 // error its errno mapped, anything else ERROR_INTERNAL_ERROR). For the
 // boundary of the Windows-style functions, which report by last error.
 CERT_API DWORD WinErrorOfCurrentException() noexcept;
+// Inside a catch handler only: sets the last error to the code of the
+// exception being handled and returns `failed`, the failure result of the
+// function reporting by last error.
+template <class R>
+R ExceptionToLastError(R failed) noexcept {
+    SetLastError(WinErrorOfCurrentException());
+    return failed;
+}
 
 }  // namespace cert::platform
 

@@ -79,6 +79,8 @@ protected:
     // Keeps the status and the FormatError text for GetRetCode/GetErrText;
     // false, to return.
     bool SetError(int rc, const char* function, unsigned long detail = 0);
+    // Inside a catch handler: SetError with the status of the exception.
+    bool SetErrorFromException(const char* function);
     bool Ok() {
         m_rc = 0;
         m_errText.Empty();
@@ -165,6 +167,9 @@ private:
     bool Store(const CConfigFileSectionList& sections);
     // Keeps the status and text, and throws them when the object raises.
     bool ReportError(int rc, const CTOOString& text);
+    // Inside a catch handler: a status thrown because the object raises
+    // goes on; any other exception is reported as a failure of the file.
+    bool ReportException();
     bool Ok();
     bool Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change);
 

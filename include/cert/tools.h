@@ -1,5 +1,15 @@
 // Foundation types every other part of the library is written in: the owned
 // byte blob, the 8-bit string, the status exception and the text helpers.
+//
+// Errors, for the whole foundation (this header, toofile.h, tootime.h,
+// structfiles.h, ipc.h, storedev.h, logdisp.h, asn.h): a function with an
+// `int* pStatus` stores its status there, or throws XTOOStatus when the
+// pointer is null (TOOReport, TOOGuarded); the file and record objects keep
+// their own error (GetError, GetRetCode) as documented with them; every
+// other function reports by throwing XTOOStatus (out of memory is
+// TOOERR_NOMEM). No other exception type leaves a function declared in
+// these headers, with one exception: the inline members of CTOOString
+// below, which are std::string's and throw std::bad_alloc as it does.
 #pragma once
 
 #include <cstdarg>
@@ -297,8 +307,13 @@ void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace =
 // through WinErr2ToolsErr; anything else TOOERR_EXCEPTION.
 CERT_API int TOOStatusOfCurrentException(CTOOString* innerPlace = nullptr) noexcept;
 // Inside a catch handler only: reports the exception being handled by the
-// rule of TOOReport, with "place: inner place" as the place.
+// rule of TOOReport, with "place: inner place" as the place (the inner place
+// alone when it starts with `place` already).
 CERT_API void TOOReportCurrentException(const char* place, int* pStatus);
+// Inside a catch handler only, for the functions that report by throwing: an
+// XTOOStatus goes on as it is; any other exception becomes an XTOOStatus
+// with its status (as above) and `place`.
+[[noreturn]] CERT_API void TOORethrowAsStatus(const char* place);
 
 // Runs `body` under the reporting rule of the exported functions that take
 // an `int* pStatus`: on success *pStatus (when given) becomes 0 and body's

@@ -66,7 +66,7 @@ bool CASNTBaseRecord::SetEncodedEntry(const void* data, DWORD size, int* pStatus
     });
 }
 
-bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) {
+bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) try {
     std::vector<std::uint8_t> c;
     if (!dotted || !asn::EncodeOid(dotted, c))
         return TOOReport(TOOERR_BADARG, "CASNTBaseRecord::SetOID: not an OID", pStatus), false;
@@ -75,6 +75,9 @@ bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) {
     m_constructed = false;
     m_entry.Assign(c.data(), Size32(c.size()));
     return true;
+} catch (...) {
+    TOOReportCurrentException("CASNTBaseRecord::SetOID", pStatus);
+    return false;
 }
 
 CTOOString CASNTBaseRecord::GetOID(int* pStatus) const {
@@ -85,7 +88,7 @@ CTOOString CASNTBaseRecord::GetOID(int* pStatus) const {
     });
 }
 
-void CASNTBaseRecord::SetInteger(std::int64_t v) {
+void CASNTBaseRecord::SetInteger(std::int64_t v) try {
     asn::Writer w;
     w.Integer(v);
     asn::Reader r(w.view());
@@ -93,6 +96,8 @@ void CASNTBaseRecord::SetInteger(std::int64_t v) {
     m_class = ASNT_CLASS_UNIVERSAL;
     m_constructed = false;
     m_entry = Blob(r.Next().content);
+} catch (...) {
+    TOORethrowAsStatus("CASNTBaseRecord::SetInteger");
 }
 
 std::int64_t CASNTBaseRecord::GetInteger(int* pStatus) const {
@@ -129,10 +134,12 @@ IdentObj CASNTBaseRecord::GetEncodedRecord(int* pStatus) const {
     return out;
 }
 
-DWORD CASNTBaseRecord::GetEncodedSize() const {
+DWORD CASNTBaseRecord::GetEncodedSize() const try {
     std::vector<std::uint8_t> hdr;
     asn::EncodeHeader(hdr, m_class, m_constructed, m_tag, m_entry.size());
     return static_cast<DWORD>(hdr.size() + m_entry.size());
+} catch (...) {
+    TOORethrowAsStatus("CASNTBaseRecord::GetEncodedSize");
 }
 
 DWORD CASNTBaseRecord::ReadData(const void* data, DWORD size, int* pStatus, bool ber) {
@@ -167,7 +174,7 @@ DWORD CASNTBaseRecord::ReadASNInfo(const void* data, DWORD size, int* pStatus) {
 // ---------------------------------------------------------------------------
 // CASNTUnit
 
-DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const {
+DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const try {
     DWORD before = out.size();
     for (const auto& r : m_items) {
         int st = 0;
@@ -175,15 +182,21 @@ DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const {
         if (st) return TOOReport(st, "CASNTUnit::WriteData", pStatus), 0;
     }
     return out.size() - before;
+} catch (...) {
+    TOOReportCurrentException("CASNTUnit::WriteData", pStatus);
+    return 0;
 }
 
-IdentObj CASNTUnit::WriteSequence(int* pStatus, DWORD tag, BYTE cls) const {
+IdentObj CASNTUnit::WriteSequence(int* pStatus, DWORD tag, BYTE cls) const try {
     IdentObj content;
     int st = 0;
     WriteData(content, &st);
     if (st) return TOOReport(st, "CASNTUnit::WriteSequence", pStatus), IdentObj();
     return TOOGuarded("CASNTUnit::WriteSequence", pStatus, IdentObj(),
                       [&] { return asn::Encode(cls, true, tag, View(content)); });
+} catch (...) {
+    TOOReportCurrentException("CASNTUnit::WriteSequence", pStatus);
+    return IdentObj();
 }
 
 namespace {
@@ -228,13 +241,16 @@ CASNTIdData::CASNTIdData(const char* dotted, const IdentObj& parameters, int* pS
     SetParameters(parameters);
 }
 
-bool CASNTIdData::SetOID(const char* dotted, int* pStatus) {
+bool CASNTIdData::SetOID(const char* dotted, int* pStatus) try {
     std::vector<std::uint8_t> c;
     if (!dotted || !asn::EncodeOid(dotted, c))
         return TOOReport(TOOERR_BADARG, "CASNTIdData::SetOID: not an OID", pStatus), false;
     m_oidContent.Assign(c.data(), static_cast<DWORD>(c.size()));
     m_oid = dotted;
     return true;
+} catch (...) {
+    TOOReportCurrentException("CASNTIdData::SetOID", pStatus);
+    return false;
 }
 
 bool CASNTIdData::SetEncodedOID(const void* content, DWORD size, int* pStatus) {
@@ -456,22 +472,26 @@ CTOOString DerHelper::DecodeString(const void* data, DWORD size, int* pStatus, D
     return DecodeOne(data, size, 0, "DerHelper::DecodeString", pStatus, pTag);
 }
 
-bool DerHelper::IsPrintableString(std::string_view text) {
+bool DerHelper::IsPrintableString(std::string_view text) try {
     try {
         asn::DecodeString(asn::kPrintableString, View(text.data(), text.size()));
         return true;
     } catch (const asn::Error&) {
         return false;
     }
+} catch (...) {
+    TOORethrowAsStatus("DerHelper::IsPrintableString");
 }
 
-bool DerHelper::IsValidUtf8(std::string_view text) {
+bool DerHelper::IsValidUtf8(std::string_view text) try {
     try {
         asn::DecodeString(asn::kUtf8String, View(text.data(), text.size()));
         return true;
     } catch (const asn::Error&) {
         return false;
     }
+} catch (...) {
+    TOORethrowAsStatus("DerHelper::IsValidUtf8");
 }
 
 // ---------------------------------------------------------------------------
@@ -497,7 +517,7 @@ int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pSt
     return ASNTGetSequence(data.data(), data.size(), items, pStatus, pUsed, tagByte);
 }
 
-int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus) {
+int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus) try {
     items.clear();
     std::string place = std::string("ASNTGetSequence ") + file.FileName();
     LONGLONG start = file.CurPos();
@@ -515,9 +535,12 @@ int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pSt
     int n = ASNTGetSequence(bytes, items, &st);
     if (st) return TOOReport(st, place.c_str(), pStatus), 0;
     return n;
+} catch (...) {
+    TOOReportCurrentException("ASNTGetSequence", pStatus);
+    return 0;
 }
 
-int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) {
+int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) try {
     items.clear();
     CTOOFile file;
     std::string place = std::string("ASNTGetSequence ") + (fileName ? fileName : "");
@@ -532,9 +555,12 @@ int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pSt
         return TOOReport(TOOERR_DER_FORMAT, why.c_str(), pStatus), 0;
     }
     return n;
+} catch (...) {
+    TOOReportCurrentException("ASNTGetSequence", pStatus);
+    return 0;
 }
 
-DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus) {
+DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus) try {
     IdentObj out;
     int st = 0;
     if (!ASNTPutSequence(items, out, &st)) return TOOReport(st, "ASNTPutSequence", pStatus), 0;
@@ -543,6 +569,9 @@ DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* p
         return TOOReport(file.GetStatus() ? file.GetStatus() : TOOERR_WRITE, place.c_str(), pStatus), 0;
     }
     return out.size();
+} catch (...) {
+    TOOReportCurrentException("ASNTPutSequence", pStatus);
+    return 0;
 }
 
 DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus) {
@@ -587,13 +616,17 @@ DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus)
     });
 }
 
-DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize, int* pStatus) {
+DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize,
+                        int* pStatus) try {
     if (tag > asn::kMaxTag) return TOOReport(TOOERR_DER_LIMIT, "ASNTLowEncodeData: tag number too large", pStatus), 0;
     std::vector<std::uint8_t> hdr;
     asn::EncodeHeader(hdr, cls, constructed, tag, length);
     if (!out || hdr.size() > outSize) return TOOReport(TOOERR_BADARG, "ASNTLowEncodeData: no room", pStatus), 0;
     std::copy(hdr.begin(), hdr.end(), out);
     return static_cast<DWORD>(hdr.size());
+} catch (...) {
+    TOOReportCurrentException("ASNTLowEncodeData", pStatus);
+    return 0;
 }
 
 DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* constructed, DWORD* tag, DWORD* length,

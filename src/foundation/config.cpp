@@ -156,7 +156,7 @@ struct FileLockHold {
 
 }  // namespace
 
-std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections) {
+std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections) try {
     std::string o = "; cert section file\n";
     for (const auto& s : sections) {
         o += "\n[" + Escape(s.m_Name.str(), Field::Section) + "]\n";
@@ -164,9 +164,11 @@ std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections
             o += Escape(it.m_Key.str(), Field::Key) + "=" + Escape(it.m_Value.str(), Field::Value) + "\n";
     }
     return o;
+} catch (...) {
+    TOORethrowAsStatus("CTOOConfigInfoFile::Serialize");
 }
 
-int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sections, int* faultLine) {
+int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sections, int* faultLine) try {
     sections.clear();
     if (faultLine) *faultLine = 0;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -207,10 +209,16 @@ int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sec
         current->m_Items.emplace_back(CTOOString(a), CTOOString(b));
     }
     return TOO_OK;
+} catch (...) {
+    sections.clear();
+    return TOOStatusOfCurrentException();
 }
 
-CTOOConfigInfoFile::CTOOConfigInfoFile(const char* fileName, bool raise, unsigned long flags)
-    : m_fileName(fileName ? fileName : ""), m_raise(raise), m_flags(flags) {}
+CTOOConfigInfoFile::CTOOConfigInfoFile(const char* fileName, bool raise, unsigned long flags) try
+    : m_fileName(fileName ? fileName : ""), m_raise(raise), m_flags(flags) {
+} catch (...) {
+    TOORethrowAsStatus("CTOOConfigInfoFile");
+}
 
 bool CTOOConfigInfoFile::Ok() {
     m_rc = 0;
@@ -223,6 +231,16 @@ bool CTOOConfigInfoFile::ReportError(int rc, const CTOOString& text) {
     m_errText = text;
     if (m_raise) throw XTOOStatus(rc, text.c_str());
     return false;
+}
+
+bool CTOOConfigInfoFile::ReportException() {
+    try {
+        throw;
+    } catch (const XTOOStatus&) {
+        if (m_raise) throw;
+    } catch (...) {
+    }
+    return ReportError(TOOStatusOfCurrentException(), m_fileName);
 }
 
 bool CTOOConfigInfoFile::Load(CConfigFileSectionList& sections) {
@@ -263,16 +281,18 @@ bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConf
     return Store(sections);
 }
 
-bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) {
+bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) try {
     FileLockHold<IPC::CReadLocker> hold(m_fileName.str());
     if (hold.status) return ReportError(hold.status, m_fileName);
     CConfigFileSectionList sections;
     if (!Load(sections)) return false;
     if (out) *out = std::move(sections);
     return true;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items) {
+bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items) try {
     if (items) items->clear();
     CConfigFileSectionList sections;
     if (!GetAllSections(&sections)) return false;
@@ -284,9 +304,11 @@ bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items)
     }
     if (items) *items = std::move(s->m_Items);
     return true;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOString& value) {
+bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOString& value) try {
     value.Empty();
     CConfigFileKeyList items;
     if (!GetSection(section, &items)) return false;
@@ -299,25 +321,33 @@ bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOStri
     m_rc = TOOERR_NOTFOUND;
     m_errText = m_fileName;
     return false;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::PutSection(const char* name, const CConfigFileKeyList& items) {
+bool CTOOConfigInfoFile::PutSection(const char* name, const CConfigFileKeyList& items) try {
     return Modify(name, [&](CConfigFileSectionList& sections) {
         if (auto* s = FindSection(sections, name))
             s->m_Items = items;
         else
             sections.emplace_back(CTOOString(name), items);
     });
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::DeleteSection(const char* name) {
+bool CTOOConfigInfoFile::DeleteSection(const char* name) try {
     return Modify(name, [&](CConfigFileSectionList& sections) {
         sections.remove_if([&](const CConfigFileSectionListItem& s) { return SameName(s.m_Name, name); });
     });
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) {
+bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) try {
     FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
     if (hold.status) return ReportError(hold.status, m_fileName);
     return Store(sections);
+} catch (...) {
+    return ReportException();
 }

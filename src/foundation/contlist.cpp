@@ -34,7 +34,11 @@ int WriteList(const std::vector<std::string>& list) {
 
 }  // namespace
 
-std::string CommonContInfoList::FilePath() { return cert::platform::CertHome() + "/common/containers.lst"; }
+std::string CommonContInfoList::FilePath() try {
+    return cert::platform::CertHome() + "/common/containers.lst";
+} catch (...) {
+    TOORethrowAsStatus("CommonContInfoList::FilePath");
+}
 
 int CommonContInfoList::Add(const char* path) {
     if (!path || !*path) return TOOERR_BADARG;
@@ -49,8 +53,8 @@ int CommonContInfoList::Add(const char* path) {
             if (SamePath(e, path)) return 0;
         list.emplace_back(path);
         return WriteList(list);
-    } catch (const XTOOStatus& e) {
-        return e.Status();
+    } catch (...) {
+        return TOOStatusOfCurrentException();
     }
 }
 
@@ -64,8 +68,8 @@ int CommonContInfoList::Erase(const char* path) {
         auto n = std::erase_if(list, [&](const std::string& e) { return SamePath(e, path); });
         if (n == 0) return TOOERR_NOTFOUND;
         return WriteList(list);
-    } catch (const XTOOStatus& e) {
-        return e.Status();
+    } catch (...) {
+        return TOOStatusOfCurrentException();
     }
 }
 
@@ -76,7 +80,7 @@ const char* CommonContInfoList::GetFirst() {
         IPC::CReadWriteLock lock(kLockName);
         IPC::CReadLocker hold(lock);
         if (ReadList(m_snapshot) != 0) m_snapshot.clear();
-    } catch (const XTOOStatus&) {
+    } catch (...) {
         m_snapshot.clear();
     }
     return GetNext();

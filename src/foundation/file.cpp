@@ -70,12 +70,24 @@ bool CTOOFile::ReportError(DWORD winError, const char* operation, int status) co
     return false;
 }
 
+bool CTOOFile::ReportException(const char* operation) const {
+    try {
+        throw;
+    } catch (const XTOOFile&) {
+        throw;
+    } catch (...) {
+    }
+    const int status = TOOStatusOfCurrentException();
+    return ReportError(status == TOOERR_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : cert::platform::WinErrorOfCurrentException(),
+                       operation, status);
+}
+
 bool CTOOFile::Succeed() const {
     if (m_error.IsError()) m_error = XTOOFile();
     return true;
 }
 
-bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
+bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) try {
     if (m_file) {
         bool keep = m_throw;
         m_throw = false;
@@ -159,6 +171,8 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
     m_canRead = kind == 'r' || plus;
     m_canWrite = kind != 'r' || plus;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Open");
 }
 
 bool CTOOFile::SyncToDisk() {
@@ -167,7 +181,7 @@ bool CTOOFile::SyncToDisk() {
     return true;
 }
 
-bool CTOOFile::Close() {
+bool CTOOFile::Close() try {
     if (!m_file) return Succeed();
     int err = 0;
     if (m_canWrite && std::fflush(m_file) != 0) err = errno;
@@ -179,6 +193,8 @@ bool CTOOFile::Close() {
     m_lastOp = 0;
     if (err) return ReportError(ErrnoToWinError(err), "CTOOFile::Close");
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Close");
 }
 
 bool CTOOFile::PrepareRead() const {
@@ -199,7 +215,7 @@ bool CTOOFile::PrepareWrite() {
     return true;
 }
 
-DWORD CTOOFile::Read(void* buffer, DWORD size) const {
+DWORD CTOOFile::Read(void* buffer, DWORD size) const try {
     if (!PrepareRead()) return 0;
     if (size == 0) return Succeed(), 0;
     if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Read", TOOERR_BADARG), 0;
@@ -213,16 +229,20 @@ DWORD CTOOFile::Read(void* buffer, DWORD size) const {
     std::clearerr(m_file);
     Succeed();
     return static_cast<DWORD>(n);
+} catch (...) {
+    return ReportException("CTOOFile::Read"), 0;
 }
 
-bool CTOOFile::ReadExact(void* buffer, DWORD size) const {
+bool CTOOFile::ReadExact(void* buffer, DWORD size) const try {
     DWORD n = Read(buffer, size);
     if (n == size) return true;
     if (m_error.IsError()) return false;
     return ReportError(ERROR_HANDLE_EOF, "CTOOFile::Read", TOOERR_SHORTREAD);
+} catch (...) {
+    return ReportException("CTOOFile::Read");
 }
 
-DWORD CTOOFile::Write(const void* buffer, DWORD size) {
+DWORD CTOOFile::Write(const void* buffer, DWORD size) try {
     if (!PrepareWrite()) return 0;
     if (size == 0) return Succeed(), 0;
     if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Write", TOOERR_BADARG), 0;
@@ -236,9 +256,11 @@ DWORD CTOOFile::Write(const void* buffer, DWORD size) {
     }
     Succeed();
     return size;
+} catch (...) {
+    return ReportException("CTOOFile::Write"), 0;
 }
 
-bool CTOOFile::Seek(LONGLONG offset, int origin) const {
+bool CTOOFile::Seek(LONGLONG offset, int origin) const try {
     if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)
         return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
@@ -246,34 +268,42 @@ bool CTOOFile::Seek(LONGLONG offset, int origin) const {
         return ReportError(ErrnoToWinError(errno), "CTOOFile::Seek");
     m_lastOp = 0;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Seek");
 }
 
-LONGLONG CTOOFile::CurPos() const {
+LONGLONG CTOOFile::CurPos() const try {
     if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::CurPos", TOOERR_BADARG), -1;
     off_t pos = ::ftello(m_file);
     if (pos < 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::CurPos"), -1;
     Succeed();
     return pos;
+} catch (...) {
+    return ReportException("CTOOFile::CurPos"), -1;
 }
 
-LONGLONG CTOOFile::Length() const {
+LONGLONG CTOOFile::Length() const try {
     if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Length", TOOERR_BADARG), -1;
     if (m_lastOp == 2 && std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     struct stat st {};
     if (::fstat(::fileno(m_file), &st) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     Succeed();
     return st.st_size;
+} catch (...) {
+    return ReportException("CTOOFile::Length"), -1;
 }
 
-bool CTOOFile::Flush() {
+bool CTOOFile::Flush() try {
     if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Flush", TOOERR_BADARG);
     if (!m_canWrite) return Succeed();
     if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Flush");
     if ((m_commit || DirectWrites()) && !SyncToDisk()) return false;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Flush");
 }
 
-bool CTOOFile::Truncate(ULONGLONG length) {
+bool CTOOFile::Truncate(ULONGLONG length) try {
     if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Truncate", TOOERR_BADARG);
     if (!m_canWrite) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Truncate", TOOERR_READONLY);
     if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
@@ -284,6 +314,8 @@ bool CTOOFile::Truncate(ULONGLONG length) {
     if (::fseeko(m_file, pos, SEEK_SET) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     m_lastOp = 0;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Truncate");
 }
 
 bool CTOOFile::Truncate() {
@@ -294,15 +326,17 @@ bool CTOOFile::Truncate() {
 
 // --- operations on names ----------------------------------------------------
 
-bool CTOOFile::IsExists(const char* name) {
+bool CTOOFile::IsExists(const char* name) try {
     if (!name || !*name) return false;
     struct stat st {};
     if (::stat(NativePath(name).c_str(), &st) == 0) return true;
     SetLastError(PathError(errno, NativePath(name)));
     return false;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-LONGLONG CTOOFile::Length(const char* name) {
+LONGLONG CTOOFile::Length(const char* name) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
@@ -318,6 +352,8 @@ LONGLONG CTOOFile::Length(const char* name) {
         return -1;
     }
     return st.st_size;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(LONGLONG(-1));
 }
 
 namespace {
@@ -340,7 +376,7 @@ DWORD CopyInto(int in, const struct stat& st, cert::platform::OutputFile& out) {
 
 }  // namespace
 
-bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) {
+bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) try {
     if (!from || !to || !*from || !*to) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -361,9 +397,11 @@ bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) {
     // A folder in the way is access denied, as the platform's copy says.
     SetLastError(e == ERROR_DIRECTORY ? ERROR_ACCESS_DENIED : e);
     return e == ERROR_SUCCESS;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::MoveFileA(const char* from, const char* to) {
+bool CTOOFile::MoveFileA(const char* from, const char* to) try {
     if (!from || !to || !*from || !*to) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -392,9 +430,11 @@ bool CTOOFile::MoveFileA(const char* from, const char* to) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::DeleteFileA(const char* name) {
+bool CTOOFile::DeleteFileA(const char* name) try {
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -406,9 +446,11 @@ bool CTOOFile::DeleteFileA(const char* name) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) {
+bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -421,9 +463,11 @@ bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) {
     }
     time = cert::platform::UnixToFileTime(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec));
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) {
+bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -446,9 +490,11 @@ bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) {
         return false;
     }
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-DWORD CTOOFile::GetAttributes(const char* name) {
+DWORD CTOOFile::GetAttributes(const char* name) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return static_cast<DWORD>(-1);
@@ -461,17 +507,21 @@ DWORD CTOOFile::GetAttributes(const char* name) {
     }
     std::size_t slash = path.rfind('/');
     return cert::foundation::AttributesOf(st, slash == std::string::npos ? path : path.substr(slash + 1));
+} catch (...) {
+    return cert::platform::ExceptionToLastError(static_cast<DWORD>(-1));
 }
 
 // --- blobs in files ---------------------------------------------------------
 
-bool IdentObj::WriteData(CTOOFile& file) const {
+bool IdentObj::WriteData(CTOOFile& file) const try {
     BYTE len[4] = {BYTE(m_dwLength), BYTE(m_dwLength >> 8), BYTE(m_dwLength >> 16), BYTE(m_dwLength >> 24)};
     if (file.Write(len, 4) != 4) return false;
     return m_dwLength == 0 || file.Write(m_pData, m_dwLength) == m_dwLength;
+} catch (...) {
+    return file.ReportException("IdentObj::WriteData");
 }
 
-bool IdentObj::ReadData(const CTOOFile& file) {
+bool IdentObj::ReadData(const CTOOFile& file) try {
     BYTE len[4];
     if (!file.ReadExact(len, 4)) return false;
     const DWORD n = DWORD(len[0]) | DWORD(len[1]) << 8 | DWORD(len[2]) << 16 | DWORD(len[3]) << 24;
@@ -484,4 +534,6 @@ bool IdentObj::ReadData(const CTOOFile& file) {
     if (n && !file.ReadExact(tmp.Alloc(n), n)) return false;
     *this = std::move(tmp);
     return true;
+} catch (...) {
+    return file.ReportException("IdentObj::ReadData");
 }

@@ -89,11 +89,13 @@ void CRecFile::Close() {
 
 long CRecFile::HeaderSize() const { return kFixedHeaderSize + static_cast<long>(m_user.size()); }
 
-CTOOString CRecFile::FormatError(const char* function, unsigned long detail) const {
+CTOOString CRecFile::FormatError(const char* function, unsigned long detail) const try {
     CTOOString s;
     s.Format("File=<%s> Finction=<%s> Adv=<%08X> Size=%d Mode=%d Rc=%d", m_name.c_str(), function ? function : "",
              static_cast<unsigned>(detail), static_cast<int>(m_count), m_mode, m_rc);
     return s;
+} catch (...) {
+    TOORethrowAsStatus("CRecFile::FormatError");
 }
 
 bool CRecFile::SetError(int rc, const char* function, unsigned long detail) {
@@ -102,7 +104,13 @@ bool CRecFile::SetError(int rc, const char* function, unsigned long detail) {
     return false;
 }
 
-bool CRecFile::Open(const char* name, const char* modeText, long recordSize, long userHeaderSize) {
+bool CRecFile::SetErrorFromException(const char* function) {
+    const int rc = TOOStatusOfCurrentException();
+    std::lock_guard<std::mutex> g(m_mutex);
+    return SetError(rc, function);
+}
+
+bool CRecFile::Open(const char* name, const char* modeText, long recordSize, long userHeaderSize) try {
     std::string m = modeText ? modeText : "";
     int mode = -1;
     if (m == "rb" || m == "rbc" || m == "r")
@@ -112,9 +120,11 @@ bool CRecFile::Open(const char* name, const char* modeText, long recordSize, lon
     else if (m == "wb" || m == "wbc" || m == "wb+" || m == "w+b" || m == "w")
         mode = ModeCreate;
     return Open(name, mode, recordSize, userHeaderSize);
+} catch (...) {
+    return SetErrorFromException("Open");
 }
 
-bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeaderSize) {
+bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeaderSize) try {
     Close();
     std::lock_guard<std::mutex> g(m_mutex);
     m_name = name ? name : "";
@@ -172,6 +182,8 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     }
     m_fd = fd;
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Open");
 }
 
 bool CRecFile::ReadCount(long& count) {
@@ -212,7 +224,7 @@ bool CRecFile::CheckWritable(const char* function, unsigned long detail) {
     return true;
 }
 
-long CRecFile::Size() {
+long CRecFile::Size() try {
     std::lock_guard<std::mutex> g(m_mutex);
     if (m_fd < 0) return -1;
     FileGuard lock(m_fd, F_RDLCK);
@@ -222,6 +234,8 @@ long CRecFile::Size() {
     else if (ReadCount(count))
         m_rc = 0;
     return m_count;
+} catch (...) {
+    return SetErrorFromException("Size"), -1;
 }
 
 void CRecFile::SetSize(long count) {
@@ -230,7 +244,7 @@ void CRecFile::SetSize(long count) {
     m_countDirty = true;
 }
 
-bool CRecFile::Get(long index, void* record) {
+bool CRecFile::Get(long index, void* record) try {
     static constexpr const char* kFn = "Get record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (m_fd < 0 || index < 0 || !record) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
@@ -242,9 +256,11 @@ bool CRecFile::Get(long index, void* record) {
     int r = ReadAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(index) * m_recordSize);
     if (r != 0) return SetError(IoStatus(r), kFn, static_cast<unsigned long>(index));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Get record");
 }
 
-bool CRecFile::Put(long index, const void* record) {
+bool CRecFile::Put(long index, const void* record) try {
     static constexpr const char* kFn = "Put record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, static_cast<unsigned long>(index))) return false;
@@ -259,9 +275,11 @@ bool CRecFile::Put(long index, const void* record) {
     if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(index));
     if (index == count && !WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Put record");
 }
 
-bool CRecFile::Add(const void* record) {
+bool CRecFile::Add(const void* record) try {
     static constexpr const char* kFn = "Add record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, 0)) return false;
@@ -276,11 +294,13 @@ bool CRecFile::Add(const void* record) {
     if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(count));
     if (!WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(count));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Add record");
 }
 
 bool CRecFile::GetHeader() { return GetHeader(nullptr); }
 
-bool CRecFile::GetHeader(void* userHeader) {
+bool CRecFile::GetHeader(void* userHeader) try {
     static constexpr const char* kFn = "GetHeader";
     std::lock_guard<std::mutex> g(m_mutex);
     if (m_fd < 0) return SetError(TOOERR_BADARG, kFn);
@@ -293,11 +313,13 @@ bool CRecFile::GetHeader(void* userHeader) {
     m_countDirty = false;
     if (userHeader && !m_user.empty()) std::memcpy(userHeader, m_user.data(), m_user.size());
     return Ok();
+} catch (...) {
+    return SetErrorFromException("GetHeader");
 }
 
 bool CRecFile::PutHeader() { return PutHeader(nullptr); }
 
-bool CRecFile::PutHeader(const void* userHeader) {
+bool CRecFile::PutHeader(const void* userHeader) try {
     static constexpr const char* kFn = "PutHeader";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, 0)) return false;
@@ -313,4 +335,6 @@ bool CRecFile::PutHeader(const void* userHeader) {
     if (w != 0) return SetError(IoStatus(w), kFn);
     m_countDirty = false;
     return Ok();
+} catch (...) {
+    return SetErrorFromException("PutHeader");
 }

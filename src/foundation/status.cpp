@@ -38,12 +38,26 @@ void TOOReportCurrentException(const char* place, int* pStatus) {
     std::string where;
     try {
         where = place ? place : "";
-        if (!inner.IsEmpty()) where += std::string(": ") + inner.c_str();
+        // A status this function reported itself already names it.
+        if (inner.str().rfind(where, 0) == 0)
+            where = inner.str();
+        else if (!inner.IsEmpty())
+            where += std::string(": ") + inner.c_str();
     } catch (const std::bad_alloc&) {
         // The place of the inner failure is lost, the status is not.
         where.clear();
     }
     TOOReport(status, where.empty() ? place : where.c_str(), pStatus);
+}
+
+void TOORethrowAsStatus(const char* place) {
+    try {
+        throw;
+    } catch (const XTOOStatus&) {
+        throw;
+    } catch (...) {
+    }
+    throw XTOOStatus(TOOStatusOfCurrentException(), place);
 }
 
 int WinErr2ToolsErr(DWORD e) {

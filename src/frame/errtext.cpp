@@ -320,9 +320,11 @@ CertDll::LastResponseFn g_lastResponse = nullptr;
 
 void CertDll::detail::RegisterErrorTexts() { TOORegisterStringTable(kCertModuleName, kStrings, std::size(kStrings)); }
 
-CTOOString CTFGetWinErrorExplaination(unsigned long code) {
+CTOOString CTFGetWinErrorExplaination(unsigned long code) try {
     const CodeText* e = FindExplained(code);
     return Text(e ? e->id : kTextUnknownError);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetWinErrorExplaination");
 }
 
 bool CTFHasWinErrorExplaination(unsigned long code) { return FindExplained(code) != nullptr; }
@@ -346,7 +348,7 @@ unsigned long CTFCertFlags2WinErr(unsigned long s) {
     return 0;
 }
 
-CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) {
+CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) try {
     unsigned id = kTextUnknownTrust;
     if (s == 0)
         id = kTextNoError;
@@ -363,6 +365,8 @@ CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) {
     else if (s & 0x4)
         id = 115;
     return Text(id);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetCertTotalBitMaskExplaination");
 }
 
 namespace CertDll {
@@ -372,7 +376,7 @@ void SetLastResponseSource(LastResponseFn fn) {
     g_lastResponse = fn;
 }
 
-bool GetWin32ErrorText(unsigned long code, std::string& text) {
+bool GetWin32ErrorText(unsigned long code, std::string& text) try {
     text.clear();
     DWORD c = 0;
     if (!Narrow(code, c)) return false;
@@ -395,9 +399,12 @@ bool GetWin32ErrorText(unsigned long code, std::string& text) {
         }
     }
     return false;
+} catch (...) {
+    text.clear();
+    return false;
 }
 
-bool GetErrorText(HRESULT code, std::u16string& text) {
+bool GetErrorText(HRESULT code, std::u16string& text) try {
     text.clear();
     const DWORD c = static_cast<DWORD>(code);
     std::string narrow;
@@ -412,6 +419,9 @@ bool GetErrorText(HRESULT code, std::u16string& text) {
         return false;
     }
     return TOOUtf8ToUtf16(narrow, text);
+} catch (...) {
+    text.clear();
+    return false;
 }
 
 }  // namespace CertDll

@@ -103,9 +103,11 @@ CertDll::CertHashHooks g_hooks;
 
 namespace vrkscapi::vrkcspexfun {
 
-const std::vector<CRYPT_OID_INFO>& OIDInfoRows() { return Rows(); }
+const std::vector<CRYPT_OID_INFO>& OIDInfoRows() try { return Rows(); } catch (...) {
+    TOORethrowAsStatus("OIDInfoRows");
+}
 
-PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
+PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) try {
     if (!key) return nullptr;
     for (const auto& r : Rows()) {
         if (groupId != 0 && r.dwGroupId != groupId) continue;
@@ -130,13 +132,15 @@ PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
         }
     }
     return nullptr;
+} catch (...) {
+    TOORethrowAsStatus("FindOIDInfo");
 }
 
 }  // namespace vrkscapi::vrkcspexfun
 
 using vrkscapi::vrkcspexfun::FindOIDInfo;
 
-int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, unsigned& extra) {
+int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, unsigned& extra) try {
     algId = 0;
     extra = 0;
     constexpr unsigned long kMaxOidText = 260;
@@ -149,9 +153,11 @@ int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, u
     algId = r->Algid;
     extra = ExtraWord(*r);
     return 1;
+} catch (...) {
+    TOORethrowAsStatus("GetAlgIDFromOID");
 }
 
-int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) {
+int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) try {
     PCCRYPT_OID_INFO r = nullptr;
     if (extra == 0xFFFF) {
         const ALG_ID key = algId;
@@ -166,24 +172,34 @@ int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) {
     }
     oid = r->pszOID;
     return 1;
+} catch (...) {
+    TOORethrowAsStatus("GetOIDFromAlgID");
 }
 
-CTOOString CTFGetNameForOID(const CTOOString& oid) {
+CTOOString CTFGetNameForOID(const CTOOString& oid) try {
     PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), 0);
     std::string name;
     if (!r || !r->pwszName || !*r->pwszName || !TOOUtf16ToUtf8(r->pwszName, name)) return oid;
     return CTOOString(name);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetNameForOID");
 }
 
-std::list<CTOOString> CTFGetSupportedSignOIDS(bool) {
+std::list<CTOOString> CTFGetSupportedSignOIDS(bool) try {
     return {"1.2.643.2.2.19", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.1.2"};
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedSignOIDS");
 }
 
-std::list<CTOOString> CTFGetSupportedDHOIDS() { return {"1.2.643.2.2.98", "1.2.643.7.1.1.6.1"}; }
+std::list<CTOOString> CTFGetSupportedDHOIDS() try { return {"1.2.643.2.2.98", "1.2.643.7.1.1.6.1"}; } catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedDHOIDS");
+}
 
-std::list<unsigned> CTFGetSupportedKeyTypes() { return {2, 1}; }
+std::list<unsigned> CTFGetSupportedKeyTypes() try { return {2, 1}; } catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedKeyTypes");
+}
 
-std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
+std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) try {
     if (alg == "1.2.643.2.2.19" || alg == "1.2.643.2.2.3" || alg == "1.2.643.7.1.1.1.1")
         return {"1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",    "1.2.643.2.2.35.3",   "1.2.643.7.1.2.1.1.1",
                 "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4"};
@@ -191,6 +207,8 @@ std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
     if (alg == "1.2.643.7.1.1.1.2")
         return {"1.2.643.7.1.2.1.2.0", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.2.1.2.2", "1.2.643.7.1.2.1.2.3"};
     throw XTOOStatus(TOOERR_UNKNOWN_ALG, "CTFGetSupportedParams", 0);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedParams");
 }
 
 unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
@@ -204,7 +222,7 @@ unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
     return 1024;
 }
 
-std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) {
+std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) try {
     if (!cert) return {"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"};
     CertDll::CertHashHooks hooks;
     {
@@ -216,6 +234,8 @@ std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) {
     if (key == "1.2.643.7.1.1.1.1" || key == "1.2.643.7.1.1.6.1") return {"1.2.643.7.1.1.2.2"};
     if (key == "1.2.643.7.1.1.1.2" || key == "1.2.643.7.1.1.6.2") return {"1.2.643.7.1.1.2.3"};
     return hooks.providerHashOids ? hooks.providerHashOids(cert) : std::list<CTOOString>{};
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedHashOIDS");
 }
 
 namespace CertDll {
@@ -225,7 +245,7 @@ void SetCertHashHooks(const CertHashHooks& hooks) {
     g_hooks = hooks;
 }
 
-std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) {
+std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) try {
     std::list<CTOOString> out;
     for (ALG_ID a : algIds) {
         if (GET_ALG_CLASS(a) != ALG_CLASS_HASH) continue;
@@ -233,6 +253,8 @@ std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) {
         if (GetOIDFromAlgID(oid, a, 0xFFFF)) out.emplace_back(std::string(oid.view()));
     }
     return out;
+} catch (...) {
+    return {};
 }
 
 }  // namespace CertDll

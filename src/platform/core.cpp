@@ -139,7 +139,7 @@ std::string TempFolder() {
     return t;
 }
 
-bool MakeFolders(const std::string& pathIn, unsigned mode) {
+bool MakeFolders(const std::string& pathIn, unsigned mode) try {
     std::string path = NativePath(pathIn);
     if (path.empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -163,6 +163,8 @@ bool MakeFolders(const std::string& pathIn, unsigned mode) {
         return false;
     }
     return true;
+} catch (...) {
+    return ExceptionToLastError(false);
 }
 
 DWORD WinErrorOfCurrentException() noexcept {
@@ -194,7 +196,7 @@ std::int64_t FileTimeToUnix(const FILETIME& ft) {
 
 using namespace cert::platform;
 
-BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
+BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) try {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -230,6 +232,8 @@ BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
     std::memcpy(path, folder.c_str(), folder.size() + 1);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+} catch (...) {
+    return ExceptionToLastError(FALSE);
 }
 
 namespace cert::platform {

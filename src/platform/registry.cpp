@@ -408,9 +408,21 @@ LONG CopyName(const std::string& name, LPSTR out, LPDWORD length) {
     return ERROR_SUCCESS;
 }
 
+// The code of an exception that ended a registry call. The cached hive may
+// hold a change that never reached its file: both are read again.
+LONG ExceptionCode() noexcept {
+    const DWORD e = cert::platform::WinErrorOfCurrentException();
+    try {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        for (Hive& h : g_hives) h.loaded = false;
+    } catch (...) {
+    }
+    return static_cast<LONG>(e);
+}
+
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) try {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -419,10 +431,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     if (!g_hives[t.hive].keys.count(t.lower)) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(t.hive, t.lower, sam);
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*, PHKEY result,
-                     LPDWORD disposition) {
+                     LPDWORD disposition) try {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -450,16 +464,20 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, v
     if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
     *result = NewHandle(t.hive, t.lower, sam);
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegCloseKey(HKEY key) {
+LONG RegCloseKey(HKEY key) try {
     if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(g_mutex);
     auto id = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
     return g_handles.erase(id) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -467,6 +485,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
     return CopyOut(v->data, data, dataSize);
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace {
@@ -487,7 +507,7 @@ LONG ChangeKey(HKEY key, LPCSTR subKey, REGSAM need, F change) {
 }
 }  // namespace
 
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) try {
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
     return ChangeKey(key, nullptr, KEY_SET_VALUE, [&](Hive& h, const Target& t) -> LONG {
         auto k = h.keys.find(t.lower);
@@ -499,9 +519,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
             k->second.values.push_back(std::move(nv));
         return ERROR_SUCCESS;
     });
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName) try {
     return ChangeKey(key, nullptr, KEY_SET_VALUE, [&](Hive& h, const Target& t) -> LONG {
         auto k = h.keys.find(t.lower);
         if (k == h.keys.end()) return ERROR_KEY_DELETED;
@@ -510,6 +532,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
         k->second.values.erase(k->second.values.begin() + (v - k->second.values.data()));
         return ERROR_SUCCESS;
     });
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace {
@@ -537,12 +561,16 @@ LONG DeleteKey(HKEY key, LPCSTR subKey, bool tree) {
 }
 }  // namespace
 
-LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, false); }
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) try { return DeleteKey(key, subKey, false); } catch (...) {
+    return ExceptionCode();
+}
 
-LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, true); }
+LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) try { return DeleteKey(key, subKey, true); } catch (...) {
+    return ExceptionCode();
+}
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass, LPDWORD classLength,
-                   FILETIME* lastWriteTime) {
+                   FILETIME* lastWriteTime) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -553,10 +581,12 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     if (classLength) *classLength = 0;
     if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type, LPBYTE data,
-                   LPDWORD dataSize) {
+                   LPDWORD dataSize) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -566,11 +596,13 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     if (LONG e = CopyName(v.name, valueName, valueNameLength); e != ERROR_SUCCESS) return e;
     if (type) *type = v.type;
     return CopyOut(v.data, data, dataSize);
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLength,
                       LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
-                      LPDWORD securityDescriptor, FILETIME* lastWriteTime) {
+                      LPDWORD securityDescriptor, FILETIME* lastWriteTime) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -594,6 +626,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LP
     if (securityDescriptor) *securityDescriptor = 0;
     if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace cert::platform {
@@ -631,28 +665,36 @@ LONG SetRaw(HKEY hive, const std::string& keyPath, const std::string& name, DWOR
 }
 }  // namespace
 
-bool Registry::GetString(HKEY hive, const std::string& keyPath, const std::string& name, std::string& value) {
+bool Registry::GetString(HKEY hive, const std::string& keyPath, const std::string& name, std::string& value) try {
     std::string raw;
     if (!GetRaw(hive, keyPath, name, REG_SZ, raw)) return false;
     std::size_t nul = raw.find('\0');
     if (nul != std::string::npos) raw.resize(nul);
     value = raw;
     return true;
+} catch (...) {
+    return false;
 }
 
-bool Registry::GetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD& value) {
+bool Registry::GetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD& value) try {
     std::string raw;
     if (!GetRaw(hive, keyPath, name, REG_DWORD, raw) || raw.size() != 4) return false;
     std::memcpy(&value, raw.data(), 4);
     return true;
+} catch (...) {
+    return false;
 }
 
-LONG Registry::SetString(HKEY hive, const std::string& keyPath, const std::string& name, const std::string& value) {
+LONG Registry::SetString(HKEY hive, const std::string& keyPath, const std::string& name, const std::string& value) try {
     return SetRaw(hive, keyPath, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG Registry::SetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD value) {
+LONG Registry::SetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD value) try {
     return SetRaw(hive, keyPath, name, REG_DWORD, &value, 4);
+} catch (...) {
+    return ExceptionCode();
 }
 
 }  // namespace cert::platform

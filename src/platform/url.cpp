@@ -78,9 +78,14 @@ std::u16string Canonical(const std::u16string& url) {
     return scheme + u"//" + Escape(authority) + Escape(path) + Escape(tail);
 }
 
+// The HRESULT of an exception that ended a call.
+HRESULT ExceptionResult() noexcept {
+    return static_cast<HRESULT>(HRESULT_FROM_WIN32(cert::platform::WinErrorOfCurrentException()));
+}
+
 }  // namespace
 
-HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, DWORD /*flags*/) {
+HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, DWORD /*flags*/) try {
     if (!url || !out || !outLength || *outLength == 0) return static_cast<HRESULT>(E_INVALIDARG);
     const std::u16string r = Canonical(url);
     if (r.size() + 1 > *outLength) {
@@ -90,19 +95,21 @@ HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, D
     std::memcpy(out, r.c_str(), (r.size() + 1) * sizeof(char16_t));
     *outLength = static_cast<DWORD>(r.size());
     return static_cast<HRESULT>(S_OK);
+} catch (...) {
+    return ExceptionResult();
 }
 
 int UrlCompareW(const char16_t* a, const char16_t* b, BOOL ignoreSlash) {
-    std::u16string x = a ? a : u"", y = b ? b : u"";
+    std::u16string_view x = a ? a : u"", y = b ? b : u"";
     if (ignoreSlash) {
-        if (!x.empty() && x.back() == u'/') x.pop_back();
-        if (!y.empty() && y.back() == u'/') y.pop_back();
+        if (!x.empty() && x.back() == u'/') x.remove_suffix(1);
+        if (!y.empty() && y.back() == u'/') y.remove_suffix(1);
     }
     const int c = x.compare(y);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
+HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) try {
     if (!url) return static_cast<HRESULT>(E_INVALIDARG);
     const bool inPlace = (flags & URL_UNESCAPE_INPLACE) != 0;
     if (!inPlace && (!out || !outLength)) return static_cast<HRESULT>(E_INVALIDARG);
@@ -133,4 +140,6 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
     std::memcpy(out, r.c_str(), r.size() + 1);
     *outLength = static_cast<DWORD>(r.size());
     return static_cast<HRESULT>(S_OK);
+} catch (...) {
+    return ExceptionResult();
 }
