@@ -101,12 +101,12 @@ struct CReadWriteLock::State {
         fd = -1;
         std::string dir = path.substr(0, path.rfind('/'));
         if (!cert::platform::MakeFolders(dir, 0755)) return errno ? errno : EACCES;
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         readOnlyFd = false;
         // A lock file that only lets us read still carries the shared side;
         // the exclusive side then is access denied.
         if (fd < 0 && errno == EACCES) {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             readOnlyFd = fd >= 0;
             if (fd < 0) errno = EACCES;
         }

@@ -177,3 +177,20 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
     if (::geteuid() == 0) return;  // the failed requests were the child's
     IPC::CWriteLocker w(l);        // a failed request left nothing held
 }
+
+TEST_F(Lock, PlantedLinkInPlaceOfALockFileIsNotFollowed) {
+    // Whoever can write to the lock folder plants a link where a lock file
+    // will be made; opening it must not create (0666) or open its target.
+    const std::string target = home_ / "made-through-the-link";
+    ASSERT_TRUE(cert::platform::MakeFolders(home_ / "common/locks"));
+    ASSERT_EQ(0, ::symlink(target.c_str(), IPC::LockFilePath("planted").c_str()));
+    IPC::CReadWriteLock lock("planted");
+    try {
+        IPC::CWriteLocker hold(lock);
+        ADD_FAILURE() << "locked through a link";
+    } catch (const XTOOStatus& e) {
+        EXPECT_EQ(WinErr2ToolsErr(ERROR_STOPPED_ON_SYMLINK), e.Status());
+    }
+    struct stat st {};
+    EXPECT_NE(0, ::lstat(target.c_str(), &st));
+}
