@@ -28,51 +28,28 @@
 #include "cert/certlog.h"
 #include "testsupport.h"
 
-// Every allocation of the process goes through these; while a count is
-// armed, the allocation it reaches fails once.
+// Every allocation of the process goes through these (the library's other
+// forms of new and delete forward to them); while a count is armed, the
+// allocation it reaches fails once.
 namespace {
 thread_local long t_failAt = -1;
 thread_local long t_seen = 0;
 thread_local bool t_failed = false;
-
-bool ShouldFail() {
-    if (t_failAt < 0 || t_failed) return false;
-    if (t_seen++ != t_failAt) return false;
-    t_failed = true;
-    return true;
-}
-
-void* Allocate(std::size_t n, std::size_t align) {
-    if (ShouldFail()) return nullptr;
-    if (n == 0) n = 1;
-    if (align <= alignof(std::max_align_t)) return std::malloc(n);
-    return std::aligned_alloc(align, (n + align - 1) / align * align);
-}
 }  // namespace
 
 void* operator new(std::size_t n) {
-    if (void* p = Allocate(n, 0)) return p;
+    if (t_failAt >= 0 && !t_failed && t_seen++ == t_failAt) {
+        t_failed = true;
+        throw std::bad_alloc();
+    }
+    if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, 0); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n, 0); }
-void* operator new(std::size_t n, std::align_val_t a) {
-    if (void* p = Allocate(n, static_cast<std::size_t>(a))) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t n, std::align_val_t a) { return operator new(n, a); }
-// The pointers come from Allocate above, that is from malloc.
+// The pointers come from the malloc above.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
 namespace {
