@@ -237,7 +237,9 @@ LONG Refresh(int hive) {
         h = Hive{};
         h.file = file;
     }
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in the hive's place must not hang every registry
+    // call (only a regular file is read).
+    int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR) return static_cast<LONG>(cert::platform::ErrnoToWinError(errno));
         h.keys.clear();
