@@ -214,7 +214,9 @@ public:
     // with constructed BER forms reassembled, as a copy.
     IdentObj StringContent(const Element& e) const;
 
-    [[noreturn]] void Fail(std::size_t absOffset, const std::string& reason, int code = TOOERR_DER_FORMAT) const;
+    // Throws Error at `absOffset`: for a fault that the parser using the
+    // reader finds in what it read.
+    [[noreturn]] void ThrowAt(std::size_t absOffset, const std::string& reason, int code = TOOERR_DER_FORMAT) const;
 
 private:
     Element Parse(std::size_t pos) const;

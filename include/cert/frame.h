@@ -1,6 +1,13 @@
 // The library frame: the exported data constants, the library-wide objects
 // built at load and destroyed at unload, the attach and detach steps, and the
 // fixed paths under the application-data folders.
+//
+// Errors, for the frame (this header, certlog.h, errtext.h, oid.h,
+// convert.h): what is in the CertDll namespace never throws (it returns
+// false, an empty result, or loses a log record); the other functions
+// report by their result where they have one for failure (GetCommonPath)
+// and otherwise by throwing XTOOStatus, never another exception type, also
+// when a hook of a higher layer throws.
 #pragma once
 
 #include <cstddef>
@@ -43,13 +50,16 @@ extern CERT_API const char DS_LawChiefFileNameExt[5];
 // ---------------------------------------------------------------------------
 // Fixed paths under the application-data folders.
 struct CommonPathError {
-    std::uint32_t code;   // 1 bad argument or unknown id, 2 buffer too small, 4 folder not available
-    std::uint32_t value;  // code 2: the size needed with the zero; code 4: the folder id (35 or 28)
+    std::uint32_t code;   // 1 bad argument or unknown id, 2 buffer too small, 4 folder not available,
+                          // 8 the system failed (out of memory)
+    std::uint32_t value;  // code 2: the size needed with the zero; code 4: the folder id (35 or 28);
+                          // code 8: the Windows error, also the last error
     char text[256];       // cleared
 };
 constexpr std::uint32_t kCommonPathBadArgument = 1;
 constexpr std::uint32_t kCommonPathBufferTooSmall = 2;
 constexpr std::uint32_t kCommonPathNoFolder = 4;
+constexpr std::uint32_t kCommonPathSystemError = 8;
 
 // Ids: 0 and 7 the product folder, 1 the provider's folder, 2 the user's
 // containers (local folder), 3 the machine containers, 4 the containers

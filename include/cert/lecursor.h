@@ -91,8 +91,8 @@ public:
     bool AtEnd() const { return m_pos == m_size; }
     // Fails when bytes are left over.
     void Finish() const;
-    // Throws le::Error at the current offset.
-    [[noreturn]] void Fail(const std::string& reason) const;
+    // Throws le::Error at `offset` (of the outermost input).
+    [[noreturn]] void ThrowAt(std::uint64_t offset, const std::string& reason) const;
 
 private:
     const std::uint8_t* Need(std::size_t n, const char* what);

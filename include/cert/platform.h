@@ -1,11 +1,22 @@
 // Windows types, error codes and the few kernel services the library is
 // written against, at their Windows widths, for Linux.
+//
+// Errors, for this header and sysapi.h and url.h: functions report as their
+// Windows models do, by a failure result and the thread's last error, by a
+// returned Windows code or HRESULT, never by an exception (an exception
+// inside becomes that code, see WinErrorOfCurrentException). The helpers
+// that only build a string (NativePath, CertHome, TempFolder, SetCertHome,
+// PercentEscape) have no failure to report but running out of memory, and
+// throw std::bad_alloc then, as the standard strings they return do.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
+
+#include "cert/export.h"
 
 #include "cert/export.h"
 
@@ -135,12 +146,15 @@ constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD WAIT_TIMEOUT = 258;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_STOPPED_ON_SYMLINK = 681;
 constexpr DWORD ERROR_NOT_FOUND = 1168;
 constexpr DWORD ERROR_CANCELLED = 1223;
+constexpr DWORD ERROR_INTERNAL_ERROR = 1359;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_INTERNET_TIMEOUT = 12002;
 constexpr DWORD ERROR_INTERNET_NAME_NOT_RESOLVED = 12007;
@@ -305,6 +319,36 @@ constexpr int HexDigitValue(char c) {
                                   : -1;
 }
 
+// Percent-escaping, as URLs, registry texts and file names made from
+// arbitrary text use it: each character `c` at index `i` of `text` for which
+// `mustEscape(c, i)` is true (c as an unsigned value; only values below 0x100
+// can be escaped) becomes '%' and two hex digits, upper-case unless
+// `lowerHex`; the rest stands as it is.
+template <class Char, class Pred>
+std::basic_string<Char> PercentEscape(std::basic_string_view<Char> text, Pred mustEscape, bool lowerHex = false) {
+    const char* hex = lowerHex ? "0123456789abcdef" : "0123456789ABCDEF";
+    std::basic_string<Char> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<std::make_unsigned_t<Char>>(text[i]);
+        if (c < 0x100 && mustEscape(static_cast<unsigned>(c), i)) {
+            out += Char('%');
+            out += Char(hex[c >> 4]);
+            out += Char(hex[c & 15]);
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+template <class Pred>
+std::string PercentEscape(std::string_view text, Pred mustEscape, bool lowerHex = false) {
+    return PercentEscape<char>(text, mustEscape, lowerHex);
+}
+// The inverse: "%hh" (either case) back to its byte. False when a '%' is not
+// followed by two hex digits (`out` then holds what came before it).
+CERT_API bool PercentUnescape(std::string_view text, std::string& out);
+
 // "\" to "/" so the library's Windows-style literal paths work on Linux.
 CERT_API std::string NativePath(std::string_view path);
 
@@ -318,10 +362,61 @@ CERT_API std::string TempFolder();
 // Creates every missing folder of `path`; the last error tells why not.
 CERT_API bool MakeFolders(const std::string& path, unsigned mode = 0755);
 
-// Replaces `path` with `data` through a work copy in the same folder that is
-// synced and renamed into place, so a failure leaves the old file whole.
-// Returns ERROR_SUCCESS or the Windows error (also set as last error).
-CERT_API DWORD WriteFileAtomic(const std::string& path, const void* data, std::size_t size, unsigned mode = 0644);
+// ---------------------------------------------------------------------------
+// Whole files. Each function returns ERROR_SUCCESS or the Windows error, which
+// it also sets as the last error, and lets no exception out.
+
+// The `mode` of the writers below: the exact permission bits of the new file
+// whatever the umask, or kModeAsBefore for those of the file it replaces
+// (0644 less the umask for a file that did not exist).
+constexpr unsigned kModeAsBefore = 0xFFFFFFFFu;
+
+// Puts `data` in the place of `path`, as follows.
+// - No file or a regular file: a work copy in the same folder, under an
+//   unpredictable name created exclusively and never through a link, gets
+//   its final mode before the first byte, is written whole, synced and
+//   renamed over `path`; then the folder is synced. A failure leaves the old
+//   file whole and removes the work copy.
+// - A character or block device or a FIFO: written in place, opened without
+//   being created and never renamed over (an output of /dev/null stays the
+//   device). The mode is not touched.
+// - A symbolic link: ERROR_STOPPED_ON_SYMLINK, nothing written. Outputs carry
+//   private keys; a link may have been planted by whoever can write to the
+//   folder, pointing where that user can read or where we must not write,
+//   and whether its target is safe cannot be decided without a race. The
+//   caller names the target itself instead.
+// - A folder: ERROR_DIRECTORY; any other kind of file: ERROR_NOT_SUPPORTED.
+CERT_API DWORD WriteFileAtomic(const std::string& path, const void* data, std::size_t size,
+                               unsigned mode = kModeAsBefore);
+
+// WriteFileAtomic for an output that a user named: "-" is standard output
+// (written in place and left open). A reader that went away is
+// ERROR_BROKEN_PIPE, never a SIGPIPE for the process.
+CERT_API DWORD WriteOutputFile(const std::string& path, const void* data, std::size_t size,
+                               unsigned mode = kModeAsBefore);
+
+// The whole content of `path` (a regular file, a FIFO or a device read to its
+// end) into `out`, at most `limit` bytes. Errors: ERROR_FILE_NOT_FOUND (no
+// such file) or ERROR_PATH_NOT_FOUND (no such folder, or a part of the path
+// is not a folder), ERROR_ACCESS_DENIED, ERROR_DIRECTORY (`path` is a
+// folder), ERROR_FILE_TOO_LARGE (more than `limit` bytes; known before
+// reading for a regular file); `out` is then empty. Bytes read are never left
+// behind in freed memory, so secrets may be read with it.
+CERT_API DWORD ReadWholeFile(const std::string& path, std::string& out, std::size_t limit);
+
+// Inside a catch handler only: the Windows code for the exception being
+// handled (std::bad_alloc ERROR_NOT_ENOUGH_MEMORY, a system or filesystem
+// error its errno mapped, anything else ERROR_INTERNAL_ERROR). For the
+// boundary of the Windows-style functions, which report by last error.
+CERT_API DWORD WinErrorOfCurrentException() noexcept;
+// Inside a catch handler only: sets the last error to the code of the
+// exception being handled and returns `failed`, the failure result of the
+// function reporting by last error.
+template <class R>
+R ExceptionToLastError(R failed) noexcept {
+    SetLastError(WinErrorOfCurrentException());
+    return failed;
+}
 
 }  // namespace cert::platform
 

@@ -77,7 +77,11 @@ public:
     static constexpr long kFixedHeaderSize = 32;
 
 protected:
-    bool Fail(int rc, const char* function, unsigned long detail = 0);
+    // Keeps the status and the FormatError text for GetRetCode/GetErrText;
+    // false, to return.
+    bool SetError(int rc, const char* function, unsigned long detail = 0);
+    // Inside a catch handler: SetError with the status of the exception.
+    bool SetErrorFromException(const char* function);
     bool Ok() {
         m_rc = 0;
         m_errText.Empty();
@@ -162,7 +166,11 @@ public:
 private:
     bool Load(CConfigFileSectionList& sections);
     bool Store(const CConfigFileSectionList& sections);
-    bool Fail(int rc, const CTOOString& text);
+    // Keeps the status and text, and throws them when the object raises.
+    bool ReportError(int rc, const CTOOString& text);
+    // Inside a catch handler: a status thrown because the object raises
+    // goes on; any other exception is reported as a failure of the file.
+    bool ReportException();
     bool Ok();
     bool Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change);
 
@@ -172,10 +180,6 @@ private:
     int m_rc = 0;
     CTOOString m_errText;
 };
-
-// The whole content of a file: 0, or the errno value of the failure (ENOENT
-// for a missing file).
-CERT_API int ReadWholeFile(const std::string& path, std::string& out);
 
 // ---------------------------------------------------------------------------
 // The machine-wide list of key container paths, one file under

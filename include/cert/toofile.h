@@ -113,7 +113,12 @@ protected:
 
 private:
     friend class IdentObj;
-    bool Fail(DWORD winError, const char* operation, int status = 0) const;
+    // Keeps the failure in GetError() and the last error, throws it when the
+    // object throws; false, to return.
+    bool ReportError(DWORD winError, const char* operation, int status = 0) const;
+    // Inside a catch handler: the object's own error thrown on request goes
+    // on; any other exception is reported as the operation's failure.
+    bool ReportException(const char* operation) const;
     bool Succeed() const;
     bool PrepareRead() const;
     bool PrepareWrite();

@@ -1,5 +1,15 @@
 // Foundation types every other part of the library is written in: the owned
 // byte blob, the 8-bit string, the status exception and the text helpers.
+//
+// Errors, for the whole foundation (this header, toofile.h, tootime.h,
+// structfiles.h, ipc.h, storedev.h, logdisp.h, asn.h): a function with an
+// `int* pStatus` stores its status there, or throws XTOOStatus when the
+// pointer is null (TOOReport, TOOGuarded); the file and record objects keep
+// their own error (GetError, GetRetCode) as documented with them; every
+// other function reports by throwing XTOOStatus (out of memory is
+// TOOERR_NOMEM). No other exception type leaves a function declared in
+// these headers, with one exception: the inline members of CTOOString
+// below, which are std::string's and throw std::bad_alloc as it does.
 #pragma once
 
 #include <cstdarg>
@@ -290,6 +300,46 @@ private:
 // given, otherwise throws XTOOStatus(status, place): the reporting rule of
 // every exported function.
 CERT_API void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace = nullptr);
+
+// Inside a catch handler only: the status of the exception being handled. An
+// XTOOStatus gives its own (TOOERR_FAIL for 0) and its place in *innerPlace;
+// std::bad_alloc TOOERR_NOMEM; a system or filesystem error its errno
+// through WinErr2ToolsErr; anything else TOOERR_EXCEPTION.
+CERT_API int TOOStatusOfCurrentException(CTOOString* innerPlace = nullptr) noexcept;
+// Inside a catch handler only: reports the exception being handled by the
+// rule of TOOReport, with "place: inner place" as the place (the inner place
+// alone when it starts with `place` already).
+CERT_API void TOOReportCurrentException(const char* place, int* pStatus);
+// Inside a catch handler only, for the functions that report by throwing: an
+// XTOOStatus goes on as it is; any other exception becomes an XTOOStatus
+// with its status (as above) and `place`.
+[[noreturn]] CERT_API void TOORethrowAsStatus(const char* place);
+
+// Runs `body` under the reporting rule of the exported functions that take
+// an `int* pStatus`: on success *pStatus (when given) becomes 0 and body's
+// result is returned; an exception of any type that body lets out is
+// reported as TOOReportCurrentException does (stored in *pStatus, or thrown
+// as XTOOStatus when pStatus is null) and `failed` is returned. Nothing but
+// XTOOStatus ever leaves it.
+template <class R, class F>
+R TOOGuarded(const char* place, int* pStatus, R failed, F&& body) {
+    try {
+        R result = body();
+        if (pStatus) *pStatus = TOO_OK;
+        return result;
+    } catch (...) {
+        TOOReportCurrentException(place, pStatus);
+    }
+    return failed;
+}
+// The same for a body that returns nothing: true on success.
+template <class F>
+bool TOOGuarded(const char* place, int* pStatus, F&& body) {
+    return TOOGuarded(place, pStatus, false, [&] {
+        body();
+        return true;
+    });
+}
 
 // ---------------------------------------------------------------------------
 // Text helpers.

@@ -14,7 +14,7 @@ Error::Error(int code, std::size_t offset, const std::string& reason)
 
 namespace {
 
-[[noreturn]] void Throw(std::size_t offset, const std::string& reason, int code = TOOERR_DER_FORMAT) {
+[[noreturn]] void ThrowAt(std::size_t offset, const std::string& reason, int code = TOOERR_DER_FORMAT) {
     throw Error(code, offset, reason);
 }
 
@@ -47,7 +47,7 @@ bool MustBePrimitive(std::uint32_t tag, bool ber) {
 Header DecodeHeader(Bytes in, const Options& opt, std::size_t offset) {
     Header h;
     std::size_t n = in.size(), i = 0;
-    if (n == 0) Throw(offset, "truncated header");
+    if (n == 0) ThrowAt(offset, "truncated header");
     std::uint8_t b0 = in[i++];
     h.cls = b0 & 0xC0;
     h.constructed = (b0 & 0x20) != 0;
@@ -55,29 +55,29 @@ Header DecodeHeader(Bytes in, const Options& opt, std::size_t offset) {
     if (h.tag == 0x1F) {
         std::uint32_t t = 0;
         for (;;) {
-            if (i >= n) Throw(offset, "truncated tag");
+            if (i >= n) ThrowAt(offset, "truncated tag");
             std::uint8_t b = in[i++];
-            if (t == 0 && b == 0x80) Throw(offset, "tag number not minimal");
-            if (t > (kMaxTag >> 7)) Throw(offset, "tag number too large", TOOERR_DER_LIMIT);
+            if (t == 0 && b == 0x80) ThrowAt(offset, "tag number not minimal");
+            if (t > (kMaxTag >> 7)) ThrowAt(offset, "tag number too large", TOOERR_DER_LIMIT);
             t = (t << 7) | (b & 0x7F);
             if (!(b & 0x80)) break;
         }
-        if (t < 0x1F) Throw(offset, "tag number not minimal");
+        if (t < 0x1F) ThrowAt(offset, "tag number not minimal");
         h.tag = t;
     }
-    if (i >= n) Throw(offset, "truncated length");
+    if (i >= n) ThrowAt(offset, "truncated length");
     std::uint8_t lb = in[i++];
     if (lb < 0x80) {
         h.length = lb;
     } else if (lb == 0x80) {
-        if (!opt.ber) Throw(offset, "indefinite length");
-        if (!h.constructed) Throw(offset, "indefinite length on a primitive element");
+        if (!opt.ber) ThrowAt(offset, "indefinite length");
+        if (!h.constructed) ThrowAt(offset, "indefinite length on a primitive element");
         h.indefinite = true;
     } else if (lb == 0xFF) {
-        Throw(offset, "reserved length octet");
+        ThrowAt(offset, "reserved length octet");
     } else {
         std::size_t k = lb & 0x7F;
-        if (i + k > n) Throw(offset, "truncated length");
+        if (i + k > n) ThrowAt(offset, "truncated length");
         std::uint64_t len = 0;
         std::size_t skipped = 0;
         for (std::size_t j = 0; j < k; ++j) {
@@ -87,9 +87,9 @@ Header DecodeHeader(Bytes in, const Options& opt, std::size_t offset) {
                 continue;
             }
             len = (len << 8) | b;
-            if (len > 0xFFFFFFFFull) Throw(offset, "length too large", TOOERR_DER_LIMIT);
+            if (len > 0xFFFFFFFFull) ThrowAt(offset, "length too large", TOOERR_DER_LIMIT);
         }
-        if (!opt.ber && (skipped > 0 || len < 0x80)) Throw(offset, "length not minimal");
+        if (!opt.ber && (skipped > 0 || len < 0x80)) ThrowAt(offset, "length not minimal");
         i += k;
         h.length = static_cast<std::size_t>(len);
     }
@@ -135,29 +135,29 @@ void EncodeHeader(std::vector<std::uint8_t>& out, std::uint8_t cls, bool constru
 // Primitive values.
 
 bool DecodeBoolean(Bytes c, const Options& opt, std::size_t offset) {
-    if (c.size() != 1) Throw(offset, "BOOLEAN of " + std::to_string(c.size()) + " bytes");
-    if (!opt.ber && c[0] != 0 && c[0] != 0xFF) Throw(offset, "BOOLEAN neither 00 nor FF");
+    if (c.size() != 1) ThrowAt(offset, "BOOLEAN of " + std::to_string(c.size()) + " bytes");
+    if (!opt.ber && c[0] != 0 && c[0] != 0xFF) ThrowAt(offset, "BOOLEAN neither 00 nor FF");
     return c[0] != 0;
 }
 
 Bytes DecodeIntegerBytes(Bytes c, std::size_t offset) {
-    if (c.empty()) Throw(offset, "empty INTEGER");
+    if (c.empty()) ThrowAt(offset, "empty INTEGER");
     if (c.size() > 1 && ((c[0] == 0x00 && !(c[1] & 0x80)) || (c[0] == 0xFF && (c[1] & 0x80))))
-        Throw(offset, "INTEGER not minimal");
+        ThrowAt(offset, "INTEGER not minimal");
     return c;
 }
 
 std::int64_t DecodeInteger(Bytes c, std::size_t offset) {
     DecodeIntegerBytes(c, offset);
-    if (c.size() > 8) Throw(offset, "INTEGER too large", TOOERR_DER_LIMIT);
+    if (c.size() > 8) ThrowAt(offset, "INTEGER too large", TOOERR_DER_LIMIT);
     std::uint64_t v = (c[0] & 0x80) ? ~0ull : 0;
     for (std::uint8_t b : c) v = (v << 8) | b;
     return static_cast<std::int64_t>(v);
 }
 
 std::string DecodeOid(Bytes c, std::size_t offset) {
-    if (c.empty()) Throw(offset, "empty OBJECT IDENTIFIER");
-    if (c.back() & 0x80) Throw(offset + c.size() - 1, "OBJECT IDENTIFIER ends inside an arc");
+    if (c.empty()) ThrowAt(offset, "empty OBJECT IDENTIFIER");
+    if (c.back() & 0x80) ThrowAt(offset + c.size() - 1, "OBJECT IDENTIFIER ends inside an arc");
     std::string out;
     out.reserve(c.size() * 3);
     bool first = true;
@@ -165,10 +165,10 @@ std::string DecodeOid(Bytes c, std::size_t offset) {
     bool start = true;
     for (std::size_t i = 0; i < c.size(); ++i) {
         std::uint8_t b = c[i];
-        if (start && b == 0x80) Throw(offset + i, "OBJECT IDENTIFIER arc not minimal");
+        if (start && b == 0x80) ThrowAt(offset + i, "OBJECT IDENTIFIER arc not minimal");
         start = false;
         if (v > (std::numeric_limits<std::uint64_t>::max() >> 7))
-            Throw(offset + i, "OBJECT IDENTIFIER arc above 64 bits", TOOERR_DER_LIMIT);
+            ThrowAt(offset + i, "OBJECT IDENTIFIER arc above 64 bits", TOOERR_DER_LIMIT);
         v = (v << 7) | (b & 0x7F);
         if (b & 0x80) continue;
         if (first) {
@@ -224,12 +224,12 @@ bool EncodeOid(std::string_view text, std::vector<std::uint8_t>& out) {
 }
 
 BitString DecodeBitString(Bytes c, const Options& opt, std::size_t offset) {
-    if (c.empty()) Throw(offset, "empty BIT STRING");
+    if (c.empty()) ThrowAt(offset, "empty BIT STRING");
     unsigned unused = c[0];
-    if (unused > 7) Throw(offset, "BIT STRING with " + std::to_string(unused) + " unused bits");
-    if (c.size() == 1 && unused) Throw(offset, "empty BIT STRING with unused bits");
+    if (unused > 7) ThrowAt(offset, "BIT STRING with " + std::to_string(unused) + " unused bits");
+    if (c.size() == 1 && unused) ThrowAt(offset, "empty BIT STRING with unused bits");
     if (!opt.ber && unused && (c.back() & ((1u << unused) - 1)))
-        Throw(offset + c.size() - 1, "BIT STRING unused bits not zero");
+        ThrowAt(offset + c.size() - 1, "BIT STRING unused bits not zero");
     return BitString{c.subspan(1), unused};
 }
 
@@ -281,8 +281,8 @@ std::string FormatTime(const FILETIME& t) {
 
 FILETIME DecodeTime(std::uint32_t tag, Bytes c, const Options& opt, std::size_t offset) {
     const char* what = tag == kUtcTime ? "UTCTime" : "GeneralizedTime";
-    if (tag != kUtcTime && tag != kGeneralizedTime) Throw(offset, "not a time");
-    auto bad = [&](const char* why) { Throw(offset, std::string(what) + " " + why); };
+    if (tag != kUtcTime && tag != kGeneralizedTime) ThrowAt(offset, "not a time");
+    auto bad = [&](const char* why) { ThrowAt(offset, std::string(what) + " " + why); };
     std::size_t i = 0, n = c.size();
     auto digits = [&](int count) {
         int v = 0;
@@ -450,7 +450,7 @@ std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset, const O
             std::size_t i = 0;
             std::uint32_t cp;
             while (i < s.size())
-                if (!NextUtf8(s, i, cp)) Throw(offset + i, "UTF8String not valid UTF-8");
+                if (!NextUtf8(s, i, cp)) ThrowAt(offset + i, "UTF8String not valid UTF-8");
             return std::string(s);
         }
         case kNumericString:
@@ -460,29 +460,30 @@ std::string DecodeString(std::uint32_t tag, Bytes c, std::size_t offset, const O
             for (std::size_t i = 0; i < c.size(); ++i) {
                 const std::uint32_t as = opt.ber && tag == kPrintableString ? std::uint32_t(kVisibleString) : tag;
                 if (c[i] == 0 || !InAlphabet(as, c[i]))
-                    Throw(offset + i, "character outside the string type's alphabet");
+                    ThrowAt(offset + i, "character outside the string type's alphabet");
             }
             return std::string(reinterpret_cast<const char*>(c.data()), c.size());
         case kBmpString:
-            if (c.size() % 2) Throw(offset, "BMPString of odd length");
+            if (c.size() % 2) ThrowAt(offset, "BMPString of odd length");
             out.reserve(c.size());
             for (std::size_t i = 0; i < c.size(); i += 2) {
                 std::uint32_t cp = (std::uint32_t(c[i]) << 8) | c[i + 1];
-                if (cp >= 0xD800 && cp <= 0xDFFF) Throw(offset + i, "BMPString with a surrogate");
+                if (cp >= 0xD800 && cp <= 0xDFFF) ThrowAt(offset + i, "BMPString with a surrogate");
                 PutUtf8(out, cp);
             }
             return out;
         case kUniversalString:
-            if (c.size() % 4) Throw(offset, "UniversalString length not a multiple of 4");
+            if (c.size() % 4) ThrowAt(offset, "UniversalString length not a multiple of 4");
             for (std::size_t i = 0; i < c.size(); i += 4) {
                 std::uint32_t cp = (std::uint32_t(c[i]) << 24) | (std::uint32_t(c[i + 1]) << 16) |
                                    (std::uint32_t(c[i + 2]) << 8) | c[i + 3];
-                if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) Throw(offset + i, "UniversalString bad character");
+                if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+                    ThrowAt(offset + i, "UniversalString bad character");
                 PutUtf8(out, cp);
             }
             return out;
         default:
-            if (!IsStringTag(tag)) Throw(offset, "not a string type");
+            if (!IsStringTag(tag)) ThrowAt(offset, "not a string type");
             // Teletex and the other ISO 2022 types: taken as Latin-1.
             for (std::uint8_t ch : c) PutUtf8(out, ch);
             return out;
@@ -532,7 +533,9 @@ bool EncodeString(std::uint32_t tag, std::string_view s, std::vector<std::uint8_
 Reader::Reader(Bytes in, const Options& opt, std::size_t baseOffset, int depth)
     : m_in(in), m_opt(opt), m_base(baseOffset), m_depth(depth) {}
 
-void Reader::Fail(std::size_t absOffset, const std::string& reason, int code) const { Throw(absOffset, reason, code); }
+void Reader::ThrowAt(std::size_t absOffset, const std::string& reason, int code) const {
+    throw Error(code, absOffset, reason);
+}
 
 Element Reader::Parse(std::size_t pos) const {
     const std::size_t at = m_base + pos;
@@ -551,42 +554,42 @@ Element Reader::Parse(std::size_t pos) const {
         end = cend + 2;
     } else {
         if (h.length > m_in.size() - cstart)
-            Throw(at, "length " + std::to_string(h.length) + " exceeds the " + std::to_string(m_in.size() - cstart) +
-                          " bytes left");
+            ThrowAt(at, "length " + std::to_string(h.length) + " exceeds the " + std::to_string(m_in.size() - cstart) +
+                            " bytes left");
         cend = end = cstart + h.length;
     }
     e.content = m_in.subspan(cstart, cend - cstart);
     e.encoded = m_in.subspan(pos, end - pos);
     if (e.cls == kUniversal) {
-        if (e.tag == kEoc) Throw(at, "unexpected end-of-contents");
-        if (e.constructed && MustBePrimitive(e.tag, m_opt.ber)) Throw(at, "constructed form of a primitive type");
-        if (!e.constructed && (e.tag == kSequence || e.tag == kSet)) Throw(at, "primitive SEQUENCE or SET");
+        if (e.tag == kEoc) ThrowAt(at, "unexpected end-of-contents");
+        if (e.constructed && MustBePrimitive(e.tag, m_opt.ber)) ThrowAt(at, "constructed form of a primitive type");
+        if (!e.constructed && (e.tag == kSequence || e.tag == kSet)) ThrowAt(at, "primitive SEQUENCE or SET");
     }
     return e;
 }
 
 std::size_t Reader::FindEoc(std::size_t pos, int depth) const {
     if (depth > m_opt.maxDepth)
-        Throw(m_base + pos, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
+        ThrowAt(m_base + pos, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
     while (pos < m_in.size()) {
         if (m_in[pos] == 0) {
             if (pos + 1 < m_in.size() && m_in[pos + 1] == 0) return pos;
-            Throw(m_base + pos, "malformed end-of-contents");
+            ThrowAt(m_base + pos, "malformed end-of-contents");
         }
         Header h = DecodeHeader(m_in.subspan(pos), m_opt, m_base + pos);
         std::size_t cstart = pos + h.headerLen;
         if (h.indefinite) {
             pos = FindEoc(cstart, depth + 1) + 2;
         } else {
-            if (h.length > m_in.size() - cstart) Throw(m_base + pos, "length exceeds the bytes left");
+            if (h.length > m_in.size() - cstart) ThrowAt(m_base + pos, "length exceeds the bytes left");
             pos = cstart + h.length;
         }
     }
-    Throw(m_base + pos, "missing end-of-contents");
+    ThrowAt(m_base + pos, "missing end-of-contents");
 }
 
 Element Reader::Next() {
-    if (AtEnd()) Throw(Offset(), "unexpected end of data");
+    if (AtEnd()) ThrowAt(Offset(), "unexpected end of data");
     Element e = Parse(m_pos);
     m_pos += e.encoded.size();
     return e;
@@ -609,8 +612,8 @@ Element Reader::Expect(std::uint32_t tag, std::uint8_t cls) {
     Element e = Next();
     if (!e.Is(cls, tag)) {
         m_pos -= e.encoded.size();
-        Throw(at, "expected tag " + std::to_string(tag) + " of class " + std::to_string(cls >> 6) + ", found tag " +
-                      std::to_string(e.tag) + " of class " + std::to_string(e.cls >> 6));
+        ThrowAt(at, "expected tag " + std::to_string(tag) + " of class " + std::to_string(cls >> 6) + ", found tag " +
+                        std::to_string(e.tag) + " of class " + std::to_string(e.cls >> 6));
     }
     return e;
 }
@@ -621,14 +624,14 @@ std::optional<Element> Reader::Optional(std::uint32_t tag, std::uint8_t cls) {
 }
 
 Reader Reader::Enter(const Element& e) const {
-    if (!e.constructed) Throw(e.offset, "primitive element where a constructed one is needed");
+    if (!e.constructed) ThrowAt(e.offset, "primitive element where a constructed one is needed");
     if (m_depth + 1 > m_opt.maxDepth)
-        Throw(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
+        ThrowAt(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
     return Reader(e.content, m_opt, e.ContentOffset(), m_depth + 1);
 }
 
 void Reader::Finish() const {
-    if (!AtEnd()) Throw(Offset(), std::to_string(Remaining()) + " unexpected bytes");
+    if (!AtEnd()) ThrowAt(Offset(), std::to_string(Remaining()) + " unexpected bytes");
 }
 
 bool Reader::ReadBoolean() {
@@ -638,7 +641,7 @@ bool Reader::ReadBoolean() {
 
 void Reader::ReadNull() {
     Element e = Expect(kNull);
-    if (!e.content.empty()) Throw(e.offset, "NULL with content");
+    if (!e.content.empty()) ThrowAt(e.offset, "NULL with content");
 }
 
 std::int64_t Reader::ReadInteger() {
@@ -658,7 +661,7 @@ std::string Reader::ReadOid() {
 
 BitString Reader::ReadBitString() {
     Element e = Expect(kBitString);
-    if (e.constructed) Throw(e.offset, "constructed BIT STRING not supported");
+    if (e.constructed) ThrowAt(e.offset, "constructed BIT STRING not supported");
     return DecodeBitString(e.content, m_opt, e.ContentOffset());
 }
 
@@ -669,7 +672,7 @@ FILETIME Reader::ReadTime() {
     Element e = Next();
     if (e.cls != kUniversal || (e.tag != kUtcTime && e.tag != kGeneralizedTime)) {
         m_pos -= e.encoded.size();
-        Throw(at, "expected UTCTime or GeneralizedTime");
+        ThrowAt(at, "expected UTCTime or GeneralizedTime");
     }
     if (e.constructed) {
         IdentObj c = StringContent(e);
@@ -683,7 +686,7 @@ std::string Reader::ReadString(std::uint32_t* tag) {
     Element e = Next();
     if (e.cls != kUniversal || !IsStringTag(e.tag)) {
         m_pos -= e.encoded.size();
-        Throw(at, "expected a character string");
+        ThrowAt(at, "expected a character string");
     }
     if (tag) *tag = e.tag;
     if (e.constructed) {
@@ -699,18 +702,18 @@ IdentObj Reader::StringContent(const Element& e) const {
         out.Assign(e.content.data(), static_cast<DWORD>(e.content.size()));
         return out;
     }
-    if (e.cls == kUniversal && e.tag == kBitString) Throw(e.offset, "constructed BIT STRING not supported");
+    if (e.cls == kUniversal && e.tag == kBitString) ThrowAt(e.offset, "constructed BIT STRING not supported");
     Gather(e, out, m_depth);
     return out;
 }
 
 void Reader::Gather(const Element& e, IdentObj& out, int depth) const {
     if (depth + 1 > m_opt.maxDepth)
-        Throw(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
+        ThrowAt(e.offset, "nested deeper than " + std::to_string(m_opt.maxDepth), TOOERR_DER_DEPTH);
     Reader r(e.content, m_opt, e.ContentOffset(), depth + 1);
     while (!r.AtEnd()) {
         Element piece = r.Next();
-        if (piece.cls != e.cls || piece.tag != e.tag) Throw(piece.offset, "segment of a different type");
+        if (piece.cls != e.cls || piece.tag != e.tag) ThrowAt(piece.offset, "segment of a different type");
         if (piece.constructed)
             Gather(piece, out, depth + 1);
         else
@@ -748,7 +751,7 @@ void ValidateLevel(Reader& r) {
                 DecodeIntegerBytes(e.content, at);
                 break;
             case kNull:
-                if (!e.content.empty()) r.Fail(e.offset, "NULL with content");
+                if (!e.content.empty()) r.ThrowAt(e.offset, "NULL with content");
                 break;
             case kOid:
                 DecodeOid(e.content, at);
@@ -782,7 +785,7 @@ Writer& Writer::Raw(Bytes encoded) {
 }
 
 Writer& Writer::Element(std::uint8_t cls, bool constructed, std::uint32_t tag, Bytes content) {
-    if (tag > kMaxTag) Throw(0, "tag number too large", TOOERR_DER_LIMIT);
+    if (tag > kMaxTag) ThrowAt(0, "tag number too large", TOOERR_DER_LIMIT);
     AppendHeader(m_out, cls, constructed, tag, content.size());
     return Raw(content);
 }
@@ -844,12 +847,12 @@ Writer& Writer::UnsignedInteger(Bytes m) {
 
 Writer& Writer::Oid(std::string_view dotted) {
     std::vector<std::uint8_t> c;
-    if (!EncodeOid(dotted, c)) Throw(0, "not an OBJECT IDENTIFIER: " + std::string(dotted), TOOERR_BADARG);
+    if (!EncodeOid(dotted, c)) ThrowAt(0, "not an OBJECT IDENTIFIER: " + std::string(dotted), TOOERR_BADARG);
     return Primitive(kOid, Bytes(c.data(), c.size()));
 }
 
 Writer& Writer::BitString(Bytes bytes, unsigned unused) {
-    if (unused > 7 || (bytes.empty() && unused)) Throw(0, "bad unused bit count", TOOERR_BADARG);
+    if (unused > 7 || (bytes.empty() && unused)) ThrowAt(0, "bad unused bit count", TOOERR_BADARG);
     AppendHeader(m_out, kUniversal, false, kBitString, bytes.size() + 1);
     m_out.push_back(static_cast<std::uint8_t>(unused));
     Raw(bytes);
@@ -862,7 +865,7 @@ Writer& Writer::OctetString(Bytes bytes) { return Primitive(kOctetString, bytes)
 Writer& Writer::String(std::uint32_t tag, std::string_view utf8) {
     std::vector<std::uint8_t> c;
     if (!EncodeString(tag, utf8, c))
-        Throw(0, "text does not fit string type " + std::to_string(tag), TOOERR_BADENCODING);
+        ThrowAt(0, "text does not fit string type " + std::to_string(tag), TOOERR_BADENCODING);
     return Primitive(tag, Bytes(c.data(), c.size()));
 }
 
@@ -871,11 +874,11 @@ std::string TimeText(std::uint32_t tag, const FILETIME& t) {
     char buf[40];
     int n;
     if (tag == kUtcTime) {
-        if (c.year < 1950 || c.year > 2049) Throw(0, "year outside UTCTime", TOOERR_BADARG);
+        if (c.year < 1950 || c.year > 2049) ThrowAt(0, "year outside UTCTime", TOOERR_BADARG);
         n = std::snprintf(buf, sizeof buf, "%02d%02d%02d%02d%02d%02d", c.year % 100, c.month, c.day, c.hour, c.minute,
                           c.second);
     } else {
-        if (c.year > 9999) Throw(0, "year outside GeneralizedTime", TOOERR_BADARG);
+        if (c.year > 9999) ThrowAt(0, "year outside GeneralizedTime", TOOERR_BADARG);
         n = std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", c.year, c.month, c.day, c.hour, c.minute,
                           c.second);
         if (c.fraction) {
@@ -903,13 +906,13 @@ Writer& Writer::Time(const FILETIME& t) {
 }
 
 std::size_t Writer::Begin(std::uint8_t cls, bool constructed, std::uint32_t tag, bool sortedSet) {
-    if (tag > kMaxTag) Throw(0, "tag number too large", TOOERR_DER_LIMIT);
+    if (tag > kMaxTag) ThrowAt(0, "tag number too large", TOOERR_DER_LIMIT);
     m_open.push_back(Open{m_out.size(), cls, constructed, tag, sortedSet});
     return m_open.size() - 1;
 }
 
 Writer& Writer::End(std::size_t mark) {
-    if (m_open.empty() || mark != m_open.size() - 1) Throw(0, "Writer::End out of order", TOOERR_BADARG);
+    if (m_open.empty() || mark != m_open.size() - 1) ThrowAt(0, "Writer::End out of order", TOOERR_BADARG);
     Open o = m_open.back();
     m_open.pop_back();
     std::size_t len = m_out.size() - o.start;
@@ -933,14 +936,14 @@ Writer& Writer::End(std::size_t mark) {
 }
 
 IdentObj Writer::Take() {
-    if (!m_open.empty()) Throw(0, "Writer has open elements", TOOERR_BADARG);
+    if (!m_open.empty()) ThrowAt(0, "Writer has open elements", TOOERR_BADARG);
     IdentObj b(m_out.data(), static_cast<DWORD>(m_out.size()));
     m_out.clear();
     return b;
 }
 
 cert::Secret Writer::TakeSecret() {
-    if (!m_open.empty()) Throw(0, "Writer has open elements", TOOERR_BADARG);
+    if (!m_open.empty()) ThrowAt(0, "Writer has open elements", TOOERR_BADARG);
     cert::Secret s(m_out.data(), m_out.size());
     Buffer().swap(m_out);
     return s;

@@ -1,7 +1,5 @@
 // The record classes and ASNT* functions: thin status-reporting layers over
 // asn::Reader and asn::Writer.
-#include <new>
-
 #include "cert/asn.h"
 #include "cert/toofile.h"
 
@@ -10,25 +8,10 @@ using asn::View;
 
 namespace {
 
-// Runs `f`; a decoding fault or a status thrown inside becomes a report
-// (stored in *pStatus, or thrown as XTOOStatus) and the result `fail`.
-template <class R, class F>
-R Guarded(const char* place, int* pStatus, R fail, F&& f) {
-    try {
-        return f();
-    } catch (const XTOOStatus& e) {
-        std::string where = std::string(place) + ": " + e.Place();
-        TOOReport(e.Status() ? e.Status() : TOOERR_FAIL, where.c_str(), pStatus);
-    } catch (const std::bad_alloc&) {
-        TOOReport(TOOERR_NOMEM, place, pStatus);
-    }
-    return fail;
-}
-
-[[noreturn]] void Fail(int code, const char* why) { throw XTOOStatus(code, why); }
+[[noreturn]] void ThrowStatus(int code, const char* why) { throw XTOOStatus(code, why); }
 
 DWORD Size32(std::size_t n) {
-    if (n > 0xFFFFFFFFu) Fail(TOOERR_DER_LIMIT, "element larger than 4 GiB");
+    if (n > 0xFFFFFFFFu) ThrowStatus(TOOERR_DER_LIMIT, "element larger than 4 GiB");
     return static_cast<DWORD>(n);
 }
 
@@ -74,7 +57,7 @@ CASNTBaseRecord::CASNTBaseRecord(DWORD tag, const void* content, DWORD size, BYT
     : m_tag(tag), m_class(cls & 0xC0), m_constructed(constructed), m_entry(content, size) {}
 
 bool CASNTBaseRecord::SetEncodedEntry(const void* data, DWORD size, int* pStatus) {
-    return Guarded("CASNTBaseRecord::SetEncodedEntry", pStatus, false, [&] {
+    return TOOGuarded("CASNTBaseRecord::SetEncodedEntry", pStatus, false, [&] {
         asn::Reader r(View(data, size));
         while (!r.AtEnd()) r.Next();
         m_entry.Assign(data, size);
@@ -83,7 +66,7 @@ bool CASNTBaseRecord::SetEncodedEntry(const void* data, DWORD size, int* pStatus
     });
 }
 
-bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) {
+bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) try {
     std::vector<std::uint8_t> c;
     if (!dotted || !asn::EncodeOid(dotted, c))
         return TOOReport(TOOERR_BADARG, "CASNTBaseRecord::SetOID: not an OID", pStatus), false;
@@ -92,17 +75,20 @@ bool CASNTBaseRecord::SetOID(const char* dotted, int* pStatus) {
     m_constructed = false;
     m_entry.Assign(c.data(), Size32(c.size()));
     return true;
+} catch (...) {
+    TOOReportCurrentException("CASNTBaseRecord::SetOID", pStatus);
+    return false;
 }
 
 CTOOString CASNTBaseRecord::GetOID(int* pStatus) const {
-    return Guarded("CASNTBaseRecord::GetOID", pStatus, CTOOString(), [&] {
+    return TOOGuarded("CASNTBaseRecord::GetOID", pStatus, CTOOString(), [&] {
         if (m_tag != asn::kOid || m_class != ASNT_CLASS_UNIVERSAL || m_constructed)
-            Fail(TOOERR_DER_FORMAT, "not an OBJECT IDENTIFIER");
+            ThrowStatus(TOOERR_DER_FORMAT, "not an OBJECT IDENTIFIER");
         return CTOOString(asn::DecodeOid(View(m_entry)));
     });
 }
 
-void CASNTBaseRecord::SetInteger(std::int64_t v) {
+void CASNTBaseRecord::SetInteger(std::int64_t v) try {
     asn::Writer w;
     w.Integer(v);
     asn::Reader r(w.view());
@@ -110,27 +96,29 @@ void CASNTBaseRecord::SetInteger(std::int64_t v) {
     m_class = ASNT_CLASS_UNIVERSAL;
     m_constructed = false;
     m_entry = Blob(r.Next().content);
+} catch (...) {
+    TOORethrowAsStatus("CASNTBaseRecord::SetInteger");
 }
 
 std::int64_t CASNTBaseRecord::GetInteger(int* pStatus) const {
-    return Guarded("CASNTBaseRecord::GetInteger", pStatus, std::int64_t(0), [&] {
+    return TOOGuarded("CASNTBaseRecord::GetInteger", pStatus, std::int64_t(0), [&] {
         if ((m_tag != asn::kInteger && m_tag != asn::kEnumerated) || m_class != ASNT_CLASS_UNIVERSAL || m_constructed)
-            Fail(TOOERR_DER_FORMAT, "not an INTEGER");
+            ThrowStatus(TOOERR_DER_FORMAT, "not an INTEGER");
         return asn::DecodeInteger(View(m_entry));
     });
 }
 
 CTOOString CASNTBaseRecord::GetString(int* pStatus) const {
-    return Guarded("CASNTBaseRecord::GetString", pStatus, CTOOString(), [&] {
+    return TOOGuarded("CASNTBaseRecord::GetString", pStatus, CTOOString(), [&] {
         if (m_class != ASNT_CLASS_UNIVERSAL || m_constructed || !asn::IsStringTag(m_tag))
-            Fail(TOOERR_DER_FORMAT, "not a character string");
+            ThrowStatus(TOOERR_DER_FORMAT, "not a character string");
         return CTOOString(asn::DecodeString(m_tag, View(m_entry)));
     });
 }
 
 DWORD CASNTBaseRecord::WriteData(IdentObj& out, int* pStatus) const {
-    return Guarded("CASNTBaseRecord::WriteData", pStatus, DWORD(0), [&] {
-        if (m_tag > asn::kMaxTag) Fail(TOOERR_DER_LIMIT, "tag number too large");
+    return TOOGuarded("CASNTBaseRecord::WriteData", pStatus, DWORD(0), [&] {
+        if (m_tag > asn::kMaxTag) ThrowStatus(TOOERR_DER_LIMIT, "tag number too large");
         std::vector<std::uint8_t> hdr;
         asn::EncodeHeader(hdr, m_class, m_constructed, m_tag, m_entry.size());
         Size32(std::size_t(out.size()) + hdr.size() + m_entry.size());
@@ -146,14 +134,16 @@ IdentObj CASNTBaseRecord::GetEncodedRecord(int* pStatus) const {
     return out;
 }
 
-DWORD CASNTBaseRecord::GetEncodedSize() const {
+DWORD CASNTBaseRecord::GetEncodedSize() const try {
     std::vector<std::uint8_t> hdr;
     asn::EncodeHeader(hdr, m_class, m_constructed, m_tag, m_entry.size());
     return static_cast<DWORD>(hdr.size() + m_entry.size());
+} catch (...) {
+    TOORethrowAsStatus("CASNTBaseRecord::GetEncodedSize");
 }
 
 DWORD CASNTBaseRecord::ReadData(const void* data, DWORD size, int* pStatus, bool ber) {
-    return Guarded("CASNTBaseRecord::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNTBaseRecord::ReadData", pStatus, DWORD(0), [&] {
         asn::Options opt;
         opt.ber = ber;
         asn::Reader r(View(data, size), opt);
@@ -169,7 +159,7 @@ DWORD CASNTBaseRecord::ReadData(const void* data, DWORD size, int* pStatus, bool
 }
 
 DWORD CASNTBaseRecord::ReadASNInfo(const void* data, DWORD size, int* pStatus) {
-    return Guarded("CASNTBaseRecord::ReadASNInfo", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNTBaseRecord::ReadASNInfo", pStatus, DWORD(0), [&] {
         asn::Header h = asn::DecodeHeader(View(data, size));
         m_tag = h.tag;
         m_class = h.cls;
@@ -184,7 +174,7 @@ DWORD CASNTBaseRecord::ReadASNInfo(const void* data, DWORD size, int* pStatus) {
 // ---------------------------------------------------------------------------
 // CASNTUnit
 
-DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const {
+DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const try {
     DWORD before = out.size();
     for (const auto& r : m_items) {
         int st = 0;
@@ -192,15 +182,21 @@ DWORD CASNTUnit::WriteData(IdentObj& out, int* pStatus) const {
         if (st) return TOOReport(st, "CASNTUnit::WriteData", pStatus), 0;
     }
     return out.size() - before;
+} catch (...) {
+    TOOReportCurrentException("CASNTUnit::WriteData", pStatus);
+    return 0;
 }
 
-IdentObj CASNTUnit::WriteSequence(int* pStatus, DWORD tag, BYTE cls) const {
+IdentObj CASNTUnit::WriteSequence(int* pStatus, DWORD tag, BYTE cls) const try {
     IdentObj content;
     int st = 0;
     WriteData(content, &st);
     if (st) return TOOReport(st, "CASNTUnit::WriteSequence", pStatus), IdentObj();
-    return Guarded("CASNTUnit::WriteSequence", pStatus, IdentObj(),
-                   [&] { return asn::Encode(cls, true, tag, View(content)); });
+    return TOOGuarded("CASNTUnit::WriteSequence", pStatus, IdentObj(),
+                      [&] { return asn::Encode(cls, true, tag, View(content)); });
+} catch (...) {
+    TOOReportCurrentException("CASNTUnit::WriteSequence", pStatus);
+    return IdentObj();
 }
 
 namespace {
@@ -216,7 +212,7 @@ std::vector<CASNTBaseRecord> ReadRecords(asn::Reader& r) {
 
 DWORD CASNTUnit::ReadData(const void* data, DWORD size, int* pStatus, bool ber) {
     m_items.clear();
-    return Guarded("CASNTUnit::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNTUnit::ReadData", pStatus, DWORD(0), [&] {
         asn::Options opt;
         opt.ber = ber;
         asn::Reader r(View(data, size), opt);
@@ -227,7 +223,7 @@ DWORD CASNTUnit::ReadData(const void* data, DWORD size, int* pStatus, bool ber) 
 
 DWORD CASNTUnit::ReadSequence(const void* data, DWORD size, int* pStatus, bool ber) {
     m_items.clear();
-    return Guarded("CASNTUnit::ReadSequence", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNTUnit::ReadSequence", pStatus, DWORD(0), [&] {
         asn::Options opt;
         opt.ber = ber;
         asn::Reader outer(View(data, size), opt);
@@ -245,17 +241,20 @@ CASNTIdData::CASNTIdData(const char* dotted, const IdentObj& parameters, int* pS
     SetParameters(parameters);
 }
 
-bool CASNTIdData::SetOID(const char* dotted, int* pStatus) {
+bool CASNTIdData::SetOID(const char* dotted, int* pStatus) try {
     std::vector<std::uint8_t> c;
     if (!dotted || !asn::EncodeOid(dotted, c))
         return TOOReport(TOOERR_BADARG, "CASNTIdData::SetOID: not an OID", pStatus), false;
     m_oidContent.Assign(c.data(), static_cast<DWORD>(c.size()));
     m_oid = dotted;
     return true;
+} catch (...) {
+    TOOReportCurrentException("CASNTIdData::SetOID", pStatus);
+    return false;
 }
 
 bool CASNTIdData::SetEncodedOID(const void* content, DWORD size, int* pStatus) {
-    return Guarded("CASNTIdData::SetEncodedOID", pStatus, false, [&] {
+    return TOOGuarded("CASNTIdData::SetEncodedOID", pStatus, false, [&] {
         m_oid = asn::DecodeOid(View(content, size));
         m_oidContent.Assign(content, size);
         return true;
@@ -263,7 +262,7 @@ bool CASNTIdData::SetEncodedOID(const void* content, DWORD size, int* pStatus) {
 }
 
 DWORD CASNTIdData::ReadData(const void* data, DWORD size, int* pStatus) {
-    return Guarded("CASNTIdData::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNTIdData::ReadData", pStatus, DWORD(0), [&] {
         asn::Reader r(View(data, size));
         asn::Element e = r.Next();
         asn::Element oid;
@@ -279,7 +278,7 @@ DWORD CASNTIdData::ReadData(const void* data, DWORD size, int* pStatus) {
             c.Finish();
             seq = true;
         } else {
-            r.Fail(e.offset, "expected OBJECT IDENTIFIER or SEQUENCE");
+            r.ThrowAt(e.offset, "expected OBJECT IDENTIFIER or SEQUENCE");
         }
         std::string text = asn::DecodeOid(oid.content, oid.ContentOffset());
         m_oid = text;
@@ -291,8 +290,8 @@ DWORD CASNTIdData::ReadData(const void* data, DWORD size, int* pStatus) {
 }
 
 DWORD CASNTIdData::WriteData(IdentObj& out, int* pStatus) const {
-    return Guarded("CASNTIdData::WriteData", pStatus, DWORD(0), [&] {
-        if (m_oidContent.IsEmpty()) Fail(TOOERR_BADARG, "no OBJECT IDENTIFIER set");
+    return TOOGuarded("CASNTIdData::WriteData", pStatus, DWORD(0), [&] {
+        if (m_oidContent.IsEmpty()) ThrowStatus(TOOERR_BADARG, "no OBJECT IDENTIFIER set");
         asn::Writer w;
         if (m_sequence) {
             auto m = w.BeginSequence();
@@ -334,7 +333,7 @@ CASNAlgAddInfo::CASNAlgAddInfo(const char* signOid, const char* hashOid, const c
     : m_sign(signOid), m_hash(hashOid), m_encrypt(encryptOid) {}
 
 DWORD CASNAlgAddInfo::ReadData(const void* data, DWORD size, int* pStatus) {
-    return Guarded("CASNAlgAddInfo::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNAlgAddInfo::ReadData", pStatus, DWORD(0), [&] {
         asn::Reader outer(View(data, size));
         asn::Element e = outer.Expect(asn::kSequence);
         asn::Reader r = outer.Enter(e);
@@ -350,9 +349,9 @@ DWORD CASNAlgAddInfo::ReadData(const void* data, DWORD size, int* pStatus) {
 }
 
 DWORD CASNAlgAddInfo::WriteData(IdentObj& out, int* pStatus) const {
-    return Guarded("CASNAlgAddInfo::WriteData", pStatus, DWORD(0), [&] {
-        if (m_sign.IsEmpty()) Fail(TOOERR_BADARG, "no public-key parameter set");
-        if (m_hash.IsEmpty() && !m_encrypt.IsEmpty()) Fail(TOOERR_BADARG, "encryption set without digest set");
+    return TOOGuarded("CASNAlgAddInfo::WriteData", pStatus, DWORD(0), [&] {
+        if (m_sign.IsEmpty()) ThrowStatus(TOOERR_BADARG, "no public-key parameter set");
+        if (m_hash.IsEmpty() && !m_encrypt.IsEmpty()) ThrowStatus(TOOERR_BADARG, "encryption set without digest set");
         asn::Writer w;
         auto m = w.BeginSequence();
         w.Oid(m_sign.str());
@@ -364,7 +363,7 @@ DWORD CASNAlgAddInfo::WriteData(IdentObj& out, int* pStatus) const {
 }
 
 DWORD CASNValid::ReadData(const void* data, DWORD size, int* pStatus) {
-    return Guarded("CASNValid::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNValid::ReadData", pStatus, DWORD(0), [&] {
         asn::Reader outer(View(data, size));
         asn::Element e = outer.Expect(asn::kSequence);
         asn::Reader r = outer.Enter(e);
@@ -378,7 +377,7 @@ DWORD CASNValid::ReadData(const void* data, DWORD size, int* pStatus) {
 }
 
 DWORD CASNValid::WriteData(IdentObj& out, int* pStatus) const {
-    return Guarded("CASNValid::WriteData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("CASNValid::WriteData", pStatus, DWORD(0), [&] {
         asn::Writer w;
         auto m = w.BeginSequence();
         w.Time(m_start).Time(m_end).End(m);
@@ -387,7 +386,7 @@ DWORD CASNValid::WriteData(IdentObj& out, int* pStatus) const {
 }
 
 DWORD AsnKeyUsagePeriod::ReadData(const void* data, DWORD size, int* pStatus) {
-    return Guarded("AsnKeyUsagePeriod::ReadData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("AsnKeyUsagePeriod::ReadData", pStatus, DWORD(0), [&] {
         asn::Reader outer(View(data, size));
         asn::Element e = outer.Expect(asn::kSequence);
         asn::Reader r = outer.Enter(e);
@@ -395,7 +394,7 @@ DWORD AsnKeyUsagePeriod::ReadData(const void* data, DWORD size, int* pStatus) {
         for (std::uint32_t n = 0; n < 2; ++n) {
             auto t = r.Optional(n, asn::kContext);
             if (!t) continue;
-            if (t->constructed) r.Fail(t->offset, "constructed time");
+            if (t->constructed) r.ThrowAt(t->offset, "constructed time");
             FILETIME ft = asn::DecodeTime(asn::kGeneralizedTime, t->content, r.options(), t->ContentOffset());
             n == 0 ? p.SetNotBefore(ft) : p.SetNotAfter(ft);
         }
@@ -406,7 +405,7 @@ DWORD AsnKeyUsagePeriod::ReadData(const void* data, DWORD size, int* pStatus) {
 }
 
 DWORD AsnKeyUsagePeriod::WriteData(IdentObj& out, int* pStatus) const {
-    return Guarded("AsnKeyUsagePeriod::WriteData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("AsnKeyUsagePeriod::WriteData", pStatus, DWORD(0), [&] {
         asn::Writer w;
         auto m = w.BeginSequence();
         if (m_hasStart) {
@@ -427,7 +426,7 @@ DWORD AsnKeyUsagePeriod::WriteData(IdentObj& out, int* pStatus) const {
 
 namespace {
 IdentObj EncodeText(std::uint32_t tag, const char* text, const char* place, int* pStatus) {
-    return Guarded(place, pStatus, IdentObj(), [&] {
+    return TOOGuarded(place, pStatus, IdentObj(), [&] {
         asn::Writer w;
         w.String(tag, text ? text : "");
         return w.Take();
@@ -445,7 +444,7 @@ IdentObj DerHelper::EncodeStringAsBmp(const char* utf8, int* pStatus) {
 
 namespace {
 CTOOString DecodeOne(const void* data, DWORD size, std::uint32_t want, const char* place, int* pStatus, DWORD* pTag) {
-    return Guarded(place, pStatus, CTOOString(), [&] {
+    return TOOGuarded(place, pStatus, CTOOString(), [&] {
         asn::Reader r(View(data, size));
         if (want) {
             asn::Element e = r.Expect(want);
@@ -473,22 +472,26 @@ CTOOString DerHelper::DecodeString(const void* data, DWORD size, int* pStatus, D
     return DecodeOne(data, size, 0, "DerHelper::DecodeString", pStatus, pTag);
 }
 
-bool DerHelper::IsPrintableString(std::string_view text) {
+bool DerHelper::IsPrintableString(std::string_view text) try {
     try {
         asn::DecodeString(asn::kPrintableString, View(text.data(), text.size()));
         return true;
     } catch (const asn::Error&) {
         return false;
     }
+} catch (...) {
+    TOORethrowAsStatus("DerHelper::IsPrintableString");
 }
 
-bool DerHelper::IsValidUtf8(std::string_view text) {
+bool DerHelper::IsValidUtf8(std::string_view text) try {
     try {
         asn::DecodeString(asn::kUtf8String, View(text.data(), text.size()));
         return true;
     } catch (const asn::Error&) {
         return false;
     }
+} catch (...) {
+    TOORethrowAsStatus("DerHelper::IsValidUtf8");
 }
 
 // ---------------------------------------------------------------------------
@@ -497,10 +500,10 @@ bool DerHelper::IsValidUtf8(std::string_view text) {
 int ASNTGetSequence(const void* data, DWORD size, std::vector<IdentObj>& items, int* pStatus, DWORD* pUsed,
                     BYTE tagByte) {
     items.clear();
-    return Guarded("ASNTGetSequence", pStatus, 0, [&] {
+    return TOOGuarded("ASNTGetSequence", pStatus, 0, [&] {
         asn::Reader outer(View(data, size));
         asn::Element e = outer.Next();
-        if (e.encoded[0] != tagByte) outer.Fail(e.offset, "expected identifier octet " + TOOBin2HexStr(&tagByte, 1));
+        if (e.encoded[0] != tagByte) outer.ThrowAt(e.offset, "expected identifier octet " + TOOBin2HexStr(&tagByte, 1));
         asn::Reader r = outer.Enter(e);
         std::vector<IdentObj> out;
         while (!r.AtEnd()) out.push_back(Blob(r.Next().encoded));
@@ -514,7 +517,7 @@ int ASNTGetSequence(const IdentObj& data, std::vector<IdentObj>& items, int* pSt
     return ASNTGetSequence(data.data(), data.size(), items, pStatus, pUsed, tagByte);
 }
 
-int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus) {
+int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pStatus) try {
     items.clear();
     std::string place = std::string("ASNTGetSequence ") + file.FileName();
     LONGLONG start = file.CurPos();
@@ -532,9 +535,12 @@ int ASNTGetSequence(const CTOOFile& file, std::vector<IdentObj>& items, int* pSt
     int n = ASNTGetSequence(bytes, items, &st);
     if (st) return TOOReport(st, place.c_str(), pStatus), 0;
     return n;
+} catch (...) {
+    TOOReportCurrentException("ASNTGetSequence", pStatus);
+    return 0;
 }
 
-int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) {
+int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pStatus) try {
     items.clear();
     CTOOFile file;
     std::string place = std::string("ASNTGetSequence ") + (fileName ? fileName : "");
@@ -549,9 +555,12 @@ int ASNTGetSequence(const char* fileName, std::vector<IdentObj>& items, int* pSt
         return TOOReport(TOOERR_DER_FORMAT, why.c_str(), pStatus), 0;
     }
     return n;
+} catch (...) {
+    TOOReportCurrentException("ASNTGetSequence", pStatus);
+    return 0;
 }
 
-DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus) {
+DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* pStatus) try {
     IdentObj out;
     int st = 0;
     if (!ASNTPutSequence(items, out, &st)) return TOOReport(st, "ASNTPutSequence", pStatus), 0;
@@ -560,10 +569,13 @@ DWORD ASNTPutSequence(const std::vector<IdentObj>& items, CTOOFile& file, int* p
         return TOOReport(file.GetStatus() ? file.GetStatus() : TOOERR_WRITE, place.c_str(), pStatus), 0;
     }
     return out.size();
+} catch (...) {
+    TOOReportCurrentException("ASNTPutSequence", pStatus);
+    return 0;
 }
 
 DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pStatus) {
-    return Guarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
+    return TOOGuarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
         asn::Writer w;
         auto m = w.BeginSequence();
         for (const auto& it : items) {
@@ -577,7 +589,7 @@ DWORD ASNTPutSequence(const std::vector<IdentObj>& items, IdentObj& out, int* pS
 }
 
 DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, int* pStatus) {
-    return Guarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
+    return TOOGuarded("ASNTPutSequence", pStatus, DWORD(0), [&] {
         asn::Writer w;
         auto m = w.BeginSequence();
         for (auto v : numbers) w.Integer(v);
@@ -588,7 +600,7 @@ DWORD ASNTPutSequence(const std::vector<std::int64_t>& numbers, IdentObj& out, i
 }
 
 DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus) {
-    return Guarded("ASNTGetAsnInfo", pStatus, DWORD(0), [&] {
+    return TOOGuarded("ASNTGetAsnInfo", pStatus, DWORD(0), [&] {
         asn::Header h = asn::DecodeHeader(View(data, size));
         if (h.length > size - h.headerLen)
             throw asn::Error(TOOERR_DER_FORMAT, 0, "length " + std::to_string(h.length) + " exceeds the input");
@@ -604,18 +616,22 @@ DWORD ASNTGetAsnInfo(const void* data, DWORD size, ASNTInfo* info, int* pStatus)
     });
 }
 
-DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize, int* pStatus) {
+DWORD ASNTLowEncodeData(BYTE cls, bool constructed, DWORD tag, DWORD length, BYTE* out, DWORD outSize,
+                        int* pStatus) try {
     if (tag > asn::kMaxTag) return TOOReport(TOOERR_DER_LIMIT, "ASNTLowEncodeData: tag number too large", pStatus), 0;
     std::vector<std::uint8_t> hdr;
     asn::EncodeHeader(hdr, cls, constructed, tag, length);
     if (!out || hdr.size() > outSize) return TOOReport(TOOERR_BADARG, "ASNTLowEncodeData: no room", pStatus), 0;
     std::copy(hdr.begin(), hdr.end(), out);
     return static_cast<DWORD>(hdr.size());
+} catch (...) {
+    TOOReportCurrentException("ASNTLowEncodeData", pStatus);
+    return 0;
 }
 
 DWORD ASNTLowDecodeData(const void* data, DWORD size, BYTE* cls, bool* constructed, DWORD* tag, DWORD* length,
                         int* pStatus) {
-    return Guarded("ASNTLowDecodeData", pStatus, DWORD(0), [&] {
+    return TOOGuarded("ASNTLowDecodeData", pStatus, DWORD(0), [&] {
         asn::Header h = asn::DecodeHeader(View(data, size));
         if (cls) *cls = h.cls;
         if (constructed) *constructed = h.constructed;

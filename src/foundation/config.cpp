@@ -1,14 +1,13 @@
-#include <cerrno>
 #include <filesystem>
 #include <optional>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "cert/ipc.h"
 #include "cert/structfiles.h"
 
 namespace {
+
+// Section files hold settings: anything larger is not one.
+constexpr std::size_t kMaxSectionFile = 64u << 20;
 
 bool SameName(const CTOOString& a, const char* b) { return a.CompareNoCase(b) == 0; }
 
@@ -157,25 +156,7 @@ struct FileLockHold {
 
 }  // namespace
 
-int ReadWholeFile(const std::string& pathIn, std::string& out) {
-    out.clear();
-    const std::string path = cert::platform::NativePath(pathIn);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    char buf[65536];
-    int err = 0;
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) err = errno;
-        if (n <= 0) break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return err;
-}
-
-std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections) {
+std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections) try {
     std::string o = "; cert section file\n";
     for (const auto& s : sections) {
         o += "\n[" + Escape(s.m_Name.str(), Field::Section) + "]\n";
@@ -183,9 +164,11 @@ std::string CTOOConfigInfoFile::Serialize(const CConfigFileSectionList& sections
             o += Escape(it.m_Key.str(), Field::Key) + "=" + Escape(it.m_Value.str(), Field::Value) + "\n";
     }
     return o;
+} catch (...) {
+    TOORethrowAsStatus("CTOOConfigInfoFile::Serialize");
 }
 
-int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sections, int* faultLine) {
+int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sections, int* faultLine) try {
     sections.clear();
     if (faultLine) *faultLine = 0;
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
@@ -226,10 +209,16 @@ int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sec
         current->m_Items.emplace_back(CTOOString(a), CTOOString(b));
     }
     return TOO_OK;
+} catch (...) {
+    sections.clear();
+    return TOOStatusOfCurrentException();
 }
 
-CTOOConfigInfoFile::CTOOConfigInfoFile(const char* fileName, bool raise, unsigned long flags)
-    : m_fileName(fileName ? fileName : ""), m_raise(raise), m_flags(flags) {}
+CTOOConfigInfoFile::CTOOConfigInfoFile(const char* fileName, bool raise, unsigned long flags) try
+    : m_fileName(fileName ? fileName : ""), m_raise(raise), m_flags(flags) {
+} catch (...) {
+    TOORethrowAsStatus("CTOOConfigInfoFile");
+}
 
 bool CTOOConfigInfoFile::Ok() {
     m_rc = 0;
@@ -237,44 +226,54 @@ bool CTOOConfigInfoFile::Ok() {
     return true;
 }
 
-bool CTOOConfigInfoFile::Fail(int rc, const CTOOString& text) {
+bool CTOOConfigInfoFile::ReportError(int rc, const CTOOString& text) {
     m_rc = rc;
     m_errText = text;
     if (m_raise) throw XTOOStatus(rc, text.c_str());
     return false;
 }
 
+bool CTOOConfigInfoFile::ReportException() {
+    try {
+        throw;
+    } catch (const XTOOStatus&) {
+        if (m_raise) throw;
+    } catch (...) {
+    }
+    return ReportError(TOOStatusOfCurrentException(), m_fileName);
+}
+
 bool CTOOConfigInfoFile::Load(CConfigFileSectionList& sections) {
     sections.clear();
-    if (m_fileName.IsEmpty()) return Fail(TOOERR_BADARG, "CTOOConfigInfoFile");
+    if (m_fileName.IsEmpty()) return ReportError(TOOERR_BADARG, "CTOOConfigInfoFile");
     std::string text;
-    if (int err = ReadWholeFile(m_fileName.str(), text)) {
-        if (err == ENOENT && !(m_flags & MustExist)) return Ok();
-        return Fail(WinErr2ToolsErr(cert::platform::ErrnoToWinError(err)), m_fileName);
+    if (DWORD e = cert::platform::ReadWholeFile(m_fileName.str(), text, kMaxSectionFile)) {
+        if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) && !(m_flags & MustExist)) return Ok();
+        return ReportError(WinErr2ToolsErr(e), m_fileName);
     }
     int line = 0;
     int rc = Parse(text, sections, &line);
     if (rc != TOO_OK) {
         CTOOString where;
         where.Format("%s:%d", m_fileName.c_str(), line);
-        return Fail(rc, where);
+        return ReportError(rc, where);
     }
     return Ok();
 }
 
 bool CTOOConfigInfoFile::Store(const CConfigFileSectionList& sections) {
-    if (m_flags & ReadOnly) return Fail(TOOERR_READONLY, m_fileName);
+    if (m_flags & ReadOnly) return ReportError(TOOERR_READONLY, m_fileName);
     const std::string text = Serialize(sections);
     DWORD e = cert::platform::WriteFileAtomic(m_fileName.str(), text.data(), text.size());
-    if (e != ERROR_SUCCESS) return Fail(WinErr2ToolsErr(e), m_fileName);
+    if (e != ERROR_SUCCESS) return ReportError(WinErr2ToolsErr(e), m_fileName);
     return Ok();
 }
 
 bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConfigFileSectionList&)>& change) {
-    if (m_flags & ReadOnly) return Fail(TOOERR_READONLY, m_fileName);
-    if (!what) return Fail(TOOERR_BADARG, m_fileName);
+    if (m_flags & ReadOnly) return ReportError(TOOERR_READONLY, m_fileName);
+    if (!what) return ReportError(TOOERR_BADARG, m_fileName);
     FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     CConfigFileSectionList sections;
     // A damaged file is reported, not overwritten with what could be read.
     if (!Load(sections)) return false;
@@ -282,16 +281,18 @@ bool CTOOConfigInfoFile::Modify(const char* what, const std::function<void(CConf
     return Store(sections);
 }
 
-bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) {
+bool CTOOConfigInfoFile::GetAllSections(CConfigFileSectionList* out) try {
     FileLockHold<IPC::CReadLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     CConfigFileSectionList sections;
     if (!Load(sections)) return false;
     if (out) *out = std::move(sections);
     return true;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items) {
+bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items) try {
     if (items) items->clear();
     CConfigFileSectionList sections;
     if (!GetAllSections(&sections)) return false;
@@ -303,9 +304,11 @@ bool CTOOConfigInfoFile::GetSection(const char* name, CConfigFileKeyList* items)
     }
     if (items) *items = std::move(s->m_Items);
     return true;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOString& value) {
+bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOString& value) try {
     value.Empty();
     CConfigFileKeyList items;
     if (!GetSection(section, &items)) return false;
@@ -318,25 +321,33 @@ bool CTOOConfigInfoFile::GetValue(const char* section, const char* key, CTOOStri
     m_rc = TOOERR_NOTFOUND;
     m_errText = m_fileName;
     return false;
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::PutSection(const char* name, const CConfigFileKeyList& items) {
+bool CTOOConfigInfoFile::PutSection(const char* name, const CConfigFileKeyList& items) try {
     return Modify(name, [&](CConfigFileSectionList& sections) {
         if (auto* s = FindSection(sections, name))
             s->m_Items = items;
         else
             sections.emplace_back(CTOOString(name), items);
     });
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::DeleteSection(const char* name) {
+bool CTOOConfigInfoFile::DeleteSection(const char* name) try {
     return Modify(name, [&](CConfigFileSectionList& sections) {
         sections.remove_if([&](const CConfigFileSectionListItem& s) { return SameName(s.m_Name, name); });
     });
+} catch (...) {
+    return ReportException();
 }
 
-bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) {
+bool CTOOConfigInfoFile::PutAllSections(const CConfigFileSectionList& sections) try {
     FileLockHold<IPC::CWriteLocker> hold(m_fileName.str());
-    if (hold.status) return Fail(hold.status, m_fileName);
+    if (hold.status) return ReportError(hold.status, m_fileName);
     return Store(sections);
+} catch (...) {
+    return ReportException();
 }

@@ -1,4 +1,3 @@
-#include <cerrno>
 #include <sstream>
 
 #include "cert/ipc.h"
@@ -6,14 +5,16 @@
 
 namespace {
 
+constexpr std::size_t kMaxListFile = 16u << 20;
+
 bool SamePath(const std::string& a, const char* b) { return CTOOString(a).CompareNoCase(b) == 0; }
 
 // 0 and the entries, an empty list for a missing file, or the status.
 int ReadList(std::vector<std::string>& out) {
     out.clear();
     std::string text;
-    if (int err = ReadWholeFile(CommonContInfoList::FilePath(), text))
-        return err == ENOENT ? 0 : WinErr2ToolsErr(cert::platform::ErrnoToWinError(err));
+    if (DWORD e = cert::platform::ReadWholeFile(CommonContInfoList::FilePath(), text, kMaxListFile))
+        return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? 0 : WinErr2ToolsErr(e);
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
@@ -33,7 +34,11 @@ int WriteList(const std::vector<std::string>& list) {
 
 }  // namespace
 
-std::string CommonContInfoList::FilePath() { return cert::platform::CertHome() + "/common/containers.lst"; }
+std::string CommonContInfoList::FilePath() try {
+    return cert::platform::CertHome() + "/common/containers.lst";
+} catch (...) {
+    TOORethrowAsStatus("CommonContInfoList::FilePath");
+}
 
 int CommonContInfoList::Add(const char* path) {
     if (!path || !*path) return TOOERR_BADARG;
@@ -48,8 +53,8 @@ int CommonContInfoList::Add(const char* path) {
             if (SamePath(e, path)) return 0;
         list.emplace_back(path);
         return WriteList(list);
-    } catch (const XTOOStatus& e) {
-        return e.Status();
+    } catch (...) {
+        return TOOStatusOfCurrentException();
     }
 }
 
@@ -63,8 +68,8 @@ int CommonContInfoList::Erase(const char* path) {
         auto n = std::erase_if(list, [&](const std::string& e) { return SamePath(e, path); });
         if (n == 0) return TOOERR_NOTFOUND;
         return WriteList(list);
-    } catch (const XTOOStatus& e) {
-        return e.Status();
+    } catch (...) {
+        return TOOStatusOfCurrentException();
     }
 }
 
@@ -75,7 +80,7 @@ const char* CommonContInfoList::GetFirst() {
         IPC::CReadWriteLock lock(kLockName);
         IPC::CReadLocker hold(lock);
         if (ReadList(m_snapshot) != 0) m_snapshot.clear();
-    } catch (const XTOOStatus&) {
+    } catch (...) {
         m_snapshot.clear();
     }
     return GetNext();

@@ -11,6 +11,7 @@
 #include "cert/lecursor.h"
 #include "cert/toofile.h"
 #include "file_internal.h"
+#include "platform/files.h"
 
 using cert::platform::ErrnoToWinError;
 using cert::platform::NativePath;
@@ -23,20 +24,6 @@ XTOOFile::XTOOFile(int status, DWORD winError, const char* fileName, const char*
 
 namespace cert::foundation {
 
-namespace {
-DWORD MissingPathError(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
-    struct stat st {};
-    return ::stat(path.substr(0, slash).c_str(), &st) == 0 ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
-}
-}  // namespace
-
-DWORD PathError(int err, const std::string& path) {
-    if (err == ENOENT) return MissingPathError(path);
-    return ErrnoToWinError(err);
-}
-
 DWORD AttributesOf(const struct stat& st, const std::string& name) {
     DWORD a = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if (!(st.st_mode & S_IWUSR)) a |= FILE_ATTRIBUTE_READONLY;
@@ -46,7 +33,7 @@ DWORD AttributesOf(const struct stat& st, const std::string& name) {
 
 }  // namespace cert::foundation
 
-using cert::foundation::PathError;
+using cert::platform::PathError;
 
 CTOOFile::CTOOFile(const char* name, const char* mode, bool throwErrors) { Open(name, mode, throwErrors); }
 
@@ -77,11 +64,23 @@ CTOOFile& CTOOFile::operator=(CTOOFile&& o) noexcept {
     return *this;
 }
 
-bool CTOOFile::Fail(DWORD winError, const char* operation, int status) const {
+bool CTOOFile::ReportError(DWORD winError, const char* operation, int status) const {
     SetLastError(winError);
     m_error = XTOOFile(status ? status : WinErr2ToolsErr(winError), winError, m_name.c_str(), operation);
     if (m_throw) throw m_error;
     return false;
+}
+
+bool CTOOFile::ReportException(const char* operation) const {
+    try {
+        throw;
+    } catch (const XTOOFile&) {
+        throw;
+    } catch (...) {
+    }
+    const int status = TOOStatusOfCurrentException();
+    return ReportError(status == TOOERR_NOMEM ? ERROR_NOT_ENOUGH_MEMORY : cert::platform::WinErrorOfCurrentException(),
+                       operation, status);
 }
 
 bool CTOOFile::Succeed() const {
@@ -89,7 +88,7 @@ bool CTOOFile::Succeed() const {
     return true;
 }
 
-bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
+bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) try {
     if (m_file) {
         bool keep = m_throw;
         m_throw = false;
@@ -101,7 +100,7 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
     m_mode = mode ? mode : "";
     m_canRead = m_canWrite = m_append = m_commit = false;
     m_lastOp = 0;
-    if (!name || !*name || !mode) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+    if (!name || !*name || !mode) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
 
     int flags = 0;
     bool plus = false, exclusive = false;
@@ -130,7 +129,7 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
             case 'e':
                 break;
             default:
-                return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+                return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
         }
     }
     const char* stdioMode;
@@ -149,39 +148,41 @@ bool CTOOFile::Open(const char* name, const char* mode, bool throwErrors) {
             m_append = true;
             break;
         default:
-            return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+            return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
     }
     if (exclusive) {
-        if (kind == 'r') return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
+        if (kind == 'r') return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Open", TOOERR_BADARG);
         flags |= O_EXCL;
     }
     const std::string path = NativePath(name);
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return Fail(PathError(errno, path), "CTOOFile::Open");
+    if (fd < 0) return ReportError(PathError(errno, path), "CTOOFile::Open");
     struct stat st {};
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         int err = S_ISDIR(st.st_mode) ? EACCES : errno;
         ::close(fd);
-        return Fail(ErrnoToWinError(err), "CTOOFile::Open");
+        return ReportError(ErrnoToWinError(err), "CTOOFile::Open");
     }
     m_file = ::fdopen(fd, stdioMode);
     if (!m_file) {
         int err = errno;
         ::close(fd);
-        return Fail(ErrnoToWinError(err), "CTOOFile::Open");
+        return ReportError(ErrnoToWinError(err), "CTOOFile::Open");
     }
     m_canRead = kind == 'r' || plus;
     m_canWrite = kind != 'r' || plus;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Open");
 }
 
 bool CTOOFile::SyncToDisk() {
     if (::fdatasync(::fileno(m_file)) != 0 && errno != EINVAL && errno != EROFS)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Flush");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Flush");
     return true;
 }
 
-bool CTOOFile::Close() {
+bool CTOOFile::Close() try {
     if (!m_file) return Succeed();
     int err = 0;
     if (m_canWrite && std::fflush(m_file) != 0) err = errno;
@@ -191,111 +192,131 @@ bool CTOOFile::Close() {
     if (std::fclose(m_file) != 0 && err == 0) err = errno;
     m_file = nullptr;
     m_lastOp = 0;
-    if (err) return Fail(ErrnoToWinError(err), "CTOOFile::Close");
+    if (err) return ReportError(ErrnoToWinError(err), "CTOOFile::Close");
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Close");
 }
 
 bool CTOOFile::PrepareRead() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Read", TOOERR_BADARG);
-    if (!m_canRead) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Read", TOOERR_ACCESS);
-    if (m_lastOp == 2 && std::fseek(m_file, 0, SEEK_CUR) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Read");
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Read", TOOERR_BADARG);
+    if (!m_canRead) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Read", TOOERR_ACCESS);
+    if (m_lastOp == 2 && std::fseek(m_file, 0, SEEK_CUR) != 0)
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Read");
     m_lastOp = 1;
     return true;
 }
 
 bool CTOOFile::PrepareWrite() {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Write", TOOERR_BADARG);
-    if (!m_canWrite) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Write", TOOERR_READONLY);
-    if (m_lastOp == 1 && std::fseek(m_file, 0, SEEK_CUR) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Write");
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Write", TOOERR_BADARG);
+    if (!m_canWrite) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Write", TOOERR_READONLY);
+    if (m_lastOp == 1 && std::fseek(m_file, 0, SEEK_CUR) != 0)
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Write");
     m_lastOp = 2;
     return true;
 }
 
-DWORD CTOOFile::Read(void* buffer, DWORD size) const {
+DWORD CTOOFile::Read(void* buffer, DWORD size) const try {
     if (!PrepareRead()) return 0;
     if (size == 0) return Succeed(), 0;
-    if (!buffer) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Read", TOOERR_BADARG), 0;
+    if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Read", TOOERR_BADARG), 0;
     std::size_t n = std::fread(buffer, 1, size, m_file);
     if (n < size && std::ferror(m_file)) {
         int err = errno;
         std::clearerr(m_file);
-        Fail(err ? ErrnoToWinError(err) : ERROR_READ_FAULT, "CTOOFile::Read");
+        ReportError(err ? ErrnoToWinError(err) : ERROR_READ_FAULT, "CTOOFile::Read");
         return 0;
     }
     std::clearerr(m_file);
     Succeed();
     return static_cast<DWORD>(n);
+} catch (...) {
+    return ReportException("CTOOFile::Read"), 0;
 }
 
-bool CTOOFile::ReadExact(void* buffer, DWORD size) const {
+bool CTOOFile::ReadExact(void* buffer, DWORD size) const try {
     DWORD n = Read(buffer, size);
     if (n == size) return true;
     if (m_error.IsError()) return false;
-    return Fail(ERROR_HANDLE_EOF, "CTOOFile::Read", TOOERR_SHORTREAD);
+    return ReportError(ERROR_HANDLE_EOF, "CTOOFile::Read", TOOERR_SHORTREAD);
+} catch (...) {
+    return ReportException("CTOOFile::Read");
 }
 
-DWORD CTOOFile::Write(const void* buffer, DWORD size) {
+DWORD CTOOFile::Write(const void* buffer, DWORD size) try {
     if (!PrepareWrite()) return 0;
     if (size == 0) return Succeed(), 0;
-    if (!buffer) return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Write", TOOERR_BADARG), 0;
+    if (!buffer) return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Write", TOOERR_BADARG), 0;
     std::size_t n = std::fwrite(buffer, 1, size, m_file);
     if (n == size && DirectWrites() && std::fflush(m_file) != 0) n = 0;
     if (n < size) {
         int err = errno;
         std::clearerr(m_file);
-        Fail(err ? ErrnoToWinError(err) : ERROR_WRITE_FAULT, "CTOOFile::Write");
+        ReportError(err ? ErrnoToWinError(err) : ERROR_WRITE_FAULT, "CTOOFile::Write");
         return 0;
     }
     Succeed();
     return size;
+} catch (...) {
+    return ReportException("CTOOFile::Write"), 0;
 }
 
-bool CTOOFile::Seek(LONGLONG offset, int origin) const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
+bool CTOOFile::Seek(LONGLONG offset, int origin) const try {
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Seek", TOOERR_BADARG);
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END)
-        return Fail(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
+        return ReportError(ERROR_INVALID_PARAMETER, "CTOOFile::Seek", TOOERR_BADARG);
     if (::fseeko(m_file, static_cast<off_t>(offset), origin) != 0)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Seek");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Seek");
     m_lastOp = 0;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Seek");
 }
 
-LONGLONG CTOOFile::CurPos() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::CurPos", TOOERR_BADARG), -1;
+LONGLONG CTOOFile::CurPos() const try {
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::CurPos", TOOERR_BADARG), -1;
     off_t pos = ::ftello(m_file);
-    if (pos < 0) return Fail(ErrnoToWinError(errno), "CTOOFile::CurPos"), -1;
+    if (pos < 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::CurPos"), -1;
     Succeed();
     return pos;
+} catch (...) {
+    return ReportException("CTOOFile::CurPos"), -1;
 }
 
-LONGLONG CTOOFile::Length() const {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Length", TOOERR_BADARG), -1;
-    if (m_lastOp == 2 && std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
+LONGLONG CTOOFile::Length() const try {
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Length", TOOERR_BADARG), -1;
+    if (m_lastOp == 2 && std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     struct stat st {};
-    if (::fstat(::fileno(m_file), &st) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
+    if (::fstat(::fileno(m_file), &st) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Length"), -1;
     Succeed();
     return st.st_size;
+} catch (...) {
+    return ReportException("CTOOFile::Length"), -1;
 }
 
-bool CTOOFile::Flush() {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Flush", TOOERR_BADARG);
+bool CTOOFile::Flush() try {
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Flush", TOOERR_BADARG);
     if (!m_canWrite) return Succeed();
-    if (std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Flush");
+    if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Flush");
     if ((m_commit || DirectWrites()) && !SyncToDisk()) return false;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Flush");
 }
 
-bool CTOOFile::Truncate(ULONGLONG length) {
-    if (!m_file) return Fail(ERROR_INVALID_HANDLE, "CTOOFile::Truncate", TOOERR_BADARG);
-    if (!m_canWrite) return Fail(ERROR_ACCESS_DENIED, "CTOOFile::Truncate", TOOERR_READONLY);
-    if (std::fflush(m_file) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+bool CTOOFile::Truncate(ULONGLONG length) try {
+    if (!m_file) return ReportError(ERROR_INVALID_HANDLE, "CTOOFile::Truncate", TOOERR_BADARG);
+    if (!m_canWrite) return ReportError(ERROR_ACCESS_DENIED, "CTOOFile::Truncate", TOOERR_READONLY);
+    if (std::fflush(m_file) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     off_t pos = ::ftello(m_file);
     if (pos < 0 || ::ftruncate(::fileno(m_file), static_cast<off_t>(length)) != 0)
-        return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+        return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     // Drops whatever stdio still buffers of the old contents.
-    if (::fseeko(m_file, pos, SEEK_SET) != 0) return Fail(ErrnoToWinError(errno), "CTOOFile::Truncate");
+    if (::fseeko(m_file, pos, SEEK_SET) != 0) return ReportError(ErrnoToWinError(errno), "CTOOFile::Truncate");
     m_lastOp = 0;
     return Succeed();
+} catch (...) {
+    return ReportException("CTOOFile::Truncate");
 }
 
 bool CTOOFile::Truncate() {
@@ -306,15 +327,17 @@ bool CTOOFile::Truncate() {
 
 // --- operations on names ----------------------------------------------------
 
-bool CTOOFile::IsExists(const char* name) {
+bool CTOOFile::IsExists(const char* name) try {
     if (!name || !*name) return false;
     struct stat st {};
     if (::stat(NativePath(name).c_str(), &st) == 0) return true;
     SetLastError(PathError(errno, NativePath(name)));
     return false;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-LONGLONG CTOOFile::Length(const char* name) {
+LONGLONG CTOOFile::Length(const char* name) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
@@ -330,53 +353,31 @@ LONGLONG CTOOFile::Length(const char* name) {
         return -1;
     }
     return st.st_size;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(LONGLONG(-1));
 }
 
 namespace {
 
-std::string WorkName(const std::string& target) {
-    return target + ".work." + std::to_string(::getpid()) + "." + std::to_string(GetCurrentThreadId());
-}
-
-// Copies the open `in` into a new `work` file with the source's mode and
-// write time, synced; the errno of the first failure, 0 on success.
-int CopyToWork(int in, const struct stat& st, const std::string& work) {
-    int out = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
-    if (out < 0) return errno;
-    int err = 0;
+// Streams the open `in` into `out`, then gives a work copy the source's
+// write time.
+DWORD CopyInto(int in, const struct stat& st, cert::platform::OutputFile& out) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(in, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            err = errno;
-            break;
-        }
+        if (n < 0) return ErrnoToWinError(errno);
         if (n == 0) break;
-        for (ssize_t off = 0; off < n;) {
-            ssize_t w = ::write(out, buf + off, static_cast<std::size_t>(n - off));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) {
-                err = errno;
-                break;
-            }
-            off += w;
-        }
-        if (err) break;
+        if (DWORD e = out.Write(buf, static_cast<std::size_t>(n))) return e;
     }
-    if (!err) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(out, times) != 0) err = errno;
-    }
-    if (!err && ::fsync(out) != 0) err = errno;
-    if (::close(out) != 0 && !err) err = errno;
-    if (err) ::unlink(work.c_str());
-    return err;
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (!out.InPlace() && ::futimens(out.Fd(), times) != 0) return ErrnoToWinError(errno);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) {
+bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) try {
     if (!from || !to || !*from || !*to) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -388,54 +389,34 @@ bool CTOOFile::CopyFileA(const char* from, const char* to, bool failIfExists) {
         return false;
     }
     struct stat st {};
-    if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EACCES : errno;
-        ::close(in);
-        cert::platform::SetLastErrorFromErrno(err);
-        return false;
-    }
-    struct stat dst_st {};
-    if (failIfExists && ::stat(dst.c_str(), &dst_st) == 0) {
-        ::close(in);
-        SetLastError(ERROR_FILE_EXISTS);
-        return false;
-    }
-    const std::string work = WorkName(dst);
-    int err = CopyToWork(in, st, work);
+    DWORD e = ::fstat(in, &st) != 0 ? ErrnoToWinError(errno) : S_ISDIR(st.st_mode) ? ERROR_ACCESS_DENIED : 0;
+    cert::platform::OutputFile out;
+    if (e == ERROR_SUCCESS) e = out.Open(dst, st.st_mode & 0777, failIfExists);
+    if (e == ERROR_SUCCESS) e = CopyInto(in, st, out);
     ::close(in);
-    if (err) {
-        SetLastError(PathError(err, dst));
-        return false;
-    }
-    if (failIfExists) {
-        // link() refuses an existing name, closing the race with the check.
-        if (::link(work.c_str(), dst.c_str()) != 0) err = errno;
-        ::unlink(work.c_str());
-        if (err) {
-            SetLastError(err == EEXIST ? ERROR_FILE_EXISTS : ErrnoToWinError(err));
-            return false;
-        }
-    } else if (::rename(work.c_str(), dst.c_str()) != 0) {
-        err = errno;
-        ::unlink(work.c_str());
-        SetLastError(err == EISDIR ? ERROR_ACCESS_DENIED : ErrnoToWinError(err));
-        return false;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return true;
+    if (e == ERROR_SUCCESS) e = out.Commit();
+    // A folder in the way is access denied, as the platform's copy says.
+    SetLastError(e == ERROR_DIRECTORY ? ERROR_ACCESS_DENIED : e);
+    return e == ERROR_SUCCESS;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::MoveFileA(const char* from, const char* to) {
+bool CTOOFile::MoveFileA(const char* from, const char* to) try {
     if (!from || !to || !*from || !*to) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     const std::string src = NativePath(from), dst = NativePath(to);
-    if (::rename(src.c_str(), dst.c_str()) == 0) {
+    // A device, FIFO or link in the target's place is never renamed over:
+    // the copy writes a device in place and refuses a link.
+    struct stat dst_st {};
+    const bool special = ::lstat(dst.c_str(), &dst_st) == 0 && !S_ISREG(dst_st.st_mode) && !S_ISDIR(dst_st.st_mode);
+    if (!special && ::rename(src.c_str(), dst.c_str()) == 0) {
         SetLastError(ERROR_SUCCESS);
         return true;
     }
-    int err = errno;
+    int err = special ? EXDEV : errno;
     if (err != EXDEV) {
         struct stat st {};
         SetLastError(::lstat(src.c_str(), &st) != 0 ? PathError(errno, src)
@@ -450,9 +431,11 @@ bool CTOOFile::MoveFileA(const char* from, const char* to) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::DeleteFileA(const char* name) {
+bool CTOOFile::DeleteFileA(const char* name) try {
     if (!name || !*name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -464,9 +447,11 @@ bool CTOOFile::DeleteFileA(const char* name) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) {
+bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -479,9 +464,11 @@ bool CTOOFile::LastWriteTime(const char* name, FILETIME& time) {
     }
     time = cert::platform::UnixToFileTime(st.st_mtim.tv_sec, static_cast<std::uint32_t>(st.st_mtim.tv_nsec));
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) {
+bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -504,9 +491,11 @@ bool CTOOFile::SetLastWriteTime(const char* name, const FILETIME& time) {
         return false;
     }
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-DWORD CTOOFile::GetAttributes(const char* name) {
+DWORD CTOOFile::GetAttributes(const char* name) try {
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return static_cast<DWORD>(-1);
@@ -519,17 +508,21 @@ DWORD CTOOFile::GetAttributes(const char* name) {
     }
     std::size_t slash = path.rfind('/');
     return cert::foundation::AttributesOf(st, slash == std::string::npos ? path : path.substr(slash + 1));
+} catch (...) {
+    return cert::platform::ExceptionToLastError(static_cast<DWORD>(-1));
 }
 
 // --- blobs in files ---------------------------------------------------------
 
-bool IdentObj::WriteData(CTOOFile& file) const {
+bool IdentObj::WriteData(CTOOFile& file) const try {
     IdentObj len = le::Writer().U32(m_dwLength).Take();
     if (file.Write(len.data(), 4) != 4) return false;
     return m_dwLength == 0 || file.Write(m_pData, m_dwLength) == m_dwLength;
+} catch (...) {
+    return file.ReportException("IdentObj::WriteData");
 }
 
-bool IdentObj::ReadData(const CTOOFile& file) {
+bool IdentObj::ReadData(const CTOOFile& file) try {
     BYTE len[4];
     if (!file.ReadExact(len, 4)) return false;
     const DWORD n = le::Reader(len, 4).U32();
@@ -537,9 +530,11 @@ bool IdentObj::ReadData(const CTOOFile& file) {
     const LONGLONG pos = file.CurPos(), size = file.Length();
     if (pos < 0 || size < 0) return false;
     if (static_cast<ULONGLONG>(size - pos) < n)
-        return file.Fail(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
+        return file.ReportError(ERROR_HANDLE_EOF, "IdentObj::ReadData", TOOERR_SHORTREAD);
     IdentObj tmp;
     if (n && !file.ReadExact(tmp.Alloc(n), n)) return false;
     *this = std::move(tmp);
     return true;
+} catch (...) {
+    return file.ReportException("IdentObj::ReadData");
 }

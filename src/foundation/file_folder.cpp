@@ -13,7 +13,6 @@
 #include "cert/toofile.h"
 #include "file_internal.h"
 
-using cert::foundation::PathError;
 using cert::platform::NativePath;
 
 namespace {
@@ -51,15 +50,17 @@ bool CTOOFindFile::MatchMask(const char* name, const char* mask) {
     return *m == 0;
 }
 
-bool CTOOFindFile::Get(const char* pathMask) {
+bool CTOOFindFile::Get(const char* pathMask) try {
     std::string p = NativePath(pathMask ? pathMask : "");
     std::size_t slash = p.rfind('/');
     if (slash == std::string::npos) return Get(".", p.empty() ? "*" : p.c_str());
     std::string mask = p.substr(slash + 1);
     return Get(slash == 0 ? "/" : p.substr(0, slash).c_str(), mask.empty() ? "*" : mask.c_str());
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFindFile::Get(const char* folder, const char* mask) {
+bool CTOOFindFile::Get(const char* folder, const char* mask) try {
     m_entries.clear();
     m_index = 0;
     m_folder = NativePath(folder && *folder ? folder : ".");
@@ -92,6 +93,8 @@ bool CTOOFindFile::Get(const char* folder, const char* mask) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
 bool CTOOFindFile::GetLast() {
@@ -105,9 +108,11 @@ bool CTOOFindFile::GetLast() {
 
 const char* CTOOFindFile::Name() const { return IsValid() ? m_entries[m_index].name.c_str() : ""; }
 
-CTOOString CTOOFindFile::FullName() const {
+CTOOString CTOOFindFile::FullName() const try {
     if (!IsValid()) return CTOOString();
     return CTOOString(m_folder == "/" ? "/" + m_entries[m_index].name : m_folder + "/" + m_entries[m_index].name);
+} catch (...) {
+    TOORethrowAsStatus("CTOOFindFile::FullName");
 }
 
 DWORD CTOOFindFile::Attributes() const { return IsValid() ? m_entries[m_index].attributes : 0; }
@@ -118,7 +123,7 @@ FILETIME CTOOFindFile::LastWriteTime() const { return IsValid() ? m_entries[m_in
 
 // --- folders -----------------------------------------------------------------
 
-bool CTOOFolder::MakeFolder(const char* path) {
+bool CTOOFolder::MakeFolder(const char* path) try {
     if (!path || !*path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -136,23 +141,29 @@ bool CTOOFolder::MakeFolder(const char* path) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFolder::Create(const char* path) {
+bool CTOOFolder::Create(const char* path) try {
     if (!path || !*path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
     return cert::platform::MakeFolders(NativePath(path));
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFolder::IsExists(const char* path) {
+bool CTOOFolder::IsExists(const char* path) try {
     if (!path || !*path) return false;
     struct stat st {};
     return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-bool CTOOFolder::UnLink(const char* path, bool recursive) {
+bool CTOOFolder::UnLink(const char* path, bool recursive) try {
     if (!path || !*path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
@@ -180,9 +191,11 @@ bool CTOOFolder::UnLink(const char* path, bool recursive) {
     }
     SetLastError(ERROR_SUCCESS);
     return true;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(false);
 }
 
-CTOOString CTOOFolder::UniqueFileName(const char* folder, const char* prefix, const char* extension) {
+CTOOString CTOOFolder::UniqueFileName(const char* folder, const char* prefix, const char* extension) try {
     static std::atomic<unsigned> counter{0};
     std::string dir = NativePath(folder && *folder ? folder : ".");
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
@@ -198,6 +211,8 @@ CTOOString CTOOFolder::UniqueFileName(const char* folder, const char* prefix, co
     }
     SetLastError(ERROR_FILE_EXISTS);
     return CTOOString();
+} catch (...) {
+    return cert::platform::ExceptionToLastError(CTOOString());
 }
 
 // --- names -------------------------------------------------------------------
@@ -218,44 +233,67 @@ std::size_t ExtDot(const std::string& name) {
 }
 }  // namespace
 
-CTOOString FILENAME::ExtractFileName(const char* path) {
+CTOOString FILENAME::ExtractFileName(const char* path) try {
     std::string p = path ? path : "";
     return CTOOString(p.substr(NameStart(p)));
+} catch (...) {
+    TOORethrowAsStatus("TOO::FILENAME::ExtractFileName");
 }
 
-CTOOString FILENAME::ExtractFilePath(const char* path) {
+CTOOString FILENAME::ExtractFilePath(const char* path) try {
     std::string p = path ? path : "";
     return CTOOString(p.substr(0, NameStart(p)));
+} catch (...) {
+    TOORethrowAsStatus("TOO::FILENAME::ExtractFilePath");
 }
 
-CTOOString FILENAME::ExtractFileTitle(const char* path) {
+CTOOString FILENAME::ExtractFileTitle(const char* path) try {
     std::string name = ExtractFileName(path).str();
     std::size_t d = ExtDot(name);
     return CTOOString(d == std::string::npos ? name : name.substr(0, d));
+} catch (...) {
+    TOORethrowAsStatus("TOO::FILENAME::ExtractFileTitle");
 }
 
-CTOOString FILENAME::ExtractFileExt(const char* path) {
+CTOOString FILENAME::ExtractFileExt(const char* path) try {
     std::string name = ExtractFileName(path).str();
     std::size_t d = ExtDot(name);
     return CTOOString(d == std::string::npos ? std::string() : name.substr(d));
+} catch (...) {
+    TOORethrowAsStatus("TOO::FILENAME::ExtractFileExt");
 }
 
 TEMPFOLDER::TEMPFOLDER(const char* parent, const char* prefix) {
-    std::string base = parent && *parent ? NativePath(parent) : cert::platform::TempFolder();
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    std::string tmpl = base + "/" + (prefix && *prefix ? prefix : "cert") + "-XXXXXX";
-    if (::mkdtemp(tmpl.data()))
-        m_path = tmpl;
-    else
-        cert::platform::SetLastErrorFromErrno();
+    // Failure shows as !IsValid() and the last error.
+    std::string made;
+    try {
+        std::string base = parent && *parent ? NativePath(parent) : cert::platform::TempFolder();
+        while (base.size() > 1 && base.back() == '/') base.pop_back();
+        std::string tmpl = base + "/" + (prefix && *prefix ? prefix : "cert") + "-XXXXXX";
+        if (!::mkdtemp(tmpl.data())) {
+            cert::platform::SetLastErrorFromErrno();
+            return;
+        }
+        made.swap(tmpl);
+        m_path = made;
+    } catch (...) {
+        if (!made.empty()) (void)::rmdir(made.c_str());
+        cert::platform::ExceptionToLastError(0);
+    }
 }
 
 TEMPFOLDER::~TEMPFOLDER() {
     if (m_path.IsEmpty()) return;
     std::error_code ec;
-    std::filesystem::remove_all(m_path.str(), ec);
+    try {
+        std::filesystem::remove_all(m_path.str(), ec);
+    } catch (...) {
+        // Out of memory for the path: the folder stays behind.
+    }
 }
 
-CTOOString TEMPFOLDER::operator/(const char* name) const { return m_path + "/" + (name ? name : ""); }
+CTOOString TEMPFOLDER::operator/(const char* name) const try { return m_path + "/" + (name ? name : ""); } catch (...) {
+    TOORethrowAsStatus("TOO::TEMPFOLDER");
+}
 
 }  // namespace TOO

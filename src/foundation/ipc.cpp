@@ -1,5 +1,6 @@
 #include "cert/ipc.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -32,18 +33,26 @@ std::uint64_t Fnv1a64(const std::string& s) {
 
 }  // namespace
 
-std::string LockFilePath(const char* name) {
-    std::string n = name ? name : "";
-    std::string file;
-    for (unsigned char c : n) {
-        if (file.size() == 64) break;
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-                     c == '_' || c == '-';
-        file += plain ? static_cast<char>(c) : '_';
-    }
+std::string LockFilePath(const char* name) try {
+    const std::string n = name ? name : "";
+    std::string file = cert::platform::PercentEscape(n, [](unsigned c, std::size_t) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-';
+        return !plain;
+    });
+    // Cut to a length every file system takes, never inside an escape; the
+    // hash keeps names that share the first part apart.
+    std::size_t cut = std::min<std::size_t>(file.size(), 64);
+    if (cut >= 1 && file[cut - 1] == '%')
+        cut -= 1;
+    else if (cut >= 2 && file[cut - 2] == '%')
+        cut -= 2;
+    file.resize(cut);
     char hash[24];
     std::snprintf(hash, sizeof hash, "-%016llx", static_cast<unsigned long long>(Fnv1a64(n)));
     return cert::platform::CertHome() + "/common/locks/" + file + hash + ".lock";
+} catch (...) {
+    TOORethrowAsStatus(kPlace);
 }
 
 int FileLock(int fd, int type, bool wait) {
@@ -92,12 +101,12 @@ struct CReadWriteLock::State {
         fd = -1;
         std::string dir = path.substr(0, path.rfind('/'));
         if (!cert::platform::MakeFolders(dir, 0755)) return errno ? errno : EACCES;
-        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         readOnlyFd = false;
         // A lock file that only lets us read still carries the shared side;
         // the exclusive side then is access denied.
         if (fd < 0 && errno == EACCES) {
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
             readOnlyFd = fd >= 0;
             if (fd < 0) errno = EACCES;
         }
@@ -147,7 +156,7 @@ std::map<std::string, std::weak_ptr<CReadWriteLock::State>>& Registry() {
 
 }  // namespace
 
-CReadWriteLock::CReadWriteLock(const char* name) : m_name(name ? name : "") {
+CReadWriteLock::CReadWriteLock(const char* name) try : m_name(name ? name : "") {
     if (m_name.empty()) {
         m_state = std::make_shared<State>();
         return;
@@ -162,20 +171,21 @@ CReadWriteLock::CReadWriteLock(const char* name) : m_name(name ? name : "") {
         m_state->path = path;
         reg[path] = m_state;
     }
+} catch (...) {
+    TOORethrowAsStatus(kPlace);
 }
 
 CReadWriteLock::~CReadWriteLock() {
     if (m_state && !m_state->path.empty()) {
         std::lock_guard<std::mutex> g(RegistryMutex());
-        std::string path = m_state->path;
-        m_state.reset();
         auto& reg = Registry();
-        auto it = reg.find(path);
+        auto it = reg.find(m_state->path);
+        m_state.reset();
         if (it != reg.end() && it->second.expired()) reg.erase(it);
     }
 }
 
-void CReadWriteLock::LockRead() {
+void CReadWriteLock::LockRead() try {
     State& s = *m_state;
     const auto me = std::this_thread::get_id();
     std::unique_lock<std::mutex> lk(s.m);
@@ -199,6 +209,8 @@ void CReadWriteLock::LockRead() {
         s.cv.notify_all();
         throw;
     }
+} catch (...) {
+    TOORethrowAsStatus(kPlace);
 }
 
 void CReadWriteLock::UnlockRead() {
@@ -223,7 +235,7 @@ void CReadWriteLock::UnlockRead() {
     s.cv.notify_all();
 }
 
-void CReadWriteLock::LockWrite() {
+void CReadWriteLock::LockWrite() try {
     State& s = *m_state;
     const auto me = std::this_thread::get_id();
     std::unique_lock<std::mutex> lk(s.m);
@@ -255,6 +267,8 @@ void CReadWriteLock::LockWrite() {
         s.cv.notify_all();
         throw;
     }
+} catch (...) {
+    TOORethrowAsStatus(kPlace);
 }
 
 void CReadWriteLock::UnlockWrite() {
@@ -264,7 +278,15 @@ void CReadWriteLock::UnlockWrite() {
     if (s.owner != me) return;
     if (--s.writeDepth > 0) return;
     // Shared requests still open (released out of order) become plain reads.
-    if (s.ownerReads > 0) s.readers[me] += s.ownerReads;
+    // An unlock must not throw (lockers call it from their destructors):
+    // without memory for the entry they are dropped, and their later
+    // unlocks find nothing to release.
+    if (s.ownerReads > 0) {
+        try {
+            s.readers[me] += s.ownerReads;
+        } catch (...) {
+        }
+    }
     s.ownerReads = 0;
     const bool stillReader = s.readers.count(me) != 0;
     if (!s.path.empty()) s.ReleaseExclusive(stillReader);

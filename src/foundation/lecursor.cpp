@@ -28,11 +28,12 @@ void Store(std::uint8_t* p, std::uint64_t v, int n) {
 Reader::Reader(const void* data, std::size_t size, std::uint64_t base)
     : m_data(static_cast<const std::uint8_t*>(data)), m_size(data ? size : 0), m_base(base) {}
 
-void Reader::Fail(const std::string& reason) const { throw Error(offset(), reason); }
+void Reader::ThrowAt(std::uint64_t at, const std::string& reason) const { throw Error(at, reason); }
 
 const std::uint8_t* Reader::Need(std::size_t n, const char* what) {
     if (n > remaining())
-        Fail(std::string(what) + " of " + std::to_string(n) + " bytes with " + std::to_string(remaining()) + " left");
+        ThrowAt(offset(), std::string(what) + " of " + std::to_string(n) + " bytes with " +
+                              std::to_string(remaining()) + " left");
     const std::uint8_t* p = m_data + m_pos;
     m_pos += n;
     return p;
@@ -54,7 +55,7 @@ void Reader::Expect(const char (&code)[5], const char* what) {
     std::size_t at = m_pos;
     if (U32() != FourCC(code)) {
         m_pos = at;
-        Fail(std::string(what) + ": not \"" + code + "\"");
+        ThrowAt(offset(), std::string(what) + ": not \"" + code + "\"");
     }
 }
 
@@ -63,7 +64,7 @@ void Reader::ExpectU32(std::uint32_t value, const char* what) {
     std::uint32_t v = U32();
     if (v != value) {
         m_pos = at;
-        Fail(std::string(what) + " is " + std::to_string(v) + ", not " + std::to_string(value));
+        ThrowAt(offset(), std::string(what) + " is " + std::to_string(v) + ", not " + std::to_string(value));
     }
 }
 
@@ -79,7 +80,7 @@ Reader Reader::Counted32() {
     if (n > remaining()) {
         std::size_t left = remaining();
         m_pos = at;
-        Fail("counted range of " + std::to_string(n) + " bytes with " + std::to_string(left) + " left");
+        ThrowAt(offset(), "counted range of " + std::to_string(n) + " bytes with " + std::to_string(left) + " left");
     }
     return Sub(n);
 }
@@ -87,7 +88,7 @@ Reader Reader::Counted32() {
 Bytes Reader::Rest() { return Take(remaining()); }
 
 void Reader::Finish() const {
-    if (!AtEnd()) Fail(std::to_string(remaining()) + " bytes left over");
+    if (!AtEnd()) ThrowAt(offset(), std::to_string(remaining()) + " bytes left over");
 }
 
 // ---------------------------------------------------------------------------

@@ -18,27 +18,33 @@ void SetDefaultLogDisp(CLogDisp* disp) { g_default.store(disp); }
 
 CLogDisp* CurrentLogDisp() { return pLogDisp ? pLogDisp : g_default.load(); }
 
-CLogDisp::CLogDisp(const char* name, const char* path, unsigned long reportLevel, unsigned long)
+CLogDisp::CLogDisp(const char* name, const char* path, unsigned long reportLevel, unsigned long) try
     : m_name(name ? name : ""), m_level(reportLevel), m_on(path && *path) {
     if (path) m_path = cert::platform::NativePath(path);
+} catch (...) {
+    TOORethrowAsStatus("CLogDisp");
 }
 
 CLogDisp::~CLogDisp() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-void CLogDisp::SetFullPathName(const char* path) {
+void CLogDisp::SetFullPathName(const char* path) try {
     std::lock_guard<std::mutex> g(m_mutex);
     std::string p = path ? cert::platform::NativePath(path) : std::string();
     if (p == m_path) return;
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
     m_path = p;
+} catch (...) {
+    TOORethrowAsStatus("CLogDisp::SetFullPathName");
 }
 
-std::string CLogDisp::GetFullPathName() const {
+std::string CLogDisp::GetFullPathName() const try {
     std::lock_guard<std::mutex> g(m_mutex);
     return m_path;
+} catch (...) {
+    TOORethrowAsStatus("CLogDisp::GetFullPathName");
 }
 
 void CLogDisp::Flag(bool on) {
@@ -65,9 +71,12 @@ void CLogDisp::Put(const char* text) { Write("", text, ""); }
 
 void CLogDisp::Put(const char* text, const char* header) { Write(header, text, ""); }
 
-void CLogDisp::Put(const char* text, long number) { Write("", text, std::to_string(number).c_str()); }
+void CLogDisp::Put(const char* text, long number) try { Write("", text, std::to_string(number).c_str()); } catch (...) {
+    return;
+}
 
-void CLogDisp::Write(const char* header, const char* text, const char* tail) {
+// A line that cannot be made or written is dropped, as the header says.
+void CLogDisp::Write(const char* header, const char* text, const char* tail) try {
     struct timeval tv {};
     ::gettimeofday(&tv, nullptr);
     struct tm tm {};
@@ -88,17 +97,21 @@ void CLogDisp::Write(const char* header, const char* text, const char* tail) {
     if (m_fd < 0) return;
     while (::write(m_fd, line.data(), line.size()) < 0 && errno == EINTR) {
     }
+} catch (...) {
+    return;
 }
 
-CLogObject::CLogObject(const char* name) : m_name(name ? name : "") {
+CLogObject::CLogObject(const char* name) try : m_name(name ? name : "") {
     if (CLogDisp* d = CurrentLogDisp(); d && d->Flag()) d->Put(m_name.c_str(), "> ");
+} catch (...) {
+    TOORethrowAsStatus("CLogObject");
 }
 
 CLogObject::~CLogObject() {
     if (CLogDisp* d = CurrentLogDisp(); d && d->Flag()) d->Put(m_name.c_str(), "< ");
 }
 
-int LogReport(int level, const char* text, const char* sourceFile, int line) {
+int LogReport(int level, const char* text, const char* sourceFile, int line) try {
     CLogDisp* d = CurrentLogDisp();
     if (!d || !d->Flag() || static_cast<unsigned long>(level) < d->GetReportLevel()) return 0;
     char header[32];
@@ -109,4 +122,6 @@ int LogReport(int level, const char* text, const char* sourceFile, int line) {
     body += ":" + std::to_string(line) + ")";
     d->Put(body.c_str(), header);
     return 1;
+} catch (...) {
+    return 0;
 }

@@ -114,20 +114,28 @@ void CRecFile::Close() {
 
 long CRecFile::HeaderSize() const { return kFixedHeaderSize + static_cast<long>(m_user.size()); }
 
-CTOOString CRecFile::FormatError(const char* function, unsigned long detail) const {
+CTOOString CRecFile::FormatError(const char* function, unsigned long detail) const try {
     CTOOString s;
     s.Format("File=<%s> Finction=<%s> Adv=<%08X> Size=%d Mode=%d Rc=%d", m_name.c_str(), function ? function : "",
              static_cast<unsigned>(detail), static_cast<int>(m_count), m_mode, m_rc);
     return s;
+} catch (...) {
+    TOORethrowAsStatus("CRecFile::FormatError");
 }
 
-bool CRecFile::Fail(int rc, const char* function, unsigned long detail) {
+bool CRecFile::SetError(int rc, const char* function, unsigned long detail) {
     m_rc = rc;
     m_errText = FormatError(function, detail);
     return false;
 }
 
-bool CRecFile::Open(const char* name, const char* modeText, long recordSize, long userHeaderSize) {
+bool CRecFile::SetErrorFromException(const char* function) {
+    const int rc = TOOStatusOfCurrentException();
+    std::lock_guard<std::mutex> g(m_mutex);
+    return SetError(rc, function);
+}
+
+bool CRecFile::Open(const char* name, const char* modeText, long recordSize, long userHeaderSize) try {
     std::string m = modeText ? modeText : "";
     int mode = -1;
     if (m == "rb" || m == "rbc" || m == "r")
@@ -137,9 +145,11 @@ bool CRecFile::Open(const char* name, const char* modeText, long recordSize, lon
     else if (m == "wb" || m == "wbc" || m == "wb+" || m == "w+b" || m == "w")
         mode = ModeCreate;
     return Open(name, mode, recordSize, userHeaderSize);
+} catch (...) {
+    return SetErrorFromException("Open");
 }
 
-bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeaderSize) {
+bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeaderSize) try {
     Close();
     std::lock_guard<std::mutex> g(m_mutex);
     m_name = name ? name : "";
@@ -148,13 +158,13 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     m_count = 0;
     m_countDirty = false;
     if (m_name.IsEmpty() || mode < ModeCreate || mode > ModeReadOnly || recordSize <= 0 || userHeaderSize < 0)
-        return Fail(TOOERR_BADARG, "Open");
+        return SetError(TOOERR_BADARG, "Open");
     m_user.assign(static_cast<std::size_t>(userHeaderSize), 0);
 
     const std::string path = cert::platform::NativePath(m_name.str());
     int flags = O_CLOEXEC | (mode == ModeReadOnly ? O_RDONLY : O_RDWR | O_CREAT);
     int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0) return Fail(ErrnoStatus(errno), "Open");
+    if (fd < 0) return SetError(ErrnoStatus(errno), "Open");
 
     // Emptying and first initialisation happen under the write lock so that
     // a process that has the file open already never sees half a header.
@@ -194,10 +204,12 @@ bool CRecFile::Open(const char* name, int mode, long recordSize, long userHeader
     }
     if (rc != 0) {
         ::close(fd);
-        return Fail(rc, "Open");
+        return SetError(rc, "Open");
     }
     m_fd = fd;
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Open");
 }
 
 bool CRecFile::ReadCount(long& count) {
@@ -234,12 +246,12 @@ bool CRecFile::WriteFixedHeader(long count) {
 }
 
 bool CRecFile::CheckWritable(const char* function, unsigned long detail) {
-    if (m_fd < 0) return Fail(TOOERR_BADARG, function, detail);
-    if (m_mode == ModeReadOnly) return Fail(TOOERR_READONLY, function, detail);
+    if (m_fd < 0) return SetError(TOOERR_BADARG, function, detail);
+    if (m_mode == ModeReadOnly) return SetError(TOOERR_READONLY, function, detail);
     return true;
 }
 
-long CRecFile::Size() {
+long CRecFile::Size() try {
     std::lock_guard<std::mutex> g(m_mutex);
     if (m_fd < 0) return -1;
     FileGuard lock(m_fd, F_RDLCK);
@@ -249,6 +261,8 @@ long CRecFile::Size() {
     else if (ReadCount(count))
         m_rc = 0;
     return m_count;
+} catch (...) {
+    return SetErrorFromException("Size"), -1;
 }
 
 void CRecFile::SetSize(long count) {
@@ -257,87 +271,97 @@ void CRecFile::SetSize(long count) {
     m_countDirty = true;
 }
 
-bool CRecFile::Get(long index, void* record) {
+bool CRecFile::Get(long index, void* record) try {
     static constexpr const char* kFn = "Get record";
     std::lock_guard<std::mutex> g(m_mutex);
-    if (m_fd < 0 || index < 0 || !record) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (m_fd < 0 || index < 0 || !record) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     FileGuard lock(m_fd, F_RDLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
-    if (index >= count) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (!ReadCount(count)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
+    if (index >= count) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     int r = ReadAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(index) * m_recordSize);
-    if (r != 0) return Fail(IoStatus(r), kFn, static_cast<unsigned long>(index));
+    if (r != 0) return SetError(IoStatus(r), kFn, static_cast<unsigned long>(index));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Get record");
 }
 
-bool CRecFile::Put(long index, const void* record) {
+bool CRecFile::Put(long index, const void* record) try {
     static constexpr const char* kFn = "Put record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, static_cast<unsigned long>(index))) return false;
-    if (index < 0 || !record) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (index < 0 || !record) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn, static_cast<unsigned long>(index));
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
+    if (!ReadCount(count)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
     // Writing just past the end appends.
-    if (index > count) return Fail(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
+    if (index > count) return SetError(TOOERR_BADARG, kFn, static_cast<unsigned long>(index));
     int w = WriteAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(index) * m_recordSize);
-    if (w != 0) return Fail(IoStatus(w), kFn, static_cast<unsigned long>(index));
-    if (index == count && !WriteFixedHeader(count + 1)) return Fail(m_rc, kFn, static_cast<unsigned long>(index));
+    if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(index));
+    if (index == count && !WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(index));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Put record");
 }
 
-bool CRecFile::Add(const void* record) {
+bool CRecFile::Add(const void* record) try {
     static constexpr const char* kFn = "Add record";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, 0)) return false;
-    if (!record) return Fail(TOOERR_BADARG, kFn);
+    if (!record) return SetError(TOOERR_BADARG, kFn);
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn);
+    if (!ReadCount(count)) return SetError(m_rc, kFn);
     // The record goes first: a failure between the two writes leaves an
     // uncounted tail, never a counted record that is not there.
     int w = WriteAt(m_fd, record, static_cast<std::size_t>(m_recordSize), HeaderSize() + off_t(count) * m_recordSize);
-    if (w != 0) return Fail(IoStatus(w), kFn, static_cast<unsigned long>(count));
-    if (!WriteFixedHeader(count + 1)) return Fail(m_rc, kFn, static_cast<unsigned long>(count));
+    if (w != 0) return SetError(IoStatus(w), kFn, static_cast<unsigned long>(count));
+    if (!WriteFixedHeader(count + 1)) return SetError(m_rc, kFn, static_cast<unsigned long>(count));
     return Ok();
+} catch (...) {
+    return SetErrorFromException("Add record");
 }
 
 bool CRecFile::GetHeader() { return GetHeader(nullptr); }
 
-bool CRecFile::GetHeader(void* userHeader) {
+bool CRecFile::GetHeader(void* userHeader) try {
     static constexpr const char* kFn = "GetHeader";
     std::lock_guard<std::mutex> g(m_mutex);
-    if (m_fd < 0) return Fail(TOOERR_BADARG, kFn);
+    if (m_fd < 0) return SetError(TOOERR_BADARG, kFn);
     FileGuard lock(m_fd, F_RDLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     long count = 0;
-    if (!ReadCount(count)) return Fail(m_rc, kFn);
+    if (!ReadCount(count)) return SetError(m_rc, kFn);
     int r = ReadAt(m_fd, m_user.data(), m_user.size(), kFixedHeaderSize);
-    if (r != 0) return Fail(IoStatus(r), kFn);
+    if (r != 0) return SetError(IoStatus(r), kFn);
     m_countDirty = false;
     if (userHeader && !m_user.empty()) std::memcpy(userHeader, m_user.data(), m_user.size());
     return Ok();
+} catch (...) {
+    return SetErrorFromException("GetHeader");
 }
 
 bool CRecFile::PutHeader() { return PutHeader(nullptr); }
 
-bool CRecFile::PutHeader(const void* userHeader) {
+bool CRecFile::PutHeader(const void* userHeader) try {
     static constexpr const char* kFn = "PutHeader";
     std::lock_guard<std::mutex> g(m_mutex);
     if (!CheckWritable(kFn, 0)) return false;
     if (userHeader && !m_user.empty()) std::memcpy(m_user.data(), userHeader, m_user.size());
     FileGuard lock(m_fd, F_WRLCK);
-    if (lock.Error() != 0) return Fail(ErrnoStatus(lock.Error()), kFn);
+    if (lock.Error() != 0) return SetError(ErrnoStatus(lock.Error()), kFn);
     // Without SetSize the count on disk stands: another process may have
     // added records since this object last looked.
     long count = m_count;
-    if (!m_countDirty && !ReadCount(count)) return Fail(m_rc, kFn);
-    if (!WriteFixedHeader(count)) return Fail(m_rc, kFn);
+    if (!m_countDirty && !ReadCount(count)) return SetError(m_rc, kFn);
+    if (!WriteFixedHeader(count)) return SetError(m_rc, kFn);
     int w = WriteAt(m_fd, m_user.data(), m_user.size(), kFixedHeaderSize);
-    if (w != 0) return Fail(IoStatus(w), kFn);
+    if (w != 0) return SetError(IoStatus(w), kFn);
     m_countDirty = false;
     return Ok();
+} catch (...) {
+    return SetErrorFromException("PutHeader");
 }

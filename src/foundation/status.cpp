@@ -1,5 +1,7 @@
 #include "cert/tools.h"
 
+#include <new>
+
 XTOOStatus::XTOOStatus(int code, const char* place, int flag) : m_code(code), m_flag(flag), m_place(place) {}
 
 XTOOStatus::XTOOStatus(int code, int flag) : m_code(code), m_flag(flag) {}
@@ -11,6 +13,51 @@ void TOOReport(int status, const char* place, int* pStatus, CTOOString* pPlace) 
         return;
     }
     if (status != 0) throw XTOOStatus(status, place);
+}
+
+int TOOStatusOfCurrentException(CTOOString* innerPlace) noexcept {
+    try {
+        throw;
+    } catch (const XTOOStatus& e) {
+        try {
+            if (innerPlace) *innerPlace = e.Place();
+        } catch (...) {
+        }
+        return e.Status() ? e.Status() : TOOERR_FAIL;
+    } catch (const std::bad_alloc&) {
+        return TOOERR_NOMEM;
+    } catch (...) {
+        const DWORD e = cert::platform::WinErrorOfCurrentException();
+        return e == ERROR_INTERNAL_ERROR ? TOOERR_EXCEPTION : WinErr2ToolsErr(e);
+    }
+}
+
+void TOOReportCurrentException(const char* place, int* pStatus) {
+    CTOOString inner;
+    const int status = TOOStatusOfCurrentException(&inner);
+    std::string where;
+    try {
+        where = place ? place : "";
+        // A status this function reported itself already names it.
+        if (inner.str().rfind(where, 0) == 0)
+            where = inner.str();
+        else if (!inner.IsEmpty())
+            where += std::string(": ") + inner.c_str();
+    } catch (const std::bad_alloc&) {
+        // The place of the inner failure is lost, the status is not.
+        where.clear();
+    }
+    TOOReport(status, where.empty() ? place : where.c_str(), pStatus);
+}
+
+void TOORethrowAsStatus(const char* place) {
+    try {
+        throw;
+    } catch (const XTOOStatus&) {
+        throw;
+    } catch (...) {
+    }
+    throw XTOOStatus(TOOStatusOfCurrentException(), place);
 }
 
 int WinErr2ToolsErr(DWORD e) {

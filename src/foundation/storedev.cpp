@@ -33,13 +33,15 @@ bool IsDevicePath(std::string_view s) { return s.substr(0, kPrefix.size()) == kP
 
 }  // namespace
 
-CTOOString GetStorageName(const char* path) {
+CTOOString GetStorageName(const char* path) try {
     std::string s = Backslashes(path);
     std::size_t end = DeviceEnd(s);
     return end ? CTOOString(s.substr(kPrefix.size(), end - kPrefix.size())) : CTOOString();
+} catch (...) {
+    TOORethrowAsStatus("storedev::GetStorageName");
 }
 
-bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOString* container) {
+bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOString* container) try {
     if (onDevice) *onDevice = false;
     if (folder) folder->Empty();
     if (container) container->Empty();
@@ -60,9 +62,11 @@ bool ParseFullPath(const char* path, bool* onDevice, CTOOString* folder, CTOOStr
     if (folder) *folder = s.substr(0, last);
     if (container && last < s.size()) *container = s.substr(last + 1);
     return true;
+} catch (...) {
+    TOORethrowAsStatus("storedev::ParseFullPath");
 }
 
-bool MakeFullPath(CTOOString& out, const char* folder, const char* container, const char* extra) {
+bool MakeFullPath(CTOOString& out, const char* folder, const char* container, const char* extra) try {
     out.Empty();
     std::string f = Backslashes(folder);
     while (f.size() > kPrefix.size() && f.back() == '\\') f.pop_back();
@@ -79,6 +83,8 @@ bool MakeFullPath(CTOOString& out, const char* folder, const char* container, co
     if (!x.empty()) r += "\\" + x;
     out = r;
     return true;
+} catch (...) {
+    TOORethrowAsStatus("storedev::MakeFullPath");
 }
 
 }  // namespace storedev

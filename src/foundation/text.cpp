@@ -108,11 +108,13 @@ std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t
     return need;
 }
 
-std::string TOOBin2HexStr(const void* bytes, std::size_t n, bool separated) {
+std::string TOOBin2HexStr(const void* bytes, std::size_t n, bool separated) try {
     std::string s(n * 3 + 1, '\0');
     std::size_t k = TOOBin2Hex(bytes, n, s.data(), s.size(), separated);
     s.resize(k);
     return s;
+} catch (...) {
+    TOORethrowAsStatus("TOOBin2HexStr");
 }
 
 std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size) {
@@ -135,7 +137,7 @@ std::size_t TOOHex2Bin(const char* text, void* bytes, std::size_t size) {
     return hi < 0 ? n : 0;
 }
 
-bool TOOHex2BinStr(std::string_view text, IdentObj& out) {
+bool TOOHex2BinStr(std::string_view text, IdentObj& out) try {
     std::string z(text);
     IdentObj tmp;
     tmp.Alloc(static_cast<DWORD>(z.size() / 2 + 1));
@@ -146,6 +148,8 @@ bool TOOHex2BinStr(std::string_view text, IdentObj& out) {
     if (n == 0 && !empty) return false;
     out.Assign(tmp.data(), static_cast<DWORD>(n));
     return true;
+} catch (...) {
+    TOORethrowAsStatus("TOOHex2BinStr");
 }
 
 std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size) {
@@ -154,7 +158,7 @@ std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size) 
     return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
-std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t lineLength) {
+std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t lineLength) try {
     const BYTE* b = static_cast<const BYTE*>(bytes);
     std::string out;
     out.reserve((n + 2) / 3 * 4 + (lineLength ? n / lineLength * 2 + 2 : 0));
@@ -177,6 +181,8 @@ std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std::size_t l
     }
     if (lineLength && col) out += "\r\n";
     return out;
+} catch (...) {
+    TOORethrowAsStatus("TOO_MIMEBase64Encode");
 }
 
 namespace TOO {
@@ -184,7 +190,7 @@ std::size_t Base64Decode(const char* text, void* out, std::size_t size) {
     return TOO_MIMEBase64Decode(text, out, size);
 }
 
-bool Base64Decode(std::string_view text, IdentObj& out) {
+bool Base64Decode(std::string_view text, IdentObj& out) try {
     long long n = Base64DecodeInto(text, nullptr, 0);
     if (n < 0) return false;
     IdentObj tmp;
@@ -192,22 +198,28 @@ bool Base64Decode(std::string_view text, IdentObj& out) {
     if (Base64DecodeInto(text, tmp.data(), tmp.size()) != n) return false;
     out = std::move(tmp);
     return true;
+} catch (...) {
+    TOORethrowAsStatus("TOO::Base64Decode");
 }
 
-std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int /*mode*/) {
+std::size_t Base64Decode(const void* text, std::size_t n, IdentObj& out, int /*mode*/) try {
     if (!text || n == 0) return 0;
     IdentObj tmp;
     if (!Base64Decode(std::string_view(static_cast<const char*>(text), n), tmp) || tmp.IsEmpty()) return 0;
     out = std::move(tmp);
     return out.size();
+} catch (...) {
+    TOORethrowAsStatus("TOO::Base64Decode");
 }
 
-std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength) {
+std::string Base64Encode(const void* bytes, std::size_t n, std::size_t lineLength) try {
     return TOO_MIMEBase64Encode(bytes, n, lineLength);
+} catch (...) {
+    TOORethrowAsStatus("TOO::Base64Encode");
 }
 }  // namespace TOO
 
-CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxBytes) {
+CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxBytes) try {
     const BYTE* b = static_cast<const BYTE*>(bytes);
     std::string out;
     std::size_t shown = n < maxBytes ? n : maxBytes;
@@ -233,30 +245,40 @@ CTOOString DumpBlob2String(const void* bytes, std::size_t n, std::size_t maxByte
     }
     if (shown < n) out += "... (" + std::to_string(n) + " bytes)\r\n";
     return CTOOString(out);
+} catch (...) {
+    TOORethrowAsStatus("DumpBlob2String");
 }
 
-bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out) {
+bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out) try {
     std::string raw;
     if (!Convert("UTF-16LE", "UTF-8", in.data(), in.size(), raw)) return false;
     out.resize(raw.size() / 2);
     for (std::size_t i = 0; i < out.size(); ++i)
         out[i] = static_cast<char16_t>(static_cast<BYTE>(raw[2 * i]) | static_cast<BYTE>(raw[2 * i + 1]) << 8);
     return true;
+} catch (...) {
+    TOORethrowAsStatus("TOOUtf8ToUtf16");
 }
 
-bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out) {
+bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out) try {
     std::string raw(in.size() * 2, '\0');
     for (std::size_t i = 0; i < in.size(); ++i) {
         raw[2 * i] = static_cast<char>(in[i] & 0xFF);
         raw[2 * i + 1] = static_cast<char>(in[i] >> 8);
     }
     return Convert("UTF-8", "UTF-16LE", raw.data(), raw.size(), out);
+} catch (...) {
+    TOORethrowAsStatus("TOOUtf16ToUtf8");
 }
 
-bool TOOUtf8ToCp1251(std::string_view in, std::string& out) {
+bool TOOUtf8ToCp1251(std::string_view in, std::string& out) try {
     return Convert("CP1251", "UTF-8", in.data(), in.size(), out);
+} catch (...) {
+    TOORethrowAsStatus("TOOUtf8ToCp1251");
 }
 
-bool TOOCp1251ToUtf8(std::string_view in, std::string& out) {
+bool TOOCp1251ToUtf8(std::string_view in, std::string& out) try {
     return Convert("UTF-8", "CP1251", in.data(), in.size(), out);
+} catch (...) {
+    TOORethrowAsStatus("TOOCp1251ToUtf8");
 }

@@ -80,7 +80,11 @@ CTOOFileTime& CTOOFileTime::AddTicks(LONGLONG ticks) {
     return *this;
 }
 
-CTOOString CTOOFileTime::Text(bool local) const { return CTOODateTime::TextDateTime(GetFileTime(), local); }
+CTOOString CTOOFileTime::Text(bool local) const try {
+    return CTOODateTime::TextDateTime(GetFileTime(), local);
+} catch (...) {
+    TOORethrowAsStatus("CTOOFileTime::Text");
+}
 
 // --- CTOODate ------------------------------------------------------------------------
 
@@ -116,11 +120,13 @@ CTOODate& CTOODate::AddDays(LONG days) {
     return *this;
 }
 
-CTOOString CTOODate::Text() const {
+CTOOString CTOODate::Text() const try {
     if (IsEmpty()) return CTOOString();
     CTOOString s;
     s.Format("%02u.%02u.%04u", m_day, m_month, m_year);
     return s;
+} catch (...) {
+    TOORethrowAsStatus("CTOODate::Text");
 }
 
 bool CTOODate::Parse(const char* text) {
@@ -149,10 +155,12 @@ CTOOTime::CTOOTime(int hour, int minute, int second, int millisecond) {
     m_ms = static_cast<WORD>(millisecond);
 }
 
-CTOOString CTOOTime::Text() const {
+CTOOString CTOOTime::Text() const try {
     CTOOString s;
     s.Format("%02u:%02u:%02u", m_hour, m_minute, m_second);
     return s;
+} catch (...) {
+    TOORethrowAsStatus("CTOOTime::Text");
 }
 
 bool CTOOTime::Parse(const char* text) {
@@ -224,15 +232,19 @@ LONGLONG operator-(const CTOODateTime& a, const CTOODateTime& b) {
            CTOOFileTime::kTicksPerSecond;
 }
 
-CTOOString CTOODateTime::TextDateTime() const {
+CTOOString CTOODateTime::TextDateTime() const try {
     if (IsEmpty()) return CTOOString();
     return m_date.Text() + " " + m_time.Text();
+} catch (...) {
+    TOORethrowAsStatus("CTOODateTime::TextDateTime");
 }
 
-CTOOString CTOODateTime::TextDateTime(const FILETIME& ft, bool local) {
+CTOOString CTOODateTime::TextDateTime(const FILETIME& ft, bool local) try {
     CTOODateTime dt;
     FILETIME_2_TOODateTime(ft, dt, local);
     return dt.TextDateTime();
+} catch (...) {
+    TOORethrowAsStatus("CTOODateTime::TextDateTime");
 }
 
 bool CTOODateTime::Parse(const char* text) {

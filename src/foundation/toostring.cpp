@@ -47,7 +47,7 @@ CTOOString& CTOOString::Format(const char* fmt, ...) {
     return *this;
 }
 
-CTOOString& CTOOString::FormatV(const char* fmt, va_list args) {
+CTOOString& CTOOString::FormatV(const char* fmt, va_list args) try {
     va_list copy;
     va_copy(copy, args);
     int n = std::vsnprintf(nullptr, 0, fmt, copy);
@@ -61,6 +61,8 @@ CTOOString& CTOOString::FormatV(const char* fmt, va_list args) {
     out.resize(static_cast<std::size_t>(n));
     m_s = std::move(out);
     return *this;
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::Format");
 }
 
 int CTOOString::Find(char c, int start) const {
@@ -75,22 +77,28 @@ int CTOOString::Find(const char* sub, int start) const {
     return pos == std::string::npos ? -1 : static_cast<int>(pos);
 }
 
-CTOOString CTOOString::Left(int n) const {
+CTOOString CTOOString::Left(int n) const try {
     if (n <= 0) return CTOOString();
     return CTOOString(m_s.substr(0, static_cast<std::size_t>(n)));
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::Left");
 }
 
-CTOOString CTOOString::Right(int n) const {
+CTOOString CTOOString::Right(int n) const try {
     if (n <= 0) return CTOOString();
     std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(n), m_s.size());
     return CTOOString(m_s.substr(m_s.size() - k));
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::Right");
 }
 
-CTOOString CTOOString::Mid(int first, int n) const {
+CTOOString CTOOString::Mid(int first, int n) const try {
     if (first < 0) first = 0;
     if (static_cast<std::size_t>(first) >= m_s.size() || n == 0) return CTOOString();
     return CTOOString(
         m_s.substr(static_cast<std::size_t>(first), n < 0 ? std::string::npos : static_cast<std::size_t>(n)));
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::Mid");
 }
 
 CTOOString& CTOOString::MakeUpper() {
@@ -117,18 +125,22 @@ CTOOString& CTOOString::TrimRight() {
 
 CTOOString& CTOOString::Strip() { return TrimLeft().TrimRight(); }
 
-CTOOString& CTOOString::Load(const void* bytes, std::size_t n) {
+CTOOString& CTOOString::Load(const void* bytes, std::size_t n) try {
     if (!bytes) n = 0;
     m_s.assign(static_cast<const char*>(bytes), n);
     return *this;
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::Load");
 }
 
-CTOOString& CTOOString::StrAddSlash() {
+CTOOString& CTOOString::StrAddSlash() try {
     if (m_s.empty() || m_s.back() != '\\') m_s += '\\';
     return *this;
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::StrAddSlash");
 }
 
-bool CTOOString::LoadStringA(unsigned id, const char* moduleName) {
+bool CTOOString::LoadStringA(unsigned id, const char* moduleName) try {
     m_s.clear();
     auto& t = Tables();
     std::lock_guard<std::mutex> lock(t.mutex);
@@ -142,12 +154,16 @@ bool CTOOString::LoadStringA(unsigned id, const char* moduleName) {
         }
     }
     return false;
+} catch (...) {
+    TOORethrowAsStatus("CTOOString::LoadStringA");
 }
 
-void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count) {
+void TOORegisterStringTable(const char* moduleName, const TOOStringResource* table, std::size_t count) try {
     auto& t = Tables();
     std::lock_guard<std::mutex> lock(t.mutex);
     t.byModule[ModuleKey(moduleName)] = {table, count};
+} catch (...) {
+    TOORethrowAsStatus("TOORegisterStringTable");
 }
 
 const char* CTFStrStr(const char* text, const char* pattern, int flag) {

@@ -18,7 +18,7 @@
 #include "cert/tools.h"
 #include "frame/frame_internal.h"
 
-void CertPutLogFormatted(const char* text, const char* source, int level) {
+void CertPutLogFormatted(const char* text, const char* source, int level) try {
     CLogDisp* disp = CertDll::GetLogDisp();
     if (!disp || !disp->Flag()) return;
     if (static_cast<unsigned>(level) < static_cast<unsigned>(disp->GetReportLevel())) return;
@@ -26,6 +26,8 @@ void CertPutLogFormatted(const char* text, const char* source, int level) {
     const char mark = level == 0 ? '.' : level == 1 ? '+' : level == 2 ? '#' : '?';
     std::string header = std::string(1, mark) + " " + (source ? source : "") + ": ";
     disp->Put(text ? text : "", header.c_str());
+} catch (...) {
+    return;
 }
 
 namespace CertDll {
@@ -77,8 +79,13 @@ const char* LogLevelLabel(LogLevel level) {
     return "Info:  ";
 }
 
-Log::Log(const char* name, int useTempFolder, bool enabled)
-    : name_(name ? name : ""), enabled_(enabled), useTempFolder_(useTempFolder) {}
+Log::Log(const char* name, int useTempFolder, bool enabled) : enabled_(enabled), useTempFolder_(useTempFolder) {
+    try {
+        name_ = name ? name : "";
+    } catch (...) {
+        enabled_ = false;  // a log without its name writes nothing
+    }
+}
 
 Log::~Log() {
     std::lock_guard<std::recursive_mutex> lock(lock_);
@@ -95,9 +102,11 @@ bool Log::Enabled() const {
     return enabled_;
 }
 
-std::string Log::FullPath() const {
+std::string Log::FullPath() const try {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     return fullPath_;
+} catch (...) {
+    return {};
 }
 
 bool Log::Open() {
@@ -113,8 +122,16 @@ bool Log::Open() {
             folder = FolderOf(ModulePath().empty() ? std::string("./x") : ModulePath());
         fullPath_ = folder + "/" + HostBaseName() + "." + name_;
     }
-    int fd = ::open(fullPath_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // The temporary folder is shared: another user may have taken the name
+    // first, with a link to a file of theirs (or of the system's) or a file
+    // they can read. Records go into a regular file of our own or nowhere.
+    int fd = ::open(fullPath_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        return false;
+    }
     // Others may read the file while it is open, but only one writer at a
     // time may have it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -171,7 +188,9 @@ void Log::WriteMessage(const char* message, LogLevel level, const char* place) {
     }
 }
 
-void Log::Write(const std::string& format, LogLevel level, const char* place, ...) {
+// Records that cannot be made or written are lost silently: nothing leaves
+// the writing calls.
+void Log::Write(const std::string& format, LogLevel level, const char* place, ...) try {
     if (level == LogLevel::Debug) return;
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!enabled_ || !Open()) return;
@@ -181,35 +200,49 @@ void Log::Write(const std::string& format, LogLevel level, const char* place, ..
     std::vsnprintf(message, sizeof message, format.c_str(), args);
     va_end(args);
     WriteMessage(message, level, place);
+} catch (...) {
+    return;
 }
 
-void Log::WriteWide(const std::u16string& format, LogLevel level, const char* place, ...) {
+void Log::WriteWide(const std::u16string& format, LogLevel level, const char* place, ...) try {
     if (level == LogLevel::Debug) return;
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!enabled_ || !Open()) return;
     va_list args;
     va_start(args, place);
-    std::string message = detail::FormatWide(format, args);
+    std::string message;
+    try {
+        message = detail::FormatWide(format, args);
+    } catch (...) {
+        va_end(args);
+        throw;
+    }
     va_end(args);
     CutMessage(message);
     WriteMessage(message.c_str(), level, place);
+} catch (...) {
+    return;
 }
 
 void Log::WriteLastError(const std::string& format, LogLevel level, const char* place, ...) {
     const DWORD code = GetLastError();
     if (level == LogLevel::Debug) return;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (!enabled_ || !Open()) return;
-    std::string text;
-    GetWin32ErrorText(code, text);
     char formatted[kMessageBuffer];
     va_list args;
     va_start(args, place);
     std::vsnprintf(formatted, sizeof formatted, format.c_str(), args);
     va_end(args);
-    std::string message = "Last error: " + text + " " + formatted;
-    CutMessage(message);
-    WriteMessage(message.c_str(), level, place);
+    try {
+        std::lock_guard<std::recursive_mutex> lock(lock_);
+        if (!enabled_ || !Open()) return;
+        std::string text;
+        GetWin32ErrorText(code, text);
+        std::string message = "Last error: " + text + " " + formatted;
+        CutMessage(message);
+        WriteMessage(message.c_str(), level, place);
+    } catch (...) {
+        // Lost, as a record that cannot be written is.
+    }
     SetLastError(code);
 }
 

@@ -4,7 +4,7 @@
 
 #include "cert/frame.h"
 
-bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, CommonPathError* error) {
+bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, CommonPathError* error) try {
     if (error) std::memset(error, 0, sizeof *error);
     auto fail = [error](std::uint32_t code, std::uint32_t value) {
         if (error) {
@@ -39,4 +39,12 @@ bool GetCommonPath(unsigned id, char* buffer, std::size_t size, bool create, Com
     if (path.size() >= size) return fail(kCommonPathBufferTooSmall, static_cast<std::uint32_t>(path.size() + 1));
     std::memcpy(buffer, path.c_str(), path.size() + 1);
     return true;
+} catch (...) {
+    const DWORD e = cert::platform::WinErrorOfCurrentException();
+    SetLastError(e);
+    if (error) {
+        error->code = kCommonPathSystemError;
+        error->value = e;
+    }
+    return false;
 }

@@ -7,24 +7,28 @@
 
 #include "cert/url.h"
 
-CTOOString Serial2TOOStr(const IdentObj& serial, bool separated) {
+CTOOString Serial2TOOStr(const IdentObj& serial, bool separated) try {
     if (serial.IsEmpty()) return CTOOString();
     std::vector<BYTE> msbFirst(serial.begin(), serial.end());
     std::reverse(msbFirst.begin(), msbFirst.end());
     std::vector<char> text(msbFirst.size() * (separated ? 3 : 2) + 1);
     std::size_t n = TOOBin2Hex(msbFirst.data(), msbFirst.size(), text.data(), text.size(), separated);
     return CTOOString(std::string(text.data(), n));
+} catch (...) {
+    TOORethrowAsStatus("Serial2TOOStr");
 }
 
-bool TOOStr2Serial(const CTOOString& text, IdentObj& serial) {
+bool TOOStr2Serial(const CTOOString& text, IdentObj& serial) try {
     serial.Alloc(static_cast<DWORD>(text.Length() / 2));
     std::size_t n = serial.size() ? TOOHex2Bin(text.c_str(), serial.data(), serial.size()) : 0;
     serial.Realloc(static_cast<DWORD>(n));
     std::reverse(serial.data(), serial.data() + serial.size());
     return n > 0;
+} catch (...) {
+    TOORethrowAsStatus("TOOStr2Serial");
 }
 
-unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out) {
+unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out) try {
     static constexpr char kMarker[] = "-----";
     constexpr std::size_t kMarkerLen = sizeof kMarker - 1;
     const char* data = reinterpret_cast<const char*>(in.data());
@@ -68,6 +72,8 @@ unsigned long CTFB64BlobToBinary(const IdentObj& in, IdentObj& out) {
     }
     if (!decoded.IsEmpty()) out.AddData(decoded);
     return static_cast<unsigned long>(offset);
+} catch (...) {
+    TOORethrowAsStatus("CTFB64BlobToBinary");
 }
 
 const unsigned short kDaysOfMonth[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

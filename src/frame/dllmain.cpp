@@ -155,6 +155,17 @@ void* LibraryObject(LibrarySlot slot) {
     return g_objects.SlotOf(slot).object;
 }
 
+namespace {
+// An attach step of a higher layer: its failures are its own to report,
+// and attach always succeeds (it runs while the library loads).
+void RunHook(AttachHookFn hook) noexcept {
+    try {
+        if (hook) hook();
+    } catch (...) {
+    }
+}
+}  // namespace
+
 void SetStorageFactoryHook(AttachHookFn create) {
     AttachHookFn run = nullptr;
     {
@@ -162,23 +173,27 @@ void SetStorageFactoryHook(AttachHookFn create) {
         g_attach.storageFactory = create;
         if (g_attach.attached) run = create;
     }
-    if (run) run();
+    RunHook(run);
 }
 
 void ProcessAttach() {
-    detail::RegisterErrorTexts();
+    try {
+        detail::RegisterErrorTexts();
+    } catch (...) {
+        // Explanations fall back to their defaults.
+    }
     AttachHookFn factory = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_attach.mutex);
         factory = g_attach.storageFactory;
     }
-    if (factory) factory();
+    RunHook(factory);
     std::lock_guard<std::mutex> lock(g_attach.mutex);
     KeepModulePath();
     try {
         CreateLogDisp();
-    } catch (const std::exception&) {
-        // Attach always succeeds; the library then runs without diagnostics.
+    } catch (...) {
+        // The library then runs without diagnostics.
     }
     g_attach.attached = true;
 }
@@ -190,9 +205,11 @@ void ProcessDetach() {
     g_attach.attached = false;
 }
 
-std::string ModulePath() {
+std::string ModulePath() try {
     std::lock_guard<std::mutex> lock(g_attach.mutex);
     return g_attach.modulePath;
+} catch (...) {
+    return {};
 }
 
 CLogDisp* GetLogDisp() { return g_attach.logDisp; }

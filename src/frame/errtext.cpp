@@ -152,12 +152,15 @@ const SystemText kSystemTexts[] = {
     {ERROR_BUSY, "The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+    {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
     {ERROR_MORE_DATA, "More data is available."},
     {WAIT_TIMEOUT, "The wait operation timed out."},
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_DIRECTORY, "The directory name is invalid."},
+    {ERROR_STOPPED_ON_SYMLINK, "The create operation stopped after reaching a symbolic link."},
     {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
+    {ERROR_INTERNAL_ERROR, "An internal error occurred."},
     {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
     {E_NOTIMPL, "Not implemented"},
     {E_POINTER, "Invalid pointer"},
@@ -317,9 +320,11 @@ CertDll::LastResponseFn g_lastResponse = nullptr;
 
 void CertDll::detail::RegisterErrorTexts() { TOORegisterStringTable(kCertModuleName, kStrings, std::size(kStrings)); }
 
-CTOOString CTFGetWinErrorExplaination(unsigned long code) {
+CTOOString CTFGetWinErrorExplaination(unsigned long code) try {
     const CodeText* e = FindExplained(code);
     return Text(e ? e->id : kTextUnknownError);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetWinErrorExplaination");
 }
 
 bool CTFHasWinErrorExplaination(unsigned long code) { return FindExplained(code) != nullptr; }
@@ -343,7 +348,7 @@ unsigned long CTFCertFlags2WinErr(unsigned long s) {
     return 0;
 }
 
-CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) {
+CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) try {
     unsigned id = kTextUnknownTrust;
     if (s == 0)
         id = kTextNoError;
@@ -360,6 +365,8 @@ CTOOString CTFGetCertTotalBitMaskExplaination(unsigned long s) {
     else if (s & 0x4)
         id = 115;
     return Text(id);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetCertTotalBitMaskExplaination");
 }
 
 namespace CertDll {
@@ -369,7 +376,7 @@ void SetLastResponseSource(LastResponseFn fn) {
     g_lastResponse = fn;
 }
 
-bool GetWin32ErrorText(unsigned long code, std::string& text) {
+bool GetWin32ErrorText(unsigned long code, std::string& text) try {
     text.clear();
     DWORD c = 0;
     if (!Narrow(code, c)) return false;
@@ -392,9 +399,12 @@ bool GetWin32ErrorText(unsigned long code, std::string& text) {
         }
     }
     return false;
+} catch (...) {
+    text.clear();
+    return false;
 }
 
-bool GetErrorText(HRESULT code, std::u16string& text) {
+bool GetErrorText(HRESULT code, std::u16string& text) try {
     text.clear();
     const DWORD c = static_cast<DWORD>(code);
     std::string narrow;
@@ -409,6 +419,9 @@ bool GetErrorText(HRESULT code, std::u16string& text) {
         return false;
     }
     return TOOUtf8ToUtf16(narrow, text);
+} catch (...) {
+    text.clear();
+    return false;
 }
 
 }  // namespace CertDll

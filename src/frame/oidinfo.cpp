@@ -205,9 +205,11 @@ CertDll::CertHashHooks g_hooks;
 
 namespace vrkscapi::vrkcspexfun {
 
-const std::vector<CRYPT_OID_INFO>& OIDInfoRows() { return Rows(); }
+const std::vector<CRYPT_OID_INFO>& OIDInfoRows() try { return Rows(); } catch (...) {
+    TOORethrowAsStatus("OIDInfoRows");
+}
 
-PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
+PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) try {
     if (!key) return nullptr;
     for (const auto& r : Rows()) {
         if (groupId != 0 && r.dwGroupId != groupId) continue;
@@ -232,13 +234,15 @@ PCCRYPT_OID_INFO FindOIDInfo(DWORD keyType, const void* key, DWORD groupId) {
         }
     }
     return nullptr;
+} catch (...) {
+    TOORethrowAsStatus("FindOIDInfo");
 }
 
 }  // namespace vrkscapi::vrkcspexfun
 
 using vrkscapi::vrkcspexfun::FindOIDInfo;
 
-int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, unsigned& extra) {
+int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, unsigned& extra) try {
     algId = 0;
     extra = 0;
     constexpr unsigned long kMaxOidText = 260;
@@ -251,9 +255,11 @@ int GetAlgIDFromOID(const void* oid, unsigned long oidLength, unsigned& algId, u
     algId = r->Algid;
     extra = ExtraWord(*r);
     return 1;
+} catch (...) {
+    TOORethrowAsStatus("GetAlgIDFromOID");
 }
 
-int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) {
+int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) try {
     PCCRYPT_OID_INFO r = nullptr;
     if (extra == 0xFFFF) {
         const ALG_ID key = algId;
@@ -268,24 +274,34 @@ int GetOIDFromAlgID(IdentObj& oid, unsigned algId, unsigned extra) {
     }
     oid = r->pszOID;
     return 1;
+} catch (...) {
+    TOORethrowAsStatus("GetOIDFromAlgID");
 }
 
-CTOOString CTFGetNameForOID(const CTOOString& oid) {
+CTOOString CTFGetNameForOID(const CTOOString& oid) try {
     PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), 0);
     std::string name;
     if (!r || !r->pwszName || !*r->pwszName || !TOOUtf16ToUtf8(r->pwszName, name)) return oid;
     return CTOOString(name);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetNameForOID");
 }
 
-std::list<CTOOString> CTFGetSupportedSignOIDS(bool) {
+std::list<CTOOString> CTFGetSupportedSignOIDS(bool) try {
     return {kGostR3410_2001, kGostR3410_2012_256, kGostR3410_2012_512};
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedSignOIDS");
 }
 
-std::list<CTOOString> CTFGetSupportedDHOIDS() { return {kGostR3410_2001DH, kGostR3410_2012_256DH}; }
+std::list<CTOOString> CTFGetSupportedDHOIDS() try { return {kGostR3410_2001DH, kGostR3410_2012_256DH}; } catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedDHOIDS");
+}
 
-std::list<unsigned> CTFGetSupportedKeyTypes() { return {2, 1}; }
+std::list<unsigned> CTFGetSupportedKeyTypes() try { return {2, 1}; } catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedKeyTypes");
+}
 
-std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
+std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) try {
     if (alg == kGostR3410_2001 || alg == kGostR3411_94WithR3410_2001 || alg == kGostR3410_2012_256)
         return {kSign2001ParamSetA,     kSign2001ParamSetB,     kSign2001ParamSetC,    kSign2012_256ParamSetA,
                 kSign2012_256ParamSetB, kSign2012_256ParamSetC, kSign2012_256ParamSetD};
@@ -293,6 +309,8 @@ std::list<CTOOString> CTFGetSupportedParams(const CTOOString& alg) {
     if (alg == kGostR3410_2012_512)
         return {kSign2012_512ParamSetTest, kSign2012_512ParamSetA, kSign2012_512ParamSetB, kSign2012_512ParamSetC};
     throw XTOOStatus(TOOERR_UNKNOWN_ALG, "CTFGetSupportedParams", 0);
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedParams");
 }
 
 unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
@@ -318,7 +336,7 @@ unsigned long CTFGetPKLenghOID(const CTOOString& oid) {
     return 1024;
 }
 
-std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) {
+std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) try {
     if (!cert) return {kGostR3411_94, kGostR3411_2012_256};
     CertDll::CertHashHooks hooks;
     {
@@ -330,6 +348,8 @@ std::list<CTOOString> CTFGetSupportedHashOIDS(const CCTFCertContext* cert) {
     if (key == kGostR3410_2012_256 || key == kGostR3410_2012_256DH) return {kGostR3411_2012_256};
     if (key == kGostR3410_2012_512 || key == kGostR3410_2012_512DH) return {kGostR3411_2012_512};
     return hooks.providerHashOids ? hooks.providerHashOids(cert) : std::list<CTOOString>{};
+} catch (...) {
+    TOORethrowAsStatus("CTFGetSupportedHashOIDS");
 }
 
 namespace CertDll {
@@ -339,7 +359,7 @@ void SetCertHashHooks(const CertHashHooks& hooks) {
     g_hooks = hooks;
 }
 
-std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) {
+std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) try {
     std::list<CTOOString> out;
     for (ALG_ID a : algIds) {
         if (GET_ALG_CLASS(a) != ALG_CLASS_HASH) continue;
@@ -347,6 +367,8 @@ std::list<CTOOString> HashOidsOfAlgIds(const std::vector<ALG_ID>& algIds) {
         if (GetOIDFromAlgID(oid, a, 0xFFFF)) out.emplace_back(std::string(oid.view()));
     }
     return out;
+} catch (...) {
+    return {};
 }
 
 }  // namespace CertDll

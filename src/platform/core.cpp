@@ -6,9 +6,10 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -58,6 +59,8 @@ DWORD ErrnoToWinError(int err) {
             return ERROR_DIR_NOT_EMPTY;
         case EISDIR:
             return ERROR_DIRECTORY;
+        case ELOOP:  // O_NOFOLLOW met a link
+            return ERROR_STOPPED_ON_SYMLINK;
         case EBUSY:
             return ERROR_BUSY;
         case EAGAIN:
@@ -84,6 +87,22 @@ DWORD SetLastErrorFromErrno(int err) {
     DWORD e = ErrnoToWinError(err);
     SetLastError(e);
     return e;
+}
+
+bool PercentUnescape(std::string_view s, std::string& out) {
+    out.clear();
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '%') {
+            out += s[i];
+            continue;
+        }
+        const int h = i + 1 < s.size() ? HexDigitValue(s[i + 1]) : -1;
+        const int l = i + 2 < s.size() ? HexDigitValue(s[i + 2]) : -1;
+        if (h < 0 || l < 0) return false;
+        out += static_cast<char>(h * 16 + l);
+        i += 2;
+    }
+    return true;
 }
 
 std::string NativePath(std::string_view path) {
@@ -120,7 +139,7 @@ std::string TempFolder() {
     return t;
 }
 
-bool MakeFolders(const std::string& pathIn, unsigned mode) {
+bool MakeFolders(const std::string& pathIn, unsigned mode) try {
     std::string path = NativePath(pathIn);
     if (path.empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -144,35 +163,24 @@ bool MakeFolders(const std::string& pathIn, unsigned mode) {
         return false;
     }
     return true;
+} catch (...) {
+    return ExceptionToLastError(false);
 }
 
-DWORD WriteFileAtomic(const std::string& pathIn, const void* data, std::size_t size, unsigned mode) {
-    const std::string path = NativePath(pathIn);
-    std::string work = path + ".work." + std::to_string(::getpid()) + "." + std::to_string(::GetCurrentThreadId());
-    int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) return SetLastErrorFromErrno();
-    const char* p = static_cast<const char*>(data);
-    std::size_t left = size;
-    int err = 0;
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+DWORD WinErrorOfCurrentException() noexcept {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (const std::system_error& e) {
+        // Filesystem and thread errors carry errno in one of these two.
+        const std::error_category& c = e.code().category();
+        if ((c == std::generic_category() || c == std::system_category()) && e.code().value() != 0)
+            return ErrnoToWinError(e.code().value());
+        return ERROR_INTERNAL_ERROR;
+    } catch (...) {
+        return ERROR_INTERNAL_ERROR;
     }
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(work.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(work.c_str());
-        return SetLastErrorFromErrno(err);
-    }
-    SetLastError(ERROR_SUCCESS);
-    return ERROR_SUCCESS;
 }
 
 FILETIME UnixToFileTime(std::int64_t seconds, std::uint32_t nanoseconds) {
@@ -188,7 +196,7 @@ std::int64_t FileTimeToUnix(const FILETIME& ft) {
 
 using namespace cert::platform;
 
-BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
+BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) try {
     if (!path) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -224,6 +232,8 @@ BOOL SHGetSpecialFolderPathA(HWND, char* path, int csidl, BOOL create) {
     std::memcpy(path, folder.c_str(), folder.size() + 1);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
+} catch (...) {
+    return ExceptionToLastError(FALSE);
 }
 
 namespace cert::platform {

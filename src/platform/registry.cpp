@@ -16,12 +16,15 @@
 
 #include "cert/sysapi.h"
 #include "platform/lockfile.h"
+#include "platform/files.h"
 
 namespace {
 
 constexpr int kMachine = 0;
 constexpr int kUser = 1;
 constexpr const char* kHeader = "cert-registry 1";
+// A hive holds settings: a larger file is not one of ours.
+constexpr std::size_t kMaxHiveFile = 64u << 20;
 
 struct Value {
     std::string name;
@@ -86,40 +89,14 @@ std::string Join(const std::string& a, const std::string& b) {
 
 // --- text form -------------------------------------------------------------
 
-bool Special(unsigned char c) { return c < 0x20 || c == 0x7F || c == '%' || c == '"' || c == ']'; }
+bool Special(unsigned c) { return c < 0x20 || c == 0x7F || c == '%' || c == '"' || c == ']'; }
 
 std::string Escape(const std::string& s) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : s) {
-        if (Special(c)) {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return cert::platform::PercentEscape(s, [](unsigned c, std::size_t) { return Special(c); });
 }
 
 using cert::platform::HexDigitValue;
-
-bool Unescape(std::string_view s, std::string& out) {
-    out.clear();
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '%') {
-            out += s[i];
-            continue;
-        }
-        if (i + 2 >= s.size()) return false;
-        int h = HexDigitValue(s[i + 1]), l = HexDigitValue(s[i + 2]);
-        if (h < 0 || l < 0) return false;
-        out += static_cast<char>(h * 16 + l);
-        i += 2;
-    }
-    return true;
-}
+using cert::platform::PercentUnescape;
 
 bool HexBytes(std::string_view s, std::string& out) {
     out.clear();
@@ -176,7 +153,7 @@ void Parse(const std::string& text, Hive& h) {
         if (line.empty() || line[0] == '#' || line[0] == ';' || line == kHeader) continue;
         if (line.front() == '[' && line.back() == ']') {
             std::string raw;
-            if (!Unescape(line.substr(1, line.size() - 2), raw)) continue;
+            if (!PercentUnescape(line.substr(1, line.size() - 2), raw)) continue;
             std::string path = CleanPath(raw.c_str());
             // Parents exist implicitly; give them entries so they enumerate.
             std::string lower = Lower(path);
@@ -195,7 +172,7 @@ void Parse(const std::string& text, Hive& h) {
             eq = 1;
         } else if (line[0] == '"') {
             std::size_t close = line.find('"', 1);
-            if (close == std::string_view::npos || !Unescape(line.substr(1, close - 1), v.name)) continue;
+            if (close == std::string_view::npos || !PercentUnescape(line.substr(1, close - 1), v.name)) continue;
             eq = close + 1;
         } else {
             continue;
@@ -205,7 +182,7 @@ void Parse(const std::string& text, Hive& h) {
         bool ok = false;
         if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
             v.type = REG_SZ;
-            ok = Unescape(rest.substr(1, rest.size() - 2), v.data);
+            ok = PercentUnescape(rest.substr(1, rest.size() - 2), v.data);
             v.data += '\0';
         } else if (rest.rfind("dword:", 0) == 0) {
             std::string num(rest.substr(6));
@@ -261,7 +238,9 @@ LONG Refresh(int hive) {
         h = Hive{};
         h.file = file;
     }
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO in the hive's place must not hang every registry
+    // call (only a regular file is read).
+    int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT && errno != ENOTDIR) return static_cast<LONG>(cert::platform::ErrnoToWinError(errno));
         h.keys.clear();
@@ -281,19 +260,11 @@ LONG Refresh(int hive) {
         return ERROR_SUCCESS;
     }
     std::string text;
-    char buf[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int e = errno;
-            ::close(fd);
-            return static_cast<LONG>(cert::platform::ErrnoToWinError(e));
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<std::size_t>(n));
-    }
+    DWORD e = S_ISREG(st.st_mode)
+                  ? cert::platform::ReadAllFromFd(fd, text, kMaxHiveFile, static_cast<std::size_t>(st.st_size))
+                  : ERROR_INVALID_DATA;
     ::close(fd);
+    if (e != ERROR_SUCCESS) return static_cast<LONG>(e);
     Parse(text, h);
     h.seen = st;
     h.loaded = true;
@@ -426,9 +397,21 @@ LONG CopyName(const std::string& name, LPSTR out, LPDWORD length) {
     return ERROR_SUCCESS;
 }
 
+// The code of an exception that ended a registry call. The cached hive may
+// hold a change that never reached its file: both are read again.
+LONG ExceptionCode() noexcept {
+    const DWORD e = cert::platform::WinErrorOfCurrentException();
+    try {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        for (Hive& h : g_hives) h.loaded = false;
+    } catch (...) {
+    }
+    return static_cast<LONG>(e);
+}
+
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
+LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) try {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -437,10 +420,12 @@ LONG RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM sam, PHKEY result) {
     if (!g_hives[t.hive].keys.count(t.lower)) return ERROR_FILE_NOT_FOUND;
     *result = NewHandle(t.hive, t.lower, sam);
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, void*, PHKEY result,
-                     LPDWORD disposition) {
+                     LPDWORD disposition) try {
     if (!result) return ERROR_INVALID_PARAMETER;
     *result = nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -468,16 +453,20 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM sam, v
     if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
     *result = NewHandle(t.hive, t.lower, sam);
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegCloseKey(HKEY key) {
+LONG RegCloseKey(HKEY key) try {
     if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> lock(g_mutex);
     auto id = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(key));
     return g_handles.erase(id) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -485,6 +474,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE 
     if (!v) return ERROR_FILE_NOT_FOUND;
     if (type) *type = v->type;
     return CopyOut(v->data, data, dataSize);
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace {
@@ -505,7 +496,7 @@ LONG ChangeKey(HKEY key, LPCSTR subKey, REGSAM need, F change) {
 }
 }  // namespace
 
-LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) {
+LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* data, DWORD dataSize) try {
     if (!data && dataSize) return ERROR_INVALID_PARAMETER;
     return ChangeKey(key, nullptr, KEY_SET_VALUE, [&](Hive& h, const Target& t) -> LONG {
         auto k = h.keys.find(t.lower);
@@ -517,9 +508,11 @@ LONG RegSetValueExA(HKEY key, LPCSTR valueName, DWORD, DWORD type, const BYTE* d
             k->second.values.push_back(std::move(nv));
         return ERROR_SUCCESS;
     });
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
+LONG RegDeleteValueA(HKEY key, LPCSTR valueName) try {
     return ChangeKey(key, nullptr, KEY_SET_VALUE, [&](Hive& h, const Target& t) -> LONG {
         auto k = h.keys.find(t.lower);
         if (k == h.keys.end()) return ERROR_KEY_DELETED;
@@ -528,6 +521,8 @@ LONG RegDeleteValueA(HKEY key, LPCSTR valueName) {
         k->second.values.erase(k->second.values.begin() + (v - k->second.values.data()));
         return ERROR_SUCCESS;
     });
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace {
@@ -555,12 +550,16 @@ LONG DeleteKey(HKEY key, LPCSTR subKey, bool tree) {
 }
 }  // namespace
 
-LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, false); }
+LONG RegDeleteKeyA(HKEY key, LPCSTR subKey) try { return DeleteKey(key, subKey, false); } catch (...) {
+    return ExceptionCode();
+}
 
-LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) { return DeleteKey(key, subKey, true); }
+LONG RegDeleteTreeA(HKEY key, LPCSTR subKey) try { return DeleteKey(key, subKey, true); } catch (...) {
+    return ExceptionCode();
+}
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWORD, LPSTR keyClass, LPDWORD classLength,
-                   FILETIME* lastWriteTime) {
+                   FILETIME* lastWriteTime) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -571,10 +570,12 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameLength, LPDWOR
     if (classLength) *classLength = 0;
     if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLength, LPDWORD, LPDWORD type, LPBYTE data,
-                   LPDWORD dataSize) {
+                   LPDWORD dataSize) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -584,11 +585,13 @@ LONG RegEnumValueA(HKEY key, DWORD index, LPSTR valueName, LPDWORD valueNameLeng
     if (LONG e = CopyName(v.name, valueName, valueNameLength); e != ERROR_SUCCESS) return e;
     if (type) *type = v.type;
     return CopyOut(v.data, data, dataSize);
+} catch (...) {
+    return ExceptionCode();
 }
 
 LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LPDWORD subKeys, LPDWORD maxSubKeyLength,
                       LPDWORD maxClassLength, LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
-                      LPDWORD securityDescriptor, FILETIME* lastWriteTime) {
+                      LPDWORD securityDescriptor, FILETIME* lastWriteTime) try {
     std::lock_guard<std::mutex> lock(g_mutex);
     Target t;
     if (LONG e = Resolve(key, nullptr, t); e != ERROR_SUCCESS) return e;
@@ -612,6 +615,8 @@ LONG RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classLength, LPDWORD, LP
     if (securityDescriptor) *securityDescriptor = 0;
     if (lastWriteTime) *lastWriteTime = FILETIME{0, 0};
     return ERROR_SUCCESS;
+} catch (...) {
+    return ExceptionCode();
 }
 
 namespace cert::platform {
@@ -649,28 +654,36 @@ LONG SetRaw(HKEY hive, const std::string& keyPath, const std::string& name, DWOR
 }
 }  // namespace
 
-bool Registry::GetString(HKEY hive, const std::string& keyPath, const std::string& name, std::string& value) {
+bool Registry::GetString(HKEY hive, const std::string& keyPath, const std::string& name, std::string& value) try {
     std::string raw;
     if (!GetRaw(hive, keyPath, name, REG_SZ, raw)) return false;
     std::size_t nul = raw.find('\0');
     if (nul != std::string::npos) raw.resize(nul);
     value = raw;
     return true;
+} catch (...) {
+    return false;
 }
 
-bool Registry::GetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD& value) {
+bool Registry::GetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD& value) try {
     std::string raw;
     if (!GetRaw(hive, keyPath, name, REG_DWORD, raw) || raw.size() != 4) return false;
     std::memcpy(&value, raw.data(), 4);
     return true;
+} catch (...) {
+    return false;
 }
 
-LONG Registry::SetString(HKEY hive, const std::string& keyPath, const std::string& name, const std::string& value) {
+LONG Registry::SetString(HKEY hive, const std::string& keyPath, const std::string& name, const std::string& value) try {
     return SetRaw(hive, keyPath, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+} catch (...) {
+    return ExceptionCode();
 }
 
-LONG Registry::SetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD value) {
+LONG Registry::SetDword(HKEY hive, const std::string& keyPath, const std::string& name, DWORD value) try {
     return SetRaw(hive, keyPath, name, REG_DWORD, &value, 4);
+} catch (...) {
+    return ExceptionCode();
 }
 
 }  // namespace cert::platform

@@ -70,21 +70,23 @@ std::shared_ptr<KObject> Find(Table& t, HANDLE h) {
     return it == t.handles.end() ? nullptr : it->second;
 }
 
-HANDLE Fail(DWORD error) {
+// What the calls that make handles return on failure: null, with `error`
+// as the last error.
+HANDLE NoHandle(DWORD error) {
     SetLastError(error);
     return nullptr;
 }
 
 }  // namespace
 
-HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR name) {
+HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR name) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     if (name && *name) {
         auto it = t.names.find(name);
         if (it != t.names.end()) {
             if (auto existing = it->second.lock()) {
-                if (existing->kind != KObject::kEvent) return Fail(ERROR_INVALID_HANDLE);
+                if (existing->kind != KObject::kEvent) return NoHandle(ERROR_INVALID_HANDLE);
                 HANDLE h = AddHandle(t, existing);
                 SetLastError(ERROR_ALREADY_EXISTS);
                 return h;
@@ -102,20 +104,24 @@ HANDLE CreateEventA(void*, BOOL manualReset, BOOL initialState, LPCSTR name) {
     HANDLE h = AddHandle(t, std::move(obj));
     SetLastError(ERROR_SUCCESS);
     return h;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(HANDLE(nullptr));
 }
 
-HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) {
+HANDLE OpenEventA(DWORD, BOOL, LPCSTR name) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
-    if (!name || !*name) return Fail(ERROR_INVALID_PARAMETER);
+    if (!name || !*name) return NoHandle(ERROR_INVALID_PARAMETER);
     auto it = t.names.find(name);
     std::shared_ptr<KObject> obj = it == t.names.end() ? nullptr : it->second.lock();
-    if (!obj || obj->kind != KObject::kEvent) return Fail(ERROR_FILE_NOT_FOUND);
+    if (!obj || obj->kind != KObject::kEvent) return NoHandle(ERROR_FILE_NOT_FOUND);
     return AddHandle(t, std::move(obj));
+} catch (...) {
+    return cert::platform::ExceptionToLastError(HANDLE(nullptr));
 }
 
 namespace {
-BOOL SetState(HANDLE event, bool state) {
+BOOL SetState(HANDLE event, bool state) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto obj = Find(t, event);
@@ -126,6 +132,8 @@ BOOL SetState(HANDLE event, bool state) {
     obj->signaled = state;
     if (state) t.cv.notify_all();
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 }  // namespace
 
@@ -137,7 +145,7 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
     return WaitForMultipleObjects(1, &object, FALSE, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds) {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, DWORD milliseconds) try {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !objects) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
@@ -183,9 +191,11 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL waitAll, D
                 return WAIT_TIMEOUT;
         }
     }
+} catch (...) {
+    return cert::platform::ExceptionToLastError(WAIT_FAILED);
 }
 
-BOOL CloseHandle(HANDLE object) {
+BOOL CloseHandle(HANDLE object) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto it = t.handles.find(ToId(object));
@@ -197,9 +207,11 @@ BOOL CloseHandle(HANDLE object) {
     t.handles.erase(it);
     if (!obj->name.empty() && obj.use_count() == 1) t.names.erase(obj->name);
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 
-BOOL DuplicateHandle(HANDLE, HANDLE source, HANDLE, HANDLE* target, DWORD, BOOL, DWORD) {
+BOOL DuplicateHandle(HANDLE, HANDLE source, HANDLE, HANDLE* target, DWORD, BOOL, DWORD) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto obj = Find(t, source);
@@ -209,6 +221,8 @@ BOOL DuplicateHandle(HANDLE, HANDLE source, HANDLE, HANDLE* target, DWORD, BOOL,
     }
     *target = AddHandle(t, std::move(obj));
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 
 // --- threads -----------------------------------------------------------------
@@ -241,7 +255,7 @@ void* ThreadMain(void* p) {
 }  // namespace
 
 uintptr_t _beginthreadex(void*, unsigned stackSize, TOOThreadProc start, void* arg, unsigned flags,
-                         unsigned* threadId) {
+                         unsigned* threadId) try {
     if (!start) {
         errno = EINVAL;
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -250,30 +264,34 @@ uintptr_t _beginthreadex(void*, unsigned stackSize, TOOThreadProc start, void* a
     auto obj = std::make_shared<KObject>();
     obj->kind = KObject::kThread;
     obj->suspendCount = (flags & CREATE_SUSPENDED) ? 1 : 0;
-    auto* s = new Start{obj, start, arg};
-
+    auto s = std::make_unique<Start>(Start{obj, start, arg});
+    Table& t = T();
+    std::unique_lock<std::mutex> lock(t.mu);
+    // The handle first: what can fail is done before a thread runs.
+    HANDLE h = AddHandle(t, obj);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize) pthread_attr_setstacksize(&attr, std::max<std::size_t>(stackSize, PTHREAD_STACK_MIN));
-    Table& t = T();
-    std::unique_lock<std::mutex> lock(t.mu);
     pthread_t th;
-    int err = pthread_create(&th, &attr, ThreadMain, s);
+    int err = pthread_create(&th, &attr, ThreadMain, s.get());
     pthread_attr_destroy(&attr);
     if (err != 0) {
-        delete s;
+        t.handles.erase(ToId(h));
         errno = err;
         SetLastError(err == EAGAIN ? ERROR_NOT_ENOUGH_MEMORY : cert::platform::ErrnoToWinError(err));
         return 0;
     }
+    s.release();  // the thread owns it now
     // The id is the kernel's, known once the thread runs.
     t.cv.wait(lock, [&] { return obj->threadId != 0; });
     if (threadId) *threadId = obj->threadId;
-    return reinterpret_cast<uintptr_t>(AddHandle(t, obj));
+    return reinterpret_cast<uintptr_t>(h);
+} catch (...) {
+    return cert::platform::ExceptionToLastError(uintptr_t(0));
 }
 
-DWORD ResumeThread(HANDLE thread) {
+DWORD ResumeThread(HANDLE thread) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto obj = Find(t, thread);
@@ -284,9 +302,11 @@ DWORD ResumeThread(HANDLE thread) {
     DWORD previous = obj->suspendCount;
     if (previous > 0 && --obj->suspendCount == 0) t.cv.notify_all();
     return previous;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(static_cast<DWORD>(-1));
 }
 
-BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto obj = Find(t, thread);
@@ -296,9 +316,11 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
     }
     *exitCode = obj->signaled ? obj->exitCode : STILL_ACTIVE;
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 
-DWORD GetThreadId(HANDLE thread) {
+DWORD GetThreadId(HANDLE thread) try {
     Table& t = T();
     std::lock_guard<std::mutex> lock(t.mu);
     auto obj = Find(t, thread);
@@ -307,6 +329,8 @@ DWORD GetThreadId(HANDLE thread) {
         return 0;
     }
     return obj->threadId;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(DWORD(0));
 }
 
 // --- timer queue timers ---------------------------------------------------------
@@ -350,33 +374,37 @@ void* TimerMain(void* p) {
 }  // namespace
 
 BOOL CreateTimerQueueTimer(HANDLE* timer, HANDLE, WAITORTIMERCALLBACK callback, void* param, DWORD dueTime,
-                           DWORD period, ULONG) {
+                           DWORD period, ULONG) try {
     if (!timer || !callback) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     auto obj = std::make_shared<KObject>();
     obj->kind = KObject::kTimer;
-    auto* s = new TimerStart{obj, callback, param, dueTime, period};
+    auto s = std::make_unique<TimerStart>(TimerStart{obj, callback, param, dueTime, period});
+    Table& t = T();
+    std::unique_lock<std::mutex> lock(t.mu);
+    HANDLE h = AddHandle(t, obj);
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    Table& t = T();
-    std::unique_lock<std::mutex> lock(t.mu);
     pthread_t th;
-    int err = pthread_create(&th, &attr, TimerMain, s);
+    int err = pthread_create(&th, &attr, TimerMain, s.get());
     pthread_attr_destroy(&attr);
     if (err != 0) {
-        delete s;
+        t.handles.erase(ToId(h));
         SetLastError(cert::platform::ErrnoToWinError(err));
         return FALSE;
     }
+    s.release();  // the timer's thread owns it now
     t.cv.wait(lock, [&] { return obj->threadId != 0; });
-    *timer = AddHandle(t, obj);
+    *timer = h;
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 
-BOOL DeleteTimerQueueTimer(HANDLE, HANDLE timer, HANDLE completionEvent) {
+BOOL DeleteTimerQueueTimer(HANDLE, HANDLE timer, HANDLE completionEvent) try {
     Table& t = T();
     std::unique_lock<std::mutex> lock(t.mu);
     auto obj = Find(t, timer);
@@ -399,6 +427,8 @@ BOOL DeleteTimerQueueTimer(HANDLE, HANDLE timer, HANDLE completionEvent) {
         }
     }
     return TRUE;
+} catch (...) {
+    return cert::platform::ExceptionToLastError(BOOL(FALSE));
 }
 
 // --- interlocked ---------------------------------------------------------------

@@ -11,13 +11,6 @@ bool IsAlpha(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <=
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
-int HexValue(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // The length of "scheme:" at the start, or 0. One letter is a drive, not a
 // scheme.
 std::size_t SchemeLength(const std::u16string& u) {
@@ -58,18 +51,7 @@ bool Unsafe(char16_t c) {
 }
 
 std::u16string Escape(const std::u16string& s) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::u16string r;
-    for (char16_t c : s) {
-        if (Unsafe(c)) {
-            r += u'%';
-            r += static_cast<char16_t>(kHex[(c >> 4) & 0xF]);
-            r += static_cast<char16_t>(kHex[c & 0xF]);
-        } else {
-            r += c;
-        }
-    }
-    return r;
+    return cert::platform::PercentEscape<char16_t>(s, [](unsigned c, std::size_t) { return Unsafe(char16_t(c)); });
 }
 
 std::u16string Canonical(const std::u16string& url) {
@@ -96,9 +78,14 @@ std::u16string Canonical(const std::u16string& url) {
     return scheme + u"//" + Escape(authority) + Escape(path) + Escape(tail);
 }
 
+// The HRESULT of an exception that ended a call.
+HRESULT ExceptionResult() noexcept {
+    return static_cast<HRESULT>(HRESULT_FROM_WIN32(cert::platform::WinErrorOfCurrentException()));
+}
+
 }  // namespace
 
-HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, DWORD /*flags*/) {
+HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, DWORD /*flags*/) try {
     if (!url || !out || !outLength || *outLength == 0) return static_cast<HRESULT>(E_INVALIDARG);
     const std::u16string r = Canonical(url);
     if (r.size() + 1 > *outLength) {
@@ -108,19 +95,21 @@ HRESULT UrlCanonicalizeW(const char16_t* url, char16_t* out, DWORD* outLength, D
     std::memcpy(out, r.c_str(), (r.size() + 1) * sizeof(char16_t));
     *outLength = static_cast<DWORD>(r.size());
     return static_cast<HRESULT>(S_OK);
+} catch (...) {
+    return ExceptionResult();
 }
 
 int UrlCompareW(const char16_t* a, const char16_t* b, BOOL ignoreSlash) {
-    std::u16string x = a ? a : u"", y = b ? b : u"";
+    std::u16string_view x = a ? a : u"", y = b ? b : u"";
     if (ignoreSlash) {
-        if (!x.empty() && x.back() == u'/') x.pop_back();
-        if (!y.empty() && y.back() == u'/') y.pop_back();
+        if (!x.empty() && x.back() == u'/') x.remove_suffix(1);
+        if (!y.empty() && y.back() == u'/') y.remove_suffix(1);
     }
     const int c = x.compare(y);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
 
-HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
+HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) try {
     if (!url) return static_cast<HRESULT>(E_INVALIDARG);
     const bool inPlace = (flags & URL_UNESCAPE_INPLACE) != 0;
     if (!inPlace && (!out || !outLength)) return static_cast<HRESULT>(E_INVALIDARG);
@@ -129,7 +118,10 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
     for (const char* p = url; *p; ++p) {
         if ((flags & URL_DONT_UNESCAPE_EXTRA_INFO) && (*p == '?' || *p == '#')) extra = true;
         int hi, lo;
-        if (!extra && *p == '%' && (hi = HexValue(p[1])) >= 0 && (lo = HexValue(p[2])) >= 0) {
+        // Lenient, as the platform's unescaping is: a '%' without two hex
+        // digits stands as it is.
+        if (!extra && *p == '%' && (hi = cert::platform::HexDigitValue(p[1])) >= 0 &&
+            (lo = cert::platform::HexDigitValue(p[2])) >= 0) {
             r += static_cast<char>(hi * 16 + lo);
             p += 2;
         } else {
@@ -148,4 +140,6 @@ HRESULT UrlUnescapeA(char* url, char* out, DWORD* outLength, DWORD flags) {
     std::memcpy(out, r.c_str(), r.size() + 1);
     *outLength = static_cast<DWORD>(r.size());
     return static_cast<HRESULT>(S_OK);
+} catch (...) {
+    return ExceptionResult();
 }

@@ -24,35 +24,15 @@ bool SameTime(const FILETIME& a, const FILETIME& b) {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-template <class F>
-bool Decoding(int* pStatus, const char* place, F&& body) {
-    try {
-        body();
-        if (pStatus) *pStatus = 0;
-        return true;
-    } catch (const XTOOStatus& e) {
-        TOOReport(e.Status() ? e.Status() : TOOERR_DER_FORMAT, place, pStatus);
-    }
-    return false;
-}
-
 // Encoders report by a thrown XTOOStatus only: nothing else leaves them.
 template <class F>
 IdentObj Encoded(const char* place, F&& body) {
-    try {
-        return body();
-    } catch (const XTOOStatus&) {
-        throw;
-    } catch (const std::bad_alloc&) {
-        throw XTOOStatus(TOOERR_NOMEM, place);
-    } catch (...) {
-        throw XTOOStatus(TOOERR_EXCEPTION, place);
-    }
+    return TOOGuarded(place, nullptr, IdentObj(), std::forward<F>(body));
 }
 
 DWORD ReadWord(asn::Reader& r) {
     std::int64_t v = r.ReadInteger();
-    if (v < 0 || v > 0xFFFFFFFFll) r.Fail(r.Offset(), "value out of range");
+    if (v < 0 || v > 0xFFFFFFFFll) r.ThrowAt(r.Offset(), "value out of range");
     return static_cast<DWORD>(v);
 }
 
@@ -125,7 +105,7 @@ IdentObj ASNContainerInfo::Encode() const {
 }
 
 bool ASNContainerInfo::Decode(const void* data, DWORD size, int* pStatus) {
-    return Decoding(pStatus, "ASNContainerInfo", [&] {
+    return TOOGuarded("ASNContainerInfo", pStatus, [&] {
         asn::Reader top(data, size);
         asn::Reader r = top.EnterSequence();
         version = ReadWord(r);
@@ -158,7 +138,7 @@ void CASNEncryptedKey::Read(asn::Reader& outer) {
     if (auto e = r.Optional(0, asn::kContext)) maskKey = r.StringContent(*e);
     macKey = r.ReadOctetString();
     r.Finish();
-    if (encryptedKey.size() != 32 || macKey.size() < 1 || macKey.size() > 4) r.Fail(r.Offset(), "bad key sizes");
+    if (encryptedKey.size() != 32 || macKey.size() < 1 || macKey.size() > 4) r.ThrowAt(r.Offset(), "bad key sizes");
 }
 
 IdentObj CASNEncryptedKey::Encode() const {
@@ -170,7 +150,7 @@ IdentObj CASNEncryptedKey::Encode() const {
 }
 
 bool CASNEncryptedKey::Decode(const IdentObj& der, int* pStatus) {
-    return Decoding(pStatus, "CASNEncryptedKey", [&] {
+    return TOOGuarded("CASNEncryptedKey", pStatus, [&] {
         asn::Reader r(der.data(), der.size());
         Read(r);
         r.Finish();
@@ -194,12 +174,12 @@ void CASNEphemeralKeyInfo::ReadContent(asn::Reader& r) {
     encryptionParamSet = r.ReadOid();
     ephemeralPublicKey.Empty();
     if (auto e = r.Optional(0, asn::kContext)) {
-        if (!e->constructed) r.Fail(e->offset, "ephemeral key must be constructed");
+        if (!e->constructed) r.ThrowAt(e->offset, "ephemeral key must be constructed");
         ephemeralPublicKey = asn::Encode(asn::kUniversal, true, asn::kSequence, e->content);
     }
     ukm = r.ReadOctetString();
     r.Finish();
-    if (ukm.size() != 8) r.Fail(r.Offset(), "UKM must be 8 bytes");
+    if (ukm.size() != 8) r.ThrowAt(r.Offset(), "UKM must be 8 bytes");
 }
 
 IdentObj CASNExportKeyInfo::Encode() const {
@@ -214,7 +194,7 @@ IdentObj CASNExportKeyInfo::Encode() const {
 }
 
 bool CASNExportKeyInfo::Decode(const void* data, DWORD size, int* pStatus) {
-    return Decoding(pStatus, "CASNExportKeyInfo", [&] {
+    return TOOGuarded("CASNExportKeyInfo", pStatus, [&] {
         asn::Reader top(data, size);
         asn::Reader r = top.EnterSequence();
         top.Finish();

@@ -195,7 +195,7 @@ std::shared_ptr<KeyObj> ImportPrivate(gost::ByteView blob, KeyObj& imp) {
         IdentObj pub = r.ReadOctetString();
         // Taken in place: the private key stays in the wiping buffer.
         asn::Element priv = r.Expect(asn::kOctetString);
-        if (priv.constructed) r.Fail(priv.offset, "constructed private key");
+        if (priv.constructed) r.ThrowAt(priv.offset, "constructed private key");
         gost::KeyAlg ka = KeyAlgOf(k->alg);
         k->key = ka == gost::KeyAlg::Rsa ? gost::ImportPrivateKeyDer(priv.content)
                                          : gost::PrivateKeyFromRaw(ka, k->paramSet, priv.content);

@@ -142,7 +142,7 @@ StoredKey DecodeKey(le::Reader r) {
             case kKdf: {
                 DWORD kind = v.U32();
                 if (kind != static_cast<DWORD>(Kdf::Pbkdf2Sha256) && kind != static_cast<DWORD>(Kdf::Scrypt))
-                    v.Fail("unknown key derivation " + std::to_string(kind));
+                    v.ThrowAt(v.offset(), "unknown key derivation " + std::to_string(kind));
                 k.kdf = static_cast<Kdf>(kind);
                 k.scryptLog2N = v.U32();
                 k.scryptR = v.U32();

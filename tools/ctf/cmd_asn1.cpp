@@ -243,7 +243,7 @@ Value Decode(const asn::Element& e, const asn::Reader& r) {
             v.value = v.text = asn::DecodeBoolean(e.content, r.options(), at) ? "TRUE" : "FALSE";
             break;
         case asn::kNull:
-            if (!e.content.empty()) r.Fail(e.offset, "NULL with content");
+            if (!e.content.empty()) r.ThrowAt(e.offset, "NULL with content");
             break;
         case asn::kInteger:
         case asn::kEnumerated:

@@ -1,5 +1,8 @@
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
@@ -105,6 +108,43 @@ TEST(Status, ReportingRuleAndWinErrorMapping) {
         EXPECT_EQ(ToolsErr2WinErr(s), e);
     }
     EXPECT_EQ(WinErrNormalize(static_cast<std::int64_t>(static_cast<HRESULT>(NTE_BAD_SIGNATURE))), NTE_BAD_SIGNATURE);
+}
+
+TEST(Status, GuardTurnsEveryExceptionIntoTheRule) {
+    struct Case {
+        std::function<void()> fault;
+        int status;
+        const char* place;
+    } cases[] = {
+        {[] { throw XTOOStatus(TOOERR_DER_FORMAT, "offset 3: bad"); }, TOOERR_DER_FORMAT, "Decode: offset 3: bad"},
+        {[] { throw XTOOStatus(0, ""); }, TOOERR_FAIL, "Decode"},
+        {[] { throw std::bad_alloc(); }, TOOERR_NOMEM, "Decode"},
+        {[] { throw std::filesystem::filesystem_error("x", std::make_error_code(std::errc::permission_denied)); },
+         TOOERR_ACCESS, "Decode"},
+        {[] { throw std::system_error(std::make_error_code(std::errc::no_such_file_or_directory)); }, TOOERR_NOFILE,
+         "Decode"},
+        {[] { (void)std::string("ab").substr(5); }, TOOERR_EXCEPTION, "Decode"},
+        {[] { throw 42; }, TOOERR_EXCEPTION, "Decode"},
+    };
+    for (const Case& c : cases) {
+        int st = TOO_OK;
+        EXPECT_EQ(-1, TOOGuarded("Decode", &st, -1, [&] {
+            c.fault();
+            return 1;
+        }));
+        EXPECT_EQ(c.status, st) << c.place;
+        try {
+            TOOGuarded("Decode", nullptr, [&] { c.fault(); });
+            ADD_FAILURE() << "no throw for " << c.place;
+        } catch (const XTOOStatus& x) {
+            EXPECT_EQ(c.status, x.Status());
+            EXPECT_STREQ(c.place, x.Place());
+        }
+    }
+    int st = TOOERR_BADARG;
+    EXPECT_TRUE(TOOGuarded("Decode", &st, [] {}));
+    EXPECT_EQ(TOO_OK, st);
+    EXPECT_EQ(7, TOOGuarded("Decode", nullptr, 0, [] { return 7; }));
 }
 
 TEST(Text, HexAndBase64RoundTripAndRejectGarbage) {

@@ -53,5 +53,5 @@ TEST(Platform, AtomicWriteKeepsOldFileOnFailure) {
               certtest::AsUnprivileged([&] { return WriteFileAtomic(f, "lost", 4) == ERROR_ACCESS_DENIED ? 0 : 1; }));
     chmod(dir.path().c_str(), 0700);
     EXPECT_EQ(certtest::ReadFile(f), "new!");
-    EXPECT_EQ(WriteFileAtomic(dir / "missing/x", "x", 1), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(WriteFileAtomic(dir / "missing/x", "x", 1), ERROR_PATH_NOT_FOUND);
 }

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -204,13 +205,46 @@ TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
 }
 
 TEST_F(LogTest, ReadOnlyFolderLosesRecordsSilently) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
     fs::create_directory(dir_ / "ro");
-    ::chmod((dir_ / "ro").c_str(), 0500);
+    ::chmod((dir_ / "ro").c_str(), 0555);
+    ::chmod(dir_.path().c_str(), 0755);
     setenv("CERT_LOG_DIR", (dir_ / "ro").c_str(), 1);
-    Log readOnly("r.log", 0, true);
-    EXPECT_NO_THROW(readOnly.Write("lost", LogLevel::Error, "P"));
+    EXPECT_EQ(0, certtest::AsUnprivileged([] {
+                  Log readOnly("r.log", 0, true);
+                  readOnly.Write("lost", LogLevel::Error, "P");
+                  return 0;
+              }));
     EXPECT_TRUE(fs::is_empty(dir_ / "ro"));
+}
+
+TEST_F(LogTest, SharedTempFolderNeverWritesThroughWhatOthersPlanted) {
+    certtest::TempDir shared;
+    ::chmod(shared.path().c_str(), 0777);
+    const std::string bait = shared / "bait", link = shared / "test_frame.link.log",
+                      theirs = shared / "test_frame.theirs.log";
+    // Another user takes the log's names first: a link to a file of theirs,
+    // and a file of theirs that everybody may write to.
+    ASSERT_EQ(0, certtest::AsUnprivileged([&] {
+                  int bad = 0;
+                  for (const std::string& f : {bait, theirs}) {
+                      int fd = ::open(f.c_str(), O_CREAT | O_WRONLY, 0666);
+                      if (fd < 0 || ::fchmod(fd, 0666) != 0) bad |= 1;
+                      if (fd >= 0) ::close(fd);
+                  }
+                  if (::symlink(bait.c_str(), link.c_str()) != 0) bad |= 2;
+                  return bad;
+              }));
+    setenv("TMPDIR", shared.path().c_str(), 1);
+    Log viaLink("link.log", 1, true), intoTheirs("theirs.log", 1, true);
+    viaLink.Write("secret detail", LogLevel::Error, "P");
+    intoTheirs.Write("secret detail", LogLevel::Error, "P");
+    unsetenv("TMPDIR");
+    EXPECT_EQ("", certtest::ReadFile(bait));
+    EXPECT_TRUE(fs::is_symlink(link));
+    // Someone else's file only when someone else made it.
+    if (::geteuid() == 0) {
+        EXPECT_EQ("", certtest::ReadFile(theirs));
+    }
 }
 
 TEST_F(LogTest, RecordsOfThreadsDoNotInterleave) {

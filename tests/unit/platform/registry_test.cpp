@@ -218,3 +218,27 @@ TEST_F(RegistryTest, TwoProcessesShareOneHive) {
     EXPECT_EQ(2u * kEach, values);
     RegCloseKey(k);
 }
+
+TEST(PercentEscape, RoundTripsEveryByteAndRefusesBrokenEscapes) {
+    using cert::platform::PercentEscape;
+    using cert::platform::PercentUnescape;
+    std::string all;
+    for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+    const std::string escaped = PercentEscape(all, [](unsigned c, std::size_t) { return c < '0' || c > '9'; });
+    EXPECT_EQ(escaped.size(), 246u * 3 + 10);
+    EXPECT_EQ(escaped.substr(0, 6), "%00%01");
+    EXPECT_EQ(escaped.substr(escaped.size() - 3), "%FF");
+    std::string back;
+    ASSERT_TRUE(PercentUnescape(escaped, back));
+    EXPECT_EQ(back, all);
+    // The index lets a position decide; lower-case hex where a format has it.
+    EXPECT_EQ(PercentEscape(
+                  ".a.\xd0", [](unsigned c, std::size_t i) { return (c == '.' && i == 0) || c > 0x7F; }, true),
+              "%2ea.%d0");
+    EXPECT_TRUE(PercentUnescape("%2ea.%d0", back));
+    EXPECT_EQ(back, ".a.\xd0");
+    // UTF-16 text: only units below 0x100 can be escaped.
+    EXPECT_EQ(PercentEscape<char16_t>(u"a b\u0430", [](unsigned c, std::size_t) { return c <= ' ' || c > 0x7F; }),
+              u"a%20b\u0430");
+    for (const char* bad : {"%", "%4", "a%zz", "%4g"}) EXPECT_FALSE(PercentUnescape(bad, back)) << bad;
+}

@@ -125,9 +125,19 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
     std::string p1 = IPC::LockFilePath("C:\\dir/CERTSEND.DAT");
     std::string p2 = IPC::LockFilePath("C:_dir_CERTSEND.DAT");
     EXPECT_NE(p1, p2);
-    EXPECT_EQ(p1.rfind(home_.path() + "/common/locks/C__dir_CERTSEND.DAT-", 0), 0u) << p1;
+    EXPECT_EQ(p1.rfind(home_.path() + "/common/locks/C%3A%5Cdir%2FCERTSEND.DAT-", 0), 0u) << p1;
+    EXPECT_EQ(p2.rfind(home_.path() + "/common/locks/C%3A_dir_CERTSEND.DAT-", 0), 0u) << p2;
     std::string longName = IPC::LockFilePath(std::string(500, 'x').c_str());
     EXPECT_EQ(longName.size() - longName.rfind('/') - 1, 64u + 17u + 5u);
+    // The cut never leaves half an escape.
+    for (std::size_t plain : {61u, 62u, 63u}) {
+        std::string p = IPC::LockFilePath((std::string(plain, 'x') + "////").c_str());
+        std::string file = p.substr(p.rfind('/') + 1);
+        std::string safe = file.substr(0, file.size() - 17 - 5);
+        EXPECT_EQ(safe.rfind('x'), plain - 1) << file;
+        EXPECT_EQ((safe.size() - plain) % 3, 0u) << file;
+        EXPECT_LE(safe.size(), 64u) << file;
+    }
     {
         IPC::CReadWriteLock l("C:\\dir/CERTSEND.DAT");
         IPC::CWriteLocker w(l);
@@ -166,4 +176,21 @@ TEST_F(Lock, LockFileNamesAreSafeAndDistinct) {
     ::chmod(locks.c_str(), 0755);
     if (::geteuid() == 0) return;  // the failed requests were the child's
     IPC::CWriteLocker w(l);        // a failed request left nothing held
+}
+
+TEST_F(Lock, PlantedLinkInPlaceOfALockFileIsNotFollowed) {
+    // Whoever can write to the lock folder plants a link where a lock file
+    // will be made; opening it must not create (0666) or open its target.
+    const std::string target = home_ / "made-through-the-link";
+    ASSERT_TRUE(cert::platform::MakeFolders(home_ / "common/locks"));
+    ASSERT_EQ(0, ::symlink(target.c_str(), IPC::LockFilePath("planted").c_str()));
+    IPC::CReadWriteLock lock("planted");
+    try {
+        IPC::CWriteLocker hold(lock);
+        ADD_FAILURE() << "locked through a link";
+    } catch (const XTOOStatus& e) {
+        EXPECT_EQ(WinErr2ToolsErr(ERROR_STOPPED_ON_SYMLINK), e.Status());
+    }
+    struct stat st {};
+    EXPECT_NE(0, ::lstat(target.c_str(), &st));
 }
