@@ -59,12 +59,9 @@ const ParamsetInfo kParamsets[] = {
     {"1.2.643.2.2.35.0", "TEST", true, false},  {"1.2.643.7.1.2.1.2.0", "TEST", false, false},
 };
 
-bool Tc26_256(std::string_view oid) { return oid.substr(0, 18) == "1.2.643.7.1.2.1.1."; }
-
 bool ParamsetFits(KeyAlg alg, const ParamsetInfo& p) {
     switch (alg) {
-        case KeyAlg::Gost2001:
-            return p.k256 && !Tc26_256(p.oid);
+        case KeyAlg::Gost2001:  // the TC26 256-bit curves serve 2001 keys too
         case KeyAlg::Gost2012_256:
             return p.k256;
         case KeyAlg::Gost2012_512:
