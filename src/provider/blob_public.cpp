@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "provider/vrk_internal.h"
 
 namespace vrk {
@@ -74,9 +75,12 @@ struct OidAlg {
     bool exchange;
 };
 constexpr OidAlg kKeyOids[] = {
-    {"1.2.643.2.2.19", gost::KeyAlg::Gost2001, false},        {"1.2.643.2.2.98", gost::KeyAlg::Gost2001, true},
-    {"1.2.643.7.1.1.1.1", gost::KeyAlg::Gost2012_256, false}, {"1.2.643.7.1.1.6.1", gost::KeyAlg::Gost2012_256, true},
-    {"1.2.643.7.1.1.1.2", gost::KeyAlg::Gost2012_512, false}, {"1.2.643.7.1.1.6.2", gost::KeyAlg::Gost2012_512, true},
+    {cert::oids::kGostR3410_2001, gost::KeyAlg::Gost2001, false},
+    {cert::oids::kGostR3410_2001DH, gost::KeyAlg::Gost2001, true},
+    {cert::oids::kGostR3410_2012_256, gost::KeyAlg::Gost2012_256, false},
+    {cert::oids::kGostR3410_2012_256DH, gost::KeyAlg::Gost2012_256, true},
+    {cert::oids::kGostR3410_2012_512, gost::KeyAlg::Gost2012_512, false},
+    {cert::oids::kGostR3410_2012_512DH, gost::KeyAlg::Gost2012_512, true},
 };
 
 const OidAlg* FindKeyOid(const char* oid) {
@@ -145,7 +149,8 @@ void ParsePublicKeyBlob(gost::ByteView blob, KeyObj& k) {
     // key-agreement key; the size decides between 2012 key lengths.
     gost::KeyAlg ka = KeyAlgOf(b.header.aiKeyAlg);
     if (keyBytes == 128) ka = gost::KeyAlg::Gost2012_512;
-    if (ka == gost::KeyAlg::Gost2001 && hashParamSet == "1.2.643.7.1.1.2.2") ka = gost::KeyAlg::Gost2012_256;
+    if (ka == gost::KeyAlg::Gost2001 && hashParamSet == cert::oids::kGostR3411_2012_256)
+        ka = gost::KeyAlg::Gost2012_256;
     if (keyBytes != 2 * gost::GostKeyBytes(ka)) Throw(NTE_BAD_LEN);
     if (hashParamSet.empty()) hashParamSet = DefaultHashParamSet(ka);
     gost::Key key = gost::PublicKeyFromRaw(ka, paramSet, raw);
@@ -204,7 +209,7 @@ BOOL VRKImportPKInfo(HCRYPTPROV hProv, const CERT_PUBLIC_KEY_INFO* info, HCRYPTK
             k->key = gost::PublicKeyFromRaw(o->alg, k->paramSet, raw);
             k->publicRaw = gost::ToIdent(raw);
             k->alg = o->exchange ? ExchangeAlgOf(o->alg) : SignAlgOf(o->alg);
-        } else if (std::strcmp(info->Algorithm.pszObjId, "1.2.840.113549.1.1.1") == 0) {
+        } else if (std::strcmp(info->Algorithm.pszObjId, cert::oids::kRsa) == 0) {
             // Rebuild the SubjectPublicKeyInfo for OpenSSL.
             asn::Writer w;
             auto m = w.BeginSequence();

@@ -56,6 +56,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cert/oids.h"
 #include "cert/secret.h"
 #include "cert/tools.h"
 
@@ -262,8 +263,8 @@ Secret VkoPoint(const Key& priv, const Key& peerPublic, ByteView ukm);
 // GOST 28147-89.
 // Parameter sets (S-boxes) by OID: A 1.2.643.2.2.31.1, B .31.2,
 // C .31.3, D .31.4, TC26 Z 1.2.643.7.1.2.5.1.1.
-constexpr const char* kSboxA = "1.2.643.2.2.31.1";
-constexpr const char* kSboxTc26Z = "1.2.643.7.1.2.5.1.1";
+constexpr const char* kSboxA = cert::oids::kCipherParamSetA;
+constexpr const char* kSboxTc26Z = cert::oids::kCipherParamSetZ;
 std::vector<std::string> CipherParamsets();
 bool IsCipherParamset(std::string_view oid);
 

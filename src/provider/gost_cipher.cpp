@@ -18,6 +18,7 @@
 
 #include "provider/gost.h"
 #include "provider/gost_internal.h"
+#include "cert/oids.h"
 
 namespace cert::gost {
 
@@ -126,7 +127,8 @@ void PutLe32(uint8_t* p, uint32_t v) {
 }  // namespace
 
 std::vector<std::string> CipherParamsets() {
-    return {"1.2.643.2.2.31.1", "1.2.643.2.2.31.2", "1.2.643.2.2.31.3", "1.2.643.2.2.31.4", kSboxTc26Z};
+    return {cert::oids::kCipherParamSetA, cert::oids::kCipherParamSetB, cert::oids::kCipherParamSetC,
+            cert::oids::kCipherParamSetD, kSboxTc26Z};
 }
 
 bool IsCipherParamset(std::string_view oid) {

@@ -10,6 +10,7 @@
 
 #include "provider/gost.h"
 #include "provider/gost_internal.h"
+#include "cert/oids.h"
 
 namespace cert::gost {
 
@@ -25,11 +26,11 @@ struct HashInfo {
 };
 
 const HashInfo kHashes[] = {
-    {HashAlg::Gost94, "gost94", "1.2.643.2.2.9", 32, NID_id_GostR3411_94, nullptr},
-    {HashAlg::Streebog256, "gost12-256", "1.2.643.7.1.1.2.2", 32, NID_id_GostR3411_2012_256, nullptr},
-    {HashAlg::Streebog512, "gost12-512", "1.2.643.7.1.1.2.3", 64, NID_id_GostR3411_2012_512, nullptr},
-    {HashAlg::Sha1, "sha1", "1.3.14.3.2.26", 20, NID_undef, "SHA1"},
-    {HashAlg::Sha256, "sha256", "2.16.840.1.101.3.4.2.1", 32, NID_undef, "SHA2-256"},
+    {HashAlg::Gost94, "gost94", cert::oids::kGostR3411_94, 32, NID_id_GostR3411_94, nullptr},
+    {HashAlg::Streebog256, "gost12-256", cert::oids::kGostR3411_2012_256, 32, NID_id_GostR3411_2012_256, nullptr},
+    {HashAlg::Streebog512, "gost12-512", cert::oids::kGostR3411_2012_512, 64, NID_id_GostR3411_2012_512, nullptr},
+    {HashAlg::Sha1, "sha1", cert::oids::kSha1, 20, NID_undef, "SHA1"},
+    {HashAlg::Sha256, "sha256", cert::oids::kSha256, 32, NID_undef, "SHA2-256"},
 };
 
 const HashInfo& Info(HashAlg alg) {

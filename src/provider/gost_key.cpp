@@ -15,6 +15,7 @@
 
 #include "provider/gost.h"
 #include "provider/gost_internal.h"
+#include "cert/oids.h"
 
 namespace cert::gost {
 
@@ -30,10 +31,12 @@ struct KeyAlgInfo {
 };
 
 const KeyAlgInfo kKeyAlgs[] = {
-    {KeyAlg::Gost2001, "gost2001", "1.2.643.2.2.19", NID_id_GostR3410_2001, 32, HashAlg::Gost94},
-    {KeyAlg::Gost2012_256, "gost12-256", "1.2.643.7.1.1.1.1", NID_id_GostR3410_2012_256, 32, HashAlg::Streebog256},
-    {KeyAlg::Gost2012_512, "gost12-512", "1.2.643.7.1.1.1.2", NID_id_GostR3410_2012_512, 64, HashAlg::Streebog512},
-    {KeyAlg::Rsa, "rsa", "1.2.840.113549.1.1.1", NID_rsaEncryption, 0, HashAlg::Sha256},
+    {KeyAlg::Gost2001, "gost2001", cert::oids::kGostR3410_2001, NID_id_GostR3410_2001, 32, HashAlg::Gost94},
+    {KeyAlg::Gost2012_256, "gost12-256", cert::oids::kGostR3410_2012_256, NID_id_GostR3410_2012_256, 32,
+     HashAlg::Streebog256},
+    {KeyAlg::Gost2012_512, "gost12-512", cert::oids::kGostR3410_2012_512, NID_id_GostR3410_2012_512, 64,
+     HashAlg::Streebog512},
+    {KeyAlg::Rsa, "rsa", cert::oids::kRsa, NID_rsaEncryption, 0, HashAlg::Sha256},
 };
 
 const KeyAlgInfo& AlgInfo(KeyAlg alg) {
@@ -50,13 +53,20 @@ struct ParamsetInfo {
 };
 
 const ParamsetInfo kParamsets[] = {
-    {"1.2.643.2.2.35.1", "A", true, true},      {"1.2.643.2.2.35.2", "B", true, true},
-    {"1.2.643.2.2.35.3", "C", true, true},      {"1.2.643.2.2.36.0", "XA", true, true},
-    {"1.2.643.2.2.36.1", "XB", true, true},     {"1.2.643.7.1.2.1.1.1", "TCA", true, true},
-    {"1.2.643.7.1.2.1.1.2", "TCB", true, true}, {"1.2.643.7.1.2.1.1.3", "TCC", true, true},
-    {"1.2.643.7.1.2.1.1.4", "TCD", true, true}, {"1.2.643.7.1.2.1.2.1", "A", false, true},
-    {"1.2.643.7.1.2.1.2.2", "B", false, true},  {"1.2.643.7.1.2.1.2.3", "C", false, true},
-    {"1.2.643.2.2.35.0", "TEST", true, false},  {"1.2.643.7.1.2.1.2.0", "TEST", false, false},
+    {cert::oids::kSign2001ParamSetA, "A", true, true},
+    {cert::oids::kSign2001ParamSetB, "B", true, true},
+    {cert::oids::kSign2001ParamSetC, "C", true, true},
+    {cert::oids::kExchange2001ParamSetA, "XA", true, true},
+    {cert::oids::kExchange2001ParamSetB, "XB", true, true},
+    {cert::oids::kSign2012_256ParamSetA, "TCA", true, true},
+    {cert::oids::kSign2012_256ParamSetB, "TCB", true, true},
+    {cert::oids::kSign2012_256ParamSetC, "TCC", true, true},
+    {cert::oids::kSign2012_256ParamSetD, "TCD", true, true},
+    {cert::oids::kSign2012_512ParamSetA, "A", false, true},
+    {cert::oids::kSign2012_512ParamSetB, "B", false, true},
+    {cert::oids::kSign2012_512ParamSetC, "C", false, true},
+    {cert::oids::kSign2001ParamSetTest, "TEST", true, false},
+    {cert::oids::kSign2012_512ParamSetTest, "TEST", false, false},
 };
 
 bool ParamsetFits(KeyAlg alg, const ParamsetInfo& p) {
@@ -174,9 +184,9 @@ std::vector<std::string> Paramsets(KeyAlg alg) {
 }
 
 std::string DefaultParamset(KeyAlg alg) {
-    if (alg == KeyAlg::Gost2012_512) return "1.2.643.7.1.2.1.2.1";
+    if (alg == KeyAlg::Gost2012_512) return cert::oids::kSign2012_512ParamSetA;
     if (alg == KeyAlg::Rsa) throw Error(NTE_BAD_ALGID, "not a GOST key algorithm");
-    return "1.2.643.2.2.35.1";
+    return cert::oids::kSign2001ParamSetA;
 }
 
 bool IsParamsetFor(KeyAlg alg, std::string_view oid) {

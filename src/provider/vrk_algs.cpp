@@ -1,6 +1,7 @@
 // The algorithms the providers offer, their classes and the key algorithm
 // behind each asymmetric ALG_ID.
 #include "provider/vrk_internal.h"
+#include "cert/oids.h"
 
 namespace vrk {
 
@@ -123,11 +124,11 @@ const char* DefaultSboxOf(ALG_ID id) {
 std::string DefaultHashParamSet(gost::KeyAlg alg) {
     switch (alg) {
         case gost::KeyAlg::Gost2001:
-            return "1.2.643.2.2.30.1";
+            return cert::oids::kHash94ParamSet;
         case gost::KeyAlg::Gost2012_256:
-            return "1.2.643.7.1.1.2.2";
+            return cert::oids::kGostR3411_2012_256;
         case gost::KeyAlg::Gost2012_512:
-            return "1.2.643.7.1.1.2.3";
+            return cert::oids::kGostR3411_2012_512;
         case gost::KeyAlg::Rsa:
             break;
     }

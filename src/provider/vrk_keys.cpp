@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "provider/vrk_internal.h"
 
 namespace vrk {
@@ -13,8 +14,9 @@ std::string OpenedKey(const Target& t, DWORD spec) {
 }
 
 bool IsAlgorithmOid(const std::string& oid) {
-    return oid == "1.2.643.2.2.19" || oid == "1.2.643.2.2.98" || oid == "1.2.643.7.1.1.1.1" ||
-           oid == "1.2.643.7.1.1.1.2" || oid == "1.2.643.7.1.1.6.1" || oid == "1.2.643.7.1.1.6.2";
+    return oid == cert::oids::kGostR3410_2001 || oid == cert::oids::kGostR3410_2001DH ||
+           oid == cert::oids::kGostR3410_2012_256 || oid == cert::oids::kGostR3410_2012_512 ||
+           oid == cert::oids::kGostR3410_2012_256DH || oid == cert::oids::kGostR3410_2012_512DH;
 }
 
 std::string ChooseParamSet(gost::KeyAlg alg, const std::string& asked) {
@@ -60,9 +62,9 @@ Secret PrivateBytes(const KeyObj& k) {
 // The key algorithm an ephemeral key takes from the digest parameter set it
 // is told (the recipient's).
 gost::KeyAlg EphemeralKeyAlg(const KeyObj& k) {
-    if (k.hashParamSet == "1.2.643.7.1.1.2.3" || k.paramSet.rfind("1.2.643.7.1.2.1.2.", 0) == 0)
+    if (k.hashParamSet == cert::oids::kGostR3411_2012_512 || k.paramSet.rfind("1.2.643.7.1.2.1.2.", 0) == 0)
         return gost::KeyAlg::Gost2012_512;
-    if (k.hashParamSet == "1.2.643.7.1.1.2.2") return gost::KeyAlg::Gost2012_256;
+    if (k.hashParamSet == cert::oids::kGostR3411_2012_256) return gost::KeyAlg::Gost2012_256;
     // TC26 256-bit sets exist for 2012 keys only.
     if (!k.paramSet.empty() && !gost::IsParamsetFor(gost::KeyAlg::Gost2001, k.paramSet) &&
         gost::IsParamsetFor(gost::KeyAlg::Gost2012_256, k.paramSet))

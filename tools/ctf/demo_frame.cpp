@@ -7,6 +7,7 @@
 #include "cert/frame.h"
 #include "cert/logdisp.h"
 #include "cert/oid.h"
+#include "cert/oids.h"
 #include "cli.h"
 #include "io.h"
 
@@ -59,7 +60,7 @@ int Run(ctf::Context&) {
                 CTFCertFlags2WinErr(bits));
 
     unsigned alg = 0, extra = 0;
-    const std::string sig = "1.2.643.7.1.1.3.2";
+    const std::string sig = cert::oids::kGostR3410_2012_256WithR3411;
     GetAlgIDFromOID(sig.data(), sig.size(), alg, extra);
     std::printf("\noid %s (%s): hash 0x%04X, public key 0x%04X\n", sig.c_str(), CTFGetNameForOID(sig).c_str(), alg,
                 extra);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cert/asnkeys.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "cli.h"
 
@@ -64,8 +65,8 @@ int Run(ctf::Context&) {
     IdentObj ephBlob, exchBlob, simple;
     bool moved = VRKGenKey(v, CALG_GOST_28147, CRYPT_EXPORTABLE, &cek) &&
                  VRKGenKey(v, CALG_GOST_R3410_2001_DH_EPHEM, CRYPT_EXPORTABLE | CRYPT_PREGEN, &eph) &&
-                 VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET, IdentObj("1.2.643.7.1.1.2.2")) &&
-                 VRKSetKeyParam(eph, VRK_KP_PUBKEY_PARAMSET, IdentObj("1.2.643.2.2.35.1")) &&
+                 VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET, IdentObj(cert::oids::kGostR3411_2012_256)) &&
+                 VRKSetKeyParam(eph, VRK_KP_PUBKEY_PARAMSET, IdentObj(cert::oids::kSign2001ParamSetA)) &&
                  VRKSetKeyParam(eph, KP_X, IdentObj()) && VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob) &&
                  VRKExportKey(exch, 0, PUBLICKEYBLOB, 0, exchBlob) &&
                  VRKImportKey(v, exchBlob.data(), exchBlob.size(), eph, 0, &agree) &&

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cert/oid.h"
+#include "cert/oids.h"
 
 namespace ctf {
 
@@ -18,11 +19,13 @@ struct ParamSetShortName {
 // The names the GOST engine and its users know the sets by. The 512-bit
 // sets reuse A, B and C: which family is meant follows from the algorithm.
 const ParamSetShortName kParamSetNames[] = {
-    {"1.2.643.2.2.35.1", "A"},       {"1.2.643.2.2.35.2", "B"},      {"1.2.643.2.2.35.3", "C"},
-    {"1.2.643.2.2.36.0", "XA"},      {"1.2.643.2.2.36.1", "XB"},     {"1.2.643.7.1.2.1.1.1", "TCA"},
-    {"1.2.643.7.1.2.1.1.2", "TCB"},  {"1.2.643.7.1.2.1.1.3", "TCC"}, {"1.2.643.7.1.2.1.1.4", "TCD"},
-    {"1.2.643.7.1.2.1.2.0", "TEST"}, {"1.2.643.7.1.2.1.2.1", "A"},   {"1.2.643.7.1.2.1.2.2", "B"},
-    {"1.2.643.7.1.2.1.2.3", "C"},
+    {cert::oids::kSign2001ParamSetA, "A"},       {cert::oids::kSign2001ParamSetB, "B"},
+    {cert::oids::kSign2001ParamSetC, "C"},       {cert::oids::kExchange2001ParamSetA, "XA"},
+    {cert::oids::kExchange2001ParamSetB, "XB"},  {cert::oids::kSign2012_256ParamSetA, "TCA"},
+    {cert::oids::kSign2012_256ParamSetB, "TCB"}, {cert::oids::kSign2012_256ParamSetC, "TCC"},
+    {cert::oids::kSign2012_256ParamSetD, "TCD"}, {cert::oids::kSign2012_512ParamSetTest, "TEST"},
+    {cert::oids::kSign2012_512ParamSetA, "A"},   {cert::oids::kSign2012_512ParamSetB, "B"},
+    {cert::oids::kSign2012_512ParamSetC, "C"},
 };
 
 std::string Upper(std::string s) {
@@ -36,12 +39,12 @@ std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 const std::vector<KeyAlgorithm>& KeyAlgorithms() {
     static const std::vector<KeyAlgorithm> algs = {
-        {"gost2001", "1.2.643.2.2.19", "1.2.643.2.2.98", VRK_PROV_TYPE_GOST, 256, CALG_GOST_R3410_2001,
-         CALG_GOST_R3410_2001_DH},
-        {"gost12-256", "1.2.643.7.1.1.1.1", "1.2.643.7.1.1.6.1", VRK_PROV_TYPE_GOST_2012_256, 256,
-         CALG_GOST_R3410_2012_256, CALG_GOST_R3410_2012_256_DH},
-        {"gost12-512", "1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.2", VRK_PROV_TYPE_GOST_2012_512, 512,
-         CALG_GOST_R3410_2012_512, CALG_GOST_R3410_2012_512_DH},
+        {"gost2001", cert::oids::kGostR3410_2001, cert::oids::kGostR3410_2001DH, VRK_PROV_TYPE_GOST, 256,
+         CALG_GOST_R3410_2001, CALG_GOST_R3410_2001_DH},
+        {"gost12-256", cert::oids::kGostR3410_2012_256, cert::oids::kGostR3410_2012_256DH, VRK_PROV_TYPE_GOST_2012_256,
+         256, CALG_GOST_R3410_2012_256, CALG_GOST_R3410_2012_256_DH},
+        {"gost12-512", cert::oids::kGostR3410_2012_512, cert::oids::kGostR3410_2012_512DH, VRK_PROV_TYPE_GOST_2012_512,
+         512, CALG_GOST_R3410_2012_512, CALG_GOST_R3410_2012_512_DH},
     };
     return algs;
 }
