@@ -41,6 +41,11 @@
 // must be IA5 (ASCII) to encode. Decoded strings carry a terminating zero
 // after Value.cbData bytes.
 //
+// X509_CERT_TO_BE_SIGNED and X509_CERT_CRL_TO_BE_SIGNED decode the
+// to-be-signed part, given alone or, as on Windows, inside the whole signed
+// certificate or CRL; CRYPT_DECODE_TO_BE_SIGNED_FLAG says it is alone.
+// They encode the part alone.
+//
 // Times are FILETIME (UTC). They encode as UTCTime for 1950-2049, else
 // GeneralizedTime, in whole seconds; both forms decode.
 //
@@ -73,7 +78,7 @@ constexpr DWORD CAPI_ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 // Decode flags. The copy and sharing hints are accepted (output is always
 // one self-contained blob); any other flag is E_INVALIDARG.
 constexpr DWORD CRYPT_DECODE_NOCOPY_FLAG = 0x1;
-constexpr DWORD CRYPT_DECODE_TO_BE_SIGNED_FLAG = 0x2;
+constexpr DWORD CRYPT_DECODE_TO_BE_SIGNED_FLAG = 0x2;  // the input is the to-be-signed part alone
 constexpr DWORD CRYPT_DECODE_SHARE_OID_STRING_FLAG = 0x4;
 // X509_CERT: the signature in its encoded order instead of reversed.
 constexpr DWORD CRYPT_DECODE_NO_SIGNATURE_BYTE_REVERSAL_FLAG = 0x8;

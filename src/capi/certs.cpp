@@ -10,6 +10,31 @@ namespace {
 
 bool NextIsTime(asn::Reader& r) { return Has(r, asn::kUtcTime) || Has(r, asn::kGeneralizedTime); }
 
+// The contents of the to-be-signed part the input holds: the input itself
+// or, as Windows reads these types unless told otherwise, the first element
+// of signed content around it. Signed content is SEQUENCE { SEQUENCE,
+// AlgorithmIdentifier, BIT STRING }; no to-be-signed certificate or CRL has
+// a BIT STRING third.
+asn::Reader EnterToBeSigned(asn::Reader& r, DWORD flags) {
+    asn::Reader probe = r;
+    asn::Reader outer = probe.Enter(Take(probe, asn::kSequence));
+    bool isSigned = false;
+    if (!(flags & CRYPT_DECODE_TO_BE_SIGNED_FLAG) && Has(outer, asn::kSequence)) {
+        outer.Next();
+        if (!outer.AtEnd()) {
+            outer.Next();
+            isSigned = Has(outer, asn::kBitString);
+        }
+    }
+    if (isSigned) {
+        asn::Reader whole = r;
+        Arena scratch;
+        DecodeSignedContent(whole, scratch, flags);  // the envelope must be sound too
+    }
+    asn::Reader s = r.Enter(Take(r, asn::kSequence));
+    return isSigned ? s.Enter(Take(s, asn::kSequence)) : s;
+}
+
 // [n] EXPLICIT SEQUENCE OF Extension.
 void TaggedExtensionsOut(asn::Reader& r, std::uint32_t n, Arena& a, DWORD& count, CERT_EXTENSION*& list) {
     asn::Reader tagged = r.Enter(TakeContext(r, n, true));
@@ -48,9 +73,9 @@ void EncodeSignedContent(asn::Writer& w, const void* info) {
     w.End(m);
 }
 
-void DecodeCertInfo(asn::Reader& r, Arena& a, DWORD) {
+void DecodeCertInfo(asn::Reader& r, Arena& a, DWORD flags) {
     auto* out = a.New<CERT_INFO>();
-    asn::Reader s = r.Enter(Take(r, asn::kSequence));
+    asn::Reader s = EnterToBeSigned(r, flags);
     if (Has(s, 0, asn::kContext)) {
         asn::Reader v = s.Enter(TakeContext(s, 0, true));
         out->dwVersion = SmallUnsigned(Take(v, asn::kInteger));
@@ -94,9 +119,9 @@ void EncodeCertInfo(asn::Writer& w, const void* info) {
     w.End(m);
 }
 
-void DecodeCrlInfo(asn::Reader& r, Arena& a, DWORD) {
+void DecodeCrlInfo(asn::Reader& r, Arena& a, DWORD flags) {
     auto* out = a.New<CRL_INFO>();
-    asn::Reader s = r.Enter(Take(r, asn::kSequence));
+    asn::Reader s = EnterToBeSigned(r, flags);
     if (Has(s, asn::kInteger)) out->dwVersion = SmallUnsigned(Take(s, asn::kInteger));
     AlgorithmOut(s, a, out->SignatureAlgorithm);
     NameOut(s, a, out->Issuer);
@@ -104,11 +129,8 @@ void DecodeCrlInfo(asn::Reader& r, Arena& a, DWORD) {
     if (NextIsTime(s)) out->NextUpdate = TimeOut(s);
     if (Has(s, asn::kSequence)) {
         asn::Reader list = s.Enter(Take(s, asn::kSequence));
-        const std::size_t n = Count(list);
-        out->cCRLEntry = static_cast<DWORD>(n);
-        CRL_ENTRY* entries = n ? a.New<CRL_ENTRY>(n) : nullptr;
-        a.Link(out->rgCRLEntry, entries);
-        for (std::size_t i = 0; i < n; ++i) {
+        CRL_ENTRY* entries = ArrayOut(list, a, out->cCRLEntry, out->rgCRLEntry);
+        for (DWORD i = 0; i < out->cCRLEntry; ++i) {
             asn::Reader e = list.Enter(Take(list, asn::kSequence));
             SerialOut(a, entries[i].SerialNumber, Take(e, asn::kInteger));
             entries[i].RevocationDate = TimeOut(e);
@@ -132,15 +154,13 @@ void EncodeCrlInfo(asn::Writer& w, const void* info) {
     PutTime(w, in.ThisUpdate);
     if (in.NextUpdate.dwLowDateTime || in.NextUpdate.dwHighDateTime) PutTime(w, in.NextUpdate);
     if (in.cCRLEntry) {
-        auto list = w.BeginSequence();
-        for (const CRL_ENTRY& e : Items(in.rgCRLEntry, in.cCRLEntry)) {
+        PutSequenceOf(w, in.rgCRLEntry, in.cCRLEntry, [&](const CRL_ENTRY& e) {
             auto entry = w.BeginSequence();
             PutSerial(w, e.SerialNumber);
             PutTime(w, e.RevocationDate);
             if (e.cExtension) PutExtensions(w, e.cExtension, e.rgExtension);
             w.End(entry);
-        }
-        w.End(list);
+        });
     }
     if (in.cExtension) PutTaggedExtensions(w, 0, in.cExtension, in.rgExtension);
     w.End(m);

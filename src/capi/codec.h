@@ -155,6 +155,16 @@ void PublicKeyInfoOut(asn::Reader& r, Arena& a, CERT_PUBLIC_KEY_INFO& out);
 // A Name, kept whole (tag and length included).
 void NameOut(asn::Reader& r, Arena& a, CERT_NAME_BLOB& out);
 FILETIME TimeOut(asn::Reader& r);
+// One zeroed item per element left in `r`: `count` and `list` (inside the
+// arena) are set, and the items returned for the caller to fill.
+template <class T>
+T* ArrayOut(const asn::Reader& r, Arena& a, DWORD& count, T*& list) {
+    const std::size_t n = Count(r);
+    count = static_cast<DWORD>(n);
+    T* items = n ? a.New<T>(n) : nullptr;
+    a.Link(list, items);
+    return items;
+}
 // Every element left in `r` as an Extension.
 void ExtensionsOut(asn::Reader& r, Arena& a, DWORD& count, CERT_EXTENSION*& list);
 // Every element left in `r` as a GeneralName.
@@ -167,6 +177,13 @@ template <class T>
 std::span<const T> Items(const T* list, DWORD count) {
     if (count && !list) Throw(E_INVALIDARG);
     return std::span<const T>(list, count);
+}
+// A SEQUENCE OF the caller's items, each written by `put`.
+template <class T, class F>
+void PutSequenceOf(asn::Writer& w, const T* list, DWORD count, F&& put) {
+    auto m = w.BeginSequence();
+    for (const T& item : Items(list, count)) put(item);
+    w.End(m);
 }
 asn::Bytes View(const CRYPTOAPI_BLOB& b);
 void PutOid(asn::Writer& w, const char* oid);

@@ -106,12 +106,8 @@ FILETIME TimeOut(asn::Reader& r) {
 }
 
 void ExtensionsOut(asn::Reader& r, Arena& a, DWORD& count, CERT_EXTENSION*& list) {
-    const std::size_t n = Count(r);
-    count = static_cast<DWORD>(n);
-    if (!n) return;
-    CERT_EXTENSION* x = a.New<CERT_EXTENSION>(n);
-    a.Link(list, x);
-    for (std::size_t i = 0; i < n; ++i) {
+    CERT_EXTENSION* x = ArrayOut(r, a, count, list);
+    for (DWORD i = 0; i < count; ++i) {
         asn::Reader s = r.Enter(Take(r, asn::kSequence));
         OidOut(s, a, x[i].pszObjId);
         if (Has(s, asn::kBoolean)) {
@@ -124,12 +120,8 @@ void ExtensionsOut(asn::Reader& r, Arena& a, DWORD& count, CERT_EXTENSION*& list
 }
 
 void AltNamesOut(asn::Reader& r, Arena& a, CERT_ALT_NAME_INFO& out) {
-    const std::size_t n = Count(r);
-    out.cAltEntry = static_cast<DWORD>(n);
-    if (!n) return;
-    CERT_ALT_NAME_ENTRY* e = a.New<CERT_ALT_NAME_ENTRY>(n);
-    a.Link(out.rgAltEntry, e);
-    for (std::size_t i = 0; i < n; ++i) AltNameOut(r, a, e[i]);
+    CERT_ALT_NAME_ENTRY* e = ArrayOut(r, a, out.cAltEntry, out.rgAltEntry);
+    for (DWORD i = 0; i < out.cAltEntry; ++i) AltNameOut(r, a, e[i]);
 }
 
 void AltNameOut(asn::Reader& r, Arena& a, CERT_ALT_NAME_ENTRY& out) {
@@ -260,15 +252,13 @@ void PutBits(asn::Writer& w, const CRYPT_BIT_BLOB& bits, bool named, std::uint8_
 }
 
 void PutExtensions(asn::Writer& w, DWORD count, const CERT_EXTENSION* list) {
-    auto m = w.BeginSequence();
-    for (const CERT_EXTENSION& x : Items(list, count)) {
+    PutSequenceOf(w, list, count, [&](const CERT_EXTENSION& x) {
         auto e = w.BeginSequence();
         PutOid(w, x.pszObjId);
         if (x.fCritical) w.Boolean(true);
         w.OctetString(View(x.Value));
         w.End(e);
-    }
-    w.End(m);
+    });
 }
 
 void PutAltNames(asn::Writer& w, const CERT_ALT_NAME_INFO& names, std::uint8_t cls, std::uint32_t tag) {

@@ -101,11 +101,8 @@ void DecodeBasicConstraints(asn::Reader& r, Arena& a, DWORD) {
     }
     if (Has(s, asn::kSequence)) {
         asn::Reader subtrees = s.Enter(Take(s, asn::kSequence));
-        const std::size_t n = Count(subtrees);
-        out->cSubtreesConstraint = static_cast<DWORD>(n);
-        CERT_NAME_BLOB* names = n ? a.New<CERT_NAME_BLOB>(n) : nullptr;
-        a.Link(out->rgSubtreesConstraint, names);
-        for (std::size_t i = 0; i < n; ++i) NameOut(subtrees, a, names[i]);
+        CERT_NAME_BLOB* names = ArrayOut(subtrees, a, out->cSubtreesConstraint, out->rgSubtreesConstraint);
+        for (DWORD i = 0; i < out->cSubtreesConstraint; ++i) NameOut(subtrees, a, names[i]);
     }
     s.Finish();
 }
@@ -115,11 +112,9 @@ void EncodeBasicConstraints(asn::Writer& w, const void* info) {
     auto m = w.BeginSequence();
     PutBits(w, in.SubjectType, true);
     if (in.fPathLenConstraint) w.Integer(in.dwPathLenConstraint);
-    if (in.cSubtreesConstraint) {
-        auto subtrees = w.BeginSequence();
-        for (const CERT_NAME_BLOB& name : Items(in.rgSubtreesConstraint, in.cSubtreesConstraint)) PutName(w, name);
-        w.End(subtrees);
-    }
+    if (in.cSubtreesConstraint)
+        PutSequenceOf(w, in.rgSubtreesConstraint, in.cSubtreesConstraint,
+                      [&](const CERT_NAME_BLOB& name) { PutName(w, name); });
     w.End(m);
 }
 
@@ -155,18 +150,13 @@ void EncodeKeyUsage(asn::Writer& w, const void* info) { PutBits(w, As<CRYPT_BIT_
 void DecodeEnhancedKeyUsage(asn::Reader& r, Arena& a, DWORD) {
     auto* out = a.New<CERT_ENHKEY_USAGE>();
     asn::Reader s = r.Enter(Take(r, asn::kSequence));
-    const std::size_t n = Count(s);
-    out->cUsageIdentifier = static_cast<DWORD>(n);
-    LPSTR* oids = n ? a.New<LPSTR>(n) : nullptr;
-    a.Link(out->rgpszUsageIdentifier, oids);
-    for (std::size_t i = 0; i < n; ++i) OidOut(s, a, oids[i]);
+    LPSTR* oids = ArrayOut(s, a, out->cUsageIdentifier, out->rgpszUsageIdentifier);
+    for (DWORD i = 0; i < out->cUsageIdentifier; ++i) OidOut(s, a, oids[i]);
 }
 
 void EncodeEnhancedKeyUsage(asn::Writer& w, const void* info) {
     const auto& in = As<CERT_ENHKEY_USAGE>(info);
-    auto m = w.BeginSequence();
-    for (LPSTR oid : Items(in.rgpszUsageIdentifier, in.cUsageIdentifier)) PutOid(w, oid);
-    w.End(m);
+    PutSequenceOf(w, in.rgpszUsageIdentifier, in.cUsageIdentifier, [&](LPSTR oid) { PutOid(w, oid); });
 }
 
 // CRLDistributionPoints ::= SEQUENCE OF DistributionPoint;
@@ -177,11 +167,8 @@ void EncodeEnhancedKeyUsage(asn::Writer& w, const void* info) {
 void DecodeCrlDistPoints(asn::Reader& r, Arena& a, DWORD) {
     auto* out = a.New<CRL_DIST_POINTS_INFO>();
     asn::Reader s = r.Enter(Take(r, asn::kSequence));
-    const std::size_t n = Count(s);
-    out->cDistPoint = static_cast<DWORD>(n);
-    CRL_DIST_POINT* points = n ? a.New<CRL_DIST_POINT>(n) : nullptr;
-    a.Link(out->rgDistPoint, points);
-    for (std::size_t i = 0; i < n; ++i) {
+    CRL_DIST_POINT* points = ArrayOut(s, a, out->cDistPoint, out->rgDistPoint);
+    for (DWORD i = 0; i < out->cDistPoint; ++i) {
         CRL_DIST_POINT& p = points[i];
         asn::Reader d = s.Enter(Take(s, asn::kSequence));
         if (Has(d, 0, asn::kContext)) {
@@ -203,8 +190,7 @@ void DecodeCrlDistPoints(asn::Reader& r, Arena& a, DWORD) {
 
 void EncodeCrlDistPoints(asn::Writer& w, const void* info) {
     const auto& in = As<CRL_DIST_POINTS_INFO>(info);
-    auto m = w.BeginSequence();
-    for (const CRL_DIST_POINT& p : Items(in.rgDistPoint, in.cDistPoint)) {
+    PutSequenceOf(w, in.rgDistPoint, in.cDistPoint, [&](const CRL_DIST_POINT& p) {
         auto d = w.BeginSequence();
         switch (p.DistPointName.dwDistPointNameChoice) {
             case CRL_DIST_POINT_NO_NAME:
@@ -221,8 +207,7 @@ void EncodeCrlDistPoints(asn::Writer& w, const void* info) {
         if (p.ReasonFlags.cbData) PutBits(w, p.ReasonFlags, true, asn::kContext, 1);
         if (p.CRLIssuer.cAltEntry) PutAltNames(w, p.CRLIssuer, asn::kContext, 2);
         w.End(d);
-    }
-    w.End(m);
+    });
 }
 
 // AuthorityInfoAccessSyntax ::= SEQUENCE OF AccessDescription;
@@ -230,11 +215,8 @@ void EncodeCrlDistPoints(asn::Writer& w, const void* info) {
 void DecodeAuthorityInfoAccess(asn::Reader& r, Arena& a, DWORD) {
     auto* out = a.New<CERT_AUTHORITY_INFO_ACCESS>();
     asn::Reader s = r.Enter(Take(r, asn::kSequence));
-    const std::size_t n = Count(s);
-    out->cAccDescr = static_cast<DWORD>(n);
-    CERT_ACCESS_DESCRIPTION* list = n ? a.New<CERT_ACCESS_DESCRIPTION>(n) : nullptr;
-    a.Link(out->rgAccDescr, list);
-    for (std::size_t i = 0; i < n; ++i) {
+    CERT_ACCESS_DESCRIPTION* list = ArrayOut(s, a, out->cAccDescr, out->rgAccDescr);
+    for (DWORD i = 0; i < out->cAccDescr; ++i) {
         asn::Reader d = s.Enter(Take(s, asn::kSequence));
         OidOut(d, a, list[i].pszAccessMethod);
         AltNameOut(d, a, list[i].AccessLocation);
@@ -244,14 +226,12 @@ void DecodeAuthorityInfoAccess(asn::Reader& r, Arena& a, DWORD) {
 
 void EncodeAuthorityInfoAccess(asn::Writer& w, const void* info) {
     const auto& in = As<CERT_AUTHORITY_INFO_ACCESS>(info);
-    auto m = w.BeginSequence();
-    for (const CERT_ACCESS_DESCRIPTION& d : Items(in.rgAccDescr, in.cAccDescr)) {
+    PutSequenceOf(w, in.rgAccDescr, in.cAccDescr, [&](const CERT_ACCESS_DESCRIPTION& d) {
         auto seq = w.BeginSequence();
         PutOid(w, d.pszAccessMethod);
         PutAltName(w, d.AccessLocation);
         w.End(seq);
-    }
-    w.End(m);
+    });
 }
 
 void DecodeOctetString(asn::Reader& r, Arena& a, DWORD) {

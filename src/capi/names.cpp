@@ -200,17 +200,11 @@ void EncodeNameValue(asn::Writer& w, const void* info) {
 void DecodeName(asn::Reader& r, Arena& a, DWORD) {
     auto* out = a.New<CERT_NAME_INFO>();
     asn::Reader s = r.Enter(Take(r, asn::kSequence));
-    const std::size_t n = Count(s);
-    out->cRDN = static_cast<DWORD>(n);
-    CERT_RDN* rdns = n ? a.New<CERT_RDN>(n) : nullptr;
-    a.Link(out->rgRDN, rdns);
-    for (std::size_t i = 0; i < n; ++i) {
+    CERT_RDN* rdns = ArrayOut(s, a, out->cRDN, out->rgRDN);
+    for (DWORD i = 0; i < out->cRDN; ++i) {
         asn::Reader set = s.Enter(Take(s, asn::kSet));
-        const std::size_t m = Count(set);
-        rdns[i].cRDNAttr = static_cast<DWORD>(m);
-        CERT_RDN_ATTR* attrs = m ? a.New<CERT_RDN_ATTR>(m) : nullptr;
-        a.Link(rdns[i].rgRDNAttr, attrs);
-        for (std::size_t j = 0; j < m; ++j) {
+        CERT_RDN_ATTR* attrs = ArrayOut(set, a, rdns[i].cRDNAttr, rdns[i].rgRDNAttr);
+        for (DWORD j = 0; j < rdns[i].cRDNAttr; ++j) {
             asn::Reader attr = set.Enter(Take(set, asn::kSequence));
             OidOut(attr, a, attrs[j].pszObjId);
             ValueOut(a, attrs[j].dwValueType, attrs[j].Value, TakeAny(attr));
@@ -221,8 +215,7 @@ void DecodeName(asn::Reader& r, Arena& a, DWORD) {
 
 void EncodeName(asn::Writer& w, const void* info) {
     const auto& in = *static_cast<const CERT_NAME_INFO*>(info);
-    auto m = w.BeginSequence();
-    for (const CERT_RDN& rdn : Items(in.rgRDN, in.cRDN)) {
+    PutSequenceOf(w, in.rgRDN, in.cRDN, [&](const CERT_RDN& rdn) {
         auto set = w.BeginSet();
         for (const CERT_RDN_ATTR& attr : Items(rdn.rgRDNAttr, rdn.cRDNAttr)) {
             auto seq = w.BeginSequence();
@@ -231,8 +224,7 @@ void EncodeName(asn::Writer& w, const void* info) {
             w.End(seq);
         }
         w.End(set);
-    }
-    w.End(m);
+    });
 }
 
 }  // namespace cert::capi
