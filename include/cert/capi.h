@@ -35,7 +35,8 @@
 // order. Key bits, key identifiers and everything else keep their order.
 //
 // Text. 8-bit string values (numeric, printable, IA5, T61, ...) are their
-// bytes; BMPString and UTF8String values are UTF-16 (char16_t, Value.cbData
+// bytes (a PrintableString may hold any visible ASCII character, as names
+// in the field do); BMPString and UTF8String values are UTF-16 (char16_t, Value.cbData
 // in bytes), UniversalString values 32-bit code points. Names in
 // alternative-name entries (e-mail, DNS, URL) are zero-terminated UTF-16 and
 // must be IA5 (ASCII) to encode. Decoded strings carry a terminating zero

@@ -40,6 +40,11 @@ const StringType* ByValueType(DWORD type) {
     return nullptr;
 }
 
+// The alphabets values are checked against, both ways: PrintableString may
+// hold any visible ASCII character ('@', '*', '&' stand in names in the
+// field), the other restricted types their own.
+constexpr asn::Options kFieldAlphabets{.ber = true};
+
 DWORD StringError(std::uint32_t tag) {
     switch (tag) {
         case asn::kNumericString:
@@ -88,7 +93,7 @@ void ValueOut(Arena& a, DWORD& type, CERT_RDN_VALUE_BLOB& value, const asn::Elem
         a.Bytes(value, e.encoded);
         return;
     }
-    const std::string utf8 = asn::DecodeString(e.tag, e.content, e.ContentOffset());  // checks the value
+    const std::string utf8 = asn::DecodeString(e.tag, e.content, e.ContentOffset(), kFieldAlphabets);
     type = t->valueType;
     if (t->width == 1) {
         a.Bytes(value, e.content, 1);
@@ -117,7 +122,7 @@ void PutValue(asn::Writer& w, DWORD type, const CERT_RDN_VALUE_BLOB& value) {
     std::vector<std::uint8_t> content;
     if (t->width == 1) {
         try {
-            asn::DecodeString(t->tag, b);
+            asn::DecodeString(t->tag, b, 0, kFieldAlphabets);
         } catch (const asn::Error&) {
             Throw(StringError(t->tag));
         }

@@ -169,6 +169,10 @@ TEST(CapiCodec, EveryTypeRoundTrips) {
         {kCrlNumber, "02 02 01 02"},
         {"2.5.29.27", "02 01 07"},
         {X509_NAME, n},
+        {X509_NAME_VALUE, "1E 04 00 41 00 62"},
+        {X509_NAME_VALUE, "0C 02 D0 96"},
+        {X509_NAME_VALUE, "30 03 02 01 05"},
+        {X509_NAME_VALUE, "13 03 61 40 62"},  // '@', as met in the field
         {X509_PUBLIC_KEY_INFO, "30 0C 30 07 06 03 2A 03 04 05 00 03 01 00"},
     };
     for (const auto& c : cases) ExpectRoundTrip(c.type, Bin(c.der));
@@ -216,7 +220,7 @@ TEST(CapiCodec, EncodingRules) {
     CERT_AUTHORITY_INFO_ACCESS aia{1, nullptr};
     CERT_ACCESS_DESCRIPTION ad{const_cast<char*>("1.3.6.1.5.5.7.48.1"), url};
     aia.rgAccDescr = &ad;
-    CERT_NAME_VALUE printable{CERT_RDN_PRINTABLE_STRING, {3, (BYTE*)"a@b"}};
+    CERT_NAME_VALUE printable{CERT_RDN_PRINTABLE_STRING, {3, (BYTE*)"a\x01b"}};
     CERT_NAME_VALUE numeric{CERT_RDN_NUMERIC_STRING, {2, (BYTE*)"1a"}};
     CERT_NAME_VALUE oddBmp{CERT_RDN_BMP_STRING, {3, (BYTE*)"abc"}};
     CERT_ENHKEY_USAGE badOid{1, nullptr};
@@ -276,7 +280,7 @@ TEST(CapiCodec, MalformedInputFailsCleanly) {
         {X509_OCTET_STRING, "03 01 00", CRYPT_E_ASN1_BADTAG},
         {kCrlNumber, "02 02 00 01", CRYPT_E_ASN1_CORRUPT},  // INTEGER not minimal
         {X509_NAME, "30 00 00", CRYPT_E_ASN1_NOEOD},
-        {X509_NAME, "30 0C 31 0A 30 08 06 03 55 04 06 13 01 40", CRYPT_E_ASN1_CORRUPT},  // '@' not printable
+        {X509_NAME, "30 0C 31 0A 30 08 06 03 55 04 06 13 01 7F", CRYPT_E_ASN1_CORRUPT},  // DEL not printable
         {X509_CERT_TO_BE_SIGNED, "30 03 02 01 01", CRYPT_E_ASN1_EOD},
         {X509_CERT, "30 06 30 00 30 00 03 00", CRYPT_E_ASN1_EOD},
     };
