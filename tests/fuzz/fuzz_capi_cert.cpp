@@ -1,0 +1,10 @@
+// libFuzzer target for the platform decoders of certificates and their to-be-signed parts with every extension; the
+// body is shared with the corpus replay test.
+#include <cstdlib>
+
+#include "capi_fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (!capifuzz::RunCert(data, size)) std::abort();
+    return 0;
+}
