@@ -31,6 +31,7 @@ Error::Error(int exitCode, std::string message, int status, std::string place)
 int ExitForStatus(int status) {
     switch (status) {
         case TOOERR_NOFILE:
+        case TOOERR_BADNAME:
         case TOOERR_BADFORMAT:
         case TOOERR_UNKNOWN_ALG:
         case TOOERR_BADENCODING:
