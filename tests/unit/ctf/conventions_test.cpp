@@ -36,7 +36,7 @@ struct Row {
     // A run that succeeds. {in}: the input file named below; {c}: a
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
-    // used before.
+    // used before. "real.der" is a certificate of that key.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -56,6 +56,10 @@ const Row kCommands[] = {
     {"name encode", "CN=Test,O=Org --out {out}", kPrints | kWritesOut},
     {"name decode", "{in}", kPrints | kReadsInput, "name.der"},
     {"name compare", "CN=Test,O=Org O=Org,CN=Test", kPrints},
+    {"cert show", "{in}", kPrints | kReadsInput, "real.der"},
+    {"cert reencode", "{in} --out {out}", kPrints | kReadsInput | kWritesOut, "real.der"},
+    {"cert new", "--container src --password-file {pw} --subject CN=Test --out {out}",
+     kPrints | kOpensKey | kWritesOut},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -75,6 +79,10 @@ protected:
         ASSERT_EQ(
             Ctf("key export --container src --password-file " + Sh(F("pw")) + " --out " + Sh(F("key.p8"))).exitCode,
             kExitOk);
+        ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) + " --subject CN=Fixture --out " +
+                      Sh(F("real.der")))
+                      .exitCode,
+                  kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);
