@@ -391,7 +391,7 @@ CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) 
     if (!CCTFCertInfo::AddCRLPoints(info, int(crl.size()), Pointers(crl).data()) ||
         !CCTFCertInfo::AddAiaPoints(info, int(caIssuers.size()), Pointers(caIssuers).data(), int(ocsp.size()),
                                     Pointers(ocsp).data()))
-        ThrowWinError(GetLastError(), "cannot encode the URLs (each must be ASCII)");
+        ThrowWinError(GetLastError(), "cannot encode the URLs");
     const IdentObj keyId = publicKey.GetKeyID();
     info.m_extensions.push_back(CCTFIssuerPublicKeyID(&keyId, &info.m_serialNumber, &info.m_subject));
 

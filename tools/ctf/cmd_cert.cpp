@@ -1,5 +1,6 @@
 // `ctf cert show|reencode|new`: certificates through the library's
 // certificate model.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -68,6 +69,15 @@ DWORD Number(const std::string& option, const std::string& text, DWORD max) {
     return static_cast<DWORD>(n);
 }
 
+// URLs go into certificates as IA5String: visible ASCII only.
+std::vector<std::string> Urls(Args& args, const std::string& option) {
+    std::vector<std::string> urls = args.Options(option);
+    for (const auto& url : urls)
+        if (url.empty() || std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= 0x20 || c > 0x7E; }))
+            throw UsageError("--" + option + " \"" + url + "\": a URL is visible ASCII (escape anything else)");
+    return urls;
+}
+
 int New(ctf::Context& ctx, Args& args) {
     const ctf::KeyOptions k = ctf::ReadKeyOptions(args);
     const std::string subject = args.Required("subject");
@@ -81,9 +91,9 @@ int New(ctf::Context& ctx, Args& args) {
             throw UsageError("--key-id takes 1 to 8 hex digits, not \"" + *keyId + "\"");
         what.keyIdText = *keyId;
     }
-    what.crlUrls = args.Options("crl");
-    what.caIssuerUrls = args.Options("aia");
-    what.ocspUrls = args.Options("ocsp");
+    what.crlUrls = Urls(args, "crl");
+    what.caIssuerUrls = Urls(args, "aia");
+    what.ocspUrls = Urls(args, "ocsp");
     const std::string out = args.Required("out");
     args.Done();
     try {
