@@ -65,6 +65,10 @@ IdentObj BlobFromHex(const std::string& hex);
 // False with the reason in `why`.
 bool ParseJson(const std::string& text, std::string* why = nullptr, std::vector<std::string>* keys = nullptr);
 
+// Runs every file of a kept fuzz corpus (a folder) through a fuzz body,
+// expecting true of each; returns how many there were.
+int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size));
+
 // openssl with the GOST engine available (empty when the engine is missing).
 bool HaveGostEngine();
 
