@@ -144,6 +144,16 @@ TEST_F(Boundary, PlatformCalls) {
         {"WriteFileAtomic", Rule::Quiet, [&] { cert::platform::WriteFileAtomic(out, "data", 4, 0600); }},
         {"WriteOutputFile", Rule::Quiet, [&] { cert::platform::WriteOutputFile(out, "data", 4); }},
         {"ReadWholeFile", Rule::Quiet, [&] { cert::platform::ReadWholeFile(in, text, 100); }},
+        {"FileReader", Rule::Quiet,
+         [&] {
+             cert::platform::FileReader file;
+             std::size_t have = 0;
+             file.Open(in);
+             file.ReadToEnd(have, 100, [&](std::size_t n) {
+                 text.resize(n);
+                 return reinterpret_cast<std::uint8_t*>(text.data());
+             });
+         }},
         {"registry", Rule::Quiet,
          [] {
              HKEY k = nullptr;
