@@ -362,6 +362,10 @@ CERT_API std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std:
 namespace TOO {
 CERT_API std::size_t Base64Decode(const char* text, void* out, std::size_t size);
 CERT_API bool Base64Decode(std::string_view text, IdentObj& out);
+// The length `text` decodes to, the bytes written to `out` unless it is
+// null (then only counted); -1 for text that is not Base64 or too little
+// room. For callers that keep the bytes in a buffer of their own.
+CERT_API long long Base64DecodeInto(std::string_view text, void* out, std::size_t size) noexcept;
 // `n` bytes of text that need not end in a NUL, into `out` (unchanged on
 // failure); returns the bytes decoded, 0 on failure. `mode` is taken for the
 // callers that pass one: every mode skips blanks and line breaks and needs

@@ -23,7 +23,7 @@ int B64Value(char c) {
 
 // Decodes into `out` (when not null, `size` bytes room); returns the decoded
 // length or -1 on bad input / too little room.
-long long Base64DecodeInto(std::string_view text, BYTE* out, std::size_t size) {
+long long DecodeBase64(std::string_view text, BYTE* out, std::size_t size) {
     std::size_t n = 0;
     unsigned acc = 0;
     int bits = 0, quad = 0, pad = 0;
@@ -154,7 +154,7 @@ bool TOOHex2BinStr(std::string_view text, IdentObj& out) try {
 
 std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size) {
     if (!text || !out) return 0;
-    long long n = Base64DecodeInto(text, static_cast<BYTE*>(out), size);
+    long long n = DecodeBase64(text, static_cast<BYTE*>(out), size);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
@@ -190,12 +190,16 @@ std::size_t Base64Decode(const char* text, void* out, std::size_t size) {
     return TOO_MIMEBase64Decode(text, out, size);
 }
 
+long long Base64DecodeInto(std::string_view text, void* out, std::size_t size) noexcept {
+    return DecodeBase64(text, static_cast<BYTE*>(out), size);
+}
+
 bool Base64Decode(std::string_view text, IdentObj& out) try {
-    long long n = Base64DecodeInto(text, nullptr, 0);
+    long long n = DecodeBase64(text, nullptr, 0);
     if (n < 0) return false;
     IdentObj tmp;
     tmp.Alloc(static_cast<DWORD>(n));
-    if (Base64DecodeInto(text, tmp.data(), tmp.size()) != n) return false;
+    if (DecodeBase64(text, tmp.data(), tmp.size()) != n) return false;
     out = std::move(tmp);
     return true;
 } catch (...) {
