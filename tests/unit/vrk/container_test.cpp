@@ -2,6 +2,7 @@
 // information record and damaged files.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -74,6 +75,37 @@ TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
     EXPECT_NE(stat(ContainerFile("alpha").c_str(), &st), 0);
     EXPECT_FALSE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+}
+
+// A container's file is named by a form that must never drift: key sets
+// written before are found by it.
+TEST_F(ContainerTest, ContainerFileNamesKeepTheirForm) {
+    const std::pair<std::string, std::string> names[] = {
+        {"plain-Name_1", "plain-Name_1"},
+        {"a.b.", "a.b."},
+        {".hidden", "%2ehidden"},
+        {"with space", "with%20space"},
+        {"x/y:z", "x%2fy%3az"},
+        {"50%", "50%25"},
+        {"\xD0\x9A\xD0\xB5\xD0\xB9", "%d0%9a%d0%b5%d0%b9"},
+    };
+    std::vector<std::string> made;
+    for (const auto& [name, file] : names) {
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, name.c_str(), nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | CRYPT_SILENT))
+            << name;
+        struct stat st;
+        EXPECT_EQ(stat(ContainerFile(file.c_str()).c_str(), &st), 0) << name;
+        made.push_back(name);
+    }
+    // Another spelling of a name is no container: it would open another file.
+    certtest::WriteFile(ContainerFile("%70lain-Name_1"), certtest::ReadFile(ContainerFile("plain-Name_1")));
+    std::vector<vrk::ContainerKeyRow> rows;
+    ASSERT_TRUE(vrk::ListContainerKeys(false, rows));
+    std::vector<std::string> listed;
+    for (const auto& r : rows) listed.push_back(r.name);
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(listed, made);
 }
 
 TEST_F(ContainerTest, ProviderChoosesTheContainerWhenNoneIsNamed) {
