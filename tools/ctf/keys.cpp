@@ -121,10 +121,15 @@ PasswordSource ReadPasswordSource(Args& args, const std::string& fileOption, con
     return from;
 }
 
-std::optional<Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew) {
+std::optional<cert::Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew) {
     if (from.none) return std::nullopt;
     if (from.file) return ReadPasswordFile(*from.file);
     return AskPassword(prompt, isNew);
+}
+
+const cert::Secret& OrNone(const std::optional<cert::Secret>& password) {
+    static const cert::Secret none;
+    return password ? *password : none;
 }
 
 KeyOptions ReadKeyOptions(Args& args) {
@@ -136,7 +141,7 @@ KeyOptions ReadKeyOptions(Args& args) {
     return k;
 }
 
-void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<Secret>& password) {
+void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<cert::Secret>& password) {
     if (!password) return;
     for (DWORD param : {PP_SIGNATURE_PIN, PP_KEYEXCHANGE_PIN})
         if (!VRKSetProvParam(prov, param, password->c_str(), 0))

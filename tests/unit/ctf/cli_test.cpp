@@ -31,7 +31,7 @@ TEST(CtfCli, UsageErrorsNameTheirCauseAndExitTwo) {
         {"asn1 -x f", "ctf asn1: unknown option -x"},
         {"nosuchcommand", "ctf: unknown command"},
         {"--home", "ctf: --home needs a value"},
-        {"asn1 /nonexistent/file", "ctf asn1: cannot read /nonexistent/file: No such file or directory"},
+        {"asn1 /nonexistent/file", "ctf asn1: cannot read /nonexistent/file: no such file or folder"},
         {"hash --alg md5 /dev/null", "ctf hash: unknown hash algorithm \"md5\""},
         {"oid 1.2.3.4", "ctf oid: unknown OID or algorithm name \"1.2.3.4\""},
         {"key new --container x --alg rsa --no-password", "ctf key new: unknown key algorithm \"rsa\""},
