@@ -92,7 +92,10 @@ std::string KeySetFolder(bool machine) {
     auto it = known.find(id);
     if (it != known.end()) return it->second;
     char path[MAX_PATH];
-    if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true)) Throw(NTE_BAD_KEYSET);
+    // The reason the home cannot hold it (not a folder, no access) is what
+    // the caller must hear, not "no such container".
+    if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true))
+        Throw(GetLastError() ? GetLastError() : NTE_BAD_KEYSET);
     std::string f = cert::platform::NativePath(path);
     if (!cert::platform::MakeFolders(f, 0700)) Throw(GetLastError());
     known[id] = f;

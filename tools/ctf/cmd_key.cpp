@@ -92,7 +92,7 @@ int New(ctf::Context& ctx, Args& args) {
 int List(ctf::Context& ctx, Args& args) {
     const bool machine = args.Flag("machine");
     args.Done();
-    const auto rows = vrk::ListContainerKeys(machine);
+    const auto rows = ctf::ListKeys(machine);
     if (ctx.json) {
         std::vector<std::string> items;
         for (const auto& r : rows)

@@ -84,6 +84,11 @@ VRKSCApi::CryptProvider OpenOrCreateContainer(const KeyOptions& k, DWORD provTyp
 // wrong or missing password, no such key; `doing` says what failed else.
 [[noreturn]] void ThrowKeyError(DWORD winError, const KeyOptions& k, bool hadPassword, const std::string& doing);
 
+// Every key of the user's (or the machine's) key set, a row per key. A key
+// set that cannot be read fails: exit 2, naming the home, when the home
+// cannot hold one (not a folder, cannot be made or entered), else 3.
+std::vector<vrk::ContainerKeyRow> ListKeys(bool machine);
+
 // Refuses (exit 2) when the container already holds a key of `spec` and
 // `replace` is not set, naming container, key spec and algorithm.
 void RefuseToReplace(const KeyOptions& k, DWORD spec, bool replace);

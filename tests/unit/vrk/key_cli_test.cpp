@@ -157,6 +157,25 @@ TEST_F(KeyCli, TwoProcessesRacingForOneContainer) {
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 8) << list;
 }
 
+// A key set that cannot be read is reported, never shown as an empty one.
+TEST_F(KeyCli, AnUnusableHomeIsTheUsersToFix) {
+    const std::string file = F("not-a-folder");
+    certtest::WriteFile(file, "x");
+    const std::string home = "--home " + Sh(file) + " ";
+    for (const char* args : {"key list", "key list --machine", "--json key list"}) {
+        SCOPED_TRACE(args);
+        auto r = Ctf(home + args);
+        EXPECT_EQ(r.exitCode, kExitUsage) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("the home " + file + " cannot hold the "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
+    }
+    auto made = Ctf(home + "key new --container c --alg gost2001 --no-password");
+    EXPECT_EQ(made.exitCode, kExitUsage);
+    EXPECT_NE(made.err.find(file), std::string::npos) << made.err;
+    EXPECT_EQ(certtest::ReadFile(file), "x");
+}
+
 // Runs ctf on a terminal of its own, answering each prompt with a line.
 certtest::RunResult OnTerminal(const std::string& args, const std::vector<std::string>& answers) {
     int master = -1;
