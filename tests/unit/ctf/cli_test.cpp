@@ -19,8 +19,8 @@ namespace {
 using certtest::Ctf;
 using certtest::Sh;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 
 TEST(CtfCli, UsageErrorsNameTheirCauseAndExitTwo) {
     struct Case {

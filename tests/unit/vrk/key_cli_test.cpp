@@ -13,15 +13,16 @@
 #include <thread>
 
 #include "testsupport.h"
+#include "cert/oids.h"
 
 namespace {
 
 using certtest::Ctf;
 using certtest::Sh;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using certtest::kExitFailure;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 
 class KeyCli : public certtest::HomeTest {
 protected:
@@ -240,8 +241,9 @@ TEST_F(KeyCli, ParameterSetsAreTheRegistrys) {
     const std::string help = Ctf("key new --help").out;
     for (const char* alg : {"gost2001", "gost12-256", "gost12-512"}) {
         SCOPED_TRACE(alg);
-        const std::map<std::string, std::string> oidOf = {
-            {"gost2001", "1.2.643.2.2.19"}, {"gost12-256", "1.2.643.7.1.1.1.1"}, {"gost12-512", "1.2.643.7.1.1.1.2"}};
+        const std::map<std::string, std::string> oidOf = {{"gost2001", cert::oids::kGostR3410_2001},
+                                                          {"gost12-256", cert::oids::kGostR3410_2012_256},
+                                                          {"gost12-512", cert::oids::kGostR3410_2012_512}};
         const std::string sets = Ctf("oid " + oidOf.at(alg)).out;
         std::smatch m;
         ASSERT_TRUE(std::regex_search(sets, m, std::regex("param sets: (.*)\n")));
