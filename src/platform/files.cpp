@@ -166,19 +166,27 @@ std::uint8_t* ResizeWiping(std::string& s, std::size_t n) {
     return reinterpret_cast<std::uint8_t*>(s.data());
 }
 
-}  // namespace
-
-DWORD ReadAllFromFd(int fd, std::string& out, std::size_t limit, std::size_t sizeHint) {
+// What a read to the end gives, as a string: all its bytes, or nothing
+// (and nothing left in freed memory) when it failed.
+template <class ReadToEnd>
+DWORD IntoString(std::string& out, ReadToEnd&& read) {
     out.clear();
     std::string buf;
     std::size_t have = 0;
-    const DWORD e = ReadToEndOf(fd, sizeHint, have, limit, [&](std::size_t n) { return ResizeWiping(buf, n); });
+    const DWORD e = read(have, [&](std::size_t n) { return ResizeWiping(buf, n); });
     if (e != ERROR_SUCCESS) {
         Wipe(buf);
         return e;
     }
     out.swap(buf);
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ReadAllFromFd(int fd, std::string& out, std::size_t limit, std::size_t sizeHint) {
+    return IntoString(
+        out, [&](std::size_t& have, const auto& resize) { return ReadToEndOf(fd, sizeHint, have, limit, resize); });
 }
 
 OutputFile::~OutputFile() { Discard(); }
@@ -324,15 +332,8 @@ DWORD ReadWholeFile(const std::string& path, std::string& out, std::size_t limit
         out.clear();
         FileReader in;
         if (DWORD e = in.Open(path)) return e;
-        std::string buf;
-        std::size_t have = 0;
-        const DWORD e = in.ReadToEnd(have, limit, [&](std::size_t n) { return ResizeWiping(buf, n); });
-        if (e != ERROR_SUCCESS) {
-            Wipe(buf);
-            return e;
-        }
-        out.swap(buf);
-        return ERROR_SUCCESS;
+        return IntoString(out,
+                          [&](std::size_t& have, const auto& resize) { return in.ReadToEnd(have, limit, resize); });
     });
 }
 
