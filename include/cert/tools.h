@@ -389,6 +389,10 @@ CERT_API const char* CTFStrStr(const char* region, std::size_t size, const char*
 // Encodings: UTF-8 <-> UTF-16 and UTF-8 <-> cp1251 through iconv. Return
 // false on bytes that do not convert.
 CERT_API bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out);
+// The length of the well-formed UTF-8 sequence that starts at text[at]
+// (RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF), 0
+// when none starts there (also at or past the end).
+CERT_API std::size_t TOOUtf8SequenceLength(std::string_view text, std::size_t at) noexcept;
 CERT_API bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out);
 CERT_API bool TOOUtf8ToCp1251(std::string_view in, std::string& out);
 CERT_API bool TOOCp1251ToUtf8(std::string_view in, std::string& out);

@@ -89,6 +89,28 @@ bool Convert(const char* to, const char* from, const char* in, std::size_t inLen
 }
 }  // namespace
 
+std::size_t TOOUtf8SequenceLength(std::string_view s, std::size_t i) noexcept {
+    if (i >= s.size()) return 0;
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (c == 0xE0 && b(1) < 0xA0) return 0;   // overlong
+        if (c == 0xED && b(1) >= 0xA0) return 0;  // surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (c == 0xF0 && b(1) < 0x90) return 0;   // overlong
+        if (c == 0xF4 && b(1) >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
+
 std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated) {
     if (n && !bytes) return 0;
     std::size_t need = n == 0 ? 0 : (separated ? n * 3 - 1 : n * 2);
