@@ -164,9 +164,9 @@ int Export(ctf::Context& ctx, Args& args) {
     const DWORD rc =
         vrk::ExportPkcs8(k.container, k.machine, spec, ctf::OrNone(password), ctf::OrNone(encryptWith), pem);
     if (rc) ctf::ThrowKeyError(rc, k, password.has_value(), "cannot export the key");
-    std::fprintf(stderr, "warning: the private key leaves the container%s; keep %s safe and delete it when done\n",
-                 encryptWith ? " (encrypted)" : " in clear", out == "-" ? "it" : out.c_str());
     ctf::WriteOutputFile(out, pem.view(), 0600);
+    std::fprintf(stderr, "warning: the private key has left the container%s; keep %s safe and delete it when done\n",
+                 encryptWith ? " (encrypted)" : " in clear", out == "-" ? "it" : out.c_str());
     // Standard output carries the key itself then; nothing else goes there.
     if (out != "-")
         Print(ctx,
