@@ -35,6 +35,12 @@ protected:
     TempDir home_;
 };
 
+// The exit statuses of ctf (docs/CLI.md).
+constexpr int kExitOk = 0;
+constexpr int kExitCheckFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 3;
+
 struct RunResult {
     int exitCode = -1;
     std::string out;
