@@ -7,7 +7,7 @@ libssl-dev openssl libengine-gost-openssl
 libboost-dev libboost-thread-dev libboost-filesystem-dev libboost-date-time-dev
 libcurl4-openssl-dev libldap2-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-clang-14 libclang-rt-14-dev"
+clang-14 libclang-rt-14-dev clang-format"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -12,11 +12,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <type_traits>
-
-#include "cert/export.h"
 
 #include "cert/export.h"
 
@@ -401,8 +400,53 @@ CERT_API DWORD WriteOutputFile(const std::string& path, const void* data, std::s
 // is not a folder), ERROR_ACCESS_DENIED, ERROR_DIRECTORY (`path` is a
 // folder), ERROR_FILE_TOO_LARGE (more than `limit` bytes; known before
 // reading for a regular file); `out` is then empty. Bytes read are never left
-// behind in freed memory, so secrets may be read with it.
+// behind in freed memory; still, a secret belongs in a buffer that wipes
+// itself when it goes (FileReader into a cert::Secret), not in a string.
 CERT_API DWORD ReadWholeFile(const std::string& path, std::string& out, std::size_t limit);
+
+// ReadWholeFile in steps, for readers that look at the first bytes before
+// the rest, take a file in pieces of any length, or keep it in a buffer of
+// their own (a cert::Secret, an IdentObj) instead of a string.
+class CERT_API FileReader {
+public:
+    static constexpr std::uint64_t kUnknownSize = UINT64_MAX;
+
+    FileReader() noexcept = default;
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // Opens `path`, with the errors of ReadWholeFile. With `followLinks`
+    // false a symbolic link in the last place is ERROR_STOPPED_ON_SYMLINK.
+    DWORD Open(const std::string& path, bool followLinks = true) noexcept;
+    // Opens an input that a user named: "-" is standard input, read on from
+    // where it stands and left open.
+    DWORD OpenInput(const std::string& path) noexcept;
+    // The bytes left in a regular file when it was opened; kUnknownSize for
+    // a pipe, FIFO, terminal or device, whose end shows only when read.
+    std::uint64_t Size() const noexcept { return m_size; }
+    // Up to `size` bytes into `buffer`, fewer only at the end of the file;
+    // `got` is how many were read, also when the read fails.
+    DWORD Read(void* buffer, std::size_t size, std::size_t& got) noexcept;
+    // Reads on to the end into the caller's buffer, which holds `have`
+    // bytes read before (counted in `limit`); `have` ends as the count of all.
+    // `resize(n)` makes the buffer n bytes long, keeping its first bytes, and
+    // returns where it starts; it may throw (std::bad_alloc). A regular file
+    // is read into one resize of its size (the end is told by one byte more,
+    // then trimmed); a stream into a buffer that doubles. More than `limit`
+    // bytes: ERROR_FILE_TOO_LARGE, for a regular file before anything is
+    // read. On failure the buffer is left to the caller to drop.
+    DWORD ReadToEnd(std::size_t& have, std::size_t limit,
+                    const std::function<std::uint8_t*(std::size_t)>& resize) noexcept;
+
+private:
+    void Close() noexcept;
+
+    int m_fd = -1;
+    bool m_own = false;
+    std::uint64_t m_size = kUnknownSize;
+    std::uint64_t m_taken = 0;  // by Read
+};
 
 // Inside a catch handler only: the Windows code for the exception being
 // handled (std::bad_alloc ERROR_NOT_ENOUGH_MEMORY, a system or filesystem

@@ -362,6 +362,10 @@ CERT_API std::string TOO_MIMEBase64Encode(const void* bytes, std::size_t n, std:
 namespace TOO {
 CERT_API std::size_t Base64Decode(const char* text, void* out, std::size_t size);
 CERT_API bool Base64Decode(std::string_view text, IdentObj& out);
+// The length `text` decodes to, the bytes written to `out` unless it is
+// null (then only counted); -1 for text that is not Base64 or too little
+// room. For callers that keep the bytes in a buffer of their own.
+CERT_API long long Base64DecodeInto(std::string_view text, void* out, std::size_t size) noexcept;
 // `n` bytes of text that need not end in a NUL, into `out` (unchanged on
 // failure); returns the bytes decoded, 0 on failure. `mode` is taken for the
 // callers that pass one: every mode skips blanks and line breaks and needs
@@ -385,6 +389,10 @@ CERT_API const char* CTFStrStr(const char* region, std::size_t size, const char*
 // Encodings: UTF-8 <-> UTF-16 and UTF-8 <-> cp1251 through iconv. Return
 // false on bytes that do not convert.
 CERT_API bool TOOUtf8ToUtf16(std::string_view in, std::u16string& out);
+// The length of the well-formed UTF-8 sequence that starts at text[at]
+// (RFC 3629: no overlong form, no surrogate, nothing above U+10FFFF), 0
+// when none starts there (also at or past the end).
+CERT_API std::size_t TOOUtf8SequenceLength(std::string_view text, std::size_t at) noexcept;
 CERT_API bool TOOUtf16ToUtf8(std::u16string_view in, std::string& out);
 CERT_API bool TOOUtf8ToCp1251(std::string_view in, std::string& out);
 CERT_API bool TOOCp1251ToUtf8(std::string_view in, std::string& out);

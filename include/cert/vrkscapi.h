@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -301,9 +302,15 @@ CERT_API std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
 // think the slot free). A container this call made for a key that did not
 // come in is removed again. Returns 0 or a Windows error code (also the
 // last error).
-CERT_API DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8,
+CERT_API DWORD ImportPkcs8(const std::string& name, bool machine, std::span<const std::uint8_t> pkcs8,
                            const cert::Secret& pkcs8Password, DWORD keySpec, const cert::Secret& password,
                            bool replace = false);
+inline DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8,
+                         const cert::Secret& pkcs8Password, DWORD keySpec, const cert::Secret& password,
+                         bool replace = false) {
+    return ImportPkcs8(name, machine, std::span<const std::uint8_t>(pkcs8.data(), pkcs8.size()), pkcs8Password, keySpec,
+                       password, replace);
+}
 // The private key `keySpec` (0: the default key) of a container as PEM
 // PKCS #8 (encrypted with `outPassword` when it is not empty). The form
 // with a std::string leaves the key text in memory the caller must look

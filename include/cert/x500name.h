@@ -12,11 +12,14 @@
 // a postal address). The keyword form the decoder writes (mode 3) parses
 // back to the same attribute types.
 //
-// Errors. The parser's classes never throw: their methods return false for
-// bad input and for every other failure. CCTFX509Name, CCTFRDNAttr and
+// Errors. The parser's methods never throw: they return false for bad
+// input and for every other failure (X500NameEncoder::Fill alone throws
+// XTOOStatus 16 when out of memory). CCTFX509Name, CCTFRDNAttr and
 // CCTFSimpleRDN report by throwing XTOOStatus, never another exception type:
 // a name that cannot be encoded is 22 (134 for a list of simple RDNs), a
-// name that does not decode 134, both with flag 1; out of memory is 16.
+// name that does not decode 134, both with flag 1; out of memory is 16. The
+// inline members (copies, CCTFSimpleRDN's constructors) throw std::bad_alloc
+// as CTOOString's do.
 //
 // Two readers of a name. The name as data (GetNameInfo, the simple RDNs,
 // ==, GetSimpleRDN, GetCertNameString) is read by the platform's X509_NAME

@@ -11,33 +11,6 @@ constexpr std::size_t kMaxSectionFile = 64u << 20;
 
 bool SameName(const CTOOString& a, const char* b) { return a.CompareNoCase(b) == 0; }
 
-// Length of the well-formed UTF-8 sequence at s[i] (no overlong forms, no
-// surrogates, nothing above U+10FFFF), 0 when the byte starts none.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    unsigned lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        if (c == 0xE0) lo = 0xA0;
-        if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        if (c == 0xF0) lo = 0x90;
-        if (c == 0xF4) hi = 0x8F;
-    } else
-        return 0;
-    if (i + n > s.size()) return 0;
-    if (b(i + 1) < lo || b(i + 1) > hi) return 0;
-    for (std::size_t k = 2; k < n; ++k)
-        if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
-    return n;
-}
-
 enum class Field { Section, Key, Value };
 
 // Escapes what would not survive the line form: the backslash, control
@@ -48,7 +21,7 @@ std::string Escape(std::string_view s, Field f) {
     std::string o;
     for (std::size_t i = 0; i < s.size();) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t n = Utf8Length(s, i);
+        std::size_t n = TOOUtf8SequenceLength(s, i);
         bool edge = i == 0 || i + 1 == s.size();
         bool special = c == '\\' || c < 0x20 || c == 0x7F || n == 0 || ((c == ' ') && edge) ||
                        (f == Field::Section && (c == '[' || c == ']')) || (f == Field::Key && c == '=') ||
@@ -186,7 +159,7 @@ int CTOOConfigInfoFile::Parse(std::string_view text, CConfigFileSectionList& sec
         text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         for (std::size_t i = 0; i < line.size();) {
-            std::size_t n = Utf8Length(line, i);
+            std::size_t n = TOOUtf8SequenceLength(line, i);
             if (n == 0) return fault(TOOERR_BADENCODING);
             i += n;
         }

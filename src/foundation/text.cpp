@@ -23,7 +23,7 @@ int B64Value(char c) {
 
 // Decodes into `out` (when not null, `size` bytes room); returns the decoded
 // length or -1 on bad input / too little room.
-long long Base64DecodeInto(std::string_view text, BYTE* out, std::size_t size) {
+long long DecodeBase64(std::string_view text, BYTE* out, std::size_t size) {
     std::size_t n = 0;
     unsigned acc = 0;
     int bits = 0, quad = 0, pad = 0;
@@ -88,6 +88,28 @@ bool Convert(const char* to, const char* from, const char* in, std::size_t inLen
     return ok;
 }
 }  // namespace
+
+std::size_t TOOUtf8SequenceLength(std::string_view s, std::size_t i) noexcept {
+    if (i >= s.size()) return 0;
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
+    const unsigned char c = b(0);
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
+    if (c >= 0xE0 && c <= 0xEF) {
+        if (!cont(1) || !cont(2)) return 0;
+        if (c == 0xE0 && b(1) < 0xA0) return 0;   // overlong
+        if (c == 0xED && b(1) >= 0xA0) return 0;  // surrogate
+        return 3;
+    }
+    if (c >= 0xF0 && c <= 0xF4) {
+        if (!cont(1) || !cont(2) || !cont(3)) return 0;
+        if (c == 0xF0 && b(1) < 0x90) return 0;   // overlong
+        if (c == 0xF4 && b(1) >= 0x90) return 0;  // above U+10FFFF
+        return 4;
+    }
+    return 0;
+}
 
 std::size_t TOOBin2Hex(const void* bytes, std::size_t n, char* text, std::size_t size, bool separated) {
     if (n && !bytes) return 0;
@@ -154,7 +176,7 @@ bool TOOHex2BinStr(std::string_view text, IdentObj& out) try {
 
 std::size_t TOO_MIMEBase64Decode(const char* text, void* out, std::size_t size) {
     if (!text || !out) return 0;
-    long long n = Base64DecodeInto(text, static_cast<BYTE*>(out), size);
+    long long n = DecodeBase64(text, static_cast<BYTE*>(out), size);
     return n < 0 ? 0 : static_cast<std::size_t>(n);
 }
 
@@ -190,12 +212,16 @@ std::size_t Base64Decode(const char* text, void* out, std::size_t size) {
     return TOO_MIMEBase64Decode(text, out, size);
 }
 
+long long Base64DecodeInto(std::string_view text, void* out, std::size_t size) noexcept {
+    return DecodeBase64(text, static_cast<BYTE*>(out), size);
+}
+
 bool Base64Decode(std::string_view text, IdentObj& out) try {
-    long long n = Base64DecodeInto(text, nullptr, 0);
+    long long n = DecodeBase64(text, nullptr, 0);
     if (n < 0) return false;
     IdentObj tmp;
     tmp.Alloc(static_cast<DWORD>(n));
-    if (Base64DecodeInto(text, tmp.data(), tmp.size()) != n) return false;
+    if (DecodeBase64(text, tmp.data(), tmp.size()) != n) return false;
     out = std::move(tmp);
     return true;
 } catch (...) {

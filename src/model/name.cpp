@@ -262,24 +262,25 @@ void CCTFX509Name::GetSimpleRDNVector(std::vector<CCTFSimpleRDN>& rdns) const {
     });
 }
 
-bool CCTFX509Name::GetSimpleRDN(const char* oid, CTOOString& value) const {
-    return Reporting("CCTFX509Name::GetSimpleRDN", [&] {
-        value.Empty();
-        const DecodedName d = Decoded(*this, "CCTFX509Name::GetSimpleRDN");
+namespace {
+// GetSimpleRDN for either text width.
+template <class Text>
+bool SimpleRdnValue(const CCTFX509Name& name, const char* oid, Text& value) {
+    constexpr const char* kPlace = "CCTFX509Name::GetSimpleRDN";
+    return Reporting(kPlace, [&] {
+        value = Text();
+        const DecodedName d = Decoded(name, kPlace);
         const CERT_RDN_ATTR* attr = FirstWithOid(d.Info(), oid);
-        if (attr) GetRDNAttrValueString(*attr, value);
+        if (attr) CCTFX509Name::GetRDNAttrValueString(*attr, value);
         return attr != nullptr;
     });
 }
+}  // namespace
+
+bool CCTFX509Name::GetSimpleRDN(const char* oid, CTOOString& value) const { return SimpleRdnValue(*this, oid, value); }
 
 bool CCTFX509Name::GetSimpleRDN(const char* oid, std::u16string& value) const {
-    return Reporting("CCTFX509Name::GetSimpleRDN", [&] {
-        value.clear();
-        const DecodedName d = Decoded(*this, "CCTFX509Name::GetSimpleRDN");
-        const CERT_RDN_ATTR* attr = FirstWithOid(d.Info(), oid);
-        if (attr) GetRDNAttrValueString(*attr, value);
-        return attr != nullptr;
-    });
+    return SimpleRdnValue(*this, oid, value);
 }
 
 bool CCTFX509Name::SetSimpleRDN(const char* oid, const char* value) {

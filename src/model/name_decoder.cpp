@@ -152,6 +152,10 @@ std::u16string Quoted(const std::u16string& v) {
 // as it is, with "$$" for each line break.
 std::u16string Escaped(const std::u16string& value) {
     if (value.empty() || value.find(u'\'') != value.npos) return Quoted(value);
+    // A '$' in a value of several lines would make "$$" ambiguous ("$$$"
+    // reads as a line break and a '$'): such a value keeps its line breaks
+    // between quotation marks.
+    if (value.find(u'\n') != value.npos && value.find(u'$') != value.npos) return Quoted(value);
     std::u16string v;
     for (char16_t c : value) {
         if (c == u'\n')

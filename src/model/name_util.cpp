@@ -6,14 +6,73 @@
 
 namespace cert::names {
 
+// Names convert many short values; these do it in place, as strictly as
+// iconv would (no overlong forms, surrogates or code points above U+10FFFF).
 bool ToUtf16(std::string_view in, std::u16string& out) {
+    static constexpr char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    auto fail = [&] {
+        out.clear();
+        return false;
+    };
     out.clear();
-    return in.empty() || TOOUtf8ToUtf16(in, out);
+    out.reserve(in.size());
+    for (std::size_t i = 0; i < in.size();) {
+        const auto lead = static_cast<unsigned char>(in[i]);
+        const std::size_t len = lead < 0x80             ? 1
+                                : (lead & 0xE0) == 0xC0 ? 2
+                                : (lead & 0xF0) == 0xE0 ? 3
+                                : (lead & 0xF8) == 0xF0 ? 4
+                                                        : 0;
+        if (!len || len > in.size() - i) return fail();
+        char32_t cp = len == 1 ? lead : lead & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            const auto c = static_cast<unsigned char>(in[i + k]);
+            if ((c & 0xC0) != 0x80) return fail();
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return fail();
+        if (cp < 0x10000) {
+            out.push_back(static_cast<char16_t>(cp));
+        } else {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        }
+        i += len;
+    }
+    return true;
 }
 
 bool ToUtf8(std::u16string_view in, std::string& out) {
+    auto fail = [&] {
+        out.clear();
+        return false;
+    };
     out.clear();
-    return in.empty() || TOOUtf16ToUtf8(in, out);
+    out.reserve(in.size() * 2);
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        char32_t cp = in[i];
+        if (cp >= 0xDC00 && cp <= 0xDFFF) return fail();
+        if (cp >= 0xD800 && cp <= 0xDBFF) {
+            if (i + 1 >= in.size() || in[i + 1] < 0xDC00 || in[i + 1] > 0xDFFF) return fail();
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (in[++i] - 0xDC00);
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return true;
 }
 
 std::u16string Widen(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }

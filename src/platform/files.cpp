@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstring>
+#include <new>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -114,42 +116,77 @@ int WriteAll(int fd, const void* data, std::size_t size) {
     return 0;
 }
 
-DWORD ReadAllFromFd(int fd, std::string& out, std::size_t limit, std::size_t sizeHint) {
-    out.clear();
-    std::string buf;
-    limit = std::min(limit, buf.max_size() - 1);
-    // One byte beyond what fstat said: reading 0 there tells the end without
-    // growing the buffer.
-    buf.resize(std::min(limit, sizeHint) + 1);
-    std::size_t have = 0;
+namespace {
+
+// The reading loop of FileReader::ReadToEnd and ReadAllFromFd; see there.
+DWORD ReadToEndOf(int fd, std::uint64_t knownSize, std::size_t& have, std::size_t limit,
+                  const std::function<std::uint8_t*(std::size_t)>& resize) {
+    // Room for one byte past the limit tells "too large" without a wrap.
+    limit = std::min<std::size_t>(limit, PTRDIFF_MAX - 1);
+    if (have > limit) return ERROR_FILE_TOO_LARGE;
+    std::size_t room = have;
+    std::uint8_t* buf = nullptr;
+    auto grow = [&](std::size_t n) {
+        buf = resize(n);
+        if (!buf && n) throw std::bad_alloc();
+        room = n;
+    };
+    if (knownSize != FileReader::kUnknownSize) {
+        if (knownSize > limit - have) return ERROR_FILE_TOO_LARGE;
+        // One byte beyond what fstat said: reading 0 there tells the end
+        // without growing the buffer.
+        grow(have + static_cast<std::size_t>(knownSize) + 1);
+    }
     for (;;) {
-        if (have == buf.size()) {
-            if (have > limit) {
-                Wipe(buf);
-                return ERROR_FILE_TOO_LARGE;
-            }
-            std::string bigger(std::min(std::max<std::size_t>(have * 2, 4096), limit + 1), '\0');
-            std::memcpy(bigger.data(), buf.data(), have);
-            Wipe(buf);
-            buf.swap(bigger);
+        if (have == room) {
+            if (have > limit) return ERROR_FILE_TOO_LARGE;
+            grow(std::min(std::max<std::size_t>(have * 2, 4096), limit + 1));
         }
-        ssize_t n = ::read(fd, buf.data() + have, buf.size() - have);
+        ssize_t n = ::read(fd, buf + have, room - have);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            const int err = errno;
-            Wipe(buf);
-            return err == EISDIR ? ERROR_DIRECTORY : ErrnoToWinError(err);
-        }
+        if (n < 0) return ErrnoToWinError(errno);
         if (n == 0) break;
         have += static_cast<std::size_t>(n);
     }
-    if (have > limit) {
-        Wipe(buf);
-        return ERROR_FILE_TOO_LARGE;
+    if (have > limit) return ERROR_FILE_TOO_LARGE;
+    resize(have);
+    return ERROR_SUCCESS;
+}
+
+// A string that grows without leaving its old bytes in freed memory.
+std::uint8_t* ResizeWiping(std::string& s, std::size_t n) {
+    if (n > s.capacity()) {
+        std::string bigger(n, '\0');
+        std::memcpy(bigger.data(), s.data(), s.size());
+        Wipe(s);
+        s.swap(bigger);
+    } else {
+        s.resize(n);
     }
-    buf.resize(have);
+    return reinterpret_cast<std::uint8_t*>(s.data());
+}
+
+// What a read to the end gives, as a string: all its bytes, or nothing
+// (and nothing left in freed memory) when it failed.
+template <class ReadToEnd>
+DWORD IntoString(std::string& out, ReadToEnd&& read) {
+    out.clear();
+    std::string buf;
+    std::size_t have = 0;
+    const DWORD e = read(have, [&](std::size_t n) { return ResizeWiping(buf, n); });
+    if (e != ERROR_SUCCESS) {
+        Wipe(buf);
+        return e;
+    }
     out.swap(buf);
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD ReadAllFromFd(int fd, std::string& out, std::size_t limit, std::size_t sizeHint) {
+    return IntoString(
+        out, [&](std::size_t& have, const auto& resize) { return ReadToEndOf(fd, sizeHint, have, limit, resize); });
 }
 
 OutputFile::~OutputFile() { Discard(); }
@@ -290,25 +327,93 @@ DWORD WriteOutputFile(const std::string& path, const void* data, std::size_t siz
     });
 }
 
-DWORD ReadWholeFile(const std::string& pathIn, std::string& out, std::size_t limit) {
+DWORD ReadWholeFile(const std::string& path, std::string& out, std::size_t limit) {
     return Reported([&] {
         out.clear();
+        FileReader in;
+        if (DWORD e = in.Open(path)) return e;
+        return IntoString(out,
+                          [&](std::size_t& have, const auto& resize) { return in.ReadToEnd(have, limit, resize); });
+    });
+}
+
+FileReader::~FileReader() { Close(); }
+
+void FileReader::Close() noexcept {
+    if (m_own && m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_own = false;
+    m_size = kUnknownSize;
+    m_taken = 0;
+}
+
+namespace {
+// What is left of an open file: a regular file's bytes from where it
+// stands (standard input may have been read from before), else unknown.
+DWORD Describe(int fd, std::uint64_t& size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return ErrnoToWinError(errno);
+    if (S_ISDIR(st.st_mode)) return ERROR_DIRECTORY;
+    size = FileReader::kUnknownSize;
+    if (S_ISREG(st.st_mode)) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        size = static_cast<std::uint64_t>(st.st_size - std::clamp<off_t>(at, 0, st.st_size));
+    }
+    return ERROR_SUCCESS;
+}
+}  // namespace
+
+DWORD FileReader::Open(const std::string& pathIn, bool followLinks) noexcept {
+    return Reported([&] {
+        Close();
         const std::string path = NativePath(pathIn);
         if (path.empty()) return ERROR_INVALID_PARAMETER;
-        int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
         if (fd < 0) return PathError(errno, path);
-        struct stat st {};
-        DWORD e = ERROR_SUCCESS;
-        if (::fstat(fd, &st) != 0)
-            e = ErrnoToWinError(errno);
-        else if (S_ISDIR(st.st_mode))
-            e = ERROR_DIRECTORY;
-        else if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > limit)
-            e = ERROR_FILE_TOO_LARGE;
-        else
-            e = ReadAllFromFd(fd, out, limit, S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0);
-        ::close(fd);
+        m_fd = fd;
+        m_own = true;
+        const DWORD e = Describe(m_fd, m_size);
+        if (e != ERROR_SUCCESS) Close();
         return e;
+    });
+}
+
+DWORD FileReader::OpenInput(const std::string& path) noexcept {
+    if (path != "-") return Open(path);
+    return Reported([&] {
+        Close();
+        m_fd = STDIN_FILENO;
+        const DWORD e = Describe(m_fd, m_size);
+        if (e != ERROR_SUCCESS) Close();
+        return e;
+    });
+}
+
+DWORD FileReader::Read(void* buffer, std::size_t size, std::size_t& got) noexcept {
+    got = 0;
+    return Reported([&] {
+        if (m_fd < 0) return ERROR_INVALID_HANDLE;
+        if (!buffer && size) return ERROR_INVALID_PARAMETER;
+        auto* p = static_cast<std::uint8_t*>(buffer);
+        while (got < size) {
+            ssize_t n = ::read(m_fd, p + got, size - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return ErrnoToWinError(errno);
+            if (n == 0) break;
+            got += static_cast<std::size_t>(n);
+            m_taken += static_cast<std::size_t>(n);
+        }
+        return ERROR_SUCCESS;
+    });
+}
+
+DWORD FileReader::ReadToEnd(std::size_t& have, std::size_t limit,
+                            const std::function<std::uint8_t*(std::size_t)>& resize) noexcept {
+    return Reported([&] {
+        if (m_fd < 0) return ERROR_INVALID_HANDLE;
+        // What fstat told at the open, less what Read took since.
+        const std::uint64_t left = m_size == kUnknownSize ? kUnknownSize : m_size - std::min(m_size, m_taken);
+        return ReadToEndOf(m_fd, left, have, limit, resize);
     });
 }
 

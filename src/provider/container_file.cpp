@@ -189,7 +189,7 @@ IdentObj Encode(const Container& c) {
     return w.Take();
 }
 
-DWORD Decode(const IdentObj& file, Container& out) {
+DWORD Decode(gost::ByteView file, Container& out) {
     try {
         le::Reader r(file);
         r.Expect("VRKC", "container file");

@@ -21,8 +21,8 @@ using BioPtr = std::unique_ptr<BIO, BioFree>;
 
 // The PrivateKeyInfo DER inside a PEM or DER file, decrypted when it is an
 // EncryptedPrivateKeyInfo.
-Secret ClearPrivateKeyInfo(const IdentObj& in, const Secret& password) {
-    std::string_view text = in.view();
+Secret ClearPrivateKeyInfo(gost::ByteView in, const Secret& password) {
+    std::string_view text(reinterpret_cast<const char*>(in.data()), in.size());
     bool pem = text.find("-----BEGIN") != std::string_view::npos;
     X509_SIG* sig = nullptr;
     PKCS8_PRIV_KEY_INFO* p8 = nullptr;
@@ -122,7 +122,7 @@ std::vector<ContainerKeyRow> ListContainerKeys(bool machine) {
     return rows;
 }
 
-DWORD ImportPkcs8(const std::string& name, bool machine, const IdentObj& pkcs8, const Secret& pkcs8Password,
+DWORD ImportPkcs8(const std::string& name, bool machine, gost::ByteView pkcs8, const Secret& pkcs8Password,
                   DWORD keySpec, const Secret& password, bool replace) {
     bool created = false;
     BOOL ok = Guard([&] {

@@ -3,17 +3,16 @@
 // once: it is written to a work file of an unpredictable name and linked
 // to its name, which fails when another process was first.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <map>
 #include <mutex>
 
 #include "cert/frame.h"
+#include "platform/files.h"
 #include "platform/lockfile.h"
 #include "provider/vrk_internal.h"
 
@@ -21,33 +20,15 @@ namespace vrk {
 namespace store {
 
 std::string EncodeName(const std::string& name) {
-    static const char* hex = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '_' || (c == '.' && !out.empty()))
-            out += char(c);
-        else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-bool DecodeName(const std::string& enc, std::string& name) {
-    name.clear();
-    for (std::size_t i = 0; i < enc.size(); ++i) {
-        if (enc[i] != '%') {
-            name += enc[i];
-            continue;
-        }
-        int high = i + 2 < enc.size() ? cert::platform::HexDigitValue(enc[i + 1]) : -1;
-        int low = i + 2 < enc.size() ? cert::platform::HexDigitValue(enc[i + 2]) : -1;
-        if (high < 0 || low < 0) return false;
-        name += char(high * 16 + low);
-        i += 2;
-    }
-    return true;
+    // A leading dot would hide the file among the key set's own.
+    return cert::platform::PercentEscape(
+        name,
+        [](unsigned c, std::size_t at) {
+            const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                               c == '_' || (c == '.' && at > 0);
+            return !plain;
+        },
+        true);
 }
 
 namespace {
@@ -61,24 +42,6 @@ public:
 private:
     cert::platform::LockFile m_lock;
 };
-
-bool WriteAll(int fd, gost::ByteView data) {
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += std::size_t(n);
-    }
-    return true;
-}
-
-void SyncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
-}
 
 DWORD Write(const Container& c) {
     IdentObj file = Encode(c);
@@ -94,73 +57,28 @@ DWORD Write(const Container& c) {
 
 }  // namespace
 
-// Makes `path` hold `data` unless it exists: 0, NTE_EXISTS, or the error.
-// The work file is created exclusively under a random name, never through
-// a link, with its final mode, synced, and linked to `path`; link(2) does
-// not replace, so of several writers exactly one succeeds and `path`
-// never shows a part of the data.
 DWORD CreateWhole(const std::string& path, gost::ByteView data) {
-    std::string folder = path.substr(0, path.rfind('/'));
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        gost::Bytes r = gost::RandomBytes(8);
-        std::string work = folder + "/.work-" + TOOBin2HexStr(r.data(), r.size());
-        int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd < 0) return cert::platform::ErrnoToWinError(errno);
-        bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
-        int writeErr = errno;
-        ::close(fd);
-        if (!written) {
-            ::unlink(work.c_str());
-            return writeErr == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
-        }
-        int linked = ::link(work.c_str(), path.c_str());
-        int linkErr = errno;
-        ::unlink(work.c_str());
-        if (linked != 0) return linkErr == EEXIST ? NTE_EXISTS : cert::platform::ErrnoToWinError(linkErr);
-        SyncFolder(folder);
-        return 0;
-    }
-    return NTE_FAIL;
+    cert::platform::OutputFile out;
+    DWORD rc = out.Open(path, 0600, true);
+    if (rc == ERROR_SUCCESS) rc = out.Write(data.data(), data.size());
+    if (rc == ERROR_SUCCESS) rc = out.Commit();
+    return rc == ERROR_FILE_EXISTS ? NTE_EXISTS : rc;
 }
 
-bool ReadWhole(const std::string& path, IdentObj& out, DWORD& err) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        err = cert::platform::ErrnoToWinError(errno);
-        return false;
-    }
-    out.Empty();
-    BYTE buf[8192];
-    for (;;) {
-        ssize_t r = ::read(fd, buf, sizeof buf);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) {
-            err = cert::platform::ErrnoToWinError(errno);
-            ::close(fd);
-            return false;
-        }
-        if (r == 0) break;
-        out.AddData(buf, DWORD(r));
-    }
-    ::close(fd);
-    return true;
+DWORD ReadWhole(const std::string& path, std::string& out) {
+    return cert::platform::ReadWholeFile(path, out, kMaxStoreFile);
 }
 
-// The secret file, straight into wiping memory: 0 or the open error.
 DWORD ReadSecretFile(const std::string& path, Secret& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return cert::platform::ErrnoToWinError(errno);
-    Secret s(64);
+    cert::platform::FileReader in;
+    if (DWORD rc = in.Open(path, false)) return rc;
+    Secret s;
     std::size_t have = 0;
-    while (have < s.size()) {
-        ssize_t n = ::read(fd, s.data() + have, s.size() - have);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        have += std::size_t(n);
-    }
-    ::close(fd);
-    s.Resize(have);
+    if (DWORD rc = in.ReadToEnd(have, kKeySetSecretSize, [&](std::size_t n) {
+            s.Resize(n);
+            return s.data();
+        }))
+        return rc;
     out = std::move(s);
     return 0;
 }
@@ -174,7 +92,10 @@ std::string KeySetFolder(bool machine) {
     auto it = known.find(id);
     if (it != known.end()) return it->second;
     char path[MAX_PATH];
-    if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true)) Throw(NTE_BAD_KEYSET);
+    // The reason the home cannot hold it (not a folder, no access) is what
+    // the caller must hear, not "no such container".
+    if (!GetCommonPath(machine ? 3 : 2, path, sizeof path, true))
+        Throw(GetLastError() ? GetLastError() : NTE_BAD_KEYSET);
     std::string f = cert::platform::NativePath(path);
     if (!cert::platform::MakeFolders(f, 0700)) Throw(GetLastError());
     known[id] = f;
@@ -212,13 +133,17 @@ std::vector<std::string> List(bool machine) {
     std::vector<std::string> names;
     std::string folder = KeySetFolder(machine);
     DIR* d = ::opendir(folder.c_str());
-    if (!d) return names;
+    // An unreadable key set is not an empty one.
+    if (!d) Throw(cert::platform::ErrnoToWinError(errno));
     while (dirent* e = ::readdir(d)) {
         std::string f = e->d_name;
         // Dot files are the lock, the secret and work files.
         if (f.size() < 5 || f[0] == '.' || f.compare(f.size() - 4, 4, ".key") != 0) continue;
+        // Only the names EncodeName makes: another spelling of a name would
+        // list a container that opens a different file.
+        const std::string stem = f.substr(0, f.size() - 4);
         std::string name;
-        if (DecodeName(f.substr(0, f.size() - 4), name)) names.push_back(name);
+        if (cert::platform::PercentUnescape(stem, name) && EncodeName(name) == stem) names.push_back(name);
     }
     ::closedir(d);
     std::sort(names.begin(), names.end());
@@ -227,12 +152,11 @@ std::vector<std::string> List(bool machine) {
 
 DWORD Load(const std::string& name, bool machine, Container& out) {
     if (!ValidName(name)) return NTE_BAD_KEYSET;
-    IdentObj file;
-    DWORD err = 0;
-    if (!ReadWhole(ContainerPath(name, machine), file, err))
+    std::string file;
+    if (DWORD err = ReadWhole(ContainerPath(name, machine), file))
         return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND ? NTE_BAD_KEYSET : err;
     Container c;
-    if (DWORD rc = Decode(file, c)) return rc;
+    if (DWORD rc = Decode(gost::View(file), c)) return rc;
     if (c.name != name) return NTE_KEYSET_ENTRY_BAD;
     c.machine = machine;
     out = std::move(c);
@@ -279,12 +203,12 @@ Secret KeySetSecret(bool machine) {
     DWORD rc = ReadSecretFile(path, s);
     if (rc == ERROR_FILE_NOT_FOUND) {
         // First use: whoever links first makes the secret; the others read it.
-        rc = CreateWhole(path, gost::RandomSecret(32).view());
+        rc = CreateWhole(path, gost::RandomSecret(kKeySetSecretSize).view());
         if (rc != 0 && rc != NTE_EXISTS) Throw(rc);
         rc = ReadSecretFile(path, s);
     }
+    if (rc == ERROR_FILE_TOO_LARGE || (rc == 0 && s.size() != kKeySetSecretSize)) Throw(NTE_KEYSET_ENTRY_BAD);
     if (rc) Throw(rc);
-    if (s.size() != 32) Throw(NTE_KEYSET_ENTRY_BAD);
     return s;
 }
 

@@ -38,7 +38,7 @@ struct SavedPasswordRecord {
     }
 
     IdentObj Encode() const { return le::Writer().Put(salt).Put(nonce).Put(check).Put(sealed).Take(); }
-    static bool Decode(const IdentObj& file, SavedPasswordRecord& out) {
+    static bool Decode(gost::ByteView file, SavedPasswordRecord& out) {
         try {
             le::Reader r(file);
             SavedPasswordRecord rec;
@@ -71,10 +71,9 @@ DWORD SavePassword(const std::string& name, bool machine, const Secret& password
 }
 
 bool LoadSavedPassword(const std::string& name, bool machine, Secret& password) {
-    IdentObj file;
-    DWORD err = 0;
+    std::string file;
     SavedPasswordRecord rec;
-    if (!ReadWhole(SavedPath(name, machine), file, err) || !SavedPasswordRecord::Decode(file, rec)) return false;
+    if (ReadWhole(SavedPath(name, machine), file) || !SavedPasswordRecord::Decode(gost::View(file), rec)) return false;
     Secret clear;
     if (Unseal(rec.AsStoredKey(name, machine), false, nullptr, clear) != 0) return false;
     password = std::move(clear);

@@ -155,9 +155,9 @@ std::string KeySetFolder(bool machine);
 std::string ContainerPath(const std::string& name, bool machine);
 bool ValidName(const std::string& name);
 // A container name as a file name: bytes outside [A-Za-z0-9._-] (and a
-// leading '.') as %xx. DecodeName is false for a name that is not one.
+// leading '.') as %xx, lower-case hex. Existing key sets are found by these
+// names: the form never changes.
 std::string EncodeName(const std::string& name);
-bool DecodeName(const std::string& encoded, std::string& name);
 bool Exists(const std::string& name, bool machine);
 // Device, inode, size and modification time of the file; empty when missing.
 std::string Stamp(const std::string& name, bool machine);
@@ -179,15 +179,19 @@ DWORD Update(const std::string& name, bool machine, const std::function<DWORD(Co
 // The file format. Decode: 0, NTE_BAD_VER or NTE_KEYSET_ENTRY_BAD; `out`
 // is only changed on success.
 IdentObj Encode(const Container& c);
-DWORD Decode(const IdentObj& file, Container& out);
+DWORD Decode(gost::ByteView file, Container& out);
 
-// The key set's own 32-byte secret, made on first use.
+// The key set's own secret, made on first use.
+constexpr std::size_t kKeySetSecretSize = 32;
 Secret KeySetSecret(bool machine);
-// Whole-file reading and writing for the store: ReadWhole gives the
-// Windows error in `err`; ReadSecretFile reads into wiping memory;
-// CreateWhole makes a file that does not exist yet (0, NTE_EXISTS or the
-// error), whole or not at all.
-bool ReadWhole(const std::string& path, IdentObj& out, DWORD& err);
+// Whole-file reading and writing for the store. ReadWhole: 0 or the error
+// of cert::platform::ReadWholeFile, at most kMaxStoreFile bytes (a
+// container with its keys and certificates). ReadSecretFile: into wiping
+// memory, never through a link, at most a key-set secret's size.
+// CreateWhole: makes a file that does not exist yet, whole or not at all,
+// never replacing what is there (0, NTE_EXISTS or the error).
+constexpr std::size_t kMaxStoreFile = 16u << 20;
+DWORD ReadWhole(const std::string& path, std::string& out);
 DWORD ReadSecretFile(const std::string& path, Secret& out);
 DWORD CreateWhole(const std::string& path, gost::ByteView data);
 // The user's own provider folder (saved passwords live there).

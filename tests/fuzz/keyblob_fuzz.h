@@ -24,6 +24,7 @@
 #include <string>
 
 #include "cert/lecursor.h"
+#include "cert/oids.h"
 #include "cert/platform.h"
 #include "cert/vrkscapi.h"
 
@@ -133,9 +134,9 @@ inline bool RunOne(const std::uint8_t* data, std::size_t size) {
         VRKDestroyKey(imported);
     }
     IdentObj bits, params;
-    vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, "1.2.643.2.2.19",
+    vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, cert::oids::kGostR3410_2001,
                                                           IdentObj(data, static_cast<DWORD>(size)), bits, params,
-                                                          "1.2.643.2.2.35.1");
+                                                          cert::oids::kSign2001ParamSetA);
 
     // The container file: the input and its digest field. Only inputs that
     // start as one go to disk (the rest would stop at the magic).

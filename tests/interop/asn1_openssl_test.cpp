@@ -166,11 +166,11 @@ protected:
         for (const auto& n : expected) ASSERT_GE(n.tag, 0) << "unmapped openssl name at " << n;
 
         auto text = Ctf("asn1 " + Sh(der));
-        ASSERT_EQ(text.exitCode, 0) << text.err;
+        ASSERT_EQ(text.exitCode, certtest::kExitOk) << text.err;
         EXPECT_EQ(ParseCtf(text.out), expected);
 
         auto json = Ctf("asn1 --json " + Sh(der));
-        ASSERT_EQ(json.exitCode, 0) << json.err;
+        ASSERT_EQ(json.exitCode, certtest::kExitOk) << json.err;
         boost::property_tree::ptree tree;
         std::istringstream js(json.out);
         boost::property_tree::read_json(js, tree);
@@ -221,14 +221,14 @@ TEST_F(Asn1Interop, MalformedInputExitsTwoWithOffset) {
         std::string path = home_ / (c.name + ".der");
         certtest::WriteFile(path, c.bytes);
         auto r = Ctf("asn1 " + Sh(path));
-        EXPECT_EQ(r.exitCode, 2) << c.name;
+        EXPECT_EQ(r.exitCode, certtest::kExitUsage) << c.name;
         EXPECT_NE(r.err.find("offset " + std::to_string(c.offset) + ":"), std::string::npos) << c.name << ": " << r.err;
         auto j = Ctf("asn1 --json " + Sh(path));
-        EXPECT_EQ(j.exitCode, 2) << c.name;
+        EXPECT_EQ(j.exitCode, certtest::kExitUsage) << c.name;
         EXPECT_TRUE(j.out.empty()) << c.name;
     }
     // BER input is accepted when asked for.
-    EXPECT_EQ(Ctf("asn1 --ber " + Sh(home_ / "indefinite.der")).exitCode, 0);
+    EXPECT_EQ(Ctf("asn1 --ber " + Sh(home_ / "indefinite.der")).exitCode, certtest::kExitOk);
 }
 
 }  // namespace

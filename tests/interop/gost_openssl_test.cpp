@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "provider/gost.h"
 #include "testsupport.h"
 
@@ -86,21 +87,21 @@ TEST_F(GostOpenssl, CtfHashMatchesOpensslDgst) {
         certtest::RunResult ours = Ctf(std::string("hash --alg ") + p[0] + " " + Sh(file));
         certtest::RunResult theirs =
             certtest::Run("openssl dgst -engine gost -" + std::string(p[1]) + " -r " + Sh(file));
-        ASSERT_EQ(ours.exitCode, 0) << ours.err;
+        ASSERT_EQ(ours.exitCode, certtest::kExitOk) << ours.err;
         EXPECT_EQ(ours.out, theirs.out);
         certtest::RunResult in = certtest::Run(Sh(CERT_CTF_PATH) + " hash --alg " + p[0] + " - < " + Sh(file));
         EXPECT_EQ(in.out.substr(0, in.out.find(' ')), ours.out.substr(0, ours.out.find(' ')));
     }
-    EXPECT_EQ(Ctf("hash --alg md5 " + Sh(file)).exitCode, 2);
+    EXPECT_EQ(Ctf("hash --alg md5 " + Sh(file)).exitCode, certtest::kExitUsage);
     // Without the engine GOST hashes fail with a clear status; others still work.
     certtest::RunResult none =
         certtest::Run("OPENSSL_ENGINES=/nonexistent " + Sh(CERT_CTF_PATH) + " hash --alg gost94 " + Sh(file));
-    EXPECT_EQ(none.exitCode, 3);
+    EXPECT_EQ(none.exitCode, certtest::kExitFailure);
     EXPECT_NE(none.err.find("the GOST engine is not available"), std::string::npos) << none.err;
     EXPECT_EQ(
         certtest::Run("OPENSSL_ENGINES=/nonexistent " + Sh(CERT_CTF_PATH) + " hash --alg sha1 " + Sh(file)).exitCode,
-        0);
-    EXPECT_EQ(Ctf("hash --alg sha1 " + Sh(dir_ / "missing")).exitCode, 2);
+        certtest::kExitOk);
+    EXPECT_EQ(Ctf("hash --alg sha1 " + Sh(dir_ / "missing")).exitCode, certtest::kExitUsage);
 }
 
 TEST_F(GostOpenssl, SignaturesVerifyBothWays) {
@@ -185,7 +186,7 @@ TEST_F(GostOpenssl, UnwrapsTheEnginesCmsKeyTransport) {
         Bytes der = FileBytes(msg);
 
         asn::Reader ci = asn::Reader(der.data(), der.size()).EnterSequence();
-        EXPECT_EQ(ci.ReadOid(), "1.2.840.113549.1.7.3");
+        EXPECT_EQ(ci.ReadOid(), cert::oids::kEnvelopedData);
         asn::Reader outer = ci.Enter(ci.Expect(0, asn::kContext));
         asn::Reader env = outer.EnterSequence();
         env.ReadInteger();

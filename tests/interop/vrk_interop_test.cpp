@@ -5,6 +5,7 @@
 
 #include "cert/asn.h"
 #include "cert/asnkeys.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 #include "testsupport.h"
@@ -78,7 +79,7 @@ TEST_F(VrkInterop, EngineKeyImportsAndSignsWhatTheEngineVerifies) {
         GenKey(f, "k.pem");
         certtest::WriteFile(F("pw"), "pass\n");
         auto r = Ctf("key import --container imp --in " + Sh(F("k.pem")) + " --password-file " + Sh(F("pw")));
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
 
         certtest::WriteFile(F("data"), "interop data");
         Ok("openssl dgst -engine gost -" + std::string(f.md) + " -binary -out " + Sh(F("dgst")) + " " + Sh(F("data")));
@@ -118,7 +119,7 @@ TEST_F(VrkInterop, KeyAgreementGivesTheEnginesKey) {
         GenKey(f, "mine.pem");
         GenKey(f, "peer.pem");
         auto r = Ctf("key import --container agree --spec exchange --no-password --in " + Sh(F("mine.pem")));
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
         Ok("openssl pkey -engine gost -in " + Sh(F("mine.pem")) + " -pubout -out " + Sh(F("mine.pub.pem")));
         const char* ukmHex = "0102030405060708";
         Ok("openssl pkeyutl -derive -engine gost -inkey " + Sh(F("peer.pem")) + " -peerkey " + Sh(F("mine.pub.pem")) +
@@ -159,7 +160,7 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
         Ok("openssl cms -encrypt -engine gost -binary -in " + Sh(F("plain")) + " -outform DER -out " + Sh(F("env")) +
            " -gost89 " + Sh(F("r.crt")));
         auto r = Ctf("key import --container rc --spec exchange --no-password --in " + Sh(F("r.pem")));
-        ASSERT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
 
         // EnvelopedData: the one recipient's key transport and the content.
         std::string env = certtest::ReadFile(F("env"));
@@ -178,7 +179,7 @@ TEST_F(VrkInterop, EnginesCmsKeyTransportOpensWithTheContainerKey) {
         asn::Reader eci = ed.EnterSequence();
         eci.ReadOid();
         asn::Reader cea = eci.EnterSequence();
-        ASSERT_EQ(cea.ReadOid(), "1.2.643.2.2.21");
+        ASSERT_EQ(cea.ReadOid(), cert::oids::kGost28147);
         asn::Reader cp = cea.EnterSequence();
         IdentObj iv = cp.ReadOctetString();
         std::string contentSbox = cp.ReadOid();
@@ -250,17 +251,17 @@ TEST_F(VrkInterop, EncryptedEngineKeyAndRsaKeyImport) {
     Ok("openssl genpkey -engine gost -algorithm gost2012_256 -pkeyopt paramset:B -aes-256-cbc -pass file:" +
        Sh(F("p8pw")) + " -out " + Sh(F("enc.pem")));
     auto r = Ctf("key import --container enc --no-password --in " + Sh(F("enc.pem")));
-    EXPECT_EQ(r.exitCode, 2);  // a password wanted and not given: the user's input
+    EXPECT_EQ(r.exitCode, certtest::kExitUsage);  // a password wanted and not given: the user's input
     r = Ctf("key import --container enc --no-password --in " + Sh(F("enc.pem")) + " --in-password-file " +
             Sh(F("p8pw")));
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
     r = Ctf("key list");
     EXPECT_NE(r.out.find("enc\tsignature\tgost12-256\tB"), std::string::npos) << r.out;
 
     // An RSA key signs SHA-256 through the provider, least significant byte first.
     Ok("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + Sh(F("rsa.pem")));
     r = Ctf("key import --container rsa --no-password --in " + Sh(F("rsa.pem")));
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
     certtest::WriteFile(F("data"), "rsa data");
     CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, "rsa", nullptr, VRK_PROV_TYPE_GOST, 0));
@@ -320,9 +321,9 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
         IdentObj rblob, ephBlob, simple;
         ASSERT_TRUE(VRKExportKey(rpub, 0, PUBLICKEYBLOB, 0, rblob));
         ASSERT_TRUE(VRKGenKey(v, CALG_GOST_28147, CRYPT_EXPORTABLE, &cek));
-        ASSERT_TRUE(VRKGenKey(v, CALG_GOST_R3410_2001_DH_EPHEM, 0x41, &eph));
+        ASSERT_TRUE(VRKGenKey(v, CALG_GOST_R3410_2001_DH_EPHEM, CRYPT_EXPORTABLE | CRYPT_PREGEN, &eph));
         ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_HASH_PARAMSET,
-                                   IdentObj(hashSet.empty() ? "1.2.643.2.2.30.1" : hashSet.c_str())));
+                                   IdentObj(hashSet.empty() ? cert::oids::kHash94ParamSet : hashSet.c_str())));
         ASSERT_TRUE(VRKSetKeyParam(eph, VRK_KP_PUBKEY_PARAMSET, IdentObj(pubSet.c_str())));
         ASSERT_TRUE(VRKSetKeyParam(eph, KP_X, IdentObj()));
         ASSERT_TRUE(VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob));
@@ -332,7 +333,7 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
         CASNExportKeyInfo kt;
         kt.sessionEncryptedKey.encryptedKey.Assign(simple.data() + 24, 32);
         kt.sessionEncryptedKey.macKey.Assign(simple.data() + 56, 4);
-        kt.transportParameters.encryptionParamSet = "1.2.643.2.2.31.1";
+        kt.transportParameters.encryptionParamSet = cert::oids::kCipherParamSetA;
         kt.transportParameters.ukm.Assign(simple.data() + 16, 8);
         DWORD ephBits;
         std::memcpy(&ephBits, ephBlob.data() + 12, 4);
@@ -355,7 +356,7 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
 
         asn::Writer w;
         auto ci = w.BeginSequence();
-        w.Oid("1.2.840.113549.1.7.3");
+        w.Oid(cert::oids::kEnvelopedData);
         auto c0 = w.BeginContext(0);
         auto ed = w.BeginSequence();
         w.Integer(0);
@@ -370,9 +371,9 @@ TEST_F(VrkInterop, ProviderKeyTransportOpensInTheEngine) {
         w.End(ri);
         w.End(set);
         auto eci = w.BeginSequence();
-        w.Oid("1.2.840.113549.1.7.1");
+        w.Oid(cert::oids::kData);
         auto cea = w.BeginSequence();
-        w.Oid("1.2.643.2.2.21");
+        w.Oid(cert::oids::kGost28147);
         auto cp = w.BeginSequence();
         w.OctetString(iv).Oid(std::string(sbox.view()));
         w.End(cp);

@@ -290,6 +290,19 @@ void WriteFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size)) {
+    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string bytes = ReadFile(entry.path());
+        EXPECT_TRUE(run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))
+            << folder << "/" << entry.path().filename().string();
+        ++count;
+    }
+    return count;
+}
+
 bool HaveGostEngine() {
     static int have = -1;
     if (have < 0) have = Run("openssl engine gost -c").exitCode == 0 ? 1 : 0;

@@ -35,6 +35,12 @@ protected:
     TempDir home_;
 };
 
+// The exit statuses of ctf (docs/CLI.md).
+constexpr int kExitOk = 0;
+constexpr int kExitCheckFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitFailure = 3;
+
 struct RunResult {
     int exitCode = -1;
     std::string out;
@@ -64,6 +70,10 @@ IdentObj BlobFromHex(const std::string& hex);
 // blanks around it; every object key found is added to `keys` when given.
 // False with the reason in `why`.
 bool ParseJson(const std::string& text, std::string* why = nullptr, std::vector<std::string>* keys = nullptr);
+
+// Runs every file of a kept fuzz corpus (a folder) through a fuzz body,
+// expecting true of each; returns how many there were.
+int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size));
 
 // openssl with the GOST engine available (empty when the engine is missing).
 bool HaveGostEngine();

@@ -5,121 +5,19 @@
 #include <vector>
 
 #include "cert/asn.h"
+#include "cert/oid.h"
 #include "cli.h"
 #include "io.h"
 #include "text.h"
 
 namespace {
 
-struct OidName {
-    const char* oid;
-    const char* name;
-};
-
-// Common names, enough to read certificates, CRLs, requests and signed
-// messages of both algorithm families at a glance.
-const OidName kOidNames[] = {
-    {"2.5.4.3", "commonName"},
-    {"2.5.4.4", "surname"},
-    {"2.5.4.5", "serialNumber"},
-    {"2.5.4.6", "countryName"},
-    {"2.5.4.7", "localityName"},
-    {"2.5.4.8", "stateOrProvinceName"},
-    {"2.5.4.9", "streetAddress"},
-    {"2.5.4.10", "organizationName"},
-    {"2.5.4.11", "organizationalUnitName"},
-    {"2.5.4.12", "title"},
-    {"2.5.4.42", "givenName"},
-    {"1.2.840.113549.1.9.1", "emailAddress"},
-    {"1.2.643.3.131.1.1", "INN"},
-    {"1.2.643.100.1", "OGRN"},
-    {"1.2.643.100.3", "SNILS"},
-    {"1.2.643.100.4", "INNLE"},
-    {"1.2.643.100.5", "OGRNIP"},
-    {"1.2.643.100.111", "subjectSignTool"},
-    {"1.2.643.100.112", "issuerSignTool"},
-    {"2.5.29.9", "subjectDirectoryAttributes"},
-    {"2.5.29.14", "subjectKeyIdentifier"},
-    {"2.5.29.15", "keyUsage"},
-    {"2.5.29.16", "privateKeyUsagePeriod"},
-    {"2.5.29.17", "subjectAltName"},
-    {"2.5.29.18", "issuerAltName"},
-    {"2.5.29.19", "basicConstraints"},
-    {"2.5.29.20", "cRLNumber"},
-    {"2.5.29.21", "cRLReason"},
-    {"2.5.29.27", "deltaCRLIndicator"},
-    {"2.5.29.28", "issuingDistributionPoint"},
-    {"2.5.29.31", "cRLDistributionPoints"},
-    {"2.5.29.32", "certificatePolicies"},
-    {"2.5.29.33", "policyMappings"},
-    {"2.5.29.35", "authorityKeyIdentifier"},
-    {"2.5.29.36", "policyConstraints"},
-    {"2.5.29.37", "extKeyUsage"},
-    {"2.5.29.46", "freshestCRL"},
-    {"1.3.6.1.5.5.7.1.1", "authorityInfoAccess"},
-    {"1.3.6.1.5.5.7.3.1", "serverAuth"},
-    {"1.3.6.1.5.5.7.3.2", "clientAuth"},
-    {"1.3.6.1.5.5.7.3.3", "codeSigning"},
-    {"1.3.6.1.5.5.7.3.4", "emailProtection"},
-    {"1.3.6.1.5.5.7.3.8", "timeStamping"},
-    {"1.3.6.1.5.5.7.48.1", "ocsp"},
-    {"1.3.6.1.5.5.7.48.2", "caIssuers"},
-    {"1.3.6.1.4.1.311.20.2.3", "userPrincipalName"},
-    {"1.2.840.113549.1.1.1", "rsaEncryption"},
-    {"1.2.840.113549.1.1.5", "sha1WithRSAEncryption"},
-    {"1.2.840.113549.1.1.10", "rsassaPss"},
-    {"1.2.840.113549.1.1.11", "sha256WithRSAEncryption"},
-    {"1.2.840.113549.1.1.12", "sha384WithRSAEncryption"},
-    {"1.2.840.113549.1.1.13", "sha512WithRSAEncryption"},
-    {"1.2.840.10045.2.1", "ecPublicKey"},
-    {"1.2.840.10045.3.1.7", "prime256v1"},
-    {"1.2.840.10045.4.3.2", "ecdsa-with-SHA256"},
-    {"1.2.840.10045.4.3.3", "ecdsa-with-SHA384"},
-    {"1.3.132.0.34", "secp384r1"},
-    {"1.3.14.3.2.26", "sha1"},
-    {"2.16.840.1.101.3.4.2.1", "sha256"},
-    {"2.16.840.1.101.3.4.2.2", "sha384"},
-    {"2.16.840.1.101.3.4.2.3", "sha512"},
-    {"1.2.840.113549.1.7.1", "data"},
-    {"1.2.840.113549.1.7.2", "signedData"},
-    {"1.2.840.113549.1.7.3", "envelopedData"},
-    {"1.2.840.113549.1.7.6", "encryptedData"},
-    {"1.2.840.113549.1.9.3", "contentType"},
-    {"1.2.840.113549.1.9.4", "messageDigest"},
-    {"1.2.840.113549.1.9.5", "signingTime"},
-    {"1.2.840.113549.1.9.14", "extensionRequest"},
-    {"1.2.840.113549.1.9.15", "smimeCapabilities"},
-    {"1.2.840.113549.1.9.16.2.47", "signingCertificateV2"},
-    {"1.2.643.2.2.3", "GOST R 34.11-94 with GOST R 34.10-2001"},
-    {"1.2.643.2.2.9", "GOST R 34.11-94"},
-    {"1.2.643.2.2.19", "GOST R 34.10-2001"},
-    {"1.2.643.2.2.21", "GOST 28147-89"},
-    {"1.2.643.2.2.30.1", "GOST R 34.11-94 parameters"},
-    {"1.2.643.2.2.31.1", "GOST 28147-89 parameter set A"},
-    {"1.2.643.2.2.35.1", "GOST R 34.10-2001 parameter set A"},
-    {"1.2.643.2.2.35.2", "GOST R 34.10-2001 parameter set B"},
-    {"1.2.643.2.2.35.3", "GOST R 34.10-2001 parameter set C"},
-    {"1.2.643.2.2.36.0", "GOST R 34.10-2001 exchange parameter set A"},
-    {"1.2.643.2.2.36.1", "GOST R 34.10-2001 exchange parameter set B"},
-    {"1.2.643.7.1.1.1.1", "GOST R 34.10-2012 256-bit key"},
-    {"1.2.643.7.1.1.1.2", "GOST R 34.10-2012 512-bit key"},
-    {"1.2.643.7.1.1.2.2", "GOST R 34.11-2012 256-bit"},
-    {"1.2.643.7.1.1.2.3", "GOST R 34.11-2012 512-bit"},
-    {"1.2.643.7.1.1.3.2", "GOST R 34.10-2012 with GOST R 34.11-2012 256-bit"},
-    {"1.2.643.7.1.1.3.3", "GOST R 34.10-2012 with GOST R 34.11-2012 512-bit"},
-    {"1.2.643.7.1.2.1.1.1", "GOST R 34.10-2012 256-bit parameters A"},
-    {"1.2.643.7.1.2.1.1.2", "GOST R 34.10-2012 256-bit parameters B"},
-    {"1.2.643.7.1.2.1.1.3", "GOST R 34.10-2012 256-bit parameters C"},
-    {"1.2.643.7.1.2.1.1.4", "GOST R 34.10-2012 256-bit parameters D"},
-    {"1.2.643.7.1.2.1.2.1", "GOST R 34.10-2012 512-bit parameters A"},
-    {"1.2.643.7.1.2.1.2.2", "GOST R 34.10-2012 512-bit parameters B"},
-    {"1.2.643.7.1.2.1.2.3", "GOST R 34.10-2012 512-bit parameters C"},
-};
-
-const char* OidNameOf(const std::string& oid) {
-    for (const auto& n : kOidNames)
-        if (oid == n.oid) return n.name;
-    return nullptr;
+// The OID registry's name of `oid` (algorithms, parameter sets, name
+// attributes, extensions, key purposes, content types), empty when it has
+// none.
+std::string OidName(const std::string& oid) {
+    std::string name = CTFGetNameForOID(CTOOString(oid)).str();
+    return name == oid ? std::string() : name;
 }
 
 const char* UniversalName(std::uint32_t tag) {
@@ -222,7 +120,7 @@ using ctf::Hex;
 struct Value {
     std::string text;   // for the dump line
     std::string value;  // for JSON, empty when only hex is shown
-    const char* oidName = nullptr;
+    std::string oidName;
 };
 
 Value Decode(const asn::Element& e, const asn::Reader& r) {
@@ -255,7 +153,8 @@ Value Decode(const asn::Element& e, const asn::Reader& r) {
             break;
         case asn::kOid:
             v.value = v.text = asn::DecodeOid(e.content, at);
-            if ((v.oidName = OidNameOf(v.value))) v.text += std::string(" (") + v.oidName + ")";
+            v.oidName = OidName(v.value);
+            if (!v.oidName.empty()) v.text += " (" + v.oidName + ")";
             break;
         case asn::kBitString: {
             asn::BitString b = asn::DecodeBitString(e.content, r.options(), at);
@@ -329,7 +228,7 @@ struct Dumper {
                 if (json) {
                     JsonNode(e, depth, first);
                     if (!v.value.empty()) out += ",\"value\":" + ctf::JsonString(v.value);
-                    if (v.oidName) out += std::string(",\"oidName\":") + ctf::JsonString(v.oidName);
+                    if (!v.oidName.empty()) out += ",\"oidName\":" + ctf::JsonString(v.oidName);
                     out += ",\"hex\":\"" + Hex(e.content) + "\"}";
                 } else {
                     Line(e, depth, v.text);

@@ -92,7 +92,7 @@ int New(ctf::Context& ctx, Args& args) {
 int List(ctf::Context& ctx, Args& args) {
     const bool machine = args.Flag("machine");
     args.Done();
-    const auto rows = vrk::ListContainerKeys(machine);
+    const auto rows = ctf::ListKeys(machine);
     if (ctx.json) {
         std::vector<std::string> items;
         for (const auto& r : rows)
@@ -128,16 +128,14 @@ int Import(ctf::Context& ctx, Args& args) {
     const auto inPassword = args.Option("in-password-file");
     const bool replace = args.Flag("replace");
     args.Done();
-    ctf::EncodedInput data = ctf::ReadEncodedInput(in);
-    ctf::BlobWiper wipeKey{data.bytes};
+    const ctf::EncodedSecret data = ctf::ReadEncodedSecret(in);
     const auto pkcs8Password = inPassword ? std::optional(ctf::ReadPasswordFile(*inPassword)) : std::nullopt;
     const auto password = ctf::TakePassword(k.passwordFrom, "Password for the imported key in " + k.container, true);
 
     ctf::ContainerLock lock(k);
     ctf::RefuseToReplace(k, spec, replace);
-    ctf::WipedString pw(password ? password->view() : std::string_view());
-    ctf::WipedString p8pw(pkcs8Password ? pkcs8Password->view() : std::string_view());
-    const DWORD rc = vrk::ImportPkcs8(k.container, k.machine, data.bytes, p8pw.get(), spec, pw.get(), replace);
+    const DWORD rc = vrk::ImportPkcs8(k.container, k.machine, data.bytes.view(), ctf::OrNone(pkcs8Password), spec,
+                                      ctf::OrNone(password), replace);
     if (rc == NTE_BAD_KEYSET_PARAM || rc == NTE_BAD_DATA || rc == ERROR_CANCELLED)
         ctf::ThrowWinError(rc, in + ": " +
                                    (pkcs8Password ? "wrong password, or not a PKCS #8 private key"
@@ -162,15 +160,13 @@ int Export(ctf::Context& ctx, Args& args) {
     const auto password = ctf::TakePassword(k.passwordFrom, "Password of the key in " + k.container, false);
     const auto encryptWith = outPassword ? std::optional(ctf::ReadPasswordFile(*outPassword)) : std::nullopt;
 
-    ctf::WipedString pem("");
-    ctf::WipedString pw(password ? password->view() : std::string_view());
-    ctf::WipedString outPw(encryptWith ? encryptWith->view() : std::string_view());
-    const DWORD rc = vrk::ExportPkcs8(k.container, k.machine, spec, pw.get(), outPw.get(), pem.get());
+    cert::Secret pem;
+    const DWORD rc =
+        vrk::ExportPkcs8(k.container, k.machine, spec, ctf::OrNone(password), ctf::OrNone(encryptWith), pem);
     if (rc) ctf::ThrowKeyError(rc, k, password.has_value(), "cannot export the key");
-    std::fprintf(stderr, "warning: the private key leaves the container%s; keep %s safe and delete it when done\n",
+    ctf::WriteOutputFile(out, pem.view(), 0600);
+    std::fprintf(stderr, "warning: the private key has left the container%s; keep %s safe and delete it when done\n",
                  encryptWith ? " (encrypted)" : " in clear", out == "-" ? "it" : out.c_str());
-    ctf::WriteOutputFile(out, ctf::ByteSpan(reinterpret_cast<const std::uint8_t*>(pem.get().data()), pem.get().size()),
-                         0600);
     // Standard output carries the key itself then; nothing else goes there.
     if (out != "-")
         Print(ctx,

@@ -1,16 +1,18 @@
 #include "io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include "cert/asn.h"
-#include "cert/platform.h"
+#include "cert/errtext.h"
 
 namespace ctf {
 
@@ -18,109 +20,68 @@ namespace {
 
 constexpr std::size_t kHeadBytes = 16;
 
-std::string SystemReason(int err) { return std::strerror(err); }
+}  // namespace
 
-// An input that cannot be opened or read is the user's to fix (exit 2);
-// the status keeps the system's reason for the explanation line.
-[[noreturn]] void ThrowUnreadable(const std::string& path, int err) {
-    if (err == EISDIR) throw UsageError(path + ": is a folder");
-    throw UsageError("cannot read " + path + ": " + SystemReason(err),
-                     WinErr2ToolsErr(cert::platform::ErrnoToWinError(err)));
-}
-
-class Fd {
-public:
-    explicit Fd(int fd, bool own) : fd_(fd), own_(own) {}
-    ~Fd() {
-        if (own_ && fd_ >= 0) ::close(fd_);
+std::string FileErrorText(DWORD e) {
+    switch (e) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return "no such file or folder";
+        case ERROR_ACCESS_DENIED:
+            return "permission denied";
+        case ERROR_DISK_FULL:
+            return "no space left on the device";
+        case ERROR_BROKEN_PIPE:
+            return "the reader went away";
+        case ERROR_WRITE_PROTECT:
+            return "the file system is read-only";
     }
-    Fd(Fd&& o) noexcept : fd_(o.fd_), own_(o.own_) { o.own_ = false; }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-    bool own_;
-};
-
-// Opens an input and refuses a folder; `st` gets what fstat says of it.
-Fd OpenInput(const std::string& path, struct stat& st) {
-    const bool standardInput = path == "-";
-    Fd fd(standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY), !standardInput);
-    if (fd.get() < 0) ThrowUnreadable(path, errno);
-    if (::fstat(fd.get(), &st) != 0) ThrowUnreadable(path, errno);
-    if (S_ISDIR(st.st_mode)) ThrowUnreadable(path, EISDIR);
-    return fd;
+    std::string text;
+    if (CertDll::GetWin32ErrorText(e, text)) return text;
+    char code[32];
+    std::snprintf(code, sizeof code, "error 0x%08X", e);
+    return code;
 }
 
-// Reads up to `n` bytes; fewer only at the end of the input.
-std::size_t ReadUpTo(int fd, std::uint8_t* p, std::size_t n, const std::string& path) {
-    std::size_t got = 0;
-    while (got < n) {
-        ssize_t r = ::read(fd, p + got, n - got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) ThrowUnreadable(path, errno);
-        if (r == 0) break;
-        got += static_cast<std::size_t>(r);
+namespace {
+
+// An input that cannot be used is the user's to fix (exit 2); the status
+// keeps the system's reason for the explanation line.
+[[noreturn]] void ThrowUnreadable(const std::string& path, DWORD e, std::size_t limit) {
+    if (e == ERROR_DIRECTORY) throw UsageError(path + ": is a folder");
+    if (e == ERROR_FILE_TOO_LARGE) throw UsageError(path + ": is larger than " + std::to_string(limit) + " bytes");
+    throw UsageError("cannot read " + path + ": " + FileErrorText(e), WinErr2ToolsErr(e));
+}
+
+// The buffers an input is read into: both keep their first bytes as they
+// grow; a Secret wipes what it gives back.
+std::uint8_t* Resize(IdentObj& b, std::size_t n) {
+    if (n > UINT32_MAX) throw std::bad_alloc();
+    b.Realloc(static_cast<DWORD>(n));
+    return b.data();
+}
+std::uint8_t* Resize(cert::Secret& b, std::size_t n) {
+    b.Resize(n);
+    return b.data();
+}
+
+template <class Buffer>
+Buffer ReadWhole(const std::string& path, std::size_t limit, const HeadCheck& atHead) {
+    cert::platform::FileReader in;
+    if (DWORD e = in.OpenInput(path)) ThrowUnreadable(path, e, limit);
+    const std::uint64_t size = in.Size();
+    if (size != kUnknownSize && size > limit) ThrowUnreadable(path, ERROR_FILE_TOO_LARGE, limit);
+    Buffer buf;
+    std::size_t have = 0;
+    if (atHead) {
+        // A regular file's buffer gets its whole size at once.
+        Resize(buf, size != kUnknownSize ? std::max<std::size_t>(size + 1, kHeadBytes) : kHeadBytes);
+        if (DWORD e = in.Read(buf.data(), kHeadBytes, have)) ThrowUnreadable(path, e, limit);
+        atHead(ByteSpan(buf.data(), have), size);
     }
-    return got;
-}
-
-[[noreturn]] void ThrowTooLarge(const std::string& path, std::size_t limit) {
-    throw UsageError(path + ": is larger than " + std::to_string(limit) + " bytes");
-}
-
-// Wipes a buffer on the way out unless it was handed on.
-struct WipeUnlessKept {
-    IdentObj& b;
-    bool keep = false;
-    ~WipeUnlessKept() {
-        if (!keep) b.Wipe();
-    }
-};
-
-IdentObj ReadRegular(int fd, const std::string& path, std::uint64_t size, std::size_t limit, const HeadCheck& atHead) {
-    if (size > limit) ThrowTooLarge(path, limit);
-    IdentObj buf;
-    WipeUnlessKept guard{buf};
-    buf.Alloc(static_cast<DWORD>(size));
-    const std::size_t head = ReadUpTo(fd, buf.data(), std::min<std::size_t>(kHeadBytes, size), path);
-    if (atHead) atHead(ByteSpan(buf.data(), head), size);
-    const std::size_t rest = head + ReadUpTo(fd, buf.data() + head, size - head, path);
-    // A file that shrank while it was read is not what fstat described.
-    if (rest != size) ThrowUnreadable(path, EIO);
-    guard.keep = true;
-    return buf;
-}
-
-IdentObj ReadStream(int fd, const std::string& path, std::size_t limit, const HeadCheck& atHead) {
-    IdentObj buf;
-    WipeUnlessKept guard{buf};
-    buf.Alloc(static_cast<DWORD>(std::min<std::size_t>(limit + 1, 1 << 16)));
-    std::size_t used = 0;
-    bool headSeen = !atHead;
-    for (;;) {
-        if (used == buf.size()) {
-            if (used > limit) ThrowTooLarge(path, limit);
-            IdentObj bigger;
-            bigger.Alloc(static_cast<DWORD>(std::min<std::size_t>(limit + 1, 2 * used)));
-            std::memcpy(bigger.data(), buf.data(), used);
-            buf.Wipe();
-            buf = std::move(bigger);
-        }
-        const std::size_t want = headSeen ? buf.size() - used : std::min(buf.size() - used, kHeadBytes - used);
-        const std::size_t got = ReadUpTo(fd, buf.data() + used, want, path);
-        used += got;
-        if (!headSeen && (used >= kHeadBytes || got < want)) {
-            headSeen = true;
-            atHead(ByteSpan(buf.data(), used), kUnknownSize);
-        }
-        if (got < want) break;
-    }
-    if (used > limit) ThrowTooLarge(path, limit);
-    buf.Realloc(static_cast<DWORD>(used));
-    guard.keep = true;
+    if (DWORD e = in.ReadToEnd(have, limit, [&](std::size_t n) { return Resize(buf, n); }))
+        ThrowUnreadable(path, e, limit);
+    if (size != kUnknownSize && have != size) throw UsageError(path + ": changed while it was read");
     return buf;
 }
 
@@ -142,16 +103,39 @@ void CheckOuterHeader(ByteSpan head, std::uint64_t size, bool ber, const std::st
     }
 }
 
+constexpr std::string_view kPemStart = "-----BEGIN ";
+
+bool StartsWith(ByteSpan b, std::string_view prefix) {
+    return b.size() >= prefix.size() && std::memcmp(b.data(), prefix.data(), prefix.size()) == 0;
+}
+
+[[noreturn]] void ThrowNeitherDerNorPem(const std::string& path) {
+    throw UsageError(path + ": is neither DER (first byte 0x30) nor PEM (\"-----BEGIN\")", TOOERR_BADFORMAT);
+}
+
+// What the first bytes of an input make it; PEM is only a guess until the
+// whole start line is there.
+Encoding Classify(ByteSpan head, std::uint64_t size, const InputRules& rules, const std::string& path) {
+    if (head.empty()) throw UsageError(path + ": is empty");
+    if (head[0] == 0x30) {
+        CheckOuterHeader(head, size, rules.ber, path);
+        return Encoding::Der;
+    }
+    if (StartsWith(head, kPemStart.substr(0, std::min(head.size(), kPemStart.size())))) return Encoding::Pem;
+    if (!rules.ownFormat) ThrowNeitherDerNorPem(path);
+    return Encoding::Other;
+}
+
 // The first PEM block of `text`, which starts with "-----BEGIN ".
-EncodedInput DecodePem(std::string_view text, const std::string& path, bool ber) {
-    const std::string_view kBegin = "-----BEGIN ";
-    const auto labelEnd = text.find("-----", kBegin.size());
+template <class Buffer>
+Encoded<Buffer> DecodePem(std::string_view text, const std::string& path, bool ber) {
+    const auto labelEnd = text.find("-----", kPemStart.size());
     const auto lineEnd = text.find('\n');
     if (labelEnd == std::string_view::npos || lineEnd == std::string_view::npos || labelEnd > lineEnd)
         throw UsageError(path + ": broken PEM armour", TOOERR_BADFORMAT);
-    EncodedInput in;
+    Encoded<Buffer> in;
     in.encoding = Encoding::Pem;
-    in.pemLabel = std::string(text.substr(kBegin.size(), labelEnd - kBegin.size()));
+    in.pemLabel = std::string(text.substr(kPemStart.size(), labelEnd - kPemStart.size()));
     const std::string endLine = "-----END " + in.pemLabel + "-----";
     const auto end = text.find(endLine, lineEnd);
     if (end == std::string_view::npos)
@@ -161,95 +145,96 @@ EncodedInput DecodePem(std::string_view text, const std::string& path, bool ber)
     if (body.find(':') != std::string_view::npos)
         throw UsageError(path + ": PEM block '" + in.pemLabel + "' has headers (encrypted PEM is not read)",
                          TOOERR_BADFORMAT);
-    if (!TOO::Base64Decode(body.data(), body.size(), in.bytes))
-        throw UsageError(path + ": PEM block '" + in.pemLabel + "' is not valid Base64", TOOERR_BADFORMAT);
-    if (in.bytes.size()) {
-        CheckOuterHeader(Span(in.bytes).first(std::min<std::size_t>(kHeadBytes, in.bytes.size())), in.bytes.size(), ber,
-                         path);
-    }
+    const long long n = TOO::Base64DecodeInto(body, nullptr, 0);
+    if (n < 0) throw UsageError(path + ": PEM block '" + in.pemLabel + "' is not valid Base64", TOOERR_BADFORMAT);
+    Resize(in.bytes, static_cast<std::size_t>(n));
+    TOO::Base64DecodeInto(body, in.bytes.data(), in.bytes.size());
+    if (n > 0)
+        CheckOuterHeader(ByteSpan(in.bytes.data(), std::min<std::size_t>(kHeadBytes, in.bytes.size())), in.bytes.size(),
+                         ber, path);
     return in;
 }
 
-bool StartsWith(ByteSpan b, std::string_view prefix) {
-    return b.size() >= prefix.size() && std::memcmp(b.data(), prefix.data(), prefix.size()) == 0;
-}
-
-}  // namespace
-
-IdentObj ReadInputFile(const std::string& path, std::size_t limit, const HeadCheck& atHead) {
-    struct stat st {};
-    Fd fd = OpenInput(path, st);
-    if (S_ISREG(st.st_mode)) return ReadRegular(fd.get(), path, static_cast<std::uint64_t>(st.st_size), limit, atHead);
-    return ReadStream(fd.get(), path, limit, atHead);
-}
-
-void StreamInputFile(const std::string& path, const std::function<void(ByteSpan)>& chunk) {
-    struct stat st {};
-    Fd fd = OpenInput(path, st);
-    std::vector<std::uint8_t> buf(1 << 16);
-    for (;;) {
-        const std::size_t got = ReadUpTo(fd.get(), buf.data(), buf.size(), path);
-        if (got) chunk(ByteSpan(buf.data(), got));
-        if (got < buf.size()) return;
-    }
-}
-
-EncodedInput ReadEncodedInput(const std::string& path, const InputRules& rules) {
-    static constexpr std::string_view kPem = "-----BEGIN ";
+template <class Buffer>
+Encoded<Buffer> ReadEncoded(const std::string& path, const InputRules& rules) {
     Encoding kind = Encoding::Other;
-    IdentObj bytes = ReadInputFile(path, rules.limit, [&](ByteSpan head, std::uint64_t size) {
-        if (head.empty()) throw UsageError(path + ": is empty");
-        if (head[0] == 0x30) {
-            kind = Encoding::Der;
-            CheckOuterHeader(head, size, rules.ber, path);
-        } else if (StartsWith(head, kPem.substr(0, std::min(head.size(), kPem.size())))) {
-            kind = Encoding::Pem;  // confirmed below, once the whole start is there
-        } else if (!rules.ownFormat) {
-            throw UsageError(path + ": is neither DER (first byte 0x30) nor PEM (\"-----BEGIN\")", TOOERR_BADFORMAT);
-        }
-    });
+    Buffer bytes = ReadWhole<Buffer>(
+        path, rules.limit, [&](ByteSpan head, std::uint64_t size) { kind = Classify(head, size, rules, path); });
+    const ByteSpan all(bytes.data(), bytes.size());
     if (kind == Encoding::Pem) {
-        if (StartsWith(Span(bytes), kPem)) return DecodePem(bytes.view(), path, rules.ber);
-        if (!rules.ownFormat)
-            throw UsageError(path + ": is neither DER (first byte 0x30) nor PEM (\"-----BEGIN\")", TOOERR_BADFORMAT);
+        if (StartsWith(all, kPemStart))
+            return DecodePem<Buffer>(std::string_view(reinterpret_cast<const char*>(all.data()), all.size()), path,
+                                     rules.ber);
+        if (!rules.ownFormat) ThrowNeitherDerNorPem(path);
         kind = Encoding::Other;
     }
-    EncodedInput in;
+    Encoded<Buffer> in;
     in.encoding = kind;
     in.bytes = std::move(bytes);
     return in;
 }
 
-void WriteOutputFile(const std::string& path, ByteSpan bytes, unsigned mode) {
-    if (path == "-") return WriteStandardOutput(bytes);
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode))
-            throw UsageError(path + ": is a symbolic link; name the file itself (ctf does not write through links)");
-        if (S_ISDIR(st.st_mode)) throw UsageError(path + ": is a folder");
-        if (!S_ISREG(st.st_mode)) {
-            // A device or FIFO takes the bytes where it is.
-            Fd fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW), true);
-            if (fd.get() < 0)
-                ThrowWinError(cert::platform::ErrnoToWinError(errno),
-                              "cannot write " + path + ": " + SystemReason(errno));
-            std::size_t done = 0;
-            while (done < bytes.size()) {
-                ssize_t w = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-                if (w < 0 && errno == EINTR) continue;
-                if (w <= 0)
-                    throw Error(kFailure, "cannot write " + path + ": " + SystemReason(w < 0 ? errno : EIO),
-                                WinErr2ToolsErr(cert::platform::ErrnoToWinError(w < 0 ? errno : EIO)));
-                done += static_cast<std::size_t>(w);
-            }
-            return;
-        }
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0) ::close(fd_);
     }
-    if (DWORD rc = cert::platform::WriteFileAtomic(path, bytes.data(), bytes.size(), mode))
-        ThrowWinError(rc, "cannot write " + path);
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+IdentObj ReadInputFile(const std::string& path, std::size_t limit, const HeadCheck& atHead) {
+    return ReadWhole<IdentObj>(path, limit, atHead);
 }
 
-void WriteStandardOutput(ByteSpan bytes) { std::fwrite(bytes.data(), 1, bytes.size(), stdout); }
+cert::Secret ReadSecretFile(const std::string& path, std::size_t limit, const HeadCheck& atHead) {
+    return ReadWhole<cert::Secret>(path, limit, atHead);
+}
+
+void StreamInputFile(const std::string& path, const std::function<void(ByteSpan)>& piece) {
+    cert::platform::FileReader in;
+    if (DWORD e = in.OpenInput(path)) ThrowUnreadable(path, e, 0);
+    std::vector<std::uint8_t> buf(1 << 16);
+    for (;;) {
+        std::size_t got = 0;
+        if (DWORD e = in.Read(buf.data(), buf.size(), got)) ThrowUnreadable(path, e, 0);
+        if (got) piece(ByteSpan(buf.data(), got));
+        if (got < buf.size()) return;
+    }
+}
+
+EncodedInput ReadEncodedInput(const std::string& path, const InputRules& rules) {
+    return ReadEncoded<IdentObj>(path, rules);
+}
+
+EncodedSecret ReadEncodedSecret(const std::string& path, const InputRules& rules) {
+    return ReadEncoded<cert::Secret>(path, rules);
+}
+
+void WriteOutputFile(const std::string& path, ByteSpan bytes, unsigned mode) {
+    const bool standardOutput = path == "-";
+    // What the command printed before goes first.
+    if (standardOutput && std::fflush(stdout) != 0)
+        throw Error(kFailure, std::string("cannot write to standard output: ") + std::strerror(errno));
+    const DWORD e = cert::platform::WriteOutputFile(path, bytes.data(), bytes.size(), mode);
+    switch (e) {
+        case ERROR_SUCCESS:
+            return;
+        case ERROR_STOPPED_ON_SYMLINK:
+            throw UsageError(path + ": is a symbolic link, which could lead anywhere; name the file itself");
+        case ERROR_DIRECTORY:
+            throw UsageError(path + ": is a folder");
+    }
+    ThrowWinError(
+        e, "cannot write " + (standardOutput ? std::string("to standard output") : path) + ": " + FileErrorText(e));
+}
 
 bool FinishStandardOutput(std::string& failure) {
     errno = 0;
@@ -259,72 +244,30 @@ bool FinishStandardOutput(std::string& failure) {
         bad = true;
         err = errno;
     }
-    if (bad) failure = "cannot write to standard output" + (err ? ": " + SystemReason(err) : std::string());
+    if (bad) failure = "cannot write to standard output" + (err ? std::string(": ") + std::strerror(err) : "");
     return !bad;
 }
 
-// ---------------------------------------------------------------------------
-Secret::Secret(std::string_view bytes) : b_(bytes.size() + 1, '\0'), size_(bytes.size()) {
-    std::memcpy(b_.data(), bytes.data(), bytes.size());
-}
-
-Secret::Secret(IdentObj& from) : Secret(from.view()) { from.Wipe(); }
-
-Secret::~Secret() { Wipe(); }
-
-Secret::Secret(Secret&& o) noexcept : b_(std::move(o.b_)), size_(o.size_) { o.size_ = 0; }
-
-Secret& Secret::operator=(Secret&& o) noexcept {
-    if (this != &o) {
-        Wipe();
-        b_ = std::move(o.b_);
-        size_ = o.size_;
-        o.size_ = 0;
-    }
-    return *this;
-}
-
-void Secret::Wipe() {
-    volatile char* p = b_.data();
-    for (std::size_t i = 0; i < b_.size(); ++i) p[i] = 0;
-    size_ = 0;
-}
-
-Secret Secret::WithCapacity(std::size_t capacity) {
-    Secret s;
-    s.b_.assign(capacity + 1, '\0');
-    return s;
-}
-
-bool Secret::Append(char c) {
-    if (size_ + 1 >= b_.size()) return false;
-    b_[size_++] = c;
-    return true;
-}
-
-void WipeString(std::string& s) {
-    volatile char* p = s.data();
-    for (std::size_t i = 0; i < s.size(); ++i) p[i] = 0;
-    s.clear();
-}
-
-Secret ReadPasswordFile(const std::string& path) {
-    IdentObj raw = ReadInputFile(path, kMaxPasswordFile);
-    WipeUnlessKept guard{raw};
-    if (raw.IsEmpty()) throw UsageError(path + ": the password file is empty (--no-password asks for none)");
-    if (std::memchr(raw.data(), 0, raw.size())) throw UsageError(path + ": the password file holds a NUL byte");
-    std::string_view pw = raw.view();
-    while (!pw.empty() && (pw.back() == '\n' || pw.back() == '\r')) pw.remove_suffix(1);
-    if (pw.empty())
-        throw UsageError(path + ": the password file holds only a line break (--no-password asks for none)");
-    return Secret(pw);
+cert::Secret ReadPasswordFile(const std::string& path) {
+    cert::Secret pw = ReadSecretFile(path, kMaxPasswordFile);
+    if (pw.empty()) throw UsageError(path + ": the password file is empty (--no-password asks for none)");
+    if (std::memchr(pw.data(), 0, pw.size())) throw UsageError(path + ": the password file holds a NUL byte");
+    std::size_t n = pw.size();
+    while (n && (pw[n - 1] == '\n' || pw[n - 1] == '\r')) --n;
+    if (!n) throw UsageError(path + ": the password file holds only a line break (--no-password asks for none)");
+    pw.Resize(n);
+    return pw;
 }
 
 namespace {
 
+[[noreturn]] void ThrowTerminalError(int err) {
+    ThrowUnreadable("the terminal", cert::platform::ErrnoToWinError(err), 0);
+}
+
 // Reads one line from the terminal with echo off; the echo comes back on
 // every path.
-Secret ReadTerminalLine(int tty, const std::string& prompt) {
+cert::Secret ReadTerminalLine(int tty, const std::string& prompt) {
     termios old{};
     const bool restore = ::tcgetattr(tty, &old) == 0;
     if (restore) {
@@ -343,28 +286,29 @@ Secret ReadTerminalLine(int tty, const std::string& prompt) {
     } back{tty, restore, old};
     // The prompt comes once the echo is off: what is typed after it is kept.
     const std::string shown = prompt + ": ";
-    if (::write(tty, shown.data(), shown.size()) < 0) ThrowUnreadable("the terminal", errno);
-    Secret line = Secret::WithCapacity(kMaxPasswordFile);
+    if (::write(tty, shown.data(), shown.size()) < 0) ThrowTerminalError(errno);
+    cert::Secret line;
     for (;;) {
         char c;
         ssize_t r = ::read(tty, &c, 1);
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) ThrowUnreadable("the terminal", errno);
+        if (r < 0) ThrowTerminalError(errno);
         if (r == 0 || c == '\n') break;
         if (c == '\r') continue;
         if (c == '\0') throw UsageError("a password cannot hold a NUL byte");
-        if (!line.Append(c)) throw UsageError("the password is longer than 4096 bytes");
+        if (line.size() == kMaxPasswordFile) throw UsageError("the password is longer than 4096 bytes");
+        line.Append(&c, 1);
     }
     return line;
 }
 
 }  // namespace
 
-Secret AskPassword(const std::string& prompt, bool isNew) {
-    Fd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC), true);
+cert::Secret AskPassword(const std::string& prompt, bool isNew) {
+    Fd tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (tty.get() < 0)
         throw UsageError("no terminal to ask for the password: give --password-file FILE, or --no-password for none");
-    Secret first = ReadTerminalLine(tty.get(), prompt);
+    cert::Secret first = ReadTerminalLine(tty.get(), prompt);
     if (first.empty()) throw UsageError("no password typed (--no-password asks for none)");
     if (isNew && !(ReadTerminalLine(tty.get(), "Again") == first)) throw UsageError("the two passwords typed differ");
     return first;

@@ -1,9 +1,10 @@
-// The tool's inputs and outputs. Every file a command reads goes through
-// ReadInputFile and every file it writes through WriteOutputFile, so that
-// the rules below hold for every command and each can be switched to the
-// library's own reader and writer in one place. Failures are thrown as
-// ctf::Error: exit 2 for input the user gave that cannot be used, 3 for
-// the system failing.
+// The tool's inputs and outputs: ctf's own rules ("-" for standard input
+// and output, DER or PEM told by the first bytes, limits, messages in the
+// user's terms, exit statuses) over the library's reader and writer
+// (cert::platform::FileReader, cert::platform::WriteOutputFile). Every file
+// a command reads or writes goes through here. Failures are thrown as
+// ctf::Error: exit 2 for input the user gave that cannot be used, 3 for the
+// system failing.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +12,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "cert/platform.h"
+#include "cert/secret.h"
 #include "cert/tools.h"
 #include "cli.h"
 
@@ -20,8 +22,9 @@ namespace ctf {
 
 using ByteSpan = std::span<const std::uint8_t>;
 inline ByteSpan Span(const IdentObj& b) { return ByteSpan(b.data(), b.size()); }
+inline ByteSpan Span(std::string_view s) { return ByteSpan(reinterpret_cast<const std::uint8_t*>(s.data()), s.size()); }
 
-constexpr std::uint64_t kUnknownSize = UINT64_MAX;
+constexpr std::uint64_t kUnknownSize = cert::platform::FileReader::kUnknownSize;
 // The largest certificate, CRL, message or key file a command takes whole.
 constexpr std::size_t kMaxObjectFile = 64u << 20;
 constexpr std::size_t kMaxPasswordFile = 4096;
@@ -31,15 +34,16 @@ constexpr std::size_t kMaxPasswordFile = 4096;
 // read; throws to stop there.
 using HeadCheck = std::function<void(ByteSpan head, std::uint64_t size)>;
 
-// The one function that reads a file: "-" is standard input. A regular file
-// is read into one buffer of its size, a stream (pipe, terminal, device) in
-// growing buffers whose old copies are wiped, up to `limit` bytes. Refused
-// (exit 2): a file that cannot be opened or read, a folder, more than
-// `limit` bytes.
+// A file read whole: "-" is standard input. A regular file is read into one
+// buffer of its size, a stream in a buffer that doubles, up to `limit`
+// bytes. Refused (exit 2): a file that cannot be opened or read, a folder,
+// more than `limit` bytes, a file that shrank while it was read.
 IdentObj ReadInputFile(const std::string& path, std::size_t limit, const HeadCheck& atHead = {});
-// The same input in chunks, for commands that take any length (hashing):
-// each byte is read once and passed to `chunk` once.
-void StreamInputFile(const std::string& path, const std::function<void(ByteSpan)>& chunk);
+// The same into memory that is wiped when it goes (keys, passwords).
+cert::Secret ReadSecretFile(const std::string& path, std::size_t limit, const HeadCheck& atHead = {});
+// The same input in pieces, for commands that take any length (hashing):
+// each byte is read once and passed to `piece` once.
+void StreamInputFile(const std::string& path, const std::function<void(ByteSpan)>& piece);
 
 // One encoded object: a first byte 0x30 is DER, a start "-----BEGIN" is
 // PEM (its first block, turned into DER); anything else is refused (exit
@@ -48,90 +52,45 @@ void StreamInputFile(const std::string& path, const std::function<void(ByteSpan)
 // than there are fails at that header, before the rest is read. An empty
 // file is refused.
 enum class Encoding { Der, Pem, Other };
-struct EncodedInput {
+template <class Buffer>
+struct Encoded {
     Encoding encoding = Encoding::Other;
     std::string pemLabel;
-    IdentObj bytes;  // DER (also of PEM), or the input as it is
+    Buffer bytes;  // DER (also of PEM), or the input as it is
 };
+using EncodedInput = Encoded<IdentObj>;
+// A private key: read, and turned from PEM into DER, in wiped memory only.
+using EncodedSecret = Encoded<cert::Secret>;
 struct InputRules {
     bool ownFormat = false;  // take what is neither DER nor PEM as it is
     bool ber = false;        // the outer header may be BER (indefinite, non-minimal length)
     std::size_t limit = kMaxObjectFile;
 };
 EncodedInput ReadEncodedInput(const std::string& path, const InputRules& rules = {});
+EncodedSecret ReadEncodedSecret(const std::string& path, const InputRules& rules = {});
 
-// The one function that writes an output file: "-" is standard output. An
-// existing device or FIFO is written in place, never renamed over; a
-// symbolic link is refused rather than replaced or followed (an output may
-// hold a private key, and a link can point anywhere); a folder is refused;
-// anything else is replaced whole through a synced work copy with `mode`.
+// Writes an output file by the library's rules ("-" is standard output; a
+// device or FIFO is written in place; anything else is replaced whole
+// through a synced work copy with `mode`). Refused (exit 2): a symbolic
+// link (an output may hold a private key, and a link can point anywhere)
+// and a folder.
 void WriteOutputFile(const std::string& path, ByteSpan bytes, unsigned mode = 0644);
 
-// Standard output is checked once, at the end (FinishStandardOutput): a
-// write that failed there makes the command fail with exit 3.
-void WriteStandardOutput(ByteSpan bytes);
-// Flushes and closes standard output; the message when that failed.
+// A Windows code of the file functions, in the user's terms ("permission
+// denied"); the platform's own text for the rest.
+std::string FileErrorText(DWORD winError);
+
+// Standard output is checked once, at the end: flushes and closes it; the
+// message when a write there failed (the command then fails with exit 3).
 bool FinishStandardOutput(std::string& failure);
-
-// Bytes that must not outlive their use (passwords, exported keys): they
-// live in one buffer that never grows and is wiped when the object goes,
-// on every path.
-class Secret {
-public:
-    Secret() = default;
-    // Copies `bytes`; the caller wipes its own copy (see WipeString).
-    explicit Secret(std::string_view bytes);
-    // Takes the bytes and wipes `from`.
-    explicit Secret(IdentObj& from);
-    ~Secret();
-    Secret(Secret&& o) noexcept;
-    Secret& operator=(Secret&& o) noexcept;
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-
-    std::string_view view() const { return {b_.data(), size_}; }
-    const char* c_str() const { return b_.empty() ? "" : b_.data(); }
-    std::size_t size() const { return size_; }
-    bool empty() const { return size_ == 0; }
-    bool operator==(const Secret& o) const { return view() == o.view(); }
-
-    // Room for `capacity` bytes, filled by Append without reallocation.
-    static Secret WithCapacity(std::size_t capacity);
-    bool Append(char c);
-
-private:
-    void Wipe();
-    std::vector<char> b_;  // NUL after the bytes, never reallocated
-    std::size_t size_ = 0;
-};
-void WipeString(std::string& s);
-// Wipes a string that held a secret when it goes, on every path (for the
-// std::string parameters of the library's key calls).
-class WipedString {
-public:
-    explicit WipedString(std::string_view s) : s_(s) {}
-    ~WipedString() { WipeString(s_); }
-    WipedString(const WipedString&) = delete;
-    WipedString& operator=(const WipedString&) = delete;
-    std::string& get() { return s_; }
-
-private:
-    std::string s_;
-};
-
-// Wipes a blob that held key material when the guard goes.
-struct BlobWiper {
-    IdentObj& blob;
-    ~BlobWiper() { blob.Wipe(); }
-};
 
 // A password file: its bytes without trailing line breaks. Refused (exit
 // 2): an empty file, one that holds a NUL, a folder, more than 4 KiB, or
 // nothing but line breaks. "-" reads standard input.
-Secret ReadPasswordFile(const std::string& path);
+cert::Secret ReadPasswordFile(const std::string& path);
 // A password typed at the terminal without echo; a new password is asked
 // twice and must match. An empty answer is refused: --no-password is the
 // way to ask for none.
-Secret AskPassword(const std::string& prompt, bool isNew);
+cert::Secret AskPassword(const std::string& prompt, bool isNew);
 
 }  // namespace ctf

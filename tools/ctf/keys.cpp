@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <sys/stat.h>
+
 #include "cert/oid.h"
 #include "cert/oids.h"
 
@@ -121,10 +123,15 @@ PasswordSource ReadPasswordSource(Args& args, const std::string& fileOption, con
     return from;
 }
 
-std::optional<Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew) {
+std::optional<cert::Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew) {
     if (from.none) return std::nullopt;
     if (from.file) return ReadPasswordFile(*from.file);
     return AskPassword(prompt, isNew);
+}
+
+const cert::Secret& OrNone(const std::optional<cert::Secret>& password) {
+    static const cert::Secret none;
+    return password ? *password : none;
 }
 
 KeyOptions ReadKeyOptions(Args& args) {
@@ -136,7 +143,7 @@ KeyOptions ReadKeyOptions(Args& args) {
     return k;
 }
 
-void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<Secret>& password) {
+void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<cert::Secret>& password) {
     if (!password) return;
     for (DWORD param : {PP_SIGNATURE_PIN, PP_KEYEXCHANGE_PIN})
         if (!VRKSetProvParam(prov, param, password->c_str(), 0))
@@ -191,9 +198,32 @@ void ThrowKeyError(DWORD winError, const KeyOptions& k, bool hadPassword, const 
     ThrowWinError(winError, doing + " (container " + c + ")");
 }
 
+std::vector<vrk::ContainerKeyRow> ListKeys(bool machine) {
+    std::vector<vrk::ContainerKeyRow> rows;
+    if (vrk::ListContainerKeys(machine, rows)) return rows;
+    const DWORD e = GetLastError();
+    const std::string keySet = machine ? "the machine's key set" : "the user's key set";
+    switch (e) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_DIRECTORY:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_ALREADY_EXISTS: {
+            // The home is where the user (--home, $CERT_HOME) put it.
+            const std::string home = cert::platform::CertHome();
+            struct stat st {};
+            const bool notFolder = ::stat(home.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+            throw UsageError("the home " + home + " cannot hold " + keySet + ": " +
+                                 (notFolder ? "it is not a folder" : FileErrorText(e)),
+                             WinErr2ToolsErr(e));
+        }
+    }
+    throw Error(kFailure, "cannot read " + keySet, WinErr2ToolsErr(e));
+}
+
 void RefuseToReplace(const KeyOptions& k, DWORD spec, bool replace) {
     if (replace) return;
-    for (const auto& row : vrk::ListContainerKeys(k.machine)) {
+    for (const auto& row : ListKeys(k.machine)) {
         if (row.name != k.container) continue;
         if (row.damaged)
             throw UsageError("container " + Quoted(k.container) +
@@ -204,7 +234,12 @@ void RefuseToReplace(const KeyOptions& k, DWORD spec, bool replace) {
     }
 }
 
-ContainerLock::ContainerLock(const KeyOptions& k)
-    : lock_(("ctf key " + std::string(k.machine ? "machine " : "user ") + k.container).c_str()), hold_(lock_) {}
+ContainerLock::ContainerLock(const KeyOptions& k) try
+    : lock_(("ctf key " + std::string(k.machine ? "machine " : "user ") + k.container).c_str()), hold_(lock_) {
+} catch (const XTOOStatus& st) {
+    throw Error(ExitForStatus(st.Status()),
+                "cannot lock container " + Quoted(k.container) + " under the home " + cert::platform::CertHome(),
+                st.Status());
+}
 
 }  // namespace ctf

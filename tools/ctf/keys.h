@@ -56,7 +56,9 @@ struct PasswordSource {
 PasswordSource ReadPasswordSource(Args& args, const std::string& fileOption, const std::string& noneFlag);
 // The password itself (nullopt for none); a terminal is asked only here, so
 // call it after Args::Done(). `isNew`: a typed password is asked twice.
-std::optional<Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew);
+std::optional<cert::Secret> TakePassword(const PasswordSource& from, const std::string& prompt, bool isNew);
+// The password, or an empty one for none (as the library's key calls take it).
+const cert::Secret& OrNone(const std::optional<cert::Secret>& password);
 
 // The key options, read the same way by every command that opens a key.
 struct KeyOptions {
@@ -67,7 +69,7 @@ struct KeyOptions {
 };
 KeyOptions ReadKeyOptions(Args& args);
 // Hands the password to the context for both key specs.
-void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<Secret>& password);
+void SetPassword(HCRYPTPROV prov, const KeyOptions& k, const std::optional<cert::Secret>& password);
 
 // A context on the container, which must exist: UsageError "no container"
 // otherwise.
@@ -81,6 +83,11 @@ VRKSCApi::CryptProvider OpenOrCreateContainer(const KeyOptions& k, DWORD provTyp
 // Throws the error of a failed key call in the user's terms: no container,
 // wrong or missing password, no such key; `doing` says what failed else.
 [[noreturn]] void ThrowKeyError(DWORD winError, const KeyOptions& k, bool hadPassword, const std::string& doing);
+
+// Every key of the user's (or the machine's) key set, a row per key. A key
+// set that cannot be read fails: exit 2, naming the home, when the home
+// cannot hold one (not a folder, cannot be made or entered), else 3.
+std::vector<vrk::ContainerKeyRow> ListKeys(bool machine);
 
 // Refuses (exit 2) when the container already holds a key of `spec` and
 // `replace` is not set, naming container, key spec and algorithm.

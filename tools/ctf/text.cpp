@@ -11,29 +11,6 @@ namespace ctf {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at s[i] (RFC 3629: no
-// overlong forms, no surrogates, nothing above U+10FFFF), or 0.
-std::size_t Utf8SequenceAt(std::string_view s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const auto cont = [&](std::size_t k) { return i + k < s.size() && (b(k) & 0xC0) == 0x80; };
-    const unsigned char c = b(0);
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return cont(1) ? 2 : 0;
-    if (c >= 0xE0 && c <= 0xEF) {
-        if (!cont(1) || !cont(2)) return 0;
-        if (c == 0xE0 && b(1) < 0xA0) return 0;   // overlong
-        if (c == 0xED && b(1) >= 0xA0) return 0;  // surrogate
-        return 3;
-    }
-    if (c >= 0xF0 && c <= 0xF4) {
-        if (!cont(1) || !cont(2) || !cont(3)) return 0;
-        if (c == 0xF0 && b(1) < 0x90) return 0;   // overlong
-        if (c == 0xF4 && b(1) >= 0x90) return 0;  // above U+10FFFF
-        return 4;
-    }
-    return 0;
-}
-
 std::string Key(std::string_view key) { return JsonString(key) + ": "; }
 
 }  // namespace
@@ -42,7 +19,7 @@ std::string JsonString(std::string_view s) {
     std::string o = "\"";
     for (std::size_t i = 0; i < s.size();) {
         const unsigned char c = static_cast<unsigned char>(s[i]);
-        const std::size_t n = Utf8SequenceAt(s, i);
+        const std::size_t n = TOOUtf8SequenceLength(s, i);
         char b[8];
         if (n == 0) {
             std::snprintf(b, sizeof b, "\\\\x%02X", c);

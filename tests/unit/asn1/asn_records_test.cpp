@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "cert/toofile.h"
 #include "testsupport.h"
 
@@ -59,8 +60,8 @@ TEST(AsnRecords, BaseRecordReadWrite) {
     EXPECT_EQ(info.GetDataTag(), 16u);
 
     CASNTBaseRecord oid;
-    EXPECT_TRUE(oid.SetOID("1.2.643.7.1.1.2.2"));
-    EXPECT_EQ(oid.GetOID(), "1.2.643.7.1.1.2.2");
+    EXPECT_TRUE(oid.SetOID(cert::oids::kGostR3411_2012_256));
+    EXPECT_EQ(oid.GetOID(), cert::oids::kGostR3411_2012_256);
     EXPECT_FALSE(oid.SetOID("1.2.", &st));
     CASNTBaseRecord num;
     num.SetInteger(-200);
@@ -97,7 +98,7 @@ TEST(AsnRecords, UnitAndSequences) {
     CASNTUnit u;
     CASNTBaseRecord a, b;
     a.SetInteger(1);
-    b.SetOID("2.5.4.3");
+    b.SetOID(cert::oids::kCommonName);
     u.Push_Back(a);
     u.Push_Back(b);
     EXPECT_EQ(u.GetEntryListSize(), 2u);
@@ -109,7 +110,7 @@ TEST(AsnRecords, UnitAndSequences) {
 
     CASNTUnit back;
     EXPECT_EQ(back.ReadSequence(seq.data(), seq.size()), 2u);
-    EXPECT_EQ(back.GetItem(1)->GetOID(), "2.5.4.3");
+    EXPECT_EQ(back.GetItem(1)->GetOID(), cert::oids::kCommonName);
     IdentObj flat;
     u.WriteData(flat);
     EXPECT_EQ(back.ReadData(flat.data(), flat.size()), 2u);
@@ -220,14 +221,14 @@ TEST(AsnRecords, IdDataAndAlgorithms) {
     ASNAlgorithmIdentifier alg;
     IdentObj rsa = H("300D 06092A864886F70D01010B 0500");
     EXPECT_EQ(alg.ReadData(rsa), rsa.size());
-    EXPECT_TRUE(alg == "1.2.840.113549.1.1.11");
+    EXPECT_TRUE(alg == cert::oids::kSha256WithRsa);
     EXPECT_EQ(Hex(alg.GetParameters()), "0500");
     EXPECT_EQ(alg.GetEncoded(), rsa);
     int st = 0;
     EXPECT_EQ(alg.ReadData(H("06032A0304"), &st), 0u);
     EXPECT_EQ(st, TOOERR_DER_FORMAT);
     // Absent parameters stay absent on the way out.
-    ASNAlgorithmIdentifier gost("1.2.643.7.1.1.3.2");
+    ASNAlgorithmIdentifier gost(cert::oids::kGostR3410_2012_256WithR3411);
     EXPECT_EQ(Hex(gost.GetEncoded()), "300A06082A85030701010302");
     st = 0;
     EXPECT_EQ(CASNTIdData().ReadData(H("3008 06032A0304 0500 05"), &st), 0u);  // junk after parameters
@@ -240,7 +241,7 @@ TEST(AsnRecords, IdDataAndAlgorithms) {
     EXPECT_EQ(CASNTIdData("1.2.9"), c);
     EXPECT_NE(CASNTIdData("1.2.9", H("0500")), c);
 
-    CASNAlgAddInfo add("1.2.643.2.2.35.1", "1.2.643.2.2.30.1");
+    CASNAlgAddInfo add(cert::oids::kSign2001ParamSetA, cert::oids::kHash94ParamSet);
     IdentObj params;
     add.WriteData(params);
     EXPECT_EQ(Hex(params),
@@ -249,8 +250,8 @@ TEST(AsnRecords, IdDataAndAlgorithms) {
               "06072A850302021E01");
     CASNAlgAddInfo back;
     EXPECT_EQ(back.ReadData(params), params.size());
-    EXPECT_EQ(back.GetSignOID(), "1.2.643.2.2.35.1");
-    EXPECT_EQ(back.GetHashOID(), "1.2.643.2.2.30.1");
+    EXPECT_EQ(back.GetSignOID(), cert::oids::kSign2001ParamSetA);
+    EXPECT_EQ(back.GetHashOID(), cert::oids::kHash94ParamSet);
     EXPECT_TRUE(back.GetEncryptOID().IsEmpty());
     IdentObj three = H("3009 06012A 06012B 06012C");
     EXPECT_EQ(back.ReadData(three), three.size());

@@ -12,20 +12,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cert/asn.h"
+#include "cert/certlog.h"
 #include "cert/convert.h"
 #include "cert/errtext.h"
 #include "cert/frame.h"
 #include "cert/ipc.h"
 #include "cert/logdisp.h"
 #include "cert/oid.h"
+#include "cert/oids.h"
 #include "cert/storedev.h"
 #include "cert/structfiles.h"
 #include "cert/sysapi.h"
 #include "cert/toofile.h"
 #include "cert/tootime.h"
 #include "cert/url.h"
-#include "cert/asn.h"
-#include "cert/certlog.h"
+#include "cert/x500name.h"
 #include "testsupport.h"
 
 // Every allocation of the process goes through these (the library's other
@@ -44,6 +46,15 @@ void* operator new(std::size_t n) {
     }
     if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
+}
+// The C++ library forwards this form to the one above, AddressSanitizer
+// does not: its own would hand the delete below a block it did not make.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+    try {
+        return operator new(n);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 // The pointers come from the malloc above.
 #pragma GCC diagnostic push
@@ -144,6 +155,16 @@ TEST_F(Boundary, PlatformCalls) {
         {"WriteFileAtomic", Rule::Quiet, [&] { cert::platform::WriteFileAtomic(out, "data", 4, 0600); }},
         {"WriteOutputFile", Rule::Quiet, [&] { cert::platform::WriteOutputFile(out, "data", 4); }},
         {"ReadWholeFile", Rule::Quiet, [&] { cert::platform::ReadWholeFile(in, text, 100); }},
+        {"FileReader", Rule::Quiet,
+         [&] {
+             cert::platform::FileReader file;
+             std::size_t have = 0;
+             file.Open(in);
+             file.ReadToEnd(have, 100, [&](std::size_t n) {
+                 text.resize(n);
+                 return reinterpret_cast<std::uint8_t*>(text.data());
+             });
+         }},
         {"registry", Rule::Quiet,
          [] {
              HKEY k = nullptr;
@@ -320,7 +341,7 @@ TEST_F(Boundary, FoundationCalls) {
              const BYTE seq[] = {0x30, 0x06, 0x02, 0x01, 0x05, 0x04, 0x01, 0x00};
              ASNTGetSequence(seq, sizeof seq, parts, &st);
              CASNTIdData oid;
-             oid.SetOID("1.2.643.2.2.3", &st);
+             oid.SetOID(cert::oids::kGostR3411_94WithR3410_2001, &st);
              oid.WriteData(decoded, &st);
          }},
     });
@@ -330,7 +351,7 @@ TEST_F(Boundary, FrameCalls) {
     setenv("CERT_LOG_DIR", home_.path().c_str(), 1);
     IdentObj serial("\x01\x02", 2), back, out, oid;
     const IdentObj pem("-----BEGIN X-----\nYWJj\n-----END X-----\n");
-    const CTOOString gost("1.2.643.2.2.3"), gost2001("1.2.643.2.2.19");
+    const CTOOString gost(cert::oids::kGostR3411_94WithR3410_2001), gost2001(cert::oids::kGostR3410_2001);
     const std::string format = "value %d", lastErrorFormat = "doing %s";
     const std::u16string wideFormat = u"wide %s";
     std::string text;
@@ -377,6 +398,57 @@ TEST_F(Boundary, FrameCalls) {
              log.WriteLastError(lastErrorFormat, CertDll::LogLevel::Error, "Place", "x");
              CertPutLogFormatted("line", "source", 2);
              CertDll::ModulePath();
+         }},
+    });
+}
+
+TEST_F(Boundary, NameCalls) {
+    using namespace X500NameParser;
+    const std::u16string text = u"CN=Иванов, O=\"a, b\", C=RU, INN=007712345678, POSTALADDRESS=x$$y";
+    const CCTFX509Name name("CN=Иванов, O=\"a, b\", C=RU, INN=007712345678, POSTALADDRESS=x$$y", 0, true);
+    const CCTFX509Name other("C=RU;CN=Петров");
+    const std::list<CCTFSimpleRDN> simple{{"2.5.4.3", "x"}, {"2.5.4.6", "RU"}};
+    std::list<CCTFSimpleRDN> target{{"2.5.4.3", "y"}};
+    std::list<std::list<CCTFRDNAttr>> rdns;
+    name.GetNameInfo(rdns);
+    std::list<X500NameEncoder::X500NAME_ELEM> elements;
+    std::list<std::pair<std::u16string, std::list<std::u16string>>> pairs;
+    std::u16string wide, oid;
+    std::string narrow;
+    IdentObj der;
+    CTOOString value;
+    CCTFRDNAttr attr;
+    CCTFX509Name changed(name);
+    Check({
+        {"name classes", Rule::Throws,
+         [&] {
+             CCTFX509Name a("CN=Иванов, O=Org", 0x140000, true);
+             CCTFX509Name b(rdns, true);
+             CCTFX509Name c(simple, false, true);
+             (void)(a == b);
+             a.GetX500String(narrow, kModeKeywords);
+             a.GetX500String(wide, kModeOids | kSemicolonOnly);
+             a.GetCertNameString(narrow);
+             a.GetSimpleRDN("2.5.4.3", value);
+             c.GetNameInfo(rdns);
+             CCTFX509Name::MakeRDNAttr("2.5.4.10", "Рога", attr);
+             CCTFX509Name::MergeRDNAtributes(target, simple, "2.5.4.6");
+             CCTFX509Name::QuoteString(value);
+             changed.SetSimpleRDN("2.5.4.3", "Петров");
+         }},
+        {"name parser", Rule::Quiet,
+         [&] {
+             X500NameEncoder e;
+             e.Encode(text, der, true);
+             e.DevideIntoElements(text, elements);
+             e.Encode(rdns, der);
+             X500NameEncoder::FindOid("инн", oid);
+             X500NameDecoder d;
+             d.Decode(name, wide, kModeKeywords);
+             d.Decode(other, pairs, kModeKeywords);
+             CertNameInfoWrapper info;
+             d.Decode(name, info);
+             e.Encode(info.GetNameInfo(), der);
          }},
     });
 }

@@ -19,9 +19,9 @@ namespace {
 
 using certtest::Sh;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using certtest::kExitFailure;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 
 enum Trait : unsigned {
     kPrints = 1u << 0,        // prints its result on standard output

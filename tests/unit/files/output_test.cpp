@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -294,4 +295,79 @@ TEST(Output, WholeFileReaderTellsWhyByCode) {
                   std::string text;
                   return ReadWholeFile(dir / "private", text, 100) == ERROR_ACCESS_DENIED && text.empty() ? 0 : 1;
               }));
+}
+
+// The reader behind ReadWholeFile, in steps: the first bytes before the
+// rest, then the rest into the caller's buffer, which a regular file sizes
+// once and a stream doubles.
+TEST(Output, FileReaderFillsTheCallersBuffer) {
+    TempDir dir;
+    std::string text;
+    for (int i = 0; text.size() < 10000; ++i) text += std::to_string(i) + ",";
+    const std::string big = dir / "big";
+    WriteFile(big, text);
+    std::string buf;
+    std::vector<std::size_t> sizes;
+    auto resize = [&](std::size_t n) {
+        sizes.push_back(n);
+        buf.resize(n);
+        return reinterpret_cast<std::uint8_t*>(buf.data());
+    };
+
+    cert::platform::FileReader file;
+    ASSERT_EQ(ERROR_SUCCESS, file.Open(big));
+    EXPECT_EQ(text.size(), file.Size());
+    buf.resize(4);
+    std::size_t have = 0;
+    ASSERT_EQ(ERROR_SUCCESS, file.Read(buf.data(), 4, have));
+    ASSERT_EQ(4u, have);
+    ASSERT_EQ(ERROR_SUCCESS, file.ReadToEnd(have, text.size(), resize));
+    EXPECT_EQ(text, buf);
+    EXPECT_EQ((std::vector<std::size_t>{text.size() + 1, text.size()}), sizes);
+
+    // Over the limit: known before a byte is read.
+    sizes.clear();
+    have = 0;
+    ASSERT_EQ(ERROR_SUCCESS, file.Open(big));
+    EXPECT_EQ(ERROR_FILE_TOO_LARGE, file.ReadToEnd(have, text.size() - 1, resize));
+    EXPECT_TRUE(sizes.empty());
+    // A buffer that cannot grow is reported, not let out.
+    ASSERT_EQ(ERROR_SUCCESS, file.Open(big));
+    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY,
+              file.ReadToEnd(have, 1 << 20, [](std::size_t) -> std::uint8_t* { throw std::bad_alloc(); }));
+
+    // A stream has no size: its buffer doubles up to the end.
+    int p[2];
+    ASSERT_EQ(0, ::pipe(p));
+    ASSERT_EQ(static_cast<ssize_t>(text.size()), ::write(p[1], text.data(), text.size()));
+    ::close(p[1]);
+    sizes.clear();
+    have = 0;
+    ASSERT_EQ(ERROR_SUCCESS, file.Open("/proc/self/fd/" + std::to_string(p[0])));
+    ::close(p[0]);
+    EXPECT_EQ(cert::platform::FileReader::kUnknownSize, file.Size());
+    ASSERT_EQ(ERROR_SUCCESS, file.ReadToEnd(have, 1 << 20, resize));
+    EXPECT_EQ(text, buf);
+    EXPECT_EQ((std::vector<std::size_t>{4096, 8192, 16384, text.size()}), sizes);
+
+    // Standard input is read on from where it stands.
+    const int saved = ::dup(STDIN_FILENO);
+    const int fd = ::open(big.c_str(), O_RDONLY);
+    ASSERT_EQ(100, ::lseek(fd, 100, SEEK_SET));
+    ::dup2(fd, STDIN_FILENO);
+    ::close(fd);
+    have = 0;
+    ASSERT_EQ(ERROR_SUCCESS, file.OpenInput("-"));
+    EXPECT_EQ(text.size() - 100, file.Size());
+    EXPECT_EQ(ERROR_SUCCESS, file.ReadToEnd(have, text.size(), resize));
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    EXPECT_EQ(text.substr(100), buf);
+
+    // A link is followed unless the caller says otherwise; a folder is refused.
+    ASSERT_EQ(0, ::symlink(big.c_str(), (dir / "link").c_str()));
+    EXPECT_EQ(ERROR_SUCCESS, file.Open(dir / "link"));
+    EXPECT_EQ(ERROR_STOPPED_ON_SYMLINK, file.Open(dir / "link", false));
+    EXPECT_EQ(ERROR_DIRECTORY, file.Open(dir.path()));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, file.Read(buf.data(), 1, have));
 }

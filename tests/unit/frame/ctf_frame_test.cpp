@@ -7,8 +7,8 @@ namespace {
 
 using certtest::Ctf;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 
 TEST(CtfExplain, EveryFormOfACodeAndTrustBits) {
     auto hex = Ctf("explain 0x80090006");

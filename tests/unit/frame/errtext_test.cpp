@@ -13,36 +13,36 @@ struct Case {
 };
 const Case kCodes[] = {
     {0, kNoError},
-    {6, "Дескриптор неверен"},
-    {87, "Параметр неверен"},
-    {234, "Данные исчерпаны"},
-    {0x80070057, "Один или более аргумент неверен"},
-    {0x80090001, "Идентификатор (имя) неверен"},
-    {0x80090002, "Ошибка хэширования"},
-    {0x80090003, "Ключ неверен"},
-    {0x80090004, "Длина неверна"},
-    {0x80090006, "Подпись неверна"},
-    {0x80090008, "Указан неверный или неизвестный алгоритм"},
-    {0x80090009, "Указан неверный флаг"},
-    {0x8009000C, "Hash-значение неверно для использования в указанном месте"},
-    {0x8009000D, "Ключи не существуют"},
-    {0x8009000E, "Недостаточно свободной памяти для выполнения действия"},
-    {0x80090020, "Возникла внутренняя ошибка"},
-    {0x8009200A, "Сертификат не имеет данных, указывающих на закрытый ключ"},
-    {0x8009200B, "Не возможно найти сертификат и/или закрытый ключ для шифрования/расшифрования"},
-    {0x8009200E,
+    {ERROR_INVALID_HANDLE, "Дескриптор неверен"},
+    {ERROR_INVALID_PARAMETER, "Параметр неверен"},
+    {ERROR_MORE_DATA, "Данные исчерпаны"},
+    {E_INVALIDARG, "Один или более аргумент неверен"},
+    {NTE_BAD_UID, "Идентификатор (имя) неверен"},
+    {NTE_BAD_HASH, "Ошибка хэширования"},
+    {NTE_BAD_KEY, "Ключ неверен"},
+    {NTE_BAD_LEN, "Длина неверна"},
+    {NTE_BAD_SIGNATURE, "Подпись неверна"},
+    {NTE_BAD_ALGID, "Указан неверный или неизвестный алгоритм"},
+    {NTE_BAD_FLAGS, "Указан неверный флаг"},
+    {NTE_BAD_HASH_STATE, "Hash-значение неверно для использования в указанном месте"},
+    {NTE_NO_KEY, "Ключи не существуют"},
+    {NTE_NO_MEMORY, "Недостаточно свободной памяти для выполнения действия"},
+    {NTE_FAIL, "Возникла внутренняя ошибка"},
+    {CRYPT_E_UNEXPECTED_MSG_TYPE, "Сертификат не имеет данных, указывающих на закрытый ключ"},
+    {CRYPT_E_NO_KEY_PROPERTY, "Не возможно найти сертификат и/или закрытый ключ для шифрования/расшифрования"},
+    {CRYPT_E_NO_SIGNER,
      "В подписанном сообщении не найден подписавший сообщение пользователь для указанного индекса подписавших "
      "пользователей"},
     {0x80096002, "Сертификат пользователя, подписавшего сообщение, неверен или не найден."},
-    {0x80096004, "Целостность этого сертификата не гарантирована. Возможно, он поврежден или изменен."},
-    {0x80096005, "Дата подписи и/или сертификата не может быть проверена или неверна."},
-    {0x800B0101, "Срок действия этого сертификата уже истек или еще не наступил."},
-    {0x800B010A, "Недостаточно информации для проверки этого сертификата."},
-    {0x800B010C, "Этот сертификат был отозван выдавшим его центром сертификации."},
-    {0x800B010E,
+    {TRUST_E_CERT_SIGNATURE, "Целостность этого сертификата не гарантирована. Возможно, он поврежден или изменен."},
+    {TRUST_E_TIME_STAMP, "Дата подписи и/или сертификата не может быть проверена или неверна."},
+    {CERT_E_EXPIRED, "Срок действия этого сертификата уже истек или еще не наступил."},
+    {CERT_E_CHAINING, "Недостаточно информации для проверки этого сертификата."},
+    {CERT_E_REVOKED, "Этот сертификат был отозван выдавшим его центром сертификации."},
+    {CERT_E_REVOCATION_FAILURE,
      "Не удалось проверить этот сертификат, поскольку не получен правильный список отзыва сертификатов от центра "
      "сертификации, выпустившего этот сертификат."},
-    {0x800B0110, "Неверное назначение сертификата"},
+    {CERT_E_WRONG_USAGE, "Неверное назначение сертификата"},
 };
 
 unsigned long SignExtended(DWORD code) {
@@ -74,22 +74,22 @@ TEST(Explanations, TrustBitsRulesInOrder) {
     };
     const Bits errors[] = {
         {0, 0},
-        {0x10000 | 0x8 | 0x4, 0x800B010A},  // partial chain before everything
-        {0x20 | 0x8, 0x800B010A},           // untrusted root before the signature
-        {0x8 | 0x4 | 0x1, 0x80096004},      // signature before revocation
-        {0x4 | 0x10, 0x800B010C},           // revocation before usage
-        {0x4 | 0x1, 0x800B010C},            // revocation before time
-        {0x1 | 0x80 | 0x40, 0x800B0101},    // time before cycles
-        {0x80 | 0x40, 0x800B010A},          // cycle before unknown revocation
-        {0x40 | 0x2, 0x800B010E},
-        {0x2 | 0x10, 0x800B0102},
-        {0x10 | 0x40000, 0x800B0110},
-        {0x40000 | 0x20000, 0x80096004},
-        {0x20000 | 0x80000, 0x800B0101},
-        {0x80000 | 0x200, 0x800B0110},
-        {0x200, 0x80096019},
-        {0x400, 0x80096019},
-        {0x800, 0x80096019},
+        {0x10000 | 0x8 | 0x4, CERT_E_CHAINING},     // partial chain before everything
+        {0x20 | 0x8, CERT_E_CHAINING},              // untrusted root before the signature
+        {0x8 | 0x4 | 0x1, TRUST_E_CERT_SIGNATURE},  // signature before revocation
+        {0x4 | 0x10, CERT_E_REVOKED},               // revocation before usage
+        {0x4 | 0x1, CERT_E_REVOKED},                // revocation before time
+        {0x1 | 0x80 | 0x40, CERT_E_EXPIRED},        // time before cycles
+        {0x80 | 0x40, CERT_E_CHAINING},             // cycle before unknown revocation
+        {0x40 | 0x2, CERT_E_REVOCATION_FAILURE},
+        {0x2 | 0x10, CERT_E_VALIDITYPERIODNESTING},
+        {0x10 | 0x40000, CERT_E_WRONG_USAGE},
+        {0x40000 | 0x20000, TRUST_E_CERT_SIGNATURE},
+        {0x20000 | 0x80000, CERT_E_EXPIRED},
+        {0x80000 | 0x200, CERT_E_WRONG_USAGE},
+        {0x200, TRUST_E_BASIC_CONSTRAINTS},
+        {0x400, TRUST_E_BASIC_CONSTRAINTS},
+        {0x800, TRUST_E_BASIC_CONSTRAINTS},
         {0x100 | 0x1000000, 0},  // bits no rule names
     };
     for (const auto& b : errors) EXPECT_EQ(CTFCertFlags2WinErr(b.mask), b.error) << std::hex << b.mask;
@@ -126,12 +126,12 @@ std::string Response() { return g_response; }
 
 TEST(SystemTexts, Win32HresultsDirectoryAndServerResponses) {
     std::string t = "stale";
-    EXPECT_TRUE(CertDll::GetWin32ErrorText(2, t));
+    EXPECT_TRUE(CertDll::GetWin32ErrorText(ERROR_FILE_NOT_FOUND, t));
     EXPECT_EQ(t, "The system cannot find the file specified.");
     std::string wrapped, widened;
     EXPECT_TRUE(CertDll::GetWin32ErrorText(0x80070002, wrapped));
     EXPECT_EQ(wrapped, t);
-    EXPECT_TRUE(CertDll::GetWin32ErrorText(SignExtended(0x80090006), widened));
+    EXPECT_TRUE(CertDll::GetWin32ErrorText(SignExtended(NTE_BAD_SIGNATURE), widened));
     EXPECT_EQ(widened, "Invalid Signature.");
     t = "stale";
     EXPECT_FALSE(CertDll::GetWin32ErrorText(0x0BADC0DE, t));
@@ -153,10 +153,10 @@ TEST(SystemTexts, Win32HresultsDirectoryAndServerResponses) {
     EXPECT_EQ(w, u"E_ADS_INVALID_FILTER");
     EXPECT_FALSE(CertDll::GetErrorText(static_cast<HRESULT>(0x80005011u), w));  // a gap in the table
     EXPECT_TRUE(w.empty());
-    EXPECT_TRUE(CertDll::GetErrorText(static_cast<HRESULT>(0x80070005u), w));
+    EXPECT_TRUE(CertDll::GetErrorText(static_cast<HRESULT>(E_ACCESSDENIED), w));
     EXPECT_EQ(w, u"Access is denied.");
     // Not wrapped Win32 and no directory bits: no text, even when the
     // system has one for the plain code.
-    EXPECT_FALSE(CertDll::GetErrorText(static_cast<HRESULT>(0x80090006u), w));
-    EXPECT_FALSE(CertDll::GetErrorText(2, w));
+    EXPECT_FALSE(CertDll::GetErrorText(static_cast<HRESULT>(NTE_BAD_SIGNATURE), w));
+    EXPECT_FALSE(CertDll::GetErrorText(ERROR_FILE_NOT_FOUND, w));
 }

@@ -35,9 +35,9 @@ TEST_F(CommonPath, IdTableAndErrors) {
     // Without `create` the base folders must exist: code 4 names the one missing.
     EXPECT_FALSE(GetCommonPath(2, buf, sizeof buf, false, &err));
     EXPECT_EQ(err.code, kCommonPathNoFolder);
-    EXPECT_EQ(err.value, 28u);
+    EXPECT_EQ(err.value, static_cast<std::uint32_t>(CSIDL_LOCAL_APPDATA));
     EXPECT_FALSE(GetCommonPath(0, buf, sizeof buf, false, &err));
-    EXPECT_EQ(err.value, 35u);
+    EXPECT_EQ(err.value, static_cast<std::uint32_t>(CSIDL_COMMON_APPDATA));
     EXPECT_TRUE(GetCommonPath(4, buf, sizeof buf, false, &err)) << "id 4 needs no folder";
 
     for (const auto& [id, want] : table) {
@@ -125,7 +125,7 @@ TEST_F(Diagnostics, LoadMakesOnlyTheApplicationDataFolder) {
     // is made, the product folder waits for the first diagnostics line.
     auto r =
         certtest::Run("CERT_HOME=" + certtest::Sh(home_.path()) + " " + certtest::Sh(CERT_CTF_PATH) + " explain 0");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, certtest::kExitOk) << r.err;
     EXPECT_TRUE(fs::is_directory(home_ / "common"));
     EXPECT_FALSE(fs::exists(home_ / "common/Varnok"));
     EXPECT_FALSE(fs::exists(home_ / "local"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cert/oid.h"
+#include "cert/oids.h"
 
 using vrkscapi::vrkcspexfun::FindOIDInfo;
 using vrkscapi::vrkcspexfun::OIDInfoRows;
@@ -66,15 +67,16 @@ TEST(OidRegistry, EveryRowRoundTrips) {
         EXPECT_EQ(Text(back), oid);
     }
     // Group filters and the case-insensitive name key.
-    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, "1.2.643.2.2.9", CRYPT_PUBKEY_ALG_OID_GROUP_ID), nullptr);
+    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, cert::oids::kGostR3411_94, CRYPT_PUBKEY_ALG_OID_GROUP_ID), nullptr);
     PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"gost r 34.10-2001", 0);
     ASSERT_NE(r, nullptr);
-    EXPECT_STREQ(r->pszOID, "1.2.643.2.2.19");
+    EXPECT_STREQ(r->pszOID, cert::oids::kGostR3410_2001);
     // A hash algorithm id finds the hash, not a signature that uses it.
     const ALG_ID hash = CALG_GOST_R3411_94;
-    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, 0)->pszOID, "1.2.643.2.2.9");
-    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, CRYPT_SIGN_ALG_OID_GROUP_ID)->pszOID, "1.2.643.2.2.3");
-    EXPECT_EQ(FindOIDInfo(99, "1.2.643.2.2.9", 0), nullptr);
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, 0)->pszOID, cert::oids::kGostR3411_94);
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_ALGID_KEY, &hash, CRYPT_SIGN_ALG_OID_GROUP_ID)->pszOID,
+                 cert::oids::kGostR3411_94WithR3410_2001);
+    EXPECT_EQ(FindOIDInfo(99, cert::oids::kGostR3411_94, 0), nullptr);
     EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_OID_KEY, nullptr, 0), nullptr);
 }
 
@@ -83,6 +85,8 @@ TEST(OidRegistry, TheAlgorithmsOtherLayersRelyOn) {
         const char* oid;
         unsigned alg, extra;
     };
+    // Spelled out, not named: these are the values files and peers carry,
+    // and a constant changed by mistake must fail here.
     const Want wants[] = {
         {"1.2.643.2.2.19", 0x2E23, 0},
         {"1.2.643.2.2.98", 0xAA24, 0},
@@ -129,35 +133,66 @@ TEST(OidRegistry, MissesAndLimits) {
     EXPECT_EQ(extra, 0u);
     // The length counts characters without a zero: a prefix is another OID.
     EXPECT_EQ(GetAlgIDFromOID("1.2.643.2.2.9x", 13, alg, extra), 1);
-    EXPECT_EQ(alg, 0x801Eu);
+    EXPECT_EQ(alg, CALG_GOST_R3411_94);
     std::string longOid = "1.2.643.2.2.9" + std::string(246, '0');
     EXPECT_EQ(GetAlgIDFromOID(longOid.data(), 259, alg, extra), 0);
     EXPECT_EQ(GetAlgIDFromOID(longOid.data(), 260, alg, extra), 0);
 
     IdentObj oid("stale", 5);
-    EXPECT_EQ(GetOIDFromAlgID(oid, 0x2E23, 0), 0);  // a pair, and no such pair
+    EXPECT_EQ(GetOIDFromAlgID(oid, CALG_GOST_R3410_2001, 0), 0);  // a pair, and no such pair
     EXPECT_TRUE(oid.IsEmpty());
-    EXPECT_EQ(GetOIDFromAlgID(oid, 0x8029, 0x2E23), 0);
+    EXPECT_EQ(GetOIDFromAlgID(oid, CALG_VRK_HASH, CALG_GOST_R3410_2001), 0);
     EXPECT_EQ(GetOIDFromAlgID(oid, 0x1234, 0xFFFF), 0);
 
-    EXPECT_EQ(CTFGetNameForOID("1.2.643.2.2.19").str(), "GOST R 34.10-2001");
+    EXPECT_EQ(CTFGetNameForOID(cert::oids::kGostR3410_2001).str(), "GOST R 34.10-2001");
     EXPECT_EQ(CTFGetNameForOID("1.2.3.4").str(), "1.2.3.4");
 }
 
+TEST(OidRegistry, NameAttributesAreNamedByTheirKeywords) {
+    // The keyword form of names writes these names and the name parser
+    // reads them back, in any case; "st" or "stateOrProvinceName" would not.
+    const std::pair<const char*, const char16_t*> want[] = {
+        {"2.5.4.3", u"CN"},
+        {"2.5.4.8", u"S"},
+        {"2.5.4.12", u"T"},
+        {"1.2.840.113549.1.9.1", u"E"},
+        {"2.5.4.5", u"SERIALNUMBER"},
+        {"1.2.643.3.131.1.1", u"INN"},
+        {"1.2.643.3.141.1.2", u"CODE DIVISION FSS"},
+        {"1.2.840.113549.1.9.2", u"UNSTRUCTUREDNAME"},
+    };
+    for (const auto& [oid, name] : want) {
+        PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid, CRYPT_RDN_ATTR_OID_GROUP_ID);
+        ASSERT_NE(r, nullptr) << oid;
+        EXPECT_EQ(std::u16string(r->pwszName), name) << oid;
+    }
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"cn", CRYPT_RDN_ATTR_OID_GROUP_ID)->pszOID, "2.5.4.3");
+    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"st", CRYPT_RDN_ATTR_OID_GROUP_ID), nullptr);
+    for (const auto& r : OIDInfoRows()) {
+        if (r.dwGroupId != CRYPT_RDN_ATTR_OID_GROUP_ID) continue;
+        for (const char16_t* c = r.pwszName; *c; ++c) EXPECT_FALSE(*c >= u'a' && *c <= u'z') << r.pszOID;
+    }
+}
+
 TEST(AlgorithmQueries, ParamsAndKeyLengths) {
-    const L gost256 = {"1.2.643.2.2.35.1",    "1.2.643.2.2.35.2",    "1.2.643.2.2.35.3",   "1.2.643.7.1.2.1.1.1",
-                       "1.2.643.7.1.2.1.1.2", "1.2.643.7.1.2.1.1.3", "1.2.643.7.1.2.1.1.4"};
-    for (const char* a : {"1.2.643.2.2.19", "1.2.643.2.2.3", "1.2.643.7.1.1.1.1"})
+    const L gost256 = {cert::oids::kSign2001ParamSetA,     cert::oids::kSign2001ParamSetB,
+                       cert::oids::kSign2001ParamSetC,     cert::oids::kSign2012_256ParamSetA,
+                       cert::oids::kSign2012_256ParamSetB, cert::oids::kSign2012_256ParamSetC,
+                       cert::oids::kSign2012_256ParamSetD};
+    for (const char* a :
+         {cert::oids::kGostR3410_2001, cert::oids::kGostR3411_94WithR3410_2001, cert::oids::kGostR3410_2012_256})
         EXPECT_EQ(CTFGetSupportedParams(a), gost256);
-    EXPECT_EQ(CTFGetSupportedParams("1.2.643.2.2.98"), (L{"1.2.643.2.2.36.0", "1.2.643.2.2.36.1"}));
-    EXPECT_EQ(CTFGetSupportedParams("1.2.643.7.1.1.1.2"),
-              (L{"1.2.643.7.1.2.1.2.0", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.2.1.2.2", "1.2.643.7.1.2.1.2.3"}));
-    for (const char* a : {"1.2.840.113549.1.1.1", "1.2.643.7.1.1.6.1", ""}) {
+    EXPECT_EQ(CTFGetSupportedParams(cert::oids::kGostR3410_2001DH),
+              (L{cert::oids::kExchange2001ParamSetA, cert::oids::kExchange2001ParamSetB}));
+    EXPECT_EQ(CTFGetSupportedParams(cert::oids::kGostR3410_2012_512),
+              (L{cert::oids::kSign2012_512ParamSetTest, cert::oids::kSign2012_512ParamSetA,
+                 cert::oids::kSign2012_512ParamSetB, cert::oids::kSign2012_512ParamSetC}));
+    for (const char* a : {cert::oids::kRsa, cert::oids::kGostR3410_2012_256DH, ""}) {
         try {
             CTFGetSupportedParams(a);
             ADD_FAILURE() << "no throw for " << a;
         } catch (const XTOOStatus& e) {
-            EXPECT_EQ(e.Status(), 73);
+            EXPECT_EQ(e.Status(), TOOERR_UNKNOWN_ALG);
             EXPECT_STREQ(e.Place(), "CTFGetSupportedParams");
             EXPECT_EQ(e.Flag(), 0);
         }
@@ -166,8 +201,9 @@ TEST(AlgorithmQueries, ParamsAndKeyLengths) {
     // Every parameter set of the 256-bit families, and those families, are 512.
     for (const auto& p : gost256) EXPECT_EQ(CTFGetPKLenghOID(p), 512u) << p.c_str();
     // Everything else counts 1024, the 2012 family with 512-bit keys included.
-    EXPECT_EQ(CTFGetPKLenghOID("1.2.643.7.1.1.1.1"), 512u);
-    for (const char* o : {"1.2.643.7.1.1.1.2", "1.2.643.7.1.1.6.2", "1.2.643.7.1.2.1.2.1", "1.2.643.7.1.1.3.3"})
+    EXPECT_EQ(CTFGetPKLenghOID(cert::oids::kGostR3410_2012_256), 512u);
+    for (const char* o : {cert::oids::kGostR3410_2012_512, cert::oids::kGostR3410_2012_512DH,
+                          cert::oids::kSign2012_512ParamSetA, cert::oids::kGostR3410_2012_512WithR3411})
         EXPECT_EQ(CTFGetPKLenghOID(o), 1024u) << o;
 }
 
@@ -183,25 +219,25 @@ L ProviderHashes(const CCTFCertContext*) {
 
 TEST(AlgorithmQueries, HashOidsByCertificateKey) {
     const auto* cert = reinterpret_cast<const CCTFCertContext*>(&g_keyOid);  // opaque to the frame
-    EXPECT_EQ(CTFGetSupportedHashOIDS(nullptr), (L{"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"}));
+    EXPECT_EQ(CTFGetSupportedHashOIDS(nullptr), (L{cert::oids::kGostR3411_94, cert::oids::kGostR3411_2012_256}));
     EXPECT_TRUE(CTFGetSupportedHashOIDS(cert).empty()) << "no hooks: the provider cannot be asked";
 
     CertDll::SetCertHashHooks({&KeyOid, &ProviderHashes});
     const std::pair<const char*, L> cases[] = {
-        {"1.2.643.2.2.19", {"1.2.643.2.2.9", "1.2.643.7.1.1.2.2"}},
-        {"1.2.643.7.1.1.1.1", {"1.2.643.7.1.1.2.2"}},
-        {"1.2.643.7.1.1.6.1", {"1.2.643.7.1.1.2.2"}},
-        {"1.2.643.7.1.1.1.2", {"1.2.643.7.1.1.2.3"}},
-        {"1.2.643.7.1.1.6.2", {"1.2.643.7.1.1.2.3"}},
+        {cert::oids::kGostR3410_2001, {cert::oids::kGostR3411_94, cert::oids::kGostR3411_2012_256}},
+        {cert::oids::kGostR3410_2012_256, {cert::oids::kGostR3411_2012_256}},
+        {cert::oids::kGostR3410_2012_256DH, {cert::oids::kGostR3411_2012_256}},
+        {cert::oids::kGostR3410_2012_512, {cert::oids::kGostR3411_2012_512}},
+        {cert::oids::kGostR3410_2012_512DH, {cert::oids::kGostR3411_2012_512}},
     };
     for (const auto& [key, want] : cases) {
         g_keyOid = key;
         EXPECT_EQ(CTFGetSupportedHashOIDS(cert), want) << key;
     }
     EXPECT_EQ(g_providerCalls, 0);
-    g_keyOid = "1.2.840.113549.1.1.1";
+    g_keyOid = cert::oids::kRsa;
     // Hash-class ids with an OID, in the provider's order.
-    EXPECT_EQ(CTFGetSupportedHashOIDS(cert), (L{"1.3.14.3.2.26", "1.2.840.113549.2.5"}));
+    EXPECT_EQ(CTFGetSupportedHashOIDS(cert), (L{cert::oids::kSha1, cert::oids::kMd5}));
     EXPECT_EQ(g_providerCalls, 1);
     CertDll::SetCertHashHooks({});
 }

@@ -24,13 +24,14 @@ struct Example {
 // The signature examples of GOST R 34.10-2001 and 34.10-2012 (test curves),
 // written as the standards print them: big-endian numbers.
 const Example kExamples[] = {
-    {KeyAlg::Gost2001, "1.2.643.2.2.35.0", "7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28",
+    {KeyAlg::Gost2001, cert::oids::kSign2001ParamSetTest,
+     "7A929ADE789BB9BE10ED359DD39A72C11B60961F49397EEE1D19CE9891EC3B28",
      "7F2B49E270DB6D90D8595BEC458B50C58585BA1D4E9B788F6689DBD8E56FD80B",
      "26F1B489D6701DD185C8413A977B3CBBAF64D1C593D26627DFFB101A87FF77DA",
      "2DFBC1B372D89A1188C09C52E0EEC61FCE52032AB1022E8E67ECE6672B043EE5",
      "41AA28D2F1AB148280CD9ED56FEDA41974053554A42767B83AD043FD39DC0493",
      "01456C64BA4642A1653C235A98A60249BCD6D3F746B631DF928014F6C5BF9C40"},
-    {KeyAlg::Gost2012_512, "1.2.643.7.1.2.1.2.0",
+    {KeyAlg::Gost2012_512, cert::oids::kSign2012_512ParamSetTest,
      "0BA6048AADAE241BA40936D47756D7C93091A0E8514669700EE7508E508B102072E8123B2200A0563322DAD2827E2714A2636B7BFD18AADFC"
      "62967821FA18DD4",
      "115DC5BC96760C7B48598D8AB9E740D4C4A85A65BE33C1815B5C320C854621DD5A515856D13314AF69BC5B924C8B4DDFF75C45415C1D9DD9D"
@@ -100,10 +101,10 @@ TEST(GostKey, EveryParamsetSignsAndRoundTrips) {
 
 TEST(GostKey, ParamsetNamesAndBadInput) {
     REQUIRE_GOST_ENGINE();
-    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2001, "xa"), "1.2.643.2.2.36.0");
-    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2012_256, "TCB"), "1.2.643.7.1.2.1.1.2");
-    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2012_512, "C"), "1.2.643.7.1.2.1.2.3");
-    EXPECT_EQ(ParamsetName("1.2.643.2.2.35.2"), "B");
+    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2001, "xa"), cert::oids::kExchange2001ParamSetA);
+    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2012_256, "TCB"), cert::oids::kSign2012_256ParamSetB);
+    EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2012_512, "C"), cert::oids::kSign2012_512ParamSetC);
+    EXPECT_EQ(ParamsetName(cert::oids::kSign2001ParamSetB), "B");
     auto status = [](auto f) {
         try {
             f();
@@ -114,7 +115,7 @@ TEST(GostKey, ParamsetNamesAndBadInput) {
     };
     EXPECT_EQ(ParamsetOidFromName(KeyAlg::Gost2001, "TCA"), cert::oids::kSign2012_256ParamSetA);
     EXPECT_EQ(status([] { GenerateKey(KeyAlg::Gost2001, cert::oids::kSign2012_512ParamSetA); }), NTE_BAD_ALGID);
-    EXPECT_EQ(status([] { GenerateKey(KeyAlg::Gost2012_512, "1.2.643.2.2.35.1"); }), NTE_BAD_ALGID);
+    EXPECT_EQ(status([] { GenerateKey(KeyAlg::Gost2012_512, cert::oids::kSign2001ParamSetA); }), NTE_BAD_ALGID);
     std::string ps = DefaultParamset(KeyAlg::Gost2001);
     EXPECT_EQ(status([&] { PrivateKeyFromRaw(KeyAlg::Gost2001, ps, Bytes(32, 0)); }), NTE_BAD_KEY);
     EXPECT_EQ(status([&] { PrivateKeyFromRaw(KeyAlg::Gost2001, ps, Bytes(32, 0xFF)); }), NTE_BAD_KEY);
@@ -149,7 +150,8 @@ TEST(GostKey, VkoAgreesBothWaysAndWithOwnComputation) {
             }
         }
     }
-    Key a = GenerateKey(KeyAlg::Gost2001, "1.2.643.2.2.35.1"), b = GenerateKey(KeyAlg::Gost2001, "1.2.643.2.2.35.2");
+    Key a = GenerateKey(KeyAlg::Gost2001, cert::oids::kSign2001ParamSetA),
+        b = GenerateKey(KeyAlg::Gost2001, cert::oids::kSign2001ParamSetB);
     EXPECT_THROW(Vko(a, b, ukm), Error);
 }
 

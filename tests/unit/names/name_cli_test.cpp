@@ -19,6 +19,15 @@ protected:
     certtest::RunResult Ctf(const std::string& args, const std::string& in = "") {
         return certtest::Ctf("--home " + Sh(home_.path()) + " " + args, in);
     }
+    // A run refused as bad usage or input: exit 2, the message on standard
+    // error after the command's name, nothing on standard output.
+    void ExpectRefused(const std::string& args, const std::string& message) {
+        auto r = Ctf(args);
+        EXPECT_EQ(r.exitCode, kExitUsage) << args;
+        EXPECT_EQ(r.err.rfind("ctf name ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(message), std::string::npos) << args << "\n" << r.err;
+        EXPECT_TRUE(r.out.empty()) << args;
+    }
     std::string Out(const std::string& args) {
         auto r = Ctf(args);
         EXPECT_EQ(r.exitCode, kExitOk) << args << "\n" << r.err;
@@ -50,35 +59,24 @@ TEST_F(NameCli, EncodeDrivesTheEncoderItself) {
     EXPECT_EQ(Out("name decode " + Out("name encode 'CN=a;b,O=c' --sep comma")), "CN=\"a;b\",O=c");
     EXPECT_EQ(Out("name decode " + Out("name encode \"$(printf 'CN=a,b\\nO=c')\" --sep newline")), "CN=\"a,b\",O=c");
     // JSON, and DER to a file.
-    EXPECT_EQ(Out("--json name encode CN=x"),
-              "{\"der\": \"300C310A3008060355040313017"
-              "8\"}");
+    EXPECT_EQ(Out("--json name encode CN=x"), "{\"der\": \"300C310A30080603550403130178\"}");
     const std::string file = home_ / "n.der";
     EXPECT_EQ(Out("name encode CN=x --out " + Sh(file)), file + ": 14 bytes");
     EXPECT_EQ(certtest::Hex(certtest::ReadFile(file)), "300C310A30080603550403130178");
 
-    struct Bad {
-        const char* args;
-        const char* message;
-    } bad[] = {
-        {"name encode 'CN=a, INN=12a4'", "cannot encode the element at offset 6 (\"INN=12a4\")"},
-        {"name encode 'CN=a,E=почта@пример.рф'", "cannot encode the element at offset 5"},
-        {"name encode 'C=Россия'", "cannot encode the element at offset 0"},
-        {"name encode '  CN=a, XX=b'", "unknown attribute type \"XX\" at offset 8"},
-        {"name encode 'Ж=b'", "unknown attribute type \"Ж\" at offset 0"},
-        {"name encode 'CN=\"a\" b'", "does not parse at offset 7 (\"b\")"},
-        {"name encode 'CN=a,CN='", "cannot encode the element at offset 5 (\"CN=\")"},
-        {"name encode '  '", "the name is empty"},
-        {"name encode CN=a --sep tab", "unknown separator \"tab\""},
-        {"name encode \"$(printf '\\377=a')\"", "the name is not UTF-8"},
-    };
-    for (const auto& b : bad) {
-        auto r = Ctf(b.args);
-        EXPECT_EQ(r.exitCode, kExitUsage) << b.args;
-        EXPECT_EQ(r.err.rfind("ctf name encode: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(b.message), std::string::npos) << b.args << "\n" << r.err;
-        EXPECT_TRUE(r.out.empty());
-    }
+    for (const auto& [args, message] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"name encode 'CN=a, INN=12a4'", "cannot encode the element at offset 6 (\"INN=12a4\")"},
+             {"name encode 'CN=a,E=почта@пример.рф'", "cannot encode the element at offset 5"},
+             {"name encode 'C=Россия'", "cannot encode the element at offset 0"},
+             {"name encode '  CN=a, XX=b'", "unknown attribute type \"XX\" at offset 8"},
+             {"name encode 'Ж=b'", "unknown attribute type \"Ж\" at offset 0"},
+             {"name encode 'CN=\"a\" b'", "does not parse at offset 7 (\"b\")"},
+             {"name encode 'CN=a,CN='", "cannot encode the element at offset 5 (\"CN=\")"},
+             {"name encode '  '", "the name is empty"},
+             {"name encode CN=a --sep tab", "unknown separator \"tab\""},
+             {"name encode \"$(printf '\\377=a')\"", "the name is not UTF-8"},
+         })
+        ExpectRefused(args, message);
 }
 
 TEST_F(NameCli, DecodeModesSeparatorsInputsAndJson) {
@@ -111,23 +109,16 @@ TEST_F(NameCli, DecodeModesSeparatorsInputsAndJson) {
         "{\"oid\": \"2.5.4.16\", \"key\": \"POSTALADDRESS\", \"tag\": 16, \"value\": \"130161130162\", "
         "\"lines\": [\"a\", \"b\"]}]}");
 
-    struct Bad {
-        const char* args;
-        const char* message;
-    } bad[] = {
-        {"name decode 301C311A300B0603550403130454657374300B060355040B1304556E6974",
-         "RDN 1 holds 2 attributes: the text form takes single-valued RDNs only"},
-        {"name decode 300F310D300B0603550403130454657374FF", "malformed DER at offset"},
-        {"name decode 3005310330010A", "malformed DER at offset 6"},
-        {"name decode 3003020105", "the input is not a DER Name"},
-        {"name decode 3000 --mode 4", "unknown mode \"4\""},
-        {"name decode zz", "cannot read zz"},
-    };
-    for (const auto& b : bad) {
-        auto r = Ctf(b.args);
-        EXPECT_EQ(r.exitCode, kExitUsage) << b.args;
-        EXPECT_NE(r.err.find(b.message), std::string::npos) << b.args << "\n" << r.err;
-    }
+    for (const auto& [args, message] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"name decode 301C311A300B0603550403130454657374300B060355040B1304556E6974",
+              "RDN 1 holds 2 attributes: the text form takes single-valued RDNs only"},
+             {"name decode 300F310D300B0603550403130454657374FF", "malformed DER at offset"},
+             {"name decode 3005310330010A", "malformed DER at offset 6"},
+             {"name decode 3003020105", "the input is not a DER Name"},
+             {"name decode 3000 --mode 4", "unknown mode \"4\""},
+             {"name decode zz", "cannot read zz"},
+         })
+        ExpectRefused(args, message);
     // The empty name decodes to an empty text.
     EXPECT_EQ(Out("name decode 3000"), "");
 }
@@ -147,19 +138,12 @@ TEST_F(NameCli, CompareAsTheLibraryDoes) {
     certtest::WriteFile(home_ / "n.der", std::string(certtest::BlobFromHex(hex).view()));
     EXPECT_EQ(Ctf("name compare " + Sh(home_ / "n.der") + " 'CN=Test,O=Org'").exitCode, kExitOk);
 
-    struct Bad {
-        const char* args;
-        const char* message;
-    } bad[] = {
-        {"name compare CN=a", "expected two names, A and B"},
-        {"name compare 'CN=a' 'INN=x'", "B: cannot encode the element at offset 0"},
-        {"name compare 3005310330010000 CN=a", "a name does not decode"},
-    };
-    for (const auto& b : bad) {
-        auto r = Ctf(b.args);
-        EXPECT_EQ(r.exitCode, kExitUsage) << b.args;
-        EXPECT_NE(r.err.find(b.message), std::string::npos) << b.args << "\n" << r.err;
-    }
+    for (const auto& [args, message] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"name compare CN=a", "expected two names, A and B"},
+             {"name compare 'CN=a' 'INN=x'", "B: cannot encode the element at offset 0"},
+             {"name compare 3005310330010000 CN=a", "a name does not decode"},
+         })
+        ExpectRefused(args, message);
 }
 
 }  // namespace

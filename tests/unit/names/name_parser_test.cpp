@@ -259,6 +259,8 @@ TEST(NameParser, DecoderModesSeparatorsAndEscaping) {
         {"CN=\"a$$b,c\"", "CN=\"a$$b,c\""},
         {"CN=O'Brien", "CN=\"O'Brien\""},
         {"CN=\"O'Brien$$x\"", "CN=\"O'Brien\nx\""},
+        {"CN=a$$$b", "CN=\"a\n$b\""},  // "$$$" would be ambiguous
+        {"CN=\"$$a$$\"", "CN=$$a$$"},
         {"CN=\"a\rb\"", "CN=\"a\rb\""},
     };
     for (const auto& c : cases) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 #include "testsupport.h"
@@ -50,9 +51,9 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         ALG_ID alg;
         DWORD type;
         const char* hashParams;
-    } rcpts[] = {{CALG_GOST_R3410_2001_DH, VRK_PROV_TYPE_GOST, "1.2.643.2.2.30.1"},
-                 {CALG_GOST_R3410_2012_256_DH, VRK_PROV_TYPE_GOST_2012_256, "1.2.643.7.1.1.2.2"},
-                 {CALG_GOST_R3410_2012_512_DH, VRK_PROV_TYPE_GOST_2012_512, "1.2.643.7.1.1.2.3"}};
+    } rcpts[] = {{CALG_GOST_R3410_2001_DH, VRK_PROV_TYPE_GOST, cert::oids::kHash94ParamSet},
+                 {CALG_GOST_R3410_2012_256_DH, VRK_PROV_TYPE_GOST_2012_256, cert::oids::kGostR3411_2012_256},
+                 {CALG_GOST_R3410_2012_512_DH, VRK_PROV_TYPE_GOST_2012_512, cert::oids::kGostR3411_2012_512}};
     for (const auto& r : rcpts) {
         std::string name = "rcpt" + std::to_string(r.type);
         SCOPED_TRACE(name);
@@ -76,7 +77,7 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         ASSERT_TRUE(VRKExportKey(eph, 0, PUBLICKEYBLOB, 0, ephBlob));
         DWORD bits;
         std::memcpy(&bits, ephBlob.data() + 12, 4);
-        EXPECT_EQ(bits, r.type == 78 ? 1024u : 512u);
+        EXPECT_EQ(bits, r.type == VRK_PROV_TYPE_GOST_2012_512 ? 1024u : 512u);
         ASSERT_TRUE(VRKImportKey(verify_, rblob.data(), rblob.size(), eph, 0, &agree)) << std::hex << GetLastError();
         IdentObj simple;
         ASSERT_TRUE(VRKExportKey(cek, agree, SIMPLEBLOB, 0x20, simple)) << std::hex << GetLastError();
@@ -86,13 +87,14 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         EXPECT_EQ(magic, VRK_SIMPLEBLOB_MAGIC);
         IdentObj cipherParams;
         ASSERT_TRUE(VRKGetKeyParam(cek, VRK_KP_CIPHER_PARAMSET, cipherParams));
-        EXPECT_EQ(cipherParams.view(), "1.2.643.2.2.31.1");
+        EXPECT_EQ(cipherParams.view(), cert::oids::kCipherParamSetA);
 
         // Recipient: UKM on the private key, agreement with the ephemeral key.
         ASSERT_TRUE(VRKSetKeyParam(rkey, KP_IV, IdentObj(simple.data() + 16, 8)));
         CryptKey ragree, rcek;
         ASSERT_TRUE(VRKImportKey(rp, ephBlob.data(), ephBlob.size(), rkey, 0, &ragree));
-        IdentObj rebuilt = SimpleBlob(simple.data() + 16, simple.data() + 24, simple.data() + 56, "1.2.643.2.2.31.1");
+        IdentObj rebuilt =
+            SimpleBlob(simple.data() + 16, simple.data() + 24, simple.data() + 56, cert::oids::kCipherParamSetA);
         ASSERT_TRUE(VRKImportKey(rp, rebuilt.data(), rebuilt.size(), ragree, 0, &rcek)) << std::hex << GetLastError();
 
         // Both content keys encrypt alike.

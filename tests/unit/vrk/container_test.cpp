@@ -2,6 +2,7 @@
 // information record and damaged files.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -12,6 +13,7 @@
 
 #include "cert/asnkeys.h"
 #include "cert/lecursor.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 #include "testsupport.h"
@@ -74,6 +76,37 @@ TEST_F(ContainerTest, CreateOpenDeleteAndTheFileIsPrivate) {
     EXPECT_NE(stat(ContainerFile("alpha").c_str(), &st), 0);
     EXPECT_FALSE(VRKAcquireContext(&none, "alpha", VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET));
     EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+}
+
+// A container's file is named by a form that must never drift: key sets
+// written before are found by it.
+TEST_F(ContainerTest, ContainerFileNamesKeepTheirForm) {
+    const std::pair<std::string, std::string> names[] = {
+        {"plain-Name_1", "plain-Name_1"},
+        {"a.b.", "a.b."},
+        {".hidden", "%2ehidden"},
+        {"with space", "with%20space"},
+        {"x/y:z", "x%2fy%3az"},
+        {"50%", "50%25"},
+        {"\xD0\x9A\xD0\xB5\xD0\xB9", "%d0%9a%d0%b5%d0%b9"},
+    };
+    std::vector<std::string> made;
+    for (const auto& [name, file] : names) {
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, name.c_str(), nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | CRYPT_SILENT))
+            << name;
+        struct stat st;
+        EXPECT_EQ(stat(ContainerFile(file.c_str()).c_str(), &st), 0) << name;
+        made.push_back(name);
+    }
+    // Another spelling of a name is no container: it would open another file.
+    certtest::WriteFile(ContainerFile("%70lain-Name_1"), certtest::ReadFile(ContainerFile("plain-Name_1")));
+    std::vector<vrk::ContainerKeyRow> rows;
+    ASSERT_TRUE(vrk::ListContainerKeys(false, rows));
+    std::vector<std::string> listed;
+    for (const auto& r : rows) listed.push_back(r.name);
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(listed, made);
 }
 
 TEST_F(ContainerTest, ProviderChoosesTheContainerWhenNoneIsNamed) {
@@ -265,10 +298,10 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     IdentObj v;
     ASSERT_TRUE(VRKGetKeyParam(k, KP_ALGID, v));
     EXPECT_EQ(*reinterpret_cast<const DWORD*>(v.data()), CALG_GOST_R3410_2012_512);
-    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, "1.2.643.2.2.36.1", 0));
+    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, cert::oids::kExchange2001ParamSetB, 0));
     ASSERT_TRUE(VRKGenKey(p, CALG_GOST_R3410_2001_DH, 0, &k));
     ASSERT_TRUE(VRKGetKeyParam(k, VRK_KP_PUBKEY_PARAMSET, v));
-    EXPECT_EQ(v.view(), "1.2.643.2.2.36.1");
+    EXPECT_EQ(v.view(), cert::oids::kExchange2001ParamSetB);
     // The signature key is still there beside the exchange key.
     CryptKey s;
     EXPECT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &s));
@@ -277,10 +310,10 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
     EXPECT_FALSE(VRKGenKey(p, 0x1234, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
     // A 256-bit set asked for a 512-bit key gives way to the default one.
-    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, "1.2.643.2.2.36.0", 0));
+    ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_EXCHANGE_PARAMSET, cert::oids::kExchange2001ParamSetA, 0));
     ASSERT_TRUE(VRKGenKey(p, AT_KEYEXCHANGE, 512 << 16, &k));
     ASSERT_TRUE(VRKGetKeyParam(k, VRK_KP_PUBKEY_PARAMSET, v));
-    EXPECT_EQ(v.view(), "1.2.643.7.1.2.1.2.1");
+    EXPECT_EQ(v.view(), cert::oids::kSign2012_512ParamSetA);
     ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_SIGN_PARAMSET, "1.2.3.4", 0));
     EXPECT_FALSE(VRKGenKey(p, CALG_GOST_R3410_2001, 0, &k));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
@@ -372,7 +405,7 @@ protected:
     // rounds; `kdfField` (kind, log2 N, r, p) is written when given.
     void WriteContainer(const std::string& name, const char* password, DWORD iterations,
                         std::vector<DWORD> kdfField = {}) {
-        const char* ps = "1.2.643.2.2.35.1";
+        const char* ps = cert::oids::kSign2001ParamSetA;
         gost::Key key = gost::GenerateKey(gost::KeyAlg::Gost2001, ps);
         gost::Bytes pub = gost::PublicKeyToRaw(key);
         gost::Bytes salt = gost::RandomBytes(16), nonce = gost::RandomBytes(12);
@@ -388,7 +421,7 @@ protected:
         u32(k, 1, AT_SIGNATURE);
         u32(k, 2, CALG_GOST_R3410_2001);
         field(k, 3, gost::View(ps));
-        field(k, 4, gost::View("1.2.643.2.2.30.1"));
+        field(k, 4, gost::View(cert::oids::kHash94ParamSet));
         field(k, 5, pub);
         u32(k, 7, VRK_PROTECT_PASSWORD);
         field(k, 8, salt);
@@ -420,7 +453,7 @@ TEST_F(KeySealing, PasswordKeysUseScryptAndOlderKeysStillOpen) {
     EXPECT_EQ(OpenKey("old", "wrong"), VRK_E_WRONG_PASSWORD);
     EXPECT_EQ(OpenKey("old", "pw"), 0u);
     ASNContainerInfo info = Info("old");
-    EXPECT_EQ(info.protectionKeyInfo.kdf, "1.2.840.113549.1.5.12");
+    EXPECT_EQ(info.protectionKeyInfo.kdf, cert::oids::kPbkdf2);
     EXPECT_EQ(info.protectionKeyInfo.iterations, 20000u);
 
     // Re-sealed under a new password it moves to scrypt, at the cost the
@@ -442,7 +475,7 @@ TEST_F(KeySealing, PasswordKeysUseScryptAndOlderKeysStillOpen) {
     auto r = certtest::Run("env -u CERT_TEST_SCRYPT_LOG2N " + certtest::Sh(certtest::CtfPath()) + " --home " +
                            certtest::Sh(home_.path()) + " key new --container full --alg gost2001 --password-file " +
                            certtest::Sh(home_.path() + "/pw"));
-    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(r.exitCode, certtest::kExitOk) << r.err;
     info = Info("full");
     EXPECT_EQ(info.protectionKeyInfo.kdf, "1.3.6.1.4.1.11591.4.11");
     EXPECT_EQ(info.protectionKeyInfo.iterations, 32768u);

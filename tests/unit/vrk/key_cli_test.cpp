@@ -13,15 +13,16 @@
 #include <thread>
 
 #include "testsupport.h"
+#include "cert/oids.h"
 
 namespace {
 
 using certtest::Ctf;
 using certtest::Sh;
 
-constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;
-constexpr int kExitFailure = 3;
+using certtest::kExitFailure;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 
 class KeyCli : public certtest::HomeTest {
 protected:
@@ -157,6 +158,25 @@ TEST_F(KeyCli, TwoProcessesRacingForOneContainer) {
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 8) << list;
 }
 
+// A key set that cannot be read is reported, never shown as an empty one.
+TEST_F(KeyCli, AnUnusableHomeIsTheUsersToFix) {
+    const std::string file = F("not-a-folder");
+    certtest::WriteFile(file, "x");
+    const std::string home = "--home " + Sh(file) + " ";
+    for (const char* args : {"key list", "key list --machine", "--json key list"}) {
+        SCOPED_TRACE(args);
+        auto r = Ctf(home + args);
+        EXPECT_EQ(r.exitCode, kExitUsage) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("the home " + file + " cannot hold the "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("not a folder"), std::string::npos) << r.err;
+    }
+    auto made = Ctf(home + "key new --container c --alg gost2001 --no-password");
+    EXPECT_EQ(made.exitCode, kExitUsage);
+    EXPECT_NE(made.err.find(file), std::string::npos) << made.err;
+    EXPECT_EQ(certtest::ReadFile(file), "x");
+}
+
 // Runs ctf on a terminal of its own, answering each prompt with a line.
 certtest::RunResult OnTerminal(const std::string& args, const std::vector<std::string>& answers) {
     int master = -1;
@@ -221,8 +241,9 @@ TEST_F(KeyCli, ParameterSetsAreTheRegistrys) {
     const std::string help = Ctf("key new --help").out;
     for (const char* alg : {"gost2001", "gost12-256", "gost12-512"}) {
         SCOPED_TRACE(alg);
-        const std::map<std::string, std::string> oidOf = {
-            {"gost2001", "1.2.643.2.2.19"}, {"gost12-256", "1.2.643.7.1.1.1.1"}, {"gost12-512", "1.2.643.7.1.1.1.2"}};
+        const std::map<std::string, std::string> oidOf = {{"gost2001", cert::oids::kGostR3410_2001},
+                                                          {"gost12-256", cert::oids::kGostR3410_2012_256},
+                                                          {"gost12-512", cert::oids::kGostR3410_2012_512}};
         const std::string sets = Ctf("oid " + oidOf.at(alg)).out;
         std::smatch m;
         ASSERT_TRUE(std::regex_search(sets, m, std::regex("param sets: (.*)\n")));

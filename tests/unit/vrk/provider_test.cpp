@@ -116,9 +116,9 @@ TEST_F(ProviderTest, HandlesAreCheckedAndReleasedOnce) {
         h = p;
         CryptHash x;
         ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &x, 0));
-        SetLastError(1223);
+        SetLastError(ERROR_CANCELLED);
     }
-    EXPECT_EQ(GetLastError(), 1223u);
+    EXPECT_EQ(GetLastError(), ERROR_CANCELLED);
     EXPECT_FALSE(VRKReleaseContext(h));
     CryptProvider kept;
     ASSERT_TRUE(VRKAcquireContext(&kept, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));

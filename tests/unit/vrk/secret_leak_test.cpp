@@ -11,6 +11,7 @@
 
 #include "cert/asn.h"
 #include "cert/lecursor.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 #include "testsupport.h"
@@ -118,12 +119,13 @@ TEST_F(SecretLeak, FreedMemoryNeverHoldsThePrivateKey) {
     // fails inside the parse of the clear content.
     IdentObj forged;
     {
-        gost::Key key =
-            gost::PrivateKeyFromRaw(gost::KeyAlg::Gost2001, "1.2.643.2.2.35.1", gost::ByteView(g_key, sizeof g_key));
-        gost::Key other = gost::GenerateKey(gost::KeyAlg::Gost2001, "1.2.643.2.2.35.1");
+        gost::Key key = gost::PrivateKeyFromRaw(gost::KeyAlg::Gost2001, cert::oids::kSign2001ParamSetA,
+                                                gost::ByteView(g_key, sizeof g_key));
+        gost::Key other = gost::GenerateKey(gost::KeyAlg::Gost2001, cert::oids::kSign2001ParamSetA);
         asn::Writer w;
         auto m = w.BeginSequence();
-        w.String(asn::kUtf8String, "1.2.643.2.2.35.1").String(asn::kUtf8String, "1.2.643.2.2.30.1");
+        w.String(asn::kUtf8String, cert::oids::kSign2001ParamSetA)
+            .String(asn::kUtf8String, cert::oids::kHash94ParamSet);
         w.OctetString(gost::PublicKeyToRaw(other)).OctetString(gost::PrivateKeyToRaw(key));
         w.End(m);
         cert::Secret clear = w.TakeSecret();

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "cert/asn.h"
+#include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "provider/gost.h"
 #include "testsupport.h"
@@ -121,22 +122,22 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     EXPECT_EQ(blob.data()[0], PUBLICKEYBLOB);
     EXPECT_EQ(blob.data()[1], 0x10);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(blob.data() + 8), 4), "MAG1");
-    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, "1.2.643.2.2.19", blob, bits,
-                                                                      params));
+    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, cert::oids::kGostR3410_2001,
+                                                                      blob, bits, params));
     EXPECT_EQ(bits.data()[0], 0x04);
     EXPECT_EQ(bits.size(), 66u);
     // From the raw key bytes and a named set the same parts come out.
     IdentObj rawBits, rawParams, ps;
     ASSERT_TRUE(VRKGetKeyParam(key, VRK_KP_PUBKEY_PARAMSET, ps));
-    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, "1.2.643.2.2.19",
+    ASSERT_TRUE(vrkscapi::vrkcspexfun::VRKEncodePublicKeyAndParametrs(VRK_PROV_TYPE_GOST, cert::oids::kGostR3410_2001,
                                                                       IdentObj(blob.end() - 64, 64), rawBits, rawParams,
                                                                       std::string(ps.view()).c_str()));
     EXPECT_EQ(rawBits, bits);
     EXPECT_EQ(rawParams, params);
 
     CERT_PUBLIC_KEY_INFO info{};
-    char oid[] = "1.2.643.2.2.19";
-    info.Algorithm.pszObjId = oid;
+    std::string oid = cert::oids::kGostR3410_2001;
+    info.Algorithm.pszObjId = oid.data();
     info.Algorithm.Parameters = params.blob();
     info.PublicKey.cbData = bits.size();
     info.PublicKey.pbData = bits.data();
@@ -153,7 +154,7 @@ TEST_F(SignTest, ImportPKInfoFromCertificateParts) {
     info.Algorithm.pszObjId = unknown;
     EXPECT_FALSE(VRKImportPKInfo(p, &info, &pub));
     EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
-    info.Algorithm.pszObjId = oid;
+    info.Algorithm.pszObjId = oid.data();
     info.PublicKey.cbData = 10;
     EXPECT_FALSE(VRKImportPKInfo(p, &info, &pub));
     EXPECT_EQ(GetLastError(), NTE_BAD_PUBLIC_KEY);
