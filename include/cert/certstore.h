@@ -221,8 +221,7 @@ private:
 class CERT_API CCTFCertStorage {
 public:
     CCTFCertStorage() = default;
-    CCTFCertStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type,
-                    void* para);
+    CCTFCertStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type, void* para);
     CCTFCertStorage(const CCTFCertStorage& o);
     CCTFCertStorage& operator=(const CCTFCertStorage& o);
     // Closes without force.
@@ -232,8 +231,7 @@ public:
     // through the factory (the name is the path), 6 a serialized blob in
     // `para`, any other with the name (10 gets it as UTF-16). Non-zero on
     // success; on failure the status word holds the last error.
-    int OpenStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type,
-                    void* para);
+    int OpenStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type, void* para);
     // False when the platform close failed (a file store whose commit
     // failed: its old file stays whole); the last error says why.
     bool CloseStorage(bool force = false);

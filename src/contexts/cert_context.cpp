@@ -223,8 +223,7 @@ const CRYPT_KEY_PROV_INFO* CCTFCertContext::GetProviderInfo() const {
             m_providerInfo = std::move(blob);
             m_providerRead = true;
         }
-        return m_providerInfo.IsEmpty() ? nullptr
-                                        : reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(m_providerInfo.data());
+        return m_providerInfo.IsEmpty() ? nullptr : reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(m_providerInfo.data());
     });
 }
 
@@ -293,8 +292,8 @@ bool CCTFCertContext::SetContainer(const char* container) {
 }
 
 bool CCTFCertContext::SetPrivateKeyType(DWORD keySpec) {
-    const bool ok = RewriteProviderInfo(
-        *this, [&](CRYPT_KEY_PROV_INFO& info, std::u16string&) { info.dwKeySpec = keySpec; });
+    const bool ok =
+        RewriteProviderInfo(*this, [&](CRYPT_KEY_PROV_INFO& info, std::u16string&) { info.dwKeySpec = keySpec; });
     if (ok) m_privateKeyType = keySpec;
     return ok;
 }
@@ -349,15 +348,13 @@ bool CCTFCertContext::GetSubjectSerialNumber(IdentObj& out) const {
 }
 
 CCTFX509Name CCTFCertContext::GetSubjectName() const {
-    return Answer(CCTFX509Name(), [&] {
-        return IsInitialized() ? CCTFX509Name(m_context->pCertInfo->Subject) : CCTFX509Name();
-    });
+    return Answer(CCTFX509Name(),
+                  [&] { return IsInitialized() ? CCTFX509Name(m_context->pCertInfo->Subject) : CCTFX509Name(); });
 }
 
 CCTFX509Name CCTFCertContext::GetIssuerName() const {
-    return Answer(CCTFX509Name(), [&] {
-        return IsInitialized() ? CCTFX509Name(m_context->pCertInfo->Issuer) : CCTFX509Name();
-    });
+    return Answer(CCTFX509Name(),
+                  [&] { return IsInitialized() ? CCTFX509Name(m_context->pCertInfo->Issuer) : CCTFX509Name(); });
 }
 
 bool CCTFCertContext::CheckPresenceOfAuthKeyIDExtension(bool& present) const {
@@ -414,8 +411,7 @@ std::vector<unsigned char> GetCertSignature(const CERT_CONTEXT* cert) try {
         return {};
     IdentObj blob;
     blob.Alloc(size);
-    if (!CryptDecodeObject(CAPI_ENCODING, X509_CERT, cert->pbCertEncoded, cert->cbCertEncoded, 0, blob.data(),
-                           &size))
+    if (!CryptDecodeObject(CAPI_ENCODING, X509_CERT, cert->pbCertEncoded, cert->cbCertEncoded, 0, blob.data(), &size))
         return {};
     const auto* signed_ = reinterpret_cast<const CERT_SIGNED_CONTENT_INFO*>(blob.data());
     return std::vector<unsigned char>(signed_->Signature.pbData, signed_->Signature.pbData + signed_->Signature.cbData);

@@ -44,7 +44,7 @@ bool SameBytes(const CRYPTOAPI_BLOB& a, const CRYPTOAPI_BLOB& b);
 // is no GOST one.
 int VerifyGostSigned(const BYTE* der, DWORD size, PCCERT_CONTEXT issuer);
 // The same with OpenSSL for a CRL of any other algorithm: 1 good, else 0.
-int VerifyCrlWithOpenssl(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer);
+int VerifyCrlWithOpenssl(const BYTE* crl, DWORD crlSize, const BYTE* issuer, DWORD issuerSize);
 
 // Logs a line of this layer (CertPutLogFormatted).
 void Log(const std::string& text, int level);

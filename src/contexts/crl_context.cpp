@@ -9,9 +9,7 @@ using namespace cert::contexts;
 CCTFCRLContext::CCTFCRLContext(PCCRL_CONTEXT context)
     : m_context(context ? CertDuplicateCRLContext(context) : nullptr) {}
 
-CCTFCRLContext::CCTFCRLContext(const IdentObj& encoded, unsigned long encoding) {
-    CreateCRLContext(encoded, encoding);
-}
+CCTFCRLContext::CCTFCRLContext(const IdentObj& encoded, unsigned long encoding) { CreateCRLContext(encoded, encoding); }
 
 CCTFCRLContext::CCTFCRLContext(const CCTFCRLContext& o)
     : m_context(o.m_context ? CertDuplicateCRLContext(o.m_context) : nullptr),
@@ -74,9 +72,8 @@ bool CCTFCRLContext::IsInitialized() const {
 }
 
 IdentObj CCTFCRLContext::GetEncoded() const {
-    return Answer(IdentObj(), [&] {
-        return m_context ? IdentObj(m_context->pbCrlEncoded, m_context->cbCrlEncoded) : IdentObj();
-    });
+    return Answer(IdentObj(),
+                  [&] { return m_context ? IdentObj(m_context->pbCrlEncoded, m_context->cbCrlEncoded) : IdentObj(); });
 }
 
 bool CCTFCRLContext::operator==(const CCTFCRLContext& o) const {

@@ -10,7 +10,6 @@
 #include "cert/vrkscapi.h"
 #include "contexts/contexts_internal.h"
 
-
 CCTFHProv::~CCTFHProv() {
     if (m_hProv) VRKReleaseContext(m_hProv, 0);
 }
@@ -196,7 +195,8 @@ IdentObj CTFConvertPublicKeyInfo(const CCTFCertPublicKeyInfo& info) try {
     constexpr const char* kPlace = "CTFConvertPublicKeyInfo";
     const std::string oid(info.m_algorithm.GetOID().c_str());
     unsigned algId = 0, extra = 0;
-    if (oid.empty() || !GetAlgIDFromOID(oid.data(), oid.size(), algId, extra)) throw XTOOStatus(TOOERR_UNKNOWN_ALG, kPlace);
+    if (oid.empty() || !GetAlgIDFromOID(oid.data(), oid.size(), algId, extra))
+        throw XTOOStatus(TOOERR_UNKNOWN_ALG, kPlace);
     // GOST key bits hold the key as an OCTET STRING; anything else is
     // taken as it stands.
     const BYTE* key = info.m_publicKey.data();

@@ -42,8 +42,8 @@ void TouchStoreFile(const std::string& path) {
 
 }  // namespace
 
-CCTFCertStorage::CCTFCertStorage(const CCTFString& name, const char* provider, unsigned long flags,
-                                 unsigned long type, void* para) {
+CCTFCertStorage::CCTFCertStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type,
+                                 void* para) {
     OpenStorage(name, provider, flags, type, para);
 }
 
@@ -68,8 +68,8 @@ CCTFCertStorage& CCTFCertStorage::operator=(const CCTFCertStorage& o) {
 
 CCTFCertStorage::~CCTFCertStorage() { CloseStorage(false); }
 
-int CCTFCertStorage::OpenStorage(const CCTFString& name, const char* provider, unsigned long flags,
-                                 unsigned long type, void* para) {
+int CCTFCertStorage::OpenStorage(const CCTFString& name, const char* provider, unsigned long flags, unsigned long type,
+                                 void* para) {
     return Answer(0, [&] {
         CloseStorage(false);
         m_name = name;
@@ -140,8 +140,7 @@ BOOL CCTFCertStorage::AddCRLContext(const CCTFCRLContext& crl, unsigned long dis
 }
 
 BOOL CCTFCertStorage::AddEncodetCRL(const IdentObj& encoded, unsigned long encoding) {
-    return CertAddEncodedCRLToStore(m_store, encoding, encoded.data(), encoded.size(), CERT_STORE_ADD_ALWAYS,
-                                    nullptr);
+    return CertAddEncodedCRLToStore(m_store, encoding, encoded.data(), encoded.size(), CERT_STORE_ADD_ALWAYS, nullptr);
 }
 
 BOOL CCTFCertStorage::DeleteCertificate(const CCTFCertContext& cert) {
@@ -150,8 +149,8 @@ BOOL CCTFCertStorage::DeleteCertificate(const CCTFCertContext& cert) {
         return FALSE;
     }
     // This storage's copy: the context given may come from another store.
-    PCCERT_CONTEXT mine = CertFindCertificateInStore(m_store, CAPI_ENCODING, 0, CERT_FIND_EXISTING,
-                                                     cert.GetContext(), nullptr);
+    PCCERT_CONTEXT mine =
+        CertFindCertificateInStore(m_store, CAPI_ENCODING, 0, CERT_FIND_EXISTING, cert.GetContext(), nullptr);
     if (!mine) return FALSE;
     return CertDeleteCertificateFromStore(mine);
 }
@@ -190,9 +189,8 @@ namespace {
 
 // The platform's search in a loop, each match appended with the storage's
 // type.
-void FindAll(HCERTSTORE store, DWORD findType, const void* para, DWORD storageType,
-             std::list<CCTFCertContext>& out, bool (*keep)(PCCERT_CONTEXT, const void*) = nullptr,
-             const void* keepArg = nullptr) {
+void FindAll(HCERTSTORE store, DWORD findType, const void* para, DWORD storageType, std::list<CCTFCertContext>& out,
+             bool (*keep)(PCCERT_CONTEXT, const void*) = nullptr, const void* keepArg = nullptr) {
     for (PCCERT_CONTEXT c = CertFindCertificateInStore(store, CAPI_ENCODING, 0, findType, para, nullptr); c;
          c = CertFindCertificateInStore(store, CAPI_ENCODING, 0, findType, para, c)) {
         if (keep && !keep(c, keepArg)) continue;
@@ -314,8 +312,7 @@ CCTFCRLContext CCTFCertStorage::FindCRLInStore(DWORD findFlags, const void* para
         // its own.
         PCCRL_CONTEXT prev = previous.GetContext() ? CertDuplicateCRLContext(previous.GetContext()) : nullptr;
         DWORD flags = findFlags;
-        PCCRL_CONTEXT next =
-            CertGetCRLFromStore(m_store, static_cast<PCCERT_CONTEXT>(para), prev, &flags);
+        PCCRL_CONTEXT next = CertGetCRLFromStore(m_store, static_cast<PCCERT_CONTEXT>(para), prev, &flags);
         CCTFCRLContext out(next);
         if (next) CertFreeCRLContext(next);
         return out;

@@ -82,8 +82,7 @@ std::string StoragePath(const std::string& given) {
     fs::path p(slashed);
     if (!p.is_absolute()) {
         const fs::path whole = fs::absolute(p);
-        cert::contexts::Log(
-            "Relative path to file storage: " + given + " complete from current: " + whole.string(), 1);
+        cert::contexts::Log("Relative path to file storage: " + given + " complete from current: " + whole.string(), 1);
         p = whole;
     }
     p = p.lexically_normal();
@@ -130,8 +129,11 @@ boost::shared_ptr<CTFStorageImpl> CreateStorage(const std::string& path, DWORD f
         *status = WinErr2ToolsErr(code);
         // The first "с" of the message is a Cyrillic letter, as readers of
         // the log know it.
-        cert::contexts::Log("Can't open \xD1\x81" "ertificate store: " + path + " errCode: " + std::to_string(code),
-                            2);
+        cert::contexts::Log(
+            "Can't open \xD1\x81"
+            "ertificate store: " +
+                path + " errCode: " + std::to_string(code),
+            2);
         SetLastError(code);
         return {};
     }

@@ -1,30 +1,11 @@
 // The issuer and CRL searches of CCTFCertStorage.
-#include <openssl/evp.h>
 #include <openssl/sha.h>
-#include <openssl/x509.h>
 
 #include <map>
 #include <mutex>
 
 #include "cert/frame.h"
 #include "contexts/contexts_internal.h"
-
-namespace cert::contexts {
-
-int VerifyCrlWithOpenssl(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
-    const unsigned char* p = crl->pbCrlEncoded;
-    X509_CRL* c = d2i_X509_CRL(nullptr, &p, static_cast<long>(crl->cbCrlEncoded));
-    const unsigned char* q = issuer->pbCertEncoded;
-    X509* i = d2i_X509(nullptr, &q, static_cast<long>(issuer->cbCertEncoded));
-    int ok = 0;
-    if (c && i)
-        if (EVP_PKEY* key = X509_get0_pubkey(i)) ok = X509_CRL_verify(c, key) == 1 ? 1 : 0;
-    X509_CRL_free(c);
-    X509_free(i);
-    return ok;
-}
-
-}  // namespace cert::contexts
 
 using namespace cert::contexts;
 
@@ -45,7 +26,9 @@ public:
             if (it != known_.end()) return it->second;
         }
         int ok = VerifyGostSigned(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer);
-        if (ok < 0) ok = VerifyCrlWithOpenssl(crl, issuer);
+        if (ok < 0)
+            ok = VerifyCrlWithOpenssl(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer->pbCertEncoded,
+                                      issuer->cbCertEncoded);
         std::lock_guard<std::mutex> lock(mutex_);
         if (known_.size() >= kLimit) known_.clear();
         known_.emplace(key, ok == 1);
