@@ -282,20 +282,29 @@ bool CCTFCertStorage::FindCertList(std::list<CCTFCertContext>& out, unsigned lon
         TemplateKeyId(info, t.keyId, t.keyIdFromName);
         // Each search goes through one of the store's indexes; the template's
         // other fields are then compared on what it gives.
+        const std::size_t before = out.size();
         if (!info.m_serialNumber.IsEmpty()) {
+            // By issuer and serial as encoded; an issuer typed otherwise
+            // (other string types, another order) goes by the serial alone.
             CERT_INFO key{};
             key.SerialNumber = info.m_serialNumber.blob();
             key.Issuer = info.m_issuer.blob();
             FindAll(m_store, CERT_FIND_SUBJECT_CERT, &key, m_type, out, Matches, &t);
+            if (out.size() == before && key.Issuer.cbData) {
+                key.Issuer = CERT_NAME_BLOB{0, nullptr};
+                FindAll(m_store, CERT_FIND_SUBJECT_CERT, &key, m_type, out, Matches, &t);
+            }
         } else if (!t.keyId.IsEmpty()) {
             const CRYPT_HASH_BLOB id = t.keyId.blob();
             FindAll(m_store, CERT_FIND_KEY_IDENTIFIER, &id, m_type, out, Matches, &t);
-        } else if (!info.m_subject.IsEmpty()) {
-            const CERT_NAME_BLOB name = info.m_subject.blob();
-            FindAll(m_store, CERT_FIND_SUBJECT_NAME, &name, m_type, out, Matches, &t);
-        } else if (!info.m_issuer.IsEmpty()) {
-            const CERT_NAME_BLOB name = info.m_issuer.blob();
-            FindAll(m_store, CERT_FIND_ISSUER_NAME, &name, m_type, out, Matches, &t);
+        } else if (!info.m_subject.IsEmpty() || !info.m_issuer.IsEmpty()) {
+            // Names as encoded first; a name typed otherwise matches only as
+            // a name, which no index holds.
+            const bool bySubject = !info.m_subject.IsEmpty();
+            const CERT_NAME_BLOB name = bySubject ? info.m_subject.blob() : info.m_issuer.blob();
+            FindAll(m_store, bySubject ? CERT_FIND_SUBJECT_NAME : CERT_FIND_ISSUER_NAME, &name, m_type, out, Matches,
+                    &t);
+            if (out.size() == before) FindAll(m_store, CERT_FIND_ANY, nullptr, m_type, out, Matches, &t);
         } else {
             FindAll(m_store, CERT_FIND_ANY, nullptr, m_type, out, Matches, &t);
         }
