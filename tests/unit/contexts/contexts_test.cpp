@@ -127,7 +127,9 @@ TEST_F(Contexts, IssuerSearchSetsTheFlagsBitForBit) {
             crl.Reset();
             EXPECT_EQ(s.FindIssuerCertificate(*c.cert, issuer, &flags, &crl), 1);
             EXPECT_EQ(flags, c.want) << "asked 0x" << std::hex << c.ask;
-            if (c.ask == 0) EXPECT_TRUE(crl.IsInitialized());
+            if (c.ask == 0) {
+                EXPECT_TRUE(crl.IsInitialized());
+            }
         }
         // The CA is its own issuer; an untrusting storage says so.
         flags = CTF_CHECK_SIGNATURE;

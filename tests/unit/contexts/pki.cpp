@@ -4,7 +4,7 @@ namespace pki {
 
 namespace {
 
-const char kScript[] = R"(set -e
+const char kScript[] = R"sh(set -e
 cd "$1"; key=$2; md=$3; eng=$4
 mkdir -p new; touch index.txt; echo 1000 > serial; echo 0102 > crlnumber
 cat > ca.cnf <<EOC
@@ -64,7 +64,7 @@ for f in crl empty.crl stale.crl forged.crl; do q crl -in $f.pem -outform DER -o
 python3 -c "
 b = bytearray(open('good.der', 'rb').read()); b[-5] ^= 1; open('altered.der', 'wb').write(b)"
 openssl x509 -inform DER -in altered.der -out altered.pem
-)";
+)sh";
 
 }  // namespace
 
