@@ -1,0 +1,270 @@
+// File stores (providers 7 and 8): a store file read whole at open and, at
+// a commit, merged with what other processes wrote meanwhile.
+//
+// Two processes committing at once lose nothing: a commit holds the named
+// lock of the file's absolute path (its lock file lives under the home's
+// lock folder, never beside the store: that folder may be the transport
+// directory), reads the file again and applies only this store's own
+// changes since open to what it finds. The lock is named under $CERT_HOME,
+// so processes sharing a store file must share the home too. The file is
+// replaced through a synced work copy, so a reader (or a process killed
+// mid-commit) sees the old store or the new one, never half of either.
+#include <filesystem>
+#include <string_view>
+#include <sys/stat.h>
+#include <unordered_map>
+
+#include "capi/codec.h"
+#include "capi/store_file.h"
+#include "cert/certlog.h"
+#include "cert/ipc.h"
+#include "platform/files.h"
+
+namespace capi::store {
+namespace {
+
+constexpr DWORD kCreateNew = 0x2000;
+constexpr DWORD kOpenExisting = 0x4000;
+constexpr DWORD kReadOnly = 0x8000;
+
+// An element's identity in a merge: kind and encoding (duplicates counted).
+struct Key {
+    DWORD kind;
+    const std::vector<BYTE>* bytes;
+    std::string_view View() const { return {reinterpret_cast<const char*>(bytes->data()), bytes->size()}; }
+    bool operator==(const Key& o) const { return kind == o.kind && View() == o.View(); }
+};
+struct KeyHash {
+    std::size_t operator()(const Key& k) const { return std::hash<std::string_view>{}(k.View()) ^ k.kind; }
+};
+Key KeyOf(const Element& e) { return Key{e.kind, &e.encoded}; }
+
+using Props = std::vector<std::pair<DWORD, std::vector<BYTE>>>;
+
+// What this store did to one identity since open.
+struct Change {
+    std::size_t opened = 0, now = 0, current = 0;
+    const Element* first = nullptr;  // its first occurrence now
+    const Props* before = nullptr;   // its properties at open
+};
+
+const std::vector<BYTE>* FindProp(const Props& props, DWORD id) {
+    for (const auto& p : props)
+        if (p.first == id) return &p.second;
+    return nullptr;
+}
+
+// Applies the property changes from `before` to `after` onto `target`:
+// what another process set on other ids stays.
+void ApplyProps(const Props* before, const Props& after, Props& target) {
+    if (before)
+        for (const auto& [id, value] : *before)
+            if (!FindProp(after, id)) std::erase_if(target, [id = id](const auto& p) { return p.first == id; });
+    for (const auto& [id, value] : after) {
+        const std::vector<BYTE>* old = before ? FindProp(*before, id) : nullptr;
+        if (old && *old == value) continue;
+        auto it = std::find_if(target.begin(), target.end(), [id = id](const auto& p) { return p.first == id; });
+        if (it != target.end())
+            it->second = value;
+        else
+            target.emplace_back(id, value);
+    }
+}
+
+// `current` (the file as it is now) with this store's changes from `opened`
+// to `now`: deleted copies removed, properties changed in place, additions
+// appended in their order. An addition another process made too is not
+// doubled; a deletion of something already gone does nothing.
+std::vector<Element> Merge(const std::vector<Element>& opened, const std::vector<Element>& now,
+                           const std::vector<Element>& current) {
+    std::unordered_map<Key, Change, KeyHash> changes;
+    for (const Element& e : opened) {
+        if (e.readOnly) continue;
+        Change& c = changes[KeyOf(e)];
+        if (!c.opened++) c.before = &e.props;
+    }
+    for (const Element& e : now) {
+        if (e.readOnly) continue;
+        Change& c = changes[KeyOf(e)];
+        if (!c.now++) c.first = &e;
+    }
+    for (const Element& e : current) {
+        auto it = changes.find(KeyOf(e));
+        if (it != changes.end()) ++it->second.current;
+    }
+    std::unordered_map<Key, std::size_t, KeyHash> toDelete, toAdd;
+    for (const auto& [key, c] : changes) {
+        if (c.now < c.opened) toDelete[key] = std::min(c.opened - c.now, c.current);
+        const std::size_t target = c.opened == 0 ? std::max(c.current, c.now) : c.current + (c.now - c.opened);
+        if (c.now > c.opened && target > c.current) toAdd[key] = target - c.current;
+    }
+    std::vector<Element> out;
+    out.reserve(current.size() + now.size());
+    for (const Element& e : current) {
+        auto del = toDelete.find(KeyOf(e));
+        if (del != toDelete.end() && del->second) {
+            --del->second;
+            continue;
+        }
+        out.push_back(e);
+        auto it = changes.find(KeyOf(e));
+        if (it != changes.end() && it->second.first)
+            ApplyProps(it->second.before, it->second.first->props, out.back().props);
+    }
+    for (const Element& e : now) {
+        if (e.readOnly) continue;
+        auto add = toAdd.find(KeyOf(e));
+        if (add == toAdd.end() || !add->second) continue;
+        --add->second;
+        out.push_back(e);
+    }
+    return out;
+}
+
+bool SameElements(const std::vector<Element>& a, const std::vector<Element>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameElement);
+}
+
+// The path every process names the file by: "\" as a separator, absolute,
+// normal, links in its folders resolved.
+std::string AbsolutePath(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::path p = fs::absolute(fs::path(cert::platform::NativePath(path))).lexically_normal();
+    std::error_code ec;
+    fs::path folder = fs::weakly_canonical(p.parent_path(), ec);
+    if (!ec && p.has_filename()) p = folder / p.filename();
+    return p.string();
+}
+
+DWORD LockError(const XTOOStatus& e) {
+    if (DWORD win = ToolsErr2WinErr(e.Status())) return win;
+    return e.Status() == TOOERR_ACCESS ? ERROR_ACCESS_DENIED : ERROR_LOCK_VIOLATION;
+}
+
+class FileBacking final : public Backing {
+public:
+    FileBacking(std::string path, DWORD flags) : m_path(std::move(path)), m_flags(flags) {}
+
+    bool Load(std::vector<Element>& out) override try {
+        std::vector<Element> elements;
+        FileForm form;
+        if (!Read(elements, form)) return false;
+        m_form = form;
+        out = std::move(elements);
+        return true;
+    } catch (...) {
+        return cert::platform::ExceptionToLastError(false);
+    }
+
+    bool Changed(const Element*, const Element*) override { return true; }
+
+    bool Commit(const std::vector<Element>& opened, const std::vector<Element>& now) override try {
+        if ((m_flags & kReadOnly) || SameElements(opened, now)) return true;
+        IPC::CReadWriteLock lock(("cert store file " + m_path).c_str());
+        try {
+            lock.LockWrite();
+        } catch (const XTOOStatus& e) {
+            SetLastError(LockError(e));
+            return false;
+        }
+        struct Unlock {
+            IPC::CReadWriteLock& l;
+            ~Unlock() { l.UnlockWrite(); }
+        } unlock{lock};
+
+        std::vector<Element> current;
+        FileForm form = m_form;
+        bool existed = false;
+        if (!Read(current, form, &existed)) return false;
+        if (!existed) form = m_form;
+        std::vector<Element> merged = Merge(opened, now, current);
+        if (existed && SameElements(merged, current)) return true;
+        const std::vector<BYTE> bytes = WriteStoreFile(merged, form);
+        if (DWORD e = cert::platform::WriteFileAtomic(m_path, bytes.data(), bytes.size())) {
+            SetLastError(e);
+            return false;
+        }
+        return true;
+    } catch (const cert::capi::Fail& f) {
+        SetLastError(f.code);
+        return false;
+    } catch (...) {
+        return cert::platform::ExceptionToLastError(false);
+    }
+
+private:
+    // The file's elements and form; a missing file is an empty store (unless
+    // it must exist). A fault is logged with its offset.
+    bool Read(std::vector<Element>& out, FileForm& form, bool* existed = nullptr) {
+        std::string bytes;
+        DWORD e = cert::platform::ReadWholeFile(m_path, bytes, kMaxStoreFile);
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) {
+            if (m_flags & kOpenExisting) {
+                SetLastError(e);
+                return false;
+            }
+            out.clear();
+            form = FileForm::kSerialized;
+            if (existed) *existed = false;
+            return true;
+        }
+        if (e) {
+            SetLastError(e);
+            return false;
+        }
+        if (existed) *existed = true;
+        size_t at = 0;
+        if (!ParseStoreFile(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), out, form, &at)) {
+            const DWORD err = GetLastError();
+            if (err == CRYPT_E_FILE_ERROR) {
+                const std::string text = "Certificate store file " + m_path +
+                                         " is damaged or in no store form at offset " + std::to_string(at);
+                CertPutLogFormatted(text.c_str(), "CTF", 2);
+            }
+            SetLastError(err);
+            return false;
+        }
+        return true;
+    }
+
+    std::string m_path;
+    DWORD m_flags;
+    FileForm m_form = FileForm::kSerialized;
+};
+
+}  // namespace
+
+std::unique_ptr<Backing> OpenFileBacking(const std::string& path, DWORD flags) try {
+    if (path.empty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string abs = AbsolutePath(path);
+    struct stat st {};
+    const bool exists = ::lstat(abs.c_str(), &st) == 0;
+    if ((flags & kCreateNew) && exists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return nullptr;
+    }
+    if ((flags & kOpenExisting) && !exists) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    if ((flags & kCreateNew) && !(flags & kReadOnly)) {
+        // Made now, exclusively: of two processes creating it, one fails.
+        const std::vector<BYTE> empty = WriteSerialized({});
+        cert::platform::OutputFile out;
+        DWORD e = out.Open(abs, cert::platform::kModeAsBefore, true);
+        if (!e) e = out.Write(empty.data(), empty.size());
+        if (!e) e = out.Commit();
+        if (e) {
+            SetLastError(e);
+            return nullptr;
+        }
+    }
+    return std::make_unique<FileBacking>(std::move(abs), flags);
+} catch (...) {
+    return cert::platform::ExceptionToLastError(std::unique_ptr<Backing>());
+}
+
+}  // namespace capi::store
