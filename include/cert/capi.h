@@ -541,8 +541,9 @@ constexpr DWORD CERT_FIND_HASH = CERT_FIND_SHA1_HASH;
 constexpr DWORD CERT_FIND_ISSUER_NAME = 0x20004;   // const CERT_NAME_BLOB*, compared as bytes
 constexpr DWORD CERT_FIND_SUBJECT_NAME = 0x20007;  // const CERT_NAME_BLOB*, compared as bytes
 constexpr DWORD CERT_FIND_PUBLIC_KEY = 0x60000;    // const CERT_PUBLIC_KEY_INFO*
-constexpr DWORD CERT_FIND_SUBJECT_CERT = 0xB0000;  // const CERT_INFO*: its Issuer and SerialNumber
-constexpr DWORD CERT_FIND_EXISTING = 0xD0000;      // PCCERT_CONTEXT: the same encoding
+// const CERT_INFO*: its Issuer and SerialNumber; an empty Issuer: the serial alone.
+constexpr DWORD CERT_FIND_SUBJECT_CERT = 0xB0000;
+constexpr DWORD CERT_FIND_EXISTING = 0xD0000;  // PCCERT_CONTEXT: the same encoding
 // const CRYPT_HASH_BLOB*: the subject key identifier ("2.5.29.14"), else
 // the SHA-1 of the public key bits.
 constexpr DWORD CERT_FIND_KEY_IDENTIFIER = 0xF0000;

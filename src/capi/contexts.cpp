@@ -118,8 +118,10 @@ CertContext* NewCert(const BYTE* p, std::size_t n) {
     const CERT_INFO& i = *c->pub.pCertInfo;
     const std::string issuer = Bytes(i.Issuer);
     // Distinct prefixes keep the indexes' keys apart.
+    // "s0:" is the serial alone (an encoded issuer is never empty): the
+    // template search's key when the issuer it was given is typed otherwise.
     c->core.keys = {"s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(i.SerialNumber), "n" + Bytes(i.Subject),
-                    "k" + KeyId(i), "i" + issuer};
+                    "k" + KeyId(i), "i" + issuer, "s0:" + Bytes(i.SerialNumber)};
     return c;
 }
 
