@@ -221,8 +221,9 @@ bool TemplateKeyId(const CCTFCertInfo& t, IdentObj& keyId, bool& fromName) {
     fromName = false;
     if (const CCTFCertExtension* ext = t.m_extensions.Find(cert::oids::kSubjectKeyIdentifier)) {
         IdentObj blob;
+        // The model gives this one bare: the OCTET STRING's content.
         if (ext->DecodeData(blob, cert::oids::kSubjectKeyIdentifier)) {
-            keyId = Blob(*reinterpret_cast<const CRYPT_DATA_BLOB*>(blob.data()));
+            keyId = std::move(blob);
             return !keyId.IsEmpty();
         }
     }

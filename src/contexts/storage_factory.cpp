@@ -109,8 +109,9 @@ boost::shared_ptr<CTFStorageImpl> CreateStorage(const std::string& path, DWORD f
         if (boost::shared_ptr<CTFStorageImpl> live = it->second.lock()) {
             if (live->Flags() == flags) return live;
             *status = CTFERR_STORAGE_OTHER_FLAGS;
+            const char* text = TOOStatusText(CTFERR_STORAGE_OTHER_FLAGS);
             cert::contexts::Log(std::string("StorageImplFactory::CreateStorage") + "  " +
-                                    TOOStatusText(CTFERR_STORAGE_OTHER_FLAGS) + " <" +
+                                    (text ? text : std::to_string(CTFERR_STORAGE_OTHER_FLAGS)) + " <" +
                                     "Same time open with other flags" + ">.",
                                 2);
             return {};
