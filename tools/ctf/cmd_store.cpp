@@ -300,7 +300,8 @@ Objects ReadObjects(const std::string& path) {
     }
     IdentObj der;
     static constexpr std::string_view kPem = "-----BEGIN";
-    if (bytes.view().substr(0, kPem.size()) == kPem) {
+    // openssl writes a certificate's text before its PEM block.
+    if (bytes.data()[0] != 0x30 && bytes.view().find(kPem) != std::string_view::npos) {
         if (!CTFB64BlobToBinary(bytes, der) || der.IsEmpty())
             throw UsageError(path + ": is not valid PEM", TOOERR_BADFORMAT);
     } else if (bytes.data()[0] == 0x30) {
