@@ -83,12 +83,10 @@ bool ExportGostKey(DWORD provType, HCRYPTKEY hKey, CCTFCertPublicKeyInfo& out) {
     return true;
 }
 
-// Any other key through the platform, as the key specification its
-// algorithm's class says.
-bool ExportPlatformKey(HCRYPTPROV hProv, HCRYPTKEY hKey, CCTFCertPublicKeyInfo& out) {
-    IdentObj algBytes;
-    if (!VRKGetKeyParam(hKey, KP_ALGID, algBytes)) return false;
-    const ALG_ID alg = AlgIdAt(algBytes, 0);
+// Any other key (a foreign provider's, or an RSA key a GOST provider
+// keeps) through the platform, as the key specification its algorithm's
+// class says.
+bool ExportPlatformKey(HCRYPTPROV hProv, ALG_ID alg, CCTFCertPublicKeyInfo& out) {
     const DWORD spec = GET_ALG_CLASS(alg) == ALG_CLASS_KEY_EXCHANGE ? AT_KEYEXCHANGE : AT_SIGNATURE;
     DWORD size = 0;
     if (!CryptExportPublicKeyInfo(hProv, spec, kEncoding, nullptr, &size)) return false;
@@ -214,8 +212,12 @@ int CTFExportPKInfo(HCRYPTPROV hProv, HCRYPTKEY hKey, CCTFCertPublicKeyInfo& out
     try {
         IdentObj name;
         if (!VRKGetProvParam(hProv, PP_NAME, name, 0)) return 0;
+        IdentObj algBytes;
+        if (!VRKGetKeyParam(hKey, KP_ALGID, algBytes)) return 0;
+        const ALG_ID alg = AlgIdAt(algBytes, 0);
         const DWORD gostType = GostProviderType(ParamText(name));
-        return gostType ? ExportGostKey(gostType, hKey, out) : ExportPlatformKey(hProv, hKey, out);
+        const bool rsa = alg == CALG_RSA_SIGN || alg == CALG_RSA_KEYX;
+        return gostType && !rsa ? ExportGostKey(gostType, hKey, out) : ExportPlatformKey(hProv, alg, out);
     } catch (...) {
         return cert::platform::ExceptionToLastError(0);
     }

@@ -238,7 +238,8 @@ struct Signing {
 };
 const Signing kSignings[] = {{CALG_GOST_R3410_2001, CALG_GOST_R3411_94},
                              {CALG_GOST_R3410_2012_256, CALG_GOST_R3411_2012_256},
-                             {CALG_GOST_R3410_2012_512, CALG_GOST_R3411_2012_512}};
+                             {CALG_GOST_R3410_2012_512, CALG_GOST_R3411_2012_512},
+                             {CALG_RSA_SIGN, CALG_SHA_256}};
 
 std::vector<CCTFString> Strings(const std::vector<std::string>& texts) {
     std::vector<CCTFString> out;
@@ -373,7 +374,7 @@ CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) 
         std::find_if(std::begin(kSignings), std::end(kSignings), [&](const Signing& s) { return s.key == keyAlg; });
     if (signing == std::end(kSignings))
         throw UsageError("the container's signature key is " + KeyAlgName(keyAlg) +
-                         ": certificates are signed with GOST keys");
+                         ": certificates are signed with GOST or RSA keys");
     IdentObj signatureOid;
     if (!GetOIDFromAlgID(signatureOid, signing->hash, keyAlg))
         throw Error(kFailure, "the OID registry has no signature algorithm for " + KeyAlgName(keyAlg));
