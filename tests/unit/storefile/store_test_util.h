@@ -20,10 +20,13 @@ using capi::store::Element;
 
 // A signed certificate whose serial is the four bytes 0x11 0x22 0x33 0x44;
 // Cert(n) patches them, so every n gives another encoding (its signature no
-// longer verifies: these tests keep bytes, they do not check them).
+// longer verifies: these tests keep bytes, they do not check them). Key,
+// times and signature are fixed, so every process makes the same bytes.
 inline const Bytes& TemplateCert() {
     static const Bytes der = [] {
-        EVP_PKEY* key = EVP_EC_gen("P-256");
+        static const unsigned char seed[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
+                                               17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+        EVP_PKEY* key = EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed, sizeof seed);
         X509* x = X509_new();
         X509_set_version(x, 2);
         ASN1_INTEGER_set(X509_get_serialNumber(x), 0x11223344);
@@ -31,10 +34,10 @@ inline const Bytes& TemplateCert() {
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("store test"), -1,
                                    -1, 0);
         X509_set_issuer_name(x, name);
-        X509_gmtime_adj(X509_getm_notBefore(x), 0);
-        X509_gmtime_adj(X509_getm_notAfter(x), 86400L * 365);
+        ASN1_TIME_set_string(X509_getm_notBefore(x), "20250101000000Z");
+        ASN1_TIME_set_string(X509_getm_notAfter(x), "20350101000000Z");
         X509_set_pubkey(x, key);
-        X509_sign(x, key, EVP_sha256());
+        X509_sign(x, key, nullptr);  // Ed25519 signs the same bytes the same way
         unsigned char* out = nullptr;
         int n = i2d_X509(x, &out);
         Bytes der(out, out + n);
