@@ -26,14 +26,6 @@ std::string SaveAs(HCERTSTORE s, DWORD form) {
     return out;
 }
 
-std::string Friendly(PCCERT_CONTEXT c) {
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) return "-";
-    std::string out(size, '\0');
-    CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, out.data(), &size);
-    return out;
-}
-
 TEST_F(BackedStores, FileStoreCommitsAtLastCloseUnlessReadOnly) {
     const std::string path = home_ / "certs.sst";
     const DWORD commit = CERT_FILE_STORE_COMMIT_ENABLE_FLAG;

@@ -138,6 +138,15 @@ inline std::string Serials(HCERTSTORE s) {
     return out;
 }
 
+// The friendly-name property, "-" when not set.
+inline std::string Friendly(PCCERT_CONTEXT c) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) return "-";
+    std::string out(size, '\0');
+    CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, out.data(), &size);
+    return out;
+}
+
 inline std::string Hex(const std::string& b) {
     static const char* d = "0123456789ABCDEF";
     std::string out;

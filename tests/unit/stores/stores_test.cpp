@@ -12,14 +12,6 @@ namespace {
 
 using namespace storetest;
 
-std::string Friendly(PCCERT_CONTEXT c) {
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) return "-";
-    std::string out(size, '\0');
-    CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, out.data(), &size);
-    return out;
-}
-
 int YearOf(const FILETIME& t) {
     for (int y = 2000; y < 2100; ++y) {
         FILETIME f = Year(y);
