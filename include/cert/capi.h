@@ -63,6 +63,7 @@
 // E_INVALIDARG.
 //
 // Thread safety: every function here is reentrant; the table is constant.
+// Contexts and stores (below) state their own rule.
 #pragma once
 
 #include <cstdint>
@@ -406,8 +407,8 @@ CERT_API BOOL CryptExportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwKeySpec, D
 // properties are the element's, and it stays valid, with its properties,
 // after it was deleted or its store was closed (also with the force flag)
 // until its last reference goes. hCertStore names the store it was taken
-// from; it is null for a context made from bytes and after the store's
-// last handle was closed.
+// from (null for a context made from bytes); once that store's last handle
+// is closed it is a closed handle, which every store function refuses.
 //
 // Stores. An HCERTSTORE is an id from a locked table, never a pointer into
 // memory: a closed handle fails with E_INVALIDARG. CertOpenStore gives one

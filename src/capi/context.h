@@ -120,6 +120,11 @@ bool SignatureVerifies(const BYTE* p, std::size_t n, bool isCrl, const CERT_CONT
 // The same for a CRL, remembered per CRL and issuer.
 bool CrlSignatureVerifies(CrlContext& crl, const CERT_CONTEXT& issuer);
 
+// The next CRL of the store after `prev` (which is freed) whose issuer is
+// `issuer` (any CRL when null), by the store's index; throws
+// CRYPT_E_NOT_FOUND at the end.
+PCCRL_CONTEXT NextCrl(HCERTSTORE store, const CERT_NAME_BLOB* issuer, PCCRL_CONTEXT prev);
+
 // Runs `body` at an exported function that returns a pointer: null with
 // the last error set on failure.
 template <class T, class F>

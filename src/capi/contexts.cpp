@@ -263,54 +263,62 @@ std::vector<Property> PropsWith(Core& c, DWORD id, DWORD flags, const void* data
 
 using namespace cert::capi;
 
-PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded) {
-    return GuardPtr<const CERT_CONTEXT>([&]() -> PCCERT_CONTEXT {
-        if (!(dwCertEncodingType & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        return &NewCert(pbCertEncoded, cbCertEncoded)->pub;
+namespace {
+
+template <class Make>
+auto Create(DWORD encoding, const BYTE* p, DWORD n, Make make) {
+    using Pub = decltype(make(p, n)->pub);
+    return GuardPtr<const Pub>([&]() -> const Pub* {
+        if (!(encoding & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
+        return &make(p, n)->pub;
     });
 }
 
-PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext) {
-    return pCertContext ? &AddRef(Of(pCertContext))->pub : nullptr;
+template <class Pub>
+const Pub* Duplicate(const Pub* p) {
+    return p ? &AddRef(Of(p))->pub : nullptr;
 }
 
-BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext) {
-    if (pCertContext) Release(Of(pCertContext));
-    return TRUE;
-}
-
-PCCRL_CONTEXT CertCreateCRLContext(DWORD dwCertEncodingType, const BYTE* pbCrlEncoded, DWORD cbCrlEncoded) {
-    return GuardPtr<const CRL_CONTEXT>([&]() -> PCCRL_CONTEXT {
-        if (!(dwCertEncodingType & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        return &NewCrl(pbCrlEncoded, cbCrlEncoded)->pub;
-    });
-}
-
-PCCRL_CONTEXT CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext) {
-    return pCrlContext ? &AddRef(Of(pCrlContext))->pub : nullptr;
-}
-
-BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext) {
-    if (pCrlContext) Release(Of(pCrlContext));
-    return TRUE;
-}
-
-BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData) {
-    if (!pCertContext) {
+template <class Pub>
+BOOL GetPropertyOf(const Pub* p, DWORD id, void* out, DWORD* pcb) {
+    if (!p) {
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    CertContext* c = Of(pCertContext);
-    return GetProperty(c->core, c->core.sha1, dwPropId, pvData, pcbData);
+    Core& c = Of(p)->core;
+    return GetProperty(c, c.sha1, id, out, pcb);
+}
+
+template <class Pub>
+BOOL Free(const Pub* p) {
+    if (p) Release(Of(p));
+    return TRUE;
+}
+
+}  // namespace
+
+PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded, DWORD cbCertEncoded) {
+    return Create(dwCertEncodingType, pbCertEncoded, cbCertEncoded, NewCert);
+}
+
+PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext) { return Duplicate(pCertContext); }
+
+BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext) { return Free(pCertContext); }
+
+PCCRL_CONTEXT CertCreateCRLContext(DWORD dwCertEncodingType, const BYTE* pbCrlEncoded, DWORD cbCrlEncoded) {
+    return Create(dwCertEncodingType, pbCrlEncoded, cbCrlEncoded, NewCrl);
+}
+
+PCCRL_CONTEXT CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext) { return Duplicate(pCrlContext); }
+
+BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext) { return Free(pCrlContext); }
+
+BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData, DWORD* pcbData) {
+    return GetPropertyOf(pCertContext, dwPropId, pvData, pcbData);
 }
 
 BOOL CertGetCRLContextProperty(PCCRL_CONTEXT pCrlContext, DWORD dwPropId, void* pvData, DWORD* pcbData) {
-    if (!pCrlContext) {
-        SetLastError(E_INVALIDARG);
-        return FALSE;
-    }
-    CrlContext* c = Of(pCrlContext);
-    return GetProperty(c->core, c->core.sha1, dwPropId, pvData, pcbData);
+    return GetPropertyOf(pCrlContext, dwPropId, pvData, pcbData);
 }
 
 DWORD CertEnumCertificateContextProperties(PCCERT_CONTEXT pCertContext, DWORD dwPropId) {

@@ -33,10 +33,11 @@ bool IsElementFileName(const std::string& name) {
     return name.size() == 40 && std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(uint8_t(c)); });
 }
 
-// Where the stores of a location live: the special folder + SystemCertificates.
+// Where the stores of a location live: the special folder (made when
+// missing, as any user of the home would) + SystemCertificates.
 bool StoresFolder(bool machine, std::string& out) {
     char base[MAX_PATH];
-    if (!SHGetSpecialFolderPathA(nullptr, base, machine ? CSIDL_COMMON_APPDATA : CSIDL_LOCAL_APPDATA, FALSE))
+    if (!SHGetSpecialFolderPathA(nullptr, base, machine ? CSIDL_COMMON_APPDATA : CSIDL_LOCAL_APPDATA, TRUE))
         return false;
     out = std::string(base) + "/SystemCertificates";
     return true;

@@ -2,6 +2,9 @@
 // indexes, the add dispositions, enumeration and finds, and the backings
 // below (serialized blob, file and system stores) loaded at open, told of
 // each change and committed at close.
+#include <boost/container/small_vector.hpp>
+
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -17,7 +20,10 @@ namespace store = ::capi::store;
 // hold it weakly, so that contexts outlive it.
 class Store {
 public:
-    using Index = std::unordered_map<std::string, std::map<std::uint64_t, void*>>;
+    // The elements under one key by place, nearly always one: kept inline,
+    // so that a lookup touches the table's node and the element only.
+    using Places = boost::container::small_vector<std::pair<std::uint64_t, void*>, 1>;
+    using Index = std::unordered_map<std::string, Places>;
 
     std::mutex m;  // everything below
     HCERTSTORE handle = nullptr;
@@ -51,7 +57,12 @@ public:
         c->core.member = true;
         c->pub.hCertStore = handle;
         Members(c)[seq] = c;
-        for (const std::string& key : KeysOf(c)) IndexOf(c)[key][seq] = c;
+        for (const std::string& key : KeysOf(c)) {
+            Places& places = IndexOf(c)[key];
+            places.insert(
+                std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(seq, nullptr), ByPlace),
+                {seq, c});
+        }
     }
     // Drops the store's reference to `c`.
     template <class C>
@@ -61,8 +72,11 @@ public:
         for (const std::string& key : KeysOf(c)) {
             auto at = index.find(key);
             if (at == index.end()) continue;
-            at->second.erase(c->core.seq);
-            if (at->second.empty()) index.erase(at);
+            Places& places = at->second;
+            places.erase(
+                std::remove_if(places.begin(), places.end(), [&](const auto& p) { return p.first == c->core.seq; }),
+                places.end());
+            if (places.empty()) index.erase(at);
         }
         c->core.member = false;
         Release(c);
@@ -81,8 +95,14 @@ public:
         Index& index = IndexOf(static_cast<C*>(nullptr));
         auto at = index.find(key);
         if (at == index.end()) return nullptr;
-        auto next = at->second.upper_bound(after);
-        return next == at->second.end() ? nullptr : static_cast<C*>(next->second);
+        const Places& places = at->second;
+        auto next =
+            std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(after, nullptr), ByPlace);
+        return next == places.end() ? nullptr : static_cast<C*>(next->second);
+    }
+
+    static bool ByPlace(const std::pair<std::uint64_t, void*>& a, const std::pair<std::uint64_t, void*>& b) {
+        return a.first < b.first;
     }
 
     std::vector<store::Element> Elements() {
@@ -290,6 +310,30 @@ void Add(HCERTSTORE h, C* created, DWORD disposition, const Pub** out) {
     if (out) *out = &AddRef(c)->pub;
 }
 
+CertContext* CopyOf(const CERT_CONTEXT& c) { return NewCert(c.pbCertEncoded, c.cbCertEncoded); }
+CrlContext* CopyOf(const CRL_CONTEXT& c) { return NewCrl(c.pbCrlEncoded, c.cbCrlEncoded); }
+
+// A copy of `given` with its properties, added by the disposition.
+template <class Pub>
+BOOL AddCopy(HCERTSTORE h, const Pub* given, DWORD disposition, const Pub** out) {
+    return Guard(false, [&] {
+        if (out) *out = nullptr;
+        if (!given) Throw(E_INVALIDARG);
+        Fresh fresh(CopyOf(*given));
+        SetProps(fresh.c->core, PersistedProps(Of(given)->core));
+        Add(h, fresh.Take(), disposition, out);
+    });
+}
+
+template <class Pub, class Make>
+BOOL AddEncoded(HCERTSTORE h, DWORD encoding, const BYTE* p, DWORD n, DWORD disposition, const Pub** out, Make make) {
+    return Guard(false, [&] {
+        if (out) *out = nullptr;
+        if (!(encoding & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
+        Add(h, make(p, n), disposition, out);
+    });
+}
+
 template <class C>
 BOOL Delete(C* c) {
     if (!c) {
@@ -465,6 +509,28 @@ std::shared_ptr<Store> OpenStore(std::uintptr_t provider, DWORD flags, const voi
 
 }  // namespace
 
+PCCRL_CONTEXT NextCrl(HCERTSTORE h, const CERT_NAME_BLOB* issuer, PCCRL_CONTEXT prev) {
+    CrlContext* previous = prev ? Of(prev) : nullptr;
+    std::shared_ptr<Store> s;
+    try {
+        s = Lookup(h);
+    } catch (...) {
+        if (previous) Release(previous);
+        throw;
+    }
+    std::lock_guard<std::mutex> hold(s->m);
+    const std::uint64_t after = After(*s, previous);
+    CrlContext* c = nullptr;
+    if (issuer) {
+        c = s->Next<CrlContext>("i" + Bytes(*issuer), after);
+    } else {
+        auto next = s->crls.upper_bound(after);
+        c = next == s->crls.end() ? nullptr : next->second;
+    }
+    if (!c) Throw(CRYPT_E_NOT_FOUND);
+    return &AddRef(c)->pub;
+}
+
 }  // namespace cert::capi
 
 using namespace cert::capi;
@@ -522,50 +588,24 @@ BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
 
 BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext, DWORD dwAddDisposition,
                                       PCCERT_CONTEXT* ppStoreContext) {
-    return Guard(false, [&] {
-        if (ppStoreContext) *ppStoreContext = nullptr;
-        if (!pCertContext) Throw(E_INVALIDARG);
-        CertContext* fresh = NewCert(pCertContext->pbCertEncoded, pCertContext->cbCertEncoded);
-        {
-            Fresh<CertContext> hold(fresh);
-            SetProps(fresh->core, PersistedProps(Of(pCertContext)->core));
-            hold.Take();
-        }
-        Add(hCertStore, fresh, dwAddDisposition, ppStoreContext);
-    });
+    return AddCopy(hCertStore, pCertContext, dwAddDisposition, ppStoreContext);
 }
 
 BOOL CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
                                       DWORD cbCertEncoded, DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext) {
-    return Guard(false, [&] {
-        if (ppCertContext) *ppCertContext = nullptr;
-        if (!(dwCertEncodingType & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        Add(hCertStore, NewCert(pbCertEncoded, cbCertEncoded), dwAddDisposition, ppCertContext);
-    });
+    return AddEncoded(hCertStore, dwCertEncodingType, pbCertEncoded, cbCertEncoded, dwAddDisposition, ppCertContext,
+                      NewCert);
 }
 
 BOOL CertAddCRLContextToStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pCrlContext, DWORD dwAddDisposition,
                               PCCRL_CONTEXT* ppStoreContext) {
-    return Guard(false, [&] {
-        if (ppStoreContext) *ppStoreContext = nullptr;
-        if (!pCrlContext) Throw(E_INVALIDARG);
-        CrlContext* fresh = NewCrl(pCrlContext->pbCrlEncoded, pCrlContext->cbCrlEncoded);
-        {
-            Fresh<CrlContext> hold(fresh);
-            SetProps(fresh->core, PersistedProps(Of(pCrlContext)->core));
-            hold.Take();
-        }
-        Add(hCertStore, fresh, dwAddDisposition, ppStoreContext);
-    });
+    return AddCopy(hCertStore, pCrlContext, dwAddDisposition, ppStoreContext);
 }
 
 BOOL CertAddEncodedCRLToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, const BYTE* pbCrlEncoded,
                               DWORD cbCrlEncoded, DWORD dwAddDisposition, PCCRL_CONTEXT* ppCrlContext) {
-    return Guard(false, [&] {
-        if (ppCrlContext) *ppCrlContext = nullptr;
-        if (!(dwCertEncodingType & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        Add(hCertStore, NewCrl(pbCrlEncoded, cbCrlEncoded), dwAddDisposition, ppCrlContext);
-    });
+    return AddEncoded(hCertStore, dwCertEncodingType, pbCrlEncoded, cbCrlEncoded, dwAddDisposition, ppCrlContext,
+                      NewCrl);
 }
 
 BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
@@ -581,9 +621,7 @@ PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT
 }
 
 PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlContext) {
-    return GuardPtr<const CRL_CONTEXT>([&]() -> PCCRL_CONTEXT {
-        return &Enumerate(hCertStore, pPrevCrlContext ? Of(pPrevCrlContext) : nullptr)->pub;
-    });
+    return GuardPtr<const CRL_CONTEXT>([&] { return NextCrl(hCertStore, nullptr, pPrevCrlContext); });
 }
 
 PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD, DWORD, DWORD dwFindType, const void* pvFindPara,

@@ -158,14 +158,8 @@ PCCRL_CONTEXT CertGetCRLFromStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pIssuerC
             if (pPrevCrlContext) Release(Of(pPrevCrlContext));
             Throw(E_INVALIDARG);
         }
-        PCCRL_CONTEXT c = pPrevCrlContext;
-        for (;;) {
-            c = CertEnumCRLsInStore(hCertStore, c);
-            if (!c) Throw(GetLastError());
-            if (!pIssuerContext ||
-                CertCompareCertificateName(CAPI_ENCODING, &c->pCrlInfo->Issuer, &pIssuerContext->pCertInfo->Subject))
-                break;
-        }
+        PCCRL_CONTEXT c =
+            NextCrl(hCertStore, pIssuerContext ? &pIssuerContext->pCertInfo->Subject : nullptr, pPrevCrlContext);
         DWORD flags = asked;
         if ((flags & CERT_STORE_SIGNATURE_FLAG) && pIssuerContext && CrlSignatureVerifies(*Of(c), *pIssuerContext))
             flags &= ~CERT_STORE_SIGNATURE_FLAG;

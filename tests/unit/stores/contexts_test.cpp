@@ -89,7 +89,8 @@ TEST(Contexts, PropertiesBySizingCall) {
     EXPECT_EQ(Prop(c, CERT_FRIENDLY_NAME_PROP_ID), "<" + std::to_string(CRYPT_E_NOT_FOUND) + ">");
     EXPECT_EQ(Prop(c, CERT_KEY_SPEC_PROP_ID), "<" + std::to_string(CRYPT_E_NOT_FOUND) + ">");
 
-    CRYPT_DATA_BLOB name = Blob(std::string("friendly"));
+    std::string friendly = "friendly";
+    CRYPT_DATA_BLOB name = Blob(friendly);
     ASSERT_TRUE(CertSetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, 0, &name));
     DWORD size = 3;
     char small[3];
@@ -102,7 +103,7 @@ TEST(Contexts, PropertiesBySizingCall) {
     char16_t container[] = u"\\\\.\\HDIMAGE\\keys", provider[] = u"Some Provider";
     BYTE paramBytes[] = {7, 8, 9};
     CRYPT_KEY_PROV_PARAM param{42, paramBytes, 3, 0};
-    CRYPT_KEY_PROV_INFO info{container, provider, 75, 0, 1, &param, AT_SIGNATURE};
+    CRYPT_KEY_PROV_INFO info{container, provider, 75, 0, 1, &param, 2};
     ASSERT_TRUE(CertSetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, 0, &info));
     ASSERT_TRUE(CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
     std::vector<std::uint64_t> mem(size / 8 + 1);
@@ -120,7 +121,7 @@ TEST(Contexts, PropertiesBySizingCall) {
     EXPECT_EQ(got.rgProvParam[0].dwParam, 42u);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(got.rgProvParam[0].pbData), 3), "\x07\x08\x09");
     EXPECT_EQ(Prop(c, CERT_KEY_SPEC_PROP_ID), std::string("\x02\0\0\0", 4));
-    DWORD spec = AT_KEYEXCHANGE;
+    DWORD spec = 1;  // the exchange key
     ASSERT_TRUE(CertSetCertificateContextProperty(c, CERT_KEY_SPEC_PROP_ID, 0, &spec));
     EXPECT_EQ(Prop(c, CERT_KEY_SPEC_PROP_ID), std::string("\x01\0\0\0", 4));
 

@@ -12,6 +12,10 @@
 #include "cert/asn.h"
 #include "cert/capi.h"
 
+// Specs are written with designated initializers naming only what a case
+// changes; the rest keep their defaults on purpose.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace storetest {
 
 using Der = std::vector<BYTE>;
@@ -24,7 +28,11 @@ inline Der Encode(LPCSTR type, const void* info) {
     return out;
 }
 
+inline std::string Bytes(const CRYPTOAPI_BLOB& b) {
+    return b.cbData ? std::string(reinterpret_cast<const char*>(b.pbData), b.cbData) : std::string();
+}
 inline CRYPTOAPI_BLOB Blob(const Der& d) { return {DWORD(d.size()), const_cast<BYTE*>(d.data())}; }
+inline CRYPTOAPI_BLOB Blob(std::string&&) = delete;  // would point into a temporary
 inline CRYPTOAPI_BLOB Blob(const std::string& s) {
     return {DWORD(s.size()), reinterpret_cast<BYTE*>(const_cast<char*>(s.data()))};
 }
@@ -127,6 +135,15 @@ inline std::string Serials(HCERTSTORE s) {
     std::string out;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(s, c));)
         out += char(c->pCertInfo->SerialNumber.pbData[0]);
+    return out;
+}
+
+// The friendly-name property, "-" when not set.
+inline std::string Friendly(PCCERT_CONTEXT c) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) return "-";
+    std::string out(size, '\0');
+    CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, out.data(), &size);
     return out;
 }
 

@@ -12,14 +12,6 @@ namespace {
 
 using namespace storetest;
 
-std::string Friendly(PCCERT_CONTEXT c) {
-    DWORD size = 0;
-    if (!CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, nullptr, &size)) return "-";
-    std::string out(size, '\0');
-    CertGetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, out.data(), &size);
-    return out;
-}
-
 int YearOf(const FILETIME& t) {
     for (int y = 2000; y < 2100; ++y) {
         FILETIME f = Year(y);
@@ -68,7 +60,9 @@ TEST(Stores, DispositionsTable) {
         PCCERT_CONTEXT added = nullptr;
         SetLastError(0);
         EXPECT_EQ(CertAddCertificateContextToStore(s, loose, k.disposition, &added), k.ok ? TRUE : FALSE);
-        if (!k.ok) EXPECT_EQ(GetLastError(), k.error) << std::hex << GetLastError();
+        if (!k.ok) {
+            EXPECT_EQ(GetLastError(), k.error) << std::hex << GetLastError();
+        }
         EXPECT_EQ(added != nullptr, k.ok);
         if (added) {
             EXPECT_NE(added, loose);  // the store holds a copy
@@ -229,7 +223,8 @@ TEST(Stores, AddingCopiesProperties) {
     HCERTSTORE from = MemoryStore(), to = MemoryStore();
     PCCERT_CONTEXT c = AddCert(from, MakeCert({}));
     SetFriendly(c, "mine");
-    CRYPT_DATA_BLOB hidden = Blob(std::string("x"));
+    std::string x = "x";
+    CRYPT_DATA_BLOB hidden = Blob(x);
     ASSERT_TRUE(CertSetCertificateContextProperty(c, 0x8001, CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG, &hidden));
     PCCERT_CONTEXT copy = nullptr;
     ASSERT_TRUE(CertAddCertificateContextToStore(to, c, CERT_STORE_ADD_NEW, &copy));
@@ -252,12 +247,14 @@ TEST(Stores, ThreadsAddAndFindAtOnce) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
-                std::string serial = {char(i & 0xFF), char(i >> 8), char(t)};
+                std::string serial = {char(i & 0xFF), char(i >> 8), char(t + 1)};  // DER: no leading zero
                 Der der = MakeCert({.subject = "s" + std::to_string(t), .serial = serial});
                 PCCERT_CONTEXT c = nullptr;
                 if (!CertAddEncodedCertificateToStore(s, CAPI_ENCODING, der.data(), DWORD(der.size()),
-                                                      CERT_STORE_ADD_NEW, &c))
+                                                      CERT_STORE_ADD_NEW, &c)) {
                     ++failures;
+                    continue;
+                }
                 CERT_INFO wanted{};
                 wanted.Issuer = c->pCertInfo->Issuer;
                 wanted.SerialNumber = c->pCertInfo->SerialNumber;
