@@ -169,9 +169,21 @@ bool ParseSerialized(const BYTE* p, size_t n, std::vector<Element>& out, size_t*
 }
 
 std::vector<BYTE> WriteSerialized(const std::vector<Element>& elements) {
+    return WriteSerializedRefs(RefsOf(elements));
+}
+
+ElementRefs RefsOf(const std::vector<Element>& elements) {
+    ElementRefs refs;
+    refs.reserve(elements.size());
+    for (const Element& e : elements) refs.push_back(&e);
+    return refs;
+}
+
+std::vector<BYTE> WriteSerializedRefs(const ElementRefs& elements) {
     le::Writer w;
     w.U32(0).Code("CERT");
-    for (const Element& e : elements) {
+    for (const Element* ref : elements) {
+        const Element& e = *ref;
         for (const auto& [id, bytes] : e.props) {
             if (id == kCert || id == kCrl || id == kCtl) cert::capi::Throw(ERROR_INVALID_PARAMETER);
             PutRecord(w, id, bytes);

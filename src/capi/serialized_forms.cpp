@@ -109,6 +109,10 @@ bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm
 }
 
 std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
+    return WritePkcs7BundleRefs(RefsOf(elements));
+}
+
+std::vector<BYTE> WritePkcs7BundleRefs(const ElementRefs& elements) {
     asn::Writer w;
     const auto info = w.BeginSequence();
     w.Oid(kSignedDataOid);
@@ -121,12 +125,12 @@ std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
     w.End(content);
     for (const auto& [tag, kind] : {std::pair{0u, kCert}, std::pair{1u, kCrl}}) {
         bool any = false;
-        for (const Element& e : elements) any = any || e.kind == kind;
+        for (const Element* e : elements) any = any || e->kind == kind;
         if (!any) continue;
         // In store order, as a SEQUENCE OF would keep it: readers list them so.
         const auto set = w.BeginContext(tag);
-        for (const Element& e : elements)
-            if (e.kind == kind) w.Raw(asn::Bytes(e.encoded.data(), e.encoded.size()));
+        for (const Element* e : elements)
+            if (e->kind == kind) w.Raw(asn::Bytes(e->encoded.data(), e->encoded.size()));
         w.End(set);
     }
     w.End(w.BeginSet());
@@ -137,11 +141,15 @@ std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
 }
 
 std::vector<BYTE> WriteStoreFile(const std::vector<Element>& elements, FileForm form) {
-    if (form == FileForm::kSerialized) return WriteSerialized(elements);
-    for (const Element& e : elements)
-        if (e.kind == kCtl) cert::capi::Throw(ERROR_NOT_SUPPORTED);
-    if (form == FileForm::kDer && elements.size() == 1 && elements[0].kind == kCert) return elements[0].encoded;
-    return WritePkcs7Bundle(elements);
+    return WriteStoreFileRefs(RefsOf(elements), form);
+}
+
+std::vector<BYTE> WriteStoreFileRefs(const ElementRefs& elements, FileForm form) {
+    if (form == FileForm::kSerialized) return WriteSerializedRefs(elements);
+    for (const Element* e : elements)
+        if (e->kind == kCtl) cert::capi::Throw(ERROR_NOT_SUPPORTED);
+    if (form == FileForm::kDer && elements.size() == 1 && elements[0]->kind == kCert) return elements[0]->encoded;
+    return WritePkcs7BundleRefs(elements);
 }
 
 bool SameElement(const Element& a, const Element& b) {

@@ -9,6 +9,7 @@
 // so processes sharing a store file must share the home too. The file is
 // replaced through a synced work copy, so a reader (or a process killed
 // mid-commit) sees the old store or the new one, never half of either.
+#include <deque>
 #include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
@@ -71,13 +72,21 @@ void ApplyProps(const Props* before, const Props& after, Props& target) {
     }
 }
 
-// `current` (the file as it is now) with this store's changes from `opened`
-// to `now`: deleted copies removed, properties changed in place, additions
-// appended in their order. An addition another process made too is not
-// doubled; a deletion of something already gone does nothing.
-std::vector<Element> Merge(const std::vector<Element>& opened, const std::vector<Element>& now,
-                           const std::vector<Element>& current) {
+// The store to write: `current` (the file as it is now) with this store's
+// changes from `opened` to `now`: deleted copies removed, properties changed
+// in place, additions appended in their order. An addition another process
+// made too is not doubled; a deletion of something already gone does
+// nothing. Unchanged elements are not copied: `order` points into the
+// stores merged, `owned` holds those whose properties changed.
+struct Merged {
+    ElementRefs order;
+    std::deque<Element> owned;
+    bool changed = false;  // differs from `current`
+};
+
+Merged Merge(const std::vector<Element>& opened, const std::vector<Element>& now, const std::vector<Element>& current) {
     std::unordered_map<Key, Change, KeyHash> changes;
+    changes.reserve(now.size());
     for (const Element& e : opened) {
         if (e.readOnly) continue;
         Change& c = changes[KeyOf(e)];
@@ -94,29 +103,39 @@ std::vector<Element> Merge(const std::vector<Element>& opened, const std::vector
     }
     std::unordered_map<Key, std::size_t, KeyHash> toDelete, toAdd;
     for (const auto& [key, c] : changes) {
-        if (c.now < c.opened) toDelete[key] = std::min(c.opened - c.now, c.current);
+        if (c.now < c.opened && c.current) toDelete[key] = std::min(c.opened - c.now, c.current);
         const std::size_t target = c.opened == 0 ? std::max(c.current, c.now) : c.current + (c.now - c.opened);
         if (c.now > c.opened && target > c.current) toAdd[key] = target - c.current;
     }
-    std::vector<Element> out;
-    out.reserve(current.size() + now.size());
+    Merged out;
+    out.order.reserve(current.size() + now.size());
     for (const Element& e : current) {
         auto del = toDelete.find(KeyOf(e));
         if (del != toDelete.end() && del->second) {
             --del->second;
+            out.changed = true;
             continue;
         }
-        out.push_back(e);
         auto it = changes.find(KeyOf(e));
-        if (it != changes.end() && it->second.first)
-            ApplyProps(it->second.before, it->second.first->props, out.back().props);
+        if (it != changes.end() && it->second.first) {
+            Props props = e.props;
+            ApplyProps(it->second.before, it->second.first->props, props);
+            if (props != e.props) {
+                out.owned.push_back(Element{e.kind, e.encoded, std::move(props), false});
+                out.order.push_back(&out.owned.back());
+                out.changed = true;
+                continue;
+            }
+        }
+        out.order.push_back(&e);
     }
     for (const Element& e : now) {
         if (e.readOnly) continue;
         auto add = toAdd.find(KeyOf(e));
         if (add == toAdd.end() || !add->second) continue;
         --add->second;
-        out.push_back(e);
+        out.order.push_back(&e);
+        out.changed = true;
     }
     return out;
 }
@@ -136,6 +155,26 @@ std::string AbsolutePath(const std::string& path) {
     return p.string();
 }
 
+// What tells a file apart from its next version: any replacement or write
+// changes one of these.
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{}, ctime{};
+    bool operator==(const Identity& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+bool IdentityOf(const std::string& path, Identity& out) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    out = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    return true;
+}
+
 DWORD LockError(const XTOOStatus& e) {
     if (DWORD win = ToolsErr2WinErr(e.Status())) return win;
     return e.Status() == TOOERR_ACCESS ? ERROR_ACCESS_DENIED : ERROR_LOCK_VIOLATION;
@@ -148,8 +187,12 @@ public:
     bool Load(std::vector<Element>& out) override try {
         std::vector<Element> elements;
         FileForm form;
+        Identity before, after;
+        const bool known = IdentityOf(m_path, before);
         if (!Read(elements, form)) return false;
         m_form = form;
+        m_loadedKnown = known && IdentityOf(m_path, after) && before == after;
+        m_loaded = after;
         out = std::move(elements);
         return true;
     } catch (...) {
@@ -172,14 +215,22 @@ public:
             ~Unlock() { l.UnlockWrite(); }
         } unlock{lock};
 
-        std::vector<Element> current;
+        // The file as it is now: what was loaded, when nothing replaced or
+        // wrote it since (a store of 100,000 is then not parsed twice).
+        std::vector<Element> reread;
+        const std::vector<Element>* current = &opened;
         FileForm form = m_form;
-        bool existed = false;
-        if (!Read(current, form, &existed)) return false;
-        if (!existed) form = m_form;
-        std::vector<Element> merged = Merge(opened, now, current);
-        if (existed && SameElements(merged, current)) return true;
-        const std::vector<BYTE> bytes = WriteStoreFile(merged, form);
+        bool existed = true;
+        Identity id;
+        if (!m_loadedKnown || !IdentityOf(m_path, id) || !(id == m_loaded)) {
+            if (!Read(reread, form, &existed)) return false;
+            if (!existed) form = m_form;
+            current = &reread;
+        }
+        const Merged merged = Merge(opened, now, *current);
+        if (existed && !merged.changed) return true;
+        const std::vector<BYTE> bytes = WriteStoreFileRefs(merged.order, form);
+        m_loadedKnown = false;
         if (DWORD e = cert::platform::WriteFileAtomic(m_path, bytes.data(), bytes.size())) {
             SetLastError(e);
             return false;
@@ -230,6 +281,8 @@ private:
     std::string m_path;
     DWORD m_flags;
     FileForm m_form = FileForm::kSerialized;
+    Identity m_loaded;  // the file Load read, when m_loadedKnown
+    bool m_loadedKnown = false;
 };
 
 }  // namespace

@@ -31,6 +31,14 @@ bool ParsePkcs7Bundle(const BYTE* p, size_t n, std::vector<Element>& out, size_t
 // (throws cert::capi::Fail{ERROR_NOT_SUPPORTED}; std::bad_alloc as well).
 std::vector<BYTE> WriteStoreFile(const std::vector<Element>& elements, FileForm form);
 
+// The writers over elements that stay where they are (a merge result points
+// into the stores it merged, so 100,000 certificates are not copied).
+using ElementRefs = std::vector<const Element*>;
+ElementRefs RefsOf(const std::vector<Element>& elements);
+std::vector<BYTE> WriteSerializedRefs(const ElementRefs& elements);
+std::vector<BYTE> WritePkcs7BundleRefs(const ElementRefs& elements);
+std::vector<BYTE> WriteStoreFileRefs(const ElementRefs& elements, FileForm form);
+
 // Upper-case hex SHA-1 of `bytes`: a system store's file name for an element.
 std::string Sha1Hex(const std::vector<BYTE>& bytes);
 
