@@ -12,7 +12,6 @@
 
 #include "cert/asn.h"
 #include "cert/certstore.h"
-#include "cert/convert.h"
 #include "cert/oids.h"
 #include "cert/sysapi.h"
 #include "certs.h"
@@ -285,6 +284,42 @@ bool TakePkcs7(asn::Bytes der, Objects& out) {
     return true;
 }
 
+constexpr std::string_view kPemBegin = "-----BEGIN ";
+
+// The DER of every PEM block, one after another. Text outside the blocks is
+// skipped, as openssl does: `openssl ca` writes a certificate's text before
+// its block, and bundles are often such files put together.
+IdentObj PemBodies(std::string_view text, const std::string& path) {
+    IdentObj der;
+    std::size_t blocks = 0;
+    for (std::size_t at = text.find(kPemBegin); at != std::string_view::npos; at = text.find(kPemBegin, at)) {
+        const std::size_t labelStart = at + kPemBegin.size();
+        const std::size_t labelEnd = text.find("-----", labelStart);
+        const std::size_t lineEnd = text.find('\n', labelStart);
+        if (labelEnd == std::string_view::npos || lineEnd == std::string_view::npos || labelEnd > lineEnd)
+            throw UsageError(path + ": broken PEM armour at offset " + std::to_string(at), TOOERR_BADFORMAT);
+        const std::string label(text.substr(labelStart, labelEnd - labelStart));
+        const std::string endLine = "-----END " + label + "-----";
+        const std::size_t end = text.find(endLine, lineEnd);
+        if (end == std::string_view::npos)
+            throw UsageError(path + ": PEM block '" + label + "' at offset " + std::to_string(at) + " has no END line",
+                             TOOERR_BADFORMAT);
+        const std::string_view body = text.substr(lineEnd + 1, end - lineEnd - 1);
+        const long long n = TOO::Base64DecodeInto(body, nullptr, 0);
+        if (n <= 0)
+            throw UsageError(
+                path + ": PEM block '" + label + "' at offset " + std::to_string(at) + " is not valid Base64",
+                TOOERR_BADFORMAT);
+        std::vector<BYTE> one(static_cast<std::size_t>(n));
+        TOO::Base64DecodeInto(body, one.data(), one.size());
+        der.AddData(one.data(), static_cast<DWORD>(one.size()));
+        ++blocks;
+        at = end + endLine.size();
+    }
+    if (!blocks) throw UsageError(path + ": is not valid PEM", TOOERR_BADFORMAT);
+    return der;
+}
+
 Objects ReadObjects(const std::string& path) {
     Objects out;
     IdentObj bytes = ctf::ReadInputFile(path, ctf::kMaxObjectFile);
@@ -299,11 +334,8 @@ Objects ReadObjects(const std::string& path) {
         return out;
     }
     IdentObj der;
-    static constexpr std::string_view kPem = "-----BEGIN";
-    // openssl writes a certificate's text before its PEM block.
-    if (bytes.data()[0] != 0x30 && bytes.view().find(kPem) != std::string_view::npos) {
-        if (!CTFB64BlobToBinary(bytes, der) || der.IsEmpty())
-            throw UsageError(path + ": is not valid PEM", TOOERR_BADFORMAT);
+    if (bytes.data()[0] != 0x30 && bytes.view().find(kPemBegin) != std::string_view::npos) {
+        der = PemBodies(bytes.view(), path);
     } else if (bytes.data()[0] == 0x30) {
         der = std::move(bytes);
     } else {
@@ -541,9 +573,12 @@ int Issuer(ctf::Context& ctx, Args& args) {
 }
 
 // ---------------------------------------------------------------------------
+// The encoder breaks its lines (the last one too) with CRLF, as mail does;
+// PEM files here end their lines with LF alone, as openssl writes them.
 std::string PemBlock(const char* label, const BYTE* der, DWORD size) {
-    return std::string("-----BEGIN ") + label + "-----\n" + TOO_MIMEBase64Encode(der, size, 64) + (size ? "\n" : "") +
-           "-----END " + label + "-----\n";
+    std::string body = TOO_MIMEBase64Encode(der, size, 64);
+    std::erase(body, '\r');
+    return std::string("-----BEGIN ") + label + "-----\n" + body + "-----END " + label + "-----\n";
 }
 
 int Export(ctf::Context& ctx, Args& args) {

@@ -314,9 +314,17 @@ TEST_F(Contexts, TemplateSearchGoesBySerialKeyIdAndNames) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_TRUE(found.front() == good);
 
+    // The name encoder writes text values only: the platform's encoder
+    // writes the OCTET STRING one.
+    CERT_RDN_ATTR keyAttr{const_cast<char*>("1.3.6.1.4.1.311.10.7.1"), CERT_RDN_OCTET_STRING, keyId.blob()};
+    CERT_RDN keyRdn{1, &keyAttr};
+    const CERT_NAME_INFO keyName{1, &keyRdn};
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, X509_NAME, &keyName, nullptr, &size));
+    std::vector<BYTE> der(size);
+    ASSERT_TRUE(CryptEncodeObject(X509_ASN_ENCODING, X509_NAME, &keyName, der.data(), &size));
     CCTFCertInfo byKeyName;
-    byKeyName.m_subject = CCTFX509Name(
-        std::list<std::list<CCTFRDNAttr>>{{CCTFRDNAttr("1.3.6.1.4.1.311.10.7.1", CERT_RDN_OCTET_STRING, keyId)}});
+    byKeyName.m_subject = CCTFX509Name(CRYPTOAPI_BLOB{size, der.data()});
     found = find(byKeyName);
     ASSERT_EQ(found.size(), 1u) << "a key identifier written as a name";
     EXPECT_TRUE(found.front() == good);
