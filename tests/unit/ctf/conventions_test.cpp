@@ -214,7 +214,7 @@ TEST_F(CtfConventions, EveryCommandKeepsThem) {
                 for (const std::string& name : {file, std::string("stdin")})
                     for (auto at = s.find(name); at != std::string::npos; at = s.find(name))
                         s.replace(at, name.size(), "-");
-                return std::regex_replace(s, std::regex("c[0-9]+"), "c");
+                return std::regex_replace(s, std::regex("(c|out)[0-9]+"), "$1");
             };
             EXPECT_EQ(same(fromStdin.out), same(Ctf(Args(r)).out));
             for (const auto& [input, message] :
