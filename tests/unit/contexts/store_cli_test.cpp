@@ -55,9 +55,6 @@ TEST_F(StoreCli, ExportsReadBackByteForByte) {
     const pki::Kind& k = pki::kKinds[0];
     std::string why;
     ASSERT_TRUE(pki::Make(home_.path(), k, why)) << why;
-    // The system stores live under the home's local folder, which the
-    // store layer does not make yet.
-    std::filesystem::create_directories(F("local"));
     ASSERT_EQ(Store("add --store Root " + Sh(F("ca.pem")) + " " + Sh(F("crl.der"))).exitCode, certtest::kExitOk);
     // Nothing new the second time.
     EXPECT_EQ(Store("add --store ROOT " + Sh(F("ca.der"))).exitCode, certtest::kExitCheckFailed);
