@@ -15,7 +15,7 @@ deps:
 	@./scripts/install-deps.sh
 
 configure: deps
-	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja -DCERT_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B $(BUILD) -G Ninja -DCERT_WERROR=$(WERROR) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -28,8 +28,7 @@ check: build
 
 # The whole suite again with AddressSanitizer and UndefinedBehaviorSanitizer.
 check-asan: deps
-	@test -f $(ASAN_BUILD)/build.ninja || cmake -S . -B $(ASAN_BUILD) -G Ninja -DCERT_SANITIZE=ON -DCERT_BENCH=OFF \
-		-DCERT_WERROR=$(WERROR) >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCERT_SANITIZE=ON -DCERT_BENCH=OFF -DCERT_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ASAN_OPTIONS=$(ASAN_OPTIONS) UBSAN_OPTIONS=$(UBSAN_OPTIONS) \
 		ctest --output-on-failure -j $(JOBS) --timeout 900

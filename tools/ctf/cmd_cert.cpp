@@ -156,6 +156,7 @@ ctf::Registrar make({"cert new",
                      "          --subject TEXT [--months N] [--ca] [--eku BITS] [--key-id HEX]\n"
                      "          [--crl URL]... [--aia URL]... [--ocsp URL]... --out F\n\n"
                      "TEXT is a name as `ctf name encode` takes it, in the order to encode.\n"
+                     "A GOST key signs with its own hash; an RSA key with SHA-256.\n"
                      "  --months N   validity from now, 12 by default\n"
                      "  --ca         a CA certificate: certificate and CRL signing, no purposes\n"
                      "  --eku BITS   purposes: 1 server, 2 client, 4 code signing, 8 e-mail,\n"

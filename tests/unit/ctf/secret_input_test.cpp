@@ -27,7 +27,7 @@ std::atomic<bool> g_searching{false};
 std::string g_needles[2];
 std::atomic<int> g_blocksWithSecret{0};
 
-void Inspect(void* p) {
+[[maybe_unused]] void Inspect(void* p) {
     if (!p || !g_searching.load(std::memory_order_relaxed)) return;
     const std::size_t n = ::malloc_usable_size(p);
     for (const auto& s : g_needles)

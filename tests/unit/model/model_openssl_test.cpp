@@ -17,44 +17,13 @@
 
 namespace {
 
+using certtest::ColonHex;
+using certtest::Field;
 using certtest::Hex;
+using certtest::LineAfter;
 using certtest::Sh;
 
-// "Dec  7 02:28:15 2026 GMT" (openssl's -dates form).
-std::string OpensslTime(const std::string& text) {
-    static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    std::istringstream in(text);
-    std::string mon;
-    int day, h, m, s, year;
-    char colon;
-    in >> mon >> day >> h >> colon >> m >> colon >> s >> year;
-    EXPECT_FALSE(in.fail()) << text;
-    return asn::FormatTime(asn::MakeFileTime(year, int(months.find(mon) / 3) + 1, day, h, m, s));
-}
-
-// The value after "label=" in openssl's one-line output.
-std::string Field(const std::string& out, const std::string& label) {
-    const auto at = out.find(label + "=");
-    if (at == std::string::npos) return "";
-    return out.substr(at + label.size() + 1, out.find('\n', at) - at - label.size() - 1);
-}
-
-// The line after the one holding `heading` in openssl's -text output, trimmed.
-std::string LineAfter(const std::string& text, const std::string& heading) {
-    const auto at = text.find(heading);
-    if (at == std::string::npos) return "";
-    std::istringstream in(text.substr(text.find('\n', at) + 1));
-    std::string line;
-    std::getline(in, line);
-    return line.substr(line.find_first_not_of(' '));
-}
-
-std::string ColonHex(const IdentObj& b) {
-    std::string h = Hex(b);
-    std::string out;
-    for (std::size_t i = 0; i < h.size(); i += 2) out += (i ? ":" : "") + h.substr(i, 2);
-    return out;
-}
+std::string OpensslTime(const std::string& text) { return asn::FormatTime(certtest::OpensslTime(text)); }
 
 // A serial held least significant byte first, as openssl prints it.
 std::string SerialText(const IdentObj& serial) {
