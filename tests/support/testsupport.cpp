@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cert/asn.h"
 #include "cert/platform.h"
 
 namespace certtest {
@@ -94,6 +95,41 @@ std::string Hex(const std::string& bytes, bool upper) {
 std::string Hex(const IdentObj& bytes, bool upper) {
     return Hex(std::span<const std::uint8_t>(bytes.data(), bytes.size()), upper);
 }
+
+FILETIME OpensslTime(const std::string& text) {
+    static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    std::istringstream in(text);
+    std::string mon;
+    int day, h, m, s, year;
+    char colon;
+    in >> mon >> day >> h >> colon >> m >> colon >> s >> year;
+    EXPECT_FALSE(in.fail()) << text;
+    return asn::MakeFileTime(year, int(months.find(mon) / 3) + 1, day, h, m, s);
+}
+
+std::string Field(const std::string& out, const std::string& label) {
+    const auto at = out.find(label + "=");
+    if (at == std::string::npos) return "";
+    return out.substr(at + label.size() + 1, out.find('\n', at) - at - label.size() - 1);
+}
+
+std::string LineAfter(const std::string& text, const std::string& heading) {
+    const auto at = text.find(heading);
+    if (at == std::string::npos) return "";
+    std::istringstream in(text.substr(text.find('\n', at) + 1));
+    std::string line;
+    std::getline(in, line);
+    return line.substr(line.find_first_not_of(' '));
+}
+
+std::string ColonHex(const std::string& bytes) {
+    const std::string h = Hex(bytes);
+    std::string out;
+    for (std::size_t i = 0; i < h.size(); i += 2) out += (i ? ":" : "") + h.substr(i, 2);
+    return out;
+}
+
+std::string ColonHex(const IdentObj& bytes) { return ColonHex(std::string(bytes.view())); }
 
 IdentObj BlobFromHex(const std::string& hex) {
     const std::vector<std::uint8_t> b = FromHex(hex);
@@ -288,6 +324,19 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size)) {
+    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+    int count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string bytes = ReadFile(entry.path());
+        EXPECT_TRUE(run(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()))
+            << folder << "/" << entry.path().filename().string();
+        ++count;
+    }
+    return count;
 }
 
 bool HaveGostEngine() {

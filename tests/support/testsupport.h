@@ -66,10 +66,25 @@ std::string Hex(const IdentObj& bytes, bool upper = true);
 std::vector<std::uint8_t> FromHex(const std::string& hex);
 IdentObj BlobFromHex(const std::string& hex);
 
+// Reading what openssl prints. OpensslTime: "Dec  7 02:28:15 2026 GMT"
+// (the -dates and -lastupdate form). Field: the value after "label=" in
+// one-line output, empty when absent. LineAfter: the line after the one
+// holding `heading` in -text output, trimmed. ColonHex: bytes as -text
+// prints them ("0A:1B").
+FILETIME OpensslTime(const std::string& text);
+std::string Field(const std::string& out, const std::string& label);
+std::string LineAfter(const std::string& text, const std::string& heading);
+std::string ColonHex(const std::string& bytes);
+std::string ColonHex(const IdentObj& bytes);
+
 // Checks that `text` is one JSON value (RFC 8259, valid UTF-8) with only
 // blanks around it; every object key found is added to `keys` when given.
 // False with the reason in `why`.
 bool ParseJson(const std::string& text, std::string* why = nullptr, std::vector<std::string>* keys = nullptr);
+
+// Runs every file of a kept fuzz corpus (a folder) through a fuzz body,
+// expecting true of each; returns how many there were.
+int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size));
 
 // openssl with the GOST engine available (empty when the engine is missing).
 bool HaveGostEngine();

@@ -31,6 +31,7 @@ Error::Error(int exitCode, std::string message, int status, std::string place)
 int ExitForStatus(int status) {
     switch (status) {
         case TOOERR_NOFILE:
+        case TOOERR_BADNAME:
         case TOOERR_BADFORMAT:
         case TOOERR_UNKNOWN_ALG:
         case TOOERR_BADENCODING:
@@ -86,7 +87,8 @@ bool TakeGlobalOption(const std::vector<std::string>& argv, std::size_t& i, Cont
     return false;
 }
 
-Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx) {
+Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx,
+           std::vector<std::string> listNames) {
     auto fault = [&](const std::string& f) {
         if (fault_.empty()) fault_ = f;
     };
@@ -135,6 +137,10 @@ Args::Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Co
             }
             val = argv[++i];
         }
+        if (Among(listNames, name)) {
+            lists_[name].push_back(val);
+            continue;
+        }
         if (options_.count(name)) fault("--" + name + " is given twice");
         options_[name] = val;
     }
@@ -162,6 +168,12 @@ bool Args::Flag(const std::string& name) {
     return flags_.count(name) != 0;
 }
 
+std::vector<std::string> Args::Options(const std::string& name) {
+    used_.push_back(name);
+    auto it = lists_.find(name);
+    return it == lists_.end() ? std::vector<std::string>() : it->second;
+}
+
 std::vector<std::string> Args::Positionals() {
     used_.push_back("");
     return positionals_;
@@ -180,6 +192,8 @@ void Args::Done() {
     for (const auto& [k, v] : options_)
         if (!Among(used_, k)) throw UsageError("unknown option --" + k);
     for (const auto& [k, v] : flags_)
+        if (!Among(used_, k)) throw UsageError("unknown option --" + k);
+    for (const auto& [k, v] : lists_)
         if (!Among(used_, k)) throw UsageError("unknown option --" + k);
     if (!positionals_.empty() && !Among(used_, "")) throw UsageError("unexpected argument " + positionals_[0]);
     if (!expectOne_.empty() && positionals_.size() > 1) throw UsageError("unexpected argument " + positionals_[1]);

@@ -72,12 +72,16 @@ int ExitForStatus(int status);
 // by Check(), so that --json after the fault still shapes its report.
 class Args {
 public:
-    Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx);
+    // `listNames`: options that may be given more than once (Options).
+    Args(std::vector<std::string> argv, std::vector<std::string> flagNames, Context& ctx,
+         std::vector<std::string> listNames = {});
     // Throws the first parsing fault, if any.
     void Check() const;
     std::optional<std::string> Option(const std::string& name);
     std::string Required(const std::string& name);
     bool Flag(const std::string& name);
+    // Every value of an option named as a list, in the order given.
+    std::vector<std::string> Options(const std::string& name);
     std::vector<std::string> Positionals();
     // Exactly one expected; the count is checked by Done(), so call Done()
     // before using the value.
@@ -89,6 +93,7 @@ public:
 private:
     std::map<std::string, std::string> options_;
     std::map<std::string, bool> flags_;
+    std::map<std::string, std::vector<std::string>> lists_;
     std::vector<std::string> positionals_;
     std::vector<std::string> used_;
     std::string expectOne_;
@@ -107,6 +112,7 @@ struct Command {
     std::vector<std::string> flags;  // option names that take no value
     std::function<int(Context&, Args&)> run;
     std::function<std::string()> details = {};  // help computed when asked (lists of the registry)
+    std::vector<std::string> lists = {};        // option names that may be given more than once
 };
 
 struct Registrar {

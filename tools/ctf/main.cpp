@@ -92,7 +92,8 @@ int Run(Context& ctx, const std::vector<std::string>& argv) {
     }
     ctx.command = name;
     const ctf::Command& cmd = Commands().at(name);
-    ctf::Args args(std::vector<std::string>(argv.begin() + static_cast<std::ptrdiff_t>(i), argv.end()), cmd.flags, ctx);
+    ctf::Args args(std::vector<std::string>(argv.begin() + static_cast<std::ptrdiff_t>(i), argv.end()), cmd.flags, ctx,
+                   cmd.lists);
     if (!ctx.home.empty()) cert::platform::SetCertHome(ctx.home);
     if (args.WantsHelp()) {
         PrintUsage(cmd);

@@ -27,6 +27,7 @@
 #include "cert/toofile.h"
 #include "cert/tootime.h"
 #include "cert/url.h"
+#include "cert/x500name.h"
 #include "testsupport.h"
 
 // Every allocation of the process goes through these (the library's other
@@ -397,6 +398,57 @@ TEST_F(Boundary, FrameCalls) {
              log.WriteLastError(lastErrorFormat, CertDll::LogLevel::Error, "Place", "x");
              CertPutLogFormatted("line", "source", 2);
              CertDll::ModulePath();
+         }},
+    });
+}
+
+TEST_F(Boundary, NameCalls) {
+    using namespace X500NameParser;
+    const std::u16string text = u"CN=Иванов, O=\"a, b\", C=RU, INN=007712345678, POSTALADDRESS=x$$y";
+    const CCTFX509Name name("CN=Иванов, O=\"a, b\", C=RU, INN=007712345678, POSTALADDRESS=x$$y", 0, true);
+    const CCTFX509Name other("C=RU;CN=Петров");
+    const std::list<CCTFSimpleRDN> simple{{"2.5.4.3", "x"}, {"2.5.4.6", "RU"}};
+    std::list<CCTFSimpleRDN> target{{"2.5.4.3", "y"}};
+    std::list<std::list<CCTFRDNAttr>> rdns;
+    name.GetNameInfo(rdns);
+    std::list<X500NameEncoder::X500NAME_ELEM> elements;
+    std::list<std::pair<std::u16string, std::list<std::u16string>>> pairs;
+    std::u16string wide, oid;
+    std::string narrow;
+    IdentObj der;
+    CTOOString value;
+    CCTFRDNAttr attr;
+    CCTFX509Name changed(name);
+    Check({
+        {"name classes", Rule::Throws,
+         [&] {
+             CCTFX509Name a("CN=Иванов, O=Org", 0x140000, true);
+             CCTFX509Name b(rdns, true);
+             CCTFX509Name c(simple, false, true);
+             (void)(a == b);
+             a.GetX500String(narrow, kModeKeywords);
+             a.GetX500String(wide, kModeOids | kSemicolonOnly);
+             a.GetCertNameString(narrow);
+             a.GetSimpleRDN("2.5.4.3", value);
+             c.GetNameInfo(rdns);
+             CCTFX509Name::MakeRDNAttr("2.5.4.10", "Рога", attr);
+             CCTFX509Name::MergeRDNAtributes(target, simple, "2.5.4.6");
+             CCTFX509Name::QuoteString(value);
+             changed.SetSimpleRDN("2.5.4.3", "Петров");
+         }},
+        {"name parser", Rule::Quiet,
+         [&] {
+             X500NameEncoder e;
+             e.Encode(text, der, true);
+             e.DevideIntoElements(text, elements);
+             e.Encode(rdns, der);
+             X500NameEncoder::FindOid("инн", oid);
+             X500NameDecoder d;
+             d.Decode(name, wide, kModeKeywords);
+             d.Decode(other, pairs, kModeKeywords);
+             CertNameInfoWrapper info;
+             d.Decode(name, info);
+             e.Encode(info.GetNameInfo(), der);
          }},
     });
 }

@@ -13,43 +13,11 @@
 namespace {
 
 using namespace capitest;
+using certtest::ColonHex;
+using certtest::Field;
+using certtest::LineAfter;
+using certtest::OpensslTime;
 using certtest::Sh;
-
-// "Dec  7 02:28:15 2026 GMT" (openssl's -dates and -lastupdate form).
-FILETIME OpensslTime(const std::string& text) {
-    static const std::string months = "JanFebMarAprMayJunJulAugSepOctNovDec";
-    std::istringstream in(text);
-    std::string mon;
-    int day, h, m, s, year;
-    char colon;
-    in >> mon >> day >> h >> colon >> m >> colon >> s >> year;
-    EXPECT_FALSE(in.fail()) << text;
-    return asn::MakeFileTime(year, int(months.find(mon) / 3) + 1, day, h, m, s);
-}
-
-// The value after "label=" in openssl's one-line output.
-std::string Field(const std::string& out, const std::string& label) {
-    auto at = out.find(label + "=");
-    if (at == std::string::npos) return "";
-    auto end = out.find('\n', at);
-    return out.substr(at + label.size() + 1, end - at - label.size() - 1);
-}
-
-// The line after the one holding `heading` in openssl's -text output, trimmed.
-std::string LineAfter(const std::string& text, const std::string& heading) {
-    auto at = text.find(heading);
-    if (at == std::string::npos) return "";
-    std::istringstream in(text.substr(text.find('\n', at) + 1));
-    std::string line;
-    std::getline(in, line);
-    return line.substr(line.find_first_not_of(' '));
-}
-
-std::string ColonHex(const std::string& bytes) {
-    std::string h = Hex(bytes);
-    std::replace(h.begin(), h.end(), ' ', ':');
-    return h;
-}
 
 std::string Reversed(const CRYPTOAPI_BLOB& b) {
     std::string s = Bytes(b);

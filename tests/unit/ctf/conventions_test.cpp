@@ -36,7 +36,7 @@ struct Row {
     // A run that succeeds. {in}: the input file named below; {c}: a
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
-    // used before.
+    // used before. "real.der" is a certificate of that key.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -53,22 +53,36 @@ const Row kCommands[] = {
     {"key import", "--container {c} --in {in} --password-file {pw}", kPrints | kReadsInput | kOpensKey, "key.p8"},
     {"key export", "--container src --password-file {pw} --out {out}", kPrints | kOpensKey | kWritesOut},
     {"key passwd", "--container src --password-file {pw} --new-password-file {pw}", kPrints | kOpensKey},
+    {"name encode", "CN=Test,O=Org --out {out}", kPrints | kWritesOut},
+    {"name decode", "{in}", kPrints | kReadsInput, "name.der"},
+    {"name compare", "CN=Test,O=Org O=Org,CN=Test", kPrints},
+    {"cert show", "{in}", kPrints | kReadsInput, "real.der"},
+    {"cert reencode", "{in} --out {out}", kPrints | kReadsInput | kWritesOut, "real.der"},
+    {"cert new", "--container src --password-file {pw} --subject CN=Test --out {out}",
+     kPrints | kOpensKey | kWritesOut},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
 const std::string kDer("\x30\x03\x02\x01\x05", 5);
+// The name CN=Test.
+const std::string kName("\x30\x0F\x31\x0D\x30\x0B\x06\x03\x55\x04\x03\x13\x04Test", 17);
 
 class CtfConventions : public certtest::HomeTest {
 protected:
     void SetUp() override {
         HomeTest::SetUp();
         certtest::WriteFile(F("cert.der"), kDer);
+        certtest::WriteFile(F("name.der"), kName);
         certtest::WriteFile(F("pw"), "secret\n");
         certtest::WriteFile(F("empty"), "");
         ASSERT_EQ(Ctf("key new --container src --alg gost12-256 --password-file " + Sh(F("pw"))).exitCode, kExitOk);
         ASSERT_EQ(
             Ctf("key export --container src --password-file " + Sh(F("pw")) + " --out " + Sh(F("key.p8"))).exitCode,
             kExitOk);
+        ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) + " --subject CN=Fixture --out " +
+                      Sh(F("real.der")))
+                      .exitCode,
+                  kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);
@@ -244,7 +258,9 @@ TEST_F(CtfConventions, EveryCommandKeepsThem) {
             ASSERT_EQ(::lstat(device.c_str(), &st), 0);
             EXPECT_TRUE(S_ISCHR(st.st_mode));
 
-            const std::string fifo = F("fifo");
+            // Names of this row's own: several commands write outputs.
+            const std::string row = std::to_string(serial_);
+            const std::string fifo = F("fifo" + row);
             ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
             certtest::RunResult reader;
             std::thread drain([&] { reader = certtest::Run("cat " + Sh(fifo)); });
@@ -255,14 +271,15 @@ TEST_F(CtfConventions, EveryCommandKeepsThem) {
             ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
             EXPECT_TRUE(S_ISFIFO(st.st_mode));
 
-            const std::string link = F("link");
-            certtest::WriteFile(F("elsewhere"), "untouched");
-            std::filesystem::create_symlink(F("elsewhere"), link);
+            const std::string link = F("link" + row);
+            const std::string elsewhere = F("elsewhere" + row);
+            certtest::WriteFile(elsewhere, "untouched");
+            std::filesystem::create_symlink(elsewhere, link);
             auto viaLink = Ctf(std::regex_replace(args, std::regex("--out \\S+"), "--out " + Sh(link)));
             EXPECT_EQ(viaLink.exitCode, kExitUsage);
             EXPECT_NE(viaLink.err.find("symbolic link"), std::string::npos) << viaLink.err;
             EXPECT_TRUE(std::filesystem::is_symlink(link));
-            EXPECT_EQ(certtest::ReadFile(F("elsewhere")), "untouched");
+            EXPECT_EQ(certtest::ReadFile(elsewhere), "untouched");
         }
     }
 }

@@ -148,6 +148,32 @@ TEST(OidRegistry, MissesAndLimits) {
     EXPECT_EQ(CTFGetNameForOID("1.2.3.4").str(), "1.2.3.4");
 }
 
+TEST(OidRegistry, NameAttributesAreNamedByTheirKeywords) {
+    // The keyword form of names writes these names and the name parser
+    // reads them back, in any case; "st" or "stateOrProvinceName" would not.
+    const std::pair<const char*, const char16_t*> want[] = {
+        {"2.5.4.3", u"CN"},
+        {"2.5.4.8", u"S"},
+        {"2.5.4.12", u"T"},
+        {"1.2.840.113549.1.9.1", u"E"},
+        {"2.5.4.5", u"SERIALNUMBER"},
+        {"1.2.643.3.131.1.1", u"INN"},
+        {"1.2.643.3.141.1.2", u"CODE DIVISION FSS"},
+        {"1.2.840.113549.1.9.2", u"UNSTRUCTUREDNAME"},
+    };
+    for (const auto& [oid, name] : want) {
+        PCCRYPT_OID_INFO r = FindOIDInfo(CRYPT_OID_INFO_OID_KEY, oid, CRYPT_RDN_ATTR_OID_GROUP_ID);
+        ASSERT_NE(r, nullptr) << oid;
+        EXPECT_EQ(std::u16string(r->pwszName), name) << oid;
+    }
+    EXPECT_STREQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"cn", CRYPT_RDN_ATTR_OID_GROUP_ID)->pszOID, "2.5.4.3");
+    EXPECT_EQ(FindOIDInfo(CRYPT_OID_INFO_NAME_KEY, u"st", CRYPT_RDN_ATTR_OID_GROUP_ID), nullptr);
+    for (const auto& r : OIDInfoRows()) {
+        if (r.dwGroupId != CRYPT_RDN_ATTR_OID_GROUP_ID) continue;
+        for (const char16_t* c = r.pwszName; *c; ++c) EXPECT_FALSE(*c >= u'a' && *c <= u'z') << r.pszOID;
+    }
+}
+
 TEST(AlgorithmQueries, ParamsAndKeyLengths) {
     const L gost256 = {cert::oids::kSign2001ParamSetA,     cert::oids::kSign2001ParamSetB,
                        cert::oids::kSign2001ParamSetC,     cert::oids::kSign2012_256ParamSetA,
