@@ -5,6 +5,8 @@
 #include <boost/container/small_vector.hpp>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -35,7 +37,10 @@ public:
     std::map<std::uint64_t, CertContext*> certs;
     std::map<std::uint64_t, CrlContext*> crls;
     std::map<std::uint64_t, store::Element> ctls;
-    Index certIndex, crlIndex;
+    // One table per kind of key (its first character: hash, serial and
+    // issuer, subject name, key id, issuer name), so that none grows beyond
+    // the number of elements.
+    std::array<Index, 5> certIndex, crlIndex;
     std::weak_ptr<Store> self;
 
     // Whether changes go to the backing.
@@ -46,8 +51,13 @@ public:
 
     std::map<std::uint64_t, CertContext*>& Members(CertContext*) { return certs; }
     std::map<std::uint64_t, CrlContext*>& Members(CrlContext*) { return crls; }
-    Index& IndexOf(CertContext*) { return certIndex; }
-    Index& IndexOf(CrlContext*) { return crlIndex; }
+    static std::size_t KindOf(const std::string& key) {
+        static constexpr std::string_view kKinds = "hsnki";
+        const std::size_t at = kKinds.find(key[0]);
+        return at == std::string_view::npos ? 0 : at;
+    }
+    Index& IndexOf(CertContext*, const std::string& key) { return certIndex[KindOf(key)]; }
+    Index& IndexOf(CrlContext*, const std::string& key) { return crlIndex[KindOf(key)]; }
 
     // Takes over the reference `c` holds.
     template <class C>
@@ -58,7 +68,7 @@ public:
         c->pub.hCertStore = handle;
         Members(c)[seq] = c;
         for (const std::string& key : KeysOf(c)) {
-            Places& places = IndexOf(c)[key];
+            Places& places = IndexOf(c, key)[key];
             places.insert(
                 std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(seq, nullptr), ByPlace),
                 {seq, c});
@@ -68,8 +78,8 @@ public:
     template <class C>
     void Remove(C* c) {
         Members(c).erase(c->core.seq);
-        Index& index = IndexOf(c);
         for (const std::string& key : KeysOf(c)) {
+            Index& index = IndexOf(c, key);
             auto at = index.find(key);
             if (at == index.end()) continue;
             Places& places = at->second;
@@ -92,7 +102,7 @@ public:
     // The first element under `key` after place `after`, or null.
     template <class C>
     C* Next(const std::string& key, std::uint64_t after) {
-        Index& index = IndexOf(static_cast<C*>(nullptr));
+        Index& index = IndexOf(static_cast<C*>(nullptr), key);
         auto at = index.find(key);
         if (at == index.end()) return nullptr;
         const Places& places = at->second;
@@ -157,8 +167,8 @@ public:
         drop(certs);
         drop(crls);
         ctls.clear();
-        certIndex.clear();
-        crlIndex.clear();
+        for (Index& index : certIndex) index.clear();
+        for (Index& index : crlIndex) index.clear();
         return pending;
     }
 };
