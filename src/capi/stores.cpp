@@ -556,15 +556,14 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD, HCRYPTPROV, DWORD dwFl
 }
 
 HCERTSTORE CertDuplicateStore(HCERTSTORE hCertStore) {
-    HandleTable& t = Handles();
-    std::lock_guard<std::mutex> hold(t.m);
-    auto at = t.open.find(reinterpret_cast<std::uintptr_t>(hCertStore));
-    if (at == t.open.end()) {
-        SetLastError(E_INVALIDARG);
-        return nullptr;
-    }
-    ++at->second.opens;
-    return hCertStore;
+    return GuardPtr<void>([&] {
+        HandleTable& t = Handles();
+        std::lock_guard<std::mutex> hold(t.m);
+        auto at = t.open.find(reinterpret_cast<std::uintptr_t>(hCertStore));
+        if (at == t.open.end()) Throw(E_INVALIDARG);
+        ++at->second.opens;
+        return hCertStore;
+    });
 }
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
