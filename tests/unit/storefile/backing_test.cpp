@@ -92,6 +92,17 @@ TEST_F(StoreBacking, CommitsOfTwoStoresOnOneFileKeepBothChanges) {
     WriteStore(Path(), capi::store::WriteSerialized({openedZ[1]}));  // another process removed a and e
     ASSERT_TRUE(z->Commit(openedZ, nowZ));
     EXPECT_EQ(Contents(FileElements(Path())), Contents({Make(kCert, d), Make(kCrl, Sequence("crl"))}));
+
+    // Rewritten in place to the same size at once (same inode, same tick):
+    // the commit still sees the other content.
+    WriteStore(Path(), capi::store::WriteSerialized({Make(kCert, a)}));
+    auto w = Open(Path());
+    const auto openedW = Loaded(*w);
+    WriteStore(Path(), capi::store::WriteSerialized({Make(kCert, b)}));
+    auto nowW = openedW;
+    nowW.push_back(Make(kCert, c));
+    ASSERT_TRUE(w->Commit(openedW, nowW));
+    EXPECT_EQ(Contents(FileElements(Path())), Contents({Make(kCert, b), Make(kCert, c)}));
 }
 
 TEST_F(StoreBacking, UnknownPropertiesAndTrustListsSurviveACommit) {
