@@ -76,25 +76,14 @@ void PutRecord(le::Writer& w, DWORD id, const std::vector<BYTE>& bytes) {
 
 std::vector<BYTE> Copy(const le::Writer& w) { return std::vector<BYTE>(w.view().begin(), w.view().end()); }
 
-bool FileError(size_t* faultOffset, std::uint64_t at) {
-    if (faultOffset) *faultOffset = static_cast<size_t>(at);
-    SetLastError(CRYPT_E_FILE_ERROR);
-    return false;
-}
-
 }  // namespace
 
 bool DecodeKeyProvInfo(const BYTE* p, size_t n, KeyProvInfo& out) {
-    try {
+    return ParseGuard(nullptr, [&] {
         KeyProvInfo info = ReadKeyProvInfo(le::Reader(p, n), p, n);
         out = std::move(info);
         return true;
-    } catch (const le::Error&) {
-        SetLastError(CRYPT_E_FILE_ERROR);
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 std::vector<BYTE> EncodeKeyProvInfo(const KeyProvInfo& info) {
@@ -120,7 +109,7 @@ std::vector<BYTE> EncodeKeyProvInfo(const KeyProvInfo& info) {
 }
 
 bool ParseSerialized(const BYTE* p, size_t n, std::vector<Element>& out, size_t* faultOffset) {
-    try {
+    return ParseGuard(faultOffset, [&] {
         le::Reader r(p, n);
         r.ExpectU32(0, "store header");
         r.Expect("CERT", "store header");
@@ -158,14 +147,7 @@ bool ParseSerialized(const BYTE* p, size_t n, std::vector<Element>& out, size_t*
         }
         out = std::move(elements);
         return true;
-    } catch (const le::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (const asn::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 std::vector<BYTE> WriteSerialized(const std::vector<Element>& elements) {

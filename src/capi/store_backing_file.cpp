@@ -26,10 +26,6 @@
 namespace capi::store {
 namespace {
 
-constexpr DWORD kCreateNew = 0x2000;
-constexpr DWORD kOpenExisting = 0x4000;
-constexpr DWORD kReadOnly = 0x8000;
-
 // An element's identity in a merge: kind and encoding (duplicates counted).
 struct Key {
     DWORD kind;
@@ -279,14 +275,7 @@ std::unique_ptr<Backing> OpenFileBacking(const std::string& path, DWORD flags) t
     std::string abs = AbsolutePath(path);
     struct stat st {};
     const bool exists = ::lstat(abs.c_str(), &st) == 0;
-    if ((flags & kCreateNew) && exists) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
-    }
-    if ((flags & kOpenExisting) && !exists) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!ExistenceAllowed(flags, exists)) return nullptr;
     if ((flags & kCreateNew) && !(flags & kReadOnly)) {
         // Made now, exclusively: of two processes creating it, one fails.
         const std::vector<BYTE> empty = WriteSerialized({});

@@ -20,9 +20,6 @@
 namespace capi::store {
 namespace {
 
-constexpr DWORD kCreateNew = 0x2000;
-constexpr DWORD kOpenExisting = 0x4000;
-constexpr DWORD kReadOnly = 0x8000;
 constexpr DWORD kLocationMask = 0x00FF0000;
 constexpr DWORD kCurrentUser = 0x00010000;
 constexpr DWORD kLocalMachine = 0x00020000;
@@ -166,14 +163,7 @@ std::unique_ptr<Backing> OpenSystemBacking(const std::u16string& name, DWORD fla
     const bool predefined =
         std::find(std::begin(kPredefined), std::end(kPredefined), folderName) != std::end(kPredefined);
     const bool exists = predefined || ::access(folder.c_str(), F_OK) == 0;
-    if ((flags & kCreateNew) && exists) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
-    }
-    if ((flags & kOpenExisting) && !exists) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!ExistenceAllowed(flags, exists)) return nullptr;
     const bool readOnly = flags & kReadOnly;
     if (!readOnly && !cert::platform::MakeFolders(folder)) return nullptr;
     std::string shown;
