@@ -21,10 +21,12 @@ le::Reader At(const le::Reader& whole, const BYTE* p, std::size_t n, std::size_t
     return le::Reader(p + at, n - at, whole.offset() + at);
 }
 
-// A zero-terminated UTF-16LE string at `off` (0: none) of the property.
-std::u16string ReadString(const le::Reader& whole, const BYTE* p, std::size_t n, DWORD off) {
+// A zero-terminated UTF-16LE string at `off` (0: none) of the property,
+// whose offset field is at `field` of the property: a fault outside the
+// property is reported there, inside the input.
+std::u16string ReadString(const le::Reader& whole, const BYTE* p, std::size_t n, DWORD off, std::size_t field) {
     if (off == 0) return {};
-    if (off < kKeyProvHeader || off >= n) whole.ThrowAt(whole.offset() + off, "string offset outside the property");
+    if (off < kKeyProvHeader || off >= n) whole.ThrowAt(whole.offset() + field, "string offset outside the property");
     le::Reader r = At(whole, p, n, off);
     std::u16string s;
     while (char16_t c = r.U16()) s += c;
@@ -40,8 +42,8 @@ KeyProvInfo ReadKeyProvInfo(le::Reader whole, const BYTE* p, std::size_t n) {
     info.flags = h.U32();
     const DWORD paramCount = h.U32(), paramOff = h.U32();
     info.keySpec = h.U32();
-    info.container = ReadString(whole, p, n, containerOff);
-    info.provider = ReadString(whole, p, n, providerOff);
+    info.container = ReadString(whole, p, n, containerOff, 0);
+    info.provider = ReadString(whole, p, n, providerOff, 4);
     if (paramCount) {
         if (paramOff < kKeyProvHeader || paramOff > n || std::uint64_t(paramCount) * kKeyProvParam > n - paramOff)
             whole.ThrowAt(whole.offset() + 16, "parameters outside the property");

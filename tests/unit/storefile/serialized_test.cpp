@@ -95,7 +95,7 @@ TEST(SerializedStore, FaultsFailAtTheirOffset) {
         {"certificate not one element", Layout().Header().Record(0x20, badDer).End().bytes, 20},
         {"empty certificate", Layout().Header().Record(0x20, {}).End().bytes, 20},
         {"truncated after an element", Layout().Header().Record(0x20, cert).U32(0).bytes, certEnd + 4},
-        {"key info name offset", Layout().Header().Record(2, kpiBadName).Record(0x20, cert).End().bytes, 20 + 200},
+        {"key info name offset", Layout().Header().Record(2, kpiBadName).Record(0x20, cert).End().bytes, 20},
         {"key info string unterminated", Layout().Header().Record(2, kpiUnterminated).Record(0x20, cert).End().bytes,
          20 + kpiUnterminated.size()},
         {"key info parameters", Layout().Header().Record(2, kpiParams).Record(0x20, cert).End().bytes, 20 + 16},
