@@ -58,7 +58,9 @@ public:
 
     bool Changed(const Element* before, const Element* after) override try {
         if (m_readOnly) return true;
-        if ((before && before->readOnly) || (after && after->readOnly)) {
+        // The machine's elements shown here are not this store's to change or
+        // delete; one replaced by an element of its own lands in this store.
+        if ((after && after->readOnly) || (before && before->readOnly && !after)) {
             SetLastError(ERROR_ACCESS_DENIED);
             return false;
         }
@@ -70,7 +72,7 @@ public:
                 return false;
             }
         }
-        if (before && (!after || before->encoded != after->encoded)) return Remove(*before);
+        if (before && !before->readOnly && (!after || before->encoded != after->encoded)) return Remove(*before);
         return true;
     } catch (...) {
         return cert::platform::ExceptionToLastError(false);

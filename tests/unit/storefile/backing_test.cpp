@@ -317,6 +317,14 @@ TEST_F(SystemStore, TheUsersRootShowsTheMachinesReadOnly) {
     const Element& shown = *std::find_if(got.begin(), got.end(), [](const Element& e) { return e.readOnly; });
     EXPECT_FALSE(user->Changed(&shown, nullptr));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Replaced by a writable copy: the copy is the user's, the machine's stays.
+    Element own = shown;
+    own.readOnly = false;
+    own.props = {{0x1234, {1}}};
+    ASSERT_TRUE(user->Changed(&shown, &own));
     EXPECT_EQ(Loaded(*machine).size(), 2u);
+    got = Loaded(*user);
+    EXPECT_EQ(got.size(), 3u);
+    EXPECT_EQ(std::count_if(got.begin(), got.end(), [](const Element& e) { return e.readOnly; }), 0);
     EXPECT_EQ(Loaded(*OpenSys(u"MY")).size(), 0u) << "only Root and CA show the machine's";
 }
