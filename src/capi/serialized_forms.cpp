@@ -14,12 +14,6 @@ namespace {
 constexpr const char* kSignedDataOid = "1.2.840.113549.1.7.2";
 constexpr const char* kDataOid = "1.2.840.113549.1.7.1";
 
-bool FileError(size_t* faultOffset, std::size_t at) {
-    if (faultOffset) *faultOffset = at;
-    SetLastError(CRYPT_E_FILE_ERROR);
-    return false;
-}
-
 // One set of a bundle ([0] certificates, [1] CRLs): each a whole SEQUENCE.
 void ReadBundleSet(asn::Reader& signedData, std::uint32_t tag, DWORD kind, std::vector<Element>& out) {
     auto set = signedData.Optional(tag, asn::kContext);
@@ -42,7 +36,7 @@ bool IsCertificate(const BYTE* p, size_t n) {
 }  // namespace
 
 bool ParsePkcs7Bundle(const BYTE* p, size_t n, std::vector<Element>& out, size_t* faultOffset) {
-    try {
+    return ParseGuard(faultOffset, [&] {
         asn::Reader top(p, n);
         asn::Reader info = top.EnterSequence();
         top.Finish();
@@ -65,12 +59,7 @@ bool ParsePkcs7Bundle(const BYTE* p, size_t n, std::vector<Element>& out, size_t
         sd.Finish();
         out = std::move(elements);
         return true;
-    } catch (const asn::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm& form, size_t* faultOffset) {
@@ -85,7 +74,7 @@ bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm
         form = FileForm::kSerialized;
         return true;
     }
-    try {
+    return ParseGuard(faultOffset, [&] {
         // A certificate opens with its to-be-signed SEQUENCE, a bundle with its content type.
         asn::Reader top(p, n);
         asn::Reader inner = top.EnterSequence();
@@ -96,19 +85,18 @@ bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm
             form = FileForm::kPkcs7;
             return true;
         }
-        if (!IsCertificate(p, n)) return FileError(faultOffset, 0);
+        if (!IsCertificate(p, n)) return FileFault(faultOffset, 0);
         out.assign(1, Element{kCert, std::vector<BYTE>(p, p + n), {}, false});
         form = FileForm::kDer;
         return true;
-    } catch (const asn::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
+    return WritePkcs7BundleRefs(RefsOf(elements));
+}
+
+std::vector<BYTE> WritePkcs7BundleRefs(const ElementRefs& elements) {
     asn::Writer w;
     const auto info = w.BeginSequence();
     w.Oid(kSignedDataOid);
@@ -121,12 +109,12 @@ std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
     w.End(content);
     for (const auto& [tag, kind] : {std::pair{0u, kCert}, std::pair{1u, kCrl}}) {
         bool any = false;
-        for (const Element& e : elements) any = any || e.kind == kind;
+        for (const Element* e : elements) any = any || e->kind == kind;
         if (!any) continue;
         // In store order, as a SEQUENCE OF would keep it: readers list them so.
         const auto set = w.BeginContext(tag);
-        for (const Element& e : elements)
-            if (e.kind == kind) w.Raw(asn::Bytes(e.encoded.data(), e.encoded.size()));
+        for (const Element* e : elements)
+            if (e->kind == kind) w.Raw(asn::Bytes(e->encoded.data(), e->encoded.size()));
         w.End(set);
     }
     w.End(w.BeginSet());
@@ -137,11 +125,15 @@ std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {
 }
 
 std::vector<BYTE> WriteStoreFile(const std::vector<Element>& elements, FileForm form) {
-    if (form == FileForm::kSerialized) return WriteSerialized(elements);
-    for (const Element& e : elements)
-        if (e.kind == kCtl) cert::capi::Throw(ERROR_NOT_SUPPORTED);
-    if (form == FileForm::kDer && elements.size() == 1 && elements[0].kind == kCert) return elements[0].encoded;
-    return WritePkcs7Bundle(elements);
+    return WriteStoreFileRefs(RefsOf(elements), form);
+}
+
+std::vector<BYTE> WriteStoreFileRefs(const ElementRefs& elements, FileForm form) {
+    if (form == FileForm::kSerialized) return WriteSerializedRefs(elements);
+    for (const Element* e : elements)
+        if (e->kind == kCtl) cert::capi::Throw(ERROR_NOT_SUPPORTED);
+    if (form == FileForm::kDer && elements.size() == 1 && elements[0]->kind == kCert) return elements[0]->encoded;
+    return WritePkcs7BundleRefs(elements);
 }
 
 bool SameElement(const Element& a, const Element& b) {

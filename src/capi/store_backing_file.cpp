@@ -9,9 +9,12 @@
 // so processes sharing a store file must share the home too. The file is
 // replaced through a synced work copy, so a reader (or a process killed
 // mid-commit) sees the old store or the new one, never half of either.
+#include <deque>
 #include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
+#include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include "capi/codec.h"
@@ -22,10 +25,6 @@
 
 namespace capi::store {
 namespace {
-
-constexpr DWORD kCreateNew = 0x2000;
-constexpr DWORD kOpenExisting = 0x4000;
-constexpr DWORD kReadOnly = 0x8000;
 
 // An element's identity in a merge: kind and encoding (duplicates counted).
 struct Key {
@@ -71,13 +70,21 @@ void ApplyProps(const Props* before, const Props& after, Props& target) {
     }
 }
 
-// `current` (the file as it is now) with this store's changes from `opened`
-// to `now`: deleted copies removed, properties changed in place, additions
-// appended in their order. An addition another process made too is not
-// doubled; a deletion of something already gone does nothing.
-std::vector<Element> Merge(const std::vector<Element>& opened, const std::vector<Element>& now,
-                           const std::vector<Element>& current) {
+// The store to write: `current` (the file as it is now) with this store's
+// changes from `opened` to `now`: deleted copies removed, properties changed
+// in place, additions appended in their order. An addition another process
+// made too is not doubled; a deletion of something already gone does
+// nothing. Unchanged elements are not copied: `order` points into the
+// stores merged, `owned` holds those whose properties changed.
+struct Merged {
+    ElementRefs order;
+    std::deque<Element> owned;
+    bool changed = false;  // differs from `current`
+};
+
+Merged Merge(const std::vector<Element>& opened, const std::vector<Element>& now, const std::vector<Element>& current) {
     std::unordered_map<Key, Change, KeyHash> changes;
+    changes.reserve(now.size());
     for (const Element& e : opened) {
         if (e.readOnly) continue;
         Change& c = changes[KeyOf(e)];
@@ -94,29 +101,39 @@ std::vector<Element> Merge(const std::vector<Element>& opened, const std::vector
     }
     std::unordered_map<Key, std::size_t, KeyHash> toDelete, toAdd;
     for (const auto& [key, c] : changes) {
-        if (c.now < c.opened) toDelete[key] = std::min(c.opened - c.now, c.current);
+        if (c.now < c.opened && c.current) toDelete[key] = std::min(c.opened - c.now, c.current);
         const std::size_t target = c.opened == 0 ? std::max(c.current, c.now) : c.current + (c.now - c.opened);
         if (c.now > c.opened && target > c.current) toAdd[key] = target - c.current;
     }
-    std::vector<Element> out;
-    out.reserve(current.size() + now.size());
+    Merged out;
+    out.order.reserve(current.size() + now.size());
     for (const Element& e : current) {
         auto del = toDelete.find(KeyOf(e));
         if (del != toDelete.end() && del->second) {
             --del->second;
+            out.changed = true;
             continue;
         }
-        out.push_back(e);
         auto it = changes.find(KeyOf(e));
-        if (it != changes.end() && it->second.first)
-            ApplyProps(it->second.before, it->second.first->props, out.back().props);
+        if (it != changes.end() && it->second.first) {
+            Props props = e.props;
+            ApplyProps(it->second.before, it->second.first->props, props);
+            if (props != e.props) {
+                out.owned.push_back(Element{e.kind, e.encoded, std::move(props), false});
+                out.order.push_back(&out.owned.back());
+                out.changed = true;
+                continue;
+            }
+        }
+        out.order.push_back(&e);
     }
     for (const Element& e : now) {
         if (e.readOnly) continue;
         auto add = toAdd.find(KeyOf(e));
         if (add == toAdd.end() || !add->second) continue;
         --add->second;
-        out.push_back(e);
+        out.order.push_back(&e);
+        out.changed = true;
     }
     return out;
 }
@@ -136,6 +153,18 @@ std::string AbsolutePath(const std::string& path) {
     return p.string();
 }
 
+// What tells the bytes of a file apart from its next version without
+// keeping them: their size and hash. Inode and times would not do: a
+// replaced file's inode number is free for the next work copy, and times
+// tick coarser than commits follow each other.
+struct Fingerprint {
+    std::size_t size = 0;
+    std::size_t hash = 0;
+    bool operator==(const Fingerprint&) const = default;
+};
+
+Fingerprint FingerprintOf(const std::string& bytes) { return {bytes.size(), std::hash<std::string>{}(bytes)}; }
+
 DWORD LockError(const XTOOStatus& e) {
     if (DWORD win = ToolsErr2WinErr(e.Status())) return win;
     return e.Status() == TOOERR_ACCESS ? ERROR_ACCESS_DENIED : ERROR_LOCK_VIOLATION;
@@ -146,10 +175,15 @@ public:
     FileBacking(std::string path, DWORD flags) : m_path(std::move(path)), m_flags(flags) {}
 
     bool Load(std::vector<Element>& out) override try {
+        std::string bytes;
+        bool existed = false;
+        if (!ReadBytes(bytes, existed)) return false;
         std::vector<Element> elements;
-        FileForm form;
-        if (!Read(elements, form)) return false;
+        FileForm form = FileForm::kSerialized;
+        if (existed && !Parse(bytes, elements, form)) return false;
         m_form = form;
+        m_loaded = FingerprintOf(bytes);
+        m_loadedKnown = existed;
         out = std::move(elements);
         return true;
     } catch (...) {
@@ -161,26 +195,34 @@ public:
     bool Commit(const std::vector<Element>& opened, const std::vector<Element>& now) override try {
         if ((m_flags & kReadOnly) || SameElements(opened, now)) return true;
         IPC::CReadWriteLock lock(("cert store file " + m_path).c_str());
+        std::optional<IPC::CWriteLocker> hold;
         try {
-            lock.LockWrite();
+            hold.emplace(lock);
         } catch (const XTOOStatus& e) {
-            SetLastError(LockError(e));
+            SetLastError(LockError(e));  // never goes on unlocked
             return false;
         }
-        struct Unlock {
-            IPC::CReadWriteLock& l;
-            ~Unlock() { l.UnlockWrite(); }
-        } unlock{lock};
 
-        std::vector<Element> current;
-        FileForm form = m_form;
+        // The file as it is now: what was loaded when its bytes are the same
+        // (a store of 100,000 is then not parsed twice).
+        std::string bytes;
         bool existed = false;
-        if (!Read(current, form, &existed)) return false;
-        if (!existed) form = m_form;
-        std::vector<Element> merged = Merge(opened, now, current);
-        if (existed && SameElements(merged, current)) return true;
-        const std::vector<BYTE> bytes = WriteStoreFile(merged, form);
-        if (DWORD e = cert::platform::WriteFileAtomic(m_path, bytes.data(), bytes.size())) {
+        if (!ReadBytes(bytes, existed)) return false;
+        std::vector<Element> reread;
+        const std::vector<Element>* current = &opened;
+        FileForm form = m_form;
+        if (!existed) {
+            current = &reread;
+        } else if (!m_loadedKnown || !(FingerprintOf(bytes) == m_loaded)) {
+            if (!Parse(bytes, reread, form)) return false;
+            current = &reread;
+        }
+        bytes = std::string();
+        const Merged merged = Merge(opened, now, *current);
+        if (existed && !merged.changed) return true;
+        const std::vector<BYTE> out = WriteStoreFileRefs(merged.order, form);
+        m_loadedKnown = false;
+        if (DWORD e = cert::platform::WriteFileAtomic(m_path, out.data(), out.size())) {
             SetLastError(e);
             return false;
         }
@@ -193,43 +235,34 @@ public:
     }
 
 private:
-    // The file's elements and form; a missing file is an empty store (unless
-    // it must exist). A fault is logged with its offset.
-    bool Read(std::vector<Element>& out, FileForm& form, bool* existed = nullptr) {
-        std::string bytes;
+    // The file's bytes; a missing file is an empty store (unless it must exist).
+    bool ReadBytes(std::string& bytes, bool& existed) {
         DWORD e = cert::platform::ReadWholeFile(m_path, bytes, kMaxStoreFile);
-        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) {
-            if (m_flags & kOpenExisting) {
-                SetLastError(e);
-                return false;
-            }
-            out.clear();
-            form = FileForm::kSerialized;
-            if (existed) *existed = false;
-            return true;
-        }
-        if (e) {
-            SetLastError(e);
-            return false;
-        }
-        if (existed) *existed = true;
+        existed = e == ERROR_SUCCESS;
+        if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) && !(m_flags & kOpenExisting)) return true;
+        if (e) SetLastError(e);
+        return e == ERROR_SUCCESS;
+    }
+
+    // The elements and form of the file's bytes; a fault is logged with its offset.
+    bool Parse(const std::string& bytes, std::vector<Element>& out, FileForm& form) {
         size_t at = 0;
-        if (!ParseStoreFile(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), out, form, &at)) {
-            const DWORD err = GetLastError();
-            if (err == CRYPT_E_FILE_ERROR) {
-                const std::string text = "Certificate store file " + m_path +
-                                         " is damaged or in no store form at offset " + std::to_string(at);
-                CertPutLogFormatted(text.c_str(), "CTF", 2);
-            }
-            SetLastError(err);
-            return false;
+        if (ParseStoreFile(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), out, form, &at)) return true;
+        const DWORD err = GetLastError();
+        if (err == CRYPT_E_FILE_ERROR) {
+            const std::string text =
+                "Certificate store file " + m_path + " is damaged or in no store form at offset " + std::to_string(at);
+            CertPutLogFormatted(text.c_str(), "CTF", 2);
         }
-        return true;
+        SetLastError(err);
+        return false;
     }
 
     std::string m_path;
     DWORD m_flags;
     FileForm m_form = FileForm::kSerialized;
+    Fingerprint m_loaded;  // the bytes Load read, when m_loadedKnown
+    bool m_loadedKnown = false;
 };
 
 }  // namespace
@@ -242,14 +275,7 @@ std::unique_ptr<Backing> OpenFileBacking(const std::string& path, DWORD flags) t
     std::string abs = AbsolutePath(path);
     struct stat st {};
     const bool exists = ::lstat(abs.c_str(), &st) == 0;
-    if ((flags & kCreateNew) && exists) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
-    }
-    if ((flags & kOpenExisting) && !exists) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!ExistenceAllowed(flags, exists)) return nullptr;
     if ((flags & kCreateNew) && !(flags & kReadOnly)) {
         // Made now, exclusively: of two processes creating it, one fails.
         const std::vector<BYTE> empty = WriteSerialized({});
