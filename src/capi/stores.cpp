@@ -305,7 +305,8 @@ void Add(HCERTSTORE h, C* created, DWORD disposition, const Pub** out) {
         default:
             Throw(E_INVALIDARG);
     }
-    if (replace && match->core.readOnly) Throw(ERROR_ACCESS_DENIED);
+    // A machine's element shown in the user's store may be replaced: the new
+    // one is the user's own (the backing decides where it lands).
     store::Element added = ElementOf(*fresh.c);
     if (replace) {
         store::Element before = ElementOf(*match);
