@@ -376,8 +376,10 @@ std::uint64_t After(Store& s, C* prev) {
     return seq;
 }
 
-template <class C>
-C* Enumerate(HCERTSTORE h, C* prev) {
+// The element `next` picks in the store after the place of `prev` (which
+// is freed, also on failure), with a reference; CRYPT_E_NOT_FOUND for none.
+template <class C, class F>
+C* Continue(HCERTSTORE h, C* prev, F&& next) {
     std::shared_ptr<Store> s;
     try {
         s = Lookup(h);
@@ -386,11 +388,16 @@ C* Enumerate(HCERTSTORE h, C* prev) {
         throw;
     }
     std::lock_guard<std::mutex> hold(s->m);
-    const std::uint64_t after = After(*s, prev);
-    auto& members = s->Members(static_cast<C*>(nullptr));
+    C* c = next(*s, After(*s, prev));
+    if (!c) Throw(CRYPT_E_NOT_FOUND);
+    return AddRef(c);
+}
+
+// The first element of `members` after place `after`, or null.
+template <class C>
+C* FirstAfter(const std::map<std::uint64_t, C*>& members, std::uint64_t after) {
     auto next = members.upper_bound(after);
-    if (next == members.end()) Throw(CRYPT_E_NOT_FOUND);
-    return AddRef(next->second);
+    return next == members.end() ? nullptr : next->second;
 }
 
 bool SameKey(const CERT_PUBLIC_KEY_INFO& a, const CERT_PUBLIC_KEY_INFO& b) {
@@ -405,10 +412,8 @@ CertContext* FindCert(Store& s, DWORD type, const void* para, std::uint64_t afte
     if (type != CERT_FIND_ANY && !para) Throw(E_INVALIDARG);
     auto blob = [&] { return Bytes(*static_cast<const CRYPTOAPI_BLOB*>(para)); };
     switch (type) {
-        case CERT_FIND_ANY: {
-            auto next = s.certs.upper_bound(after);
-            return next == s.certs.end() ? nullptr : next->second;
-        }
+        case CERT_FIND_ANY:
+            return FirstAfter(s.certs, after);
         case CERT_FIND_SHA1_HASH:
             return s.Next<CertContext>("h" + blob(), after);
         case CERT_FIND_ISSUER_NAME:
@@ -521,25 +526,9 @@ std::shared_ptr<Store> OpenStore(std::uintptr_t provider, DWORD flags, const voi
 }  // namespace
 
 PCCRL_CONTEXT NextCrl(HCERTSTORE h, const CERT_NAME_BLOB* issuer, PCCRL_CONTEXT prev) {
-    CrlContext* previous = prev ? Of(prev) : nullptr;
-    std::shared_ptr<Store> s;
-    try {
-        s = Lookup(h);
-    } catch (...) {
-        if (previous) Release(previous);
-        throw;
-    }
-    std::lock_guard<std::mutex> hold(s->m);
-    const std::uint64_t after = After(*s, previous);
-    CrlContext* c = nullptr;
-    if (issuer) {
-        c = s->Next<CrlContext>("i" + Bytes(*issuer), after);
-    } else {
-        auto next = s->crls.upper_bound(after);
-        c = next == s->crls.end() ? nullptr : next->second;
-    }
-    if (!c) Throw(CRYPT_E_NOT_FOUND);
-    return &AddRef(c)->pub;
+    return &Continue(h, prev ? Of(prev) : nullptr, [&](Store& s, std::uint64_t after) {
+                return issuer ? s.Next<CrlContext>("i" + Bytes(*issuer), after) : FirstAfter(s.crls, after);
+            })->pub;
 }
 
 }  // namespace cert::capi
@@ -626,7 +615,9 @@ BOOL CertDeleteCRLFromStore(PCCRL_CONTEXT pCrlContext) { return Delete(pCrlConte
 
 PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext) {
     return GuardPtr<const CERT_CONTEXT>([&]() -> PCCERT_CONTEXT {
-        return &Enumerate(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr)->pub;
+        return &Continue(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr,
+                         [](Store& s, std::uint64_t after) { return FirstAfter(s.certs, after); })
+                    ->pub;
     });
 }
 
@@ -636,20 +627,10 @@ PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlC
 
 PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD, DWORD, DWORD dwFindType, const void* pvFindPara,
                                           PCCERT_CONTEXT pPrevCertContext) {
-    return GuardPtr<const CERT_CONTEXT>([&]() -> PCCERT_CONTEXT {
-        CertContext* prev = pPrevCertContext ? Of(pPrevCertContext) : nullptr;
-        std::shared_ptr<Store> s;
-        try {
-            s = Lookup(hCertStore);
-        } catch (...) {
-            if (prev) Release(prev);
-            throw;
-        }
-        std::lock_guard<std::mutex> hold(s->m);
-        const std::uint64_t after = After(*s, prev);
-        CertContext* c = FindCert(*s, dwFindType, pvFindPara, after);
-        if (!c) Throw(CRYPT_E_NOT_FOUND);
-        return &AddRef(c)->pub;
+    return GuardPtr<const CERT_CONTEXT>([&] {
+        return &Continue(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr,
+                         [&](Store& s, std::uint64_t after) { return FindCert(s, dwFindType, pvFindPara, after); })
+                    ->pub;
     });
 }
 
