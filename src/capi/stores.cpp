@@ -254,12 +254,12 @@ ULONGLONG Issued(CrlContext* c) { return Ticks(c->pub.pCrlInfo->ThisUpdate); }
 template <class C>
 std::vector<std::pair<DWORD, std::vector<BYTE>>> Merged(C* base, C* over) {
     auto props = PersistedProps(base->core);
-    for (auto& [id, value] : PersistedProps(over->core)) {
-        auto at = std::find_if(props.begin(), props.end(), [&](const auto& p) { return p.first == id; });
+    for (auto& prop : PersistedProps(over->core)) {
+        auto at = std::find_if(props.begin(), props.end(), [&](const auto& p) { return p.first == prop.first; });
         if (at != props.end()) {
-            at->second = value;
+            at->second = std::move(prop.second);
         } else {
-            props.emplace_back(id, value);
+            props.push_back(std::move(prop));
         }
     }
     return props;
