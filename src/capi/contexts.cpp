@@ -322,11 +322,13 @@ BOOL CertGetCRLContextProperty(PCCRL_CONTEXT pCrlContext, DWORD dwPropId, void* 
 }
 
 DWORD CertEnumCertificateContextProperties(PCCERT_CONTEXT pCertContext, DWORD dwPropId) {
-    if (!pCertContext) return 0;
-    Core& c = Of(pCertContext)->core;
-    std::lock_guard<std::mutex> hold(c.lock);
     DWORD next = 0;
-    for (const Property& p : c.props)
-        if (p.id > dwPropId && (next == 0 || p.id < next)) next = p.id;
+    Guard(false, [&] {
+        if (!pCertContext) Throw(E_INVALIDARG);
+        Core& c = Of(pCertContext)->core;
+        std::lock_guard<std::mutex> hold(c.lock);
+        for (const Property& p : c.props)
+            if (p.id > dwPropId && (next == 0 || p.id < next)) next = p.id;
+    });
     return next;
 }

@@ -14,12 +14,6 @@ namespace {
 constexpr const char* kSignedDataOid = "1.2.840.113549.1.7.2";
 constexpr const char* kDataOid = "1.2.840.113549.1.7.1";
 
-bool FileError(size_t* faultOffset, std::size_t at) {
-    if (faultOffset) *faultOffset = at;
-    SetLastError(CRYPT_E_FILE_ERROR);
-    return false;
-}
-
 // One set of a bundle ([0] certificates, [1] CRLs): each a whole SEQUENCE.
 void ReadBundleSet(asn::Reader& signedData, std::uint32_t tag, DWORD kind, std::vector<Element>& out) {
     auto set = signedData.Optional(tag, asn::kContext);
@@ -42,7 +36,7 @@ bool IsCertificate(const BYTE* p, size_t n) {
 }  // namespace
 
 bool ParsePkcs7Bundle(const BYTE* p, size_t n, std::vector<Element>& out, size_t* faultOffset) {
-    try {
+    return ParseGuard(faultOffset, [&] {
         asn::Reader top(p, n);
         asn::Reader info = top.EnterSequence();
         top.Finish();
@@ -65,12 +59,7 @@ bool ParsePkcs7Bundle(const BYTE* p, size_t n, std::vector<Element>& out, size_t
         sd.Finish();
         out = std::move(elements);
         return true;
-    } catch (const asn::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm& form, size_t* faultOffset) {
@@ -85,7 +74,7 @@ bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm
         form = FileForm::kSerialized;
         return true;
     }
-    try {
+    return ParseGuard(faultOffset, [&] {
         // A certificate opens with its to-be-signed SEQUENCE, a bundle with its content type.
         asn::Reader top(p, n);
         asn::Reader inner = top.EnterSequence();
@@ -96,16 +85,11 @@ bool ParseStoreFile(const BYTE* p, size_t n, std::vector<Element>& out, FileForm
             form = FileForm::kPkcs7;
             return true;
         }
-        if (!IsCertificate(p, n)) return FileError(faultOffset, 0);
+        if (!IsCertificate(p, n)) return FileFault(faultOffset, 0);
         out.assign(1, Element{kCert, std::vector<BYTE>(p, p + n), {}, false});
         form = FileForm::kDer;
         return true;
-    } catch (const asn::Error& e) {
-        return FileError(faultOffset, e.Offset());
-    } catch (...) {
-        SetLastError(cert::platform::WinErrorOfCurrentException());
-    }
-    return false;
+    });
 }
 
 std::vector<BYTE> WritePkcs7Bundle(const std::vector<Element>& elements) {

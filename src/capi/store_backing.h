@@ -7,9 +7,11 @@
 // - Errors: functions returning bool or a pointer report by the thread's
 //   last error (CRYPT_E_FILE_ERROR for bytes in no known form or with a
 //   fault, the platform's file errors, ERROR_INVALID_PARAMETER for a bad
-//   system store name); none lets an exception out. A fault in stored bytes
-//   is reported with its byte offset (faultOffset, or the library log for a
-//   backing's Load).
+//   system store name); none lets an exception out. The writers, which
+//   return bytes, throw only std::bad_alloc, or cert::capi::Fail for an
+//   element no file can hold (a property id 0 or above 0xFFFF, an unknown
+//   kind, more than 4 GiB). A fault in stored bytes is reported with its
+//   byte offset (faultOffset, or the library log for a backing's Load).
 // - Byte order: every field of the stored forms is little-endian, strings
 //   are UTF-16LE; certificates, CRLs and CTLs are kept as their DER.
 // - Thread safety: a backing object belongs to one store, which serialises

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
+#include <functional>
+#include <optional>
 #include <unordered_map>
 
 #include "capi/codec.h"
@@ -23,10 +25,6 @@
 
 namespace capi::store {
 namespace {
-
-constexpr DWORD kCreateNew = 0x2000;
-constexpr DWORD kOpenExisting = 0x4000;
-constexpr DWORD kReadOnly = 0x8000;
 
 // An element's identity in a merge: kind and encoding (duplicates counted).
 struct Key {
@@ -155,25 +153,17 @@ std::string AbsolutePath(const std::string& path) {
     return p.string();
 }
 
-// What tells a file apart from its next version: any replacement or write
-// changes one of these.
-struct Identity {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = -1;
-    timespec mtime{}, ctime{};
-    bool operator==(const Identity& o) const {
-        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec && ctime.tv_nsec == o.ctime.tv_nsec;
-    }
+// What tells the bytes of a file apart from its next version without
+// keeping them: their size and hash. Inode and times would not do: a
+// replaced file's inode number is free for the next work copy, and times
+// tick coarser than commits follow each other.
+struct Fingerprint {
+    std::size_t size = 0;
+    std::size_t hash = 0;
+    bool operator==(const Fingerprint&) const = default;
 };
 
-bool IdentityOf(const std::string& path, Identity& out) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    out = Identity{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
-    return true;
-}
+Fingerprint FingerprintOf(const std::string& bytes) { return {bytes.size(), std::hash<std::string>{}(bytes)}; }
 
 DWORD LockError(const XTOOStatus& e) {
     if (DWORD win = ToolsErr2WinErr(e.Status())) return win;
@@ -185,14 +175,15 @@ public:
     FileBacking(std::string path, DWORD flags) : m_path(std::move(path)), m_flags(flags) {}
 
     bool Load(std::vector<Element>& out) override try {
+        std::string bytes;
+        bool existed = false;
+        if (!ReadBytes(bytes, existed)) return false;
         std::vector<Element> elements;
-        FileForm form;
-        Identity before, after;
-        const bool known = IdentityOf(m_path, before);
-        if (!Read(elements, form)) return false;
+        FileForm form = FileForm::kSerialized;
+        if (existed && !Parse(bytes, elements, form)) return false;
         m_form = form;
-        m_loadedKnown = known && IdentityOf(m_path, after) && before == after;
-        m_loaded = after;
+        m_loaded = FingerprintOf(bytes);
+        m_loadedKnown = existed;
         out = std::move(elements);
         return true;
     } catch (...) {
@@ -204,34 +195,34 @@ public:
     bool Commit(const std::vector<Element>& opened, const std::vector<Element>& now) override try {
         if ((m_flags & kReadOnly) || SameElements(opened, now)) return true;
         IPC::CReadWriteLock lock(("cert store file " + m_path).c_str());
+        std::optional<IPC::CWriteLocker> hold;
         try {
-            lock.LockWrite();
+            hold.emplace(lock);
         } catch (const XTOOStatus& e) {
-            SetLastError(LockError(e));
+            SetLastError(LockError(e));  // never goes on unlocked
             return false;
         }
-        struct Unlock {
-            IPC::CReadWriteLock& l;
-            ~Unlock() { l.UnlockWrite(); }
-        } unlock{lock};
 
-        // The file as it is now: what was loaded, when nothing replaced or
-        // wrote it since (a store of 100,000 is then not parsed twice).
+        // The file as it is now: what was loaded when its bytes are the same
+        // (a store of 100,000 is then not parsed twice).
+        std::string bytes;
+        bool existed = false;
+        if (!ReadBytes(bytes, existed)) return false;
         std::vector<Element> reread;
         const std::vector<Element>* current = &opened;
         FileForm form = m_form;
-        bool existed = true;
-        Identity id;
-        if (!m_loadedKnown || !IdentityOf(m_path, id) || !(id == m_loaded)) {
-            if (!Read(reread, form, &existed)) return false;
-            if (!existed) form = m_form;
+        if (!existed) {
+            current = &reread;
+        } else if (!m_loadedKnown || !(FingerprintOf(bytes) == m_loaded)) {
+            if (!Parse(bytes, reread, form)) return false;
             current = &reread;
         }
+        bytes = std::string();
         const Merged merged = Merge(opened, now, *current);
         if (existed && !merged.changed) return true;
-        const std::vector<BYTE> bytes = WriteStoreFileRefs(merged.order, form);
+        const std::vector<BYTE> out = WriteStoreFileRefs(merged.order, form);
         m_loadedKnown = false;
-        if (DWORD e = cert::platform::WriteFileAtomic(m_path, bytes.data(), bytes.size())) {
+        if (DWORD e = cert::platform::WriteFileAtomic(m_path, out.data(), out.size())) {
             SetLastError(e);
             return false;
         }
@@ -244,44 +235,33 @@ public:
     }
 
 private:
-    // The file's elements and form; a missing file is an empty store (unless
-    // it must exist). A fault is logged with its offset.
-    bool Read(std::vector<Element>& out, FileForm& form, bool* existed = nullptr) {
-        std::string bytes;
+    // The file's bytes; a missing file is an empty store (unless it must exist).
+    bool ReadBytes(std::string& bytes, bool& existed) {
         DWORD e = cert::platform::ReadWholeFile(m_path, bytes, kMaxStoreFile);
-        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) {
-            if (m_flags & kOpenExisting) {
-                SetLastError(e);
-                return false;
-            }
-            out.clear();
-            form = FileForm::kSerialized;
-            if (existed) *existed = false;
-            return true;
-        }
-        if (e) {
-            SetLastError(e);
-            return false;
-        }
-        if (existed) *existed = true;
+        existed = e == ERROR_SUCCESS;
+        if ((e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND) && !(m_flags & kOpenExisting)) return true;
+        if (e) SetLastError(e);
+        return e == ERROR_SUCCESS;
+    }
+
+    // The elements and form of the file's bytes; a fault is logged with its offset.
+    bool Parse(const std::string& bytes, std::vector<Element>& out, FileForm& form) {
         size_t at = 0;
-        if (!ParseStoreFile(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), out, form, &at)) {
-            const DWORD err = GetLastError();
-            if (err == CRYPT_E_FILE_ERROR) {
-                const std::string text = "Certificate store file " + m_path +
-                                         " is damaged or in no store form at offset " + std::to_string(at);
-                CertPutLogFormatted(text.c_str(), "CTF", 2);
-            }
-            SetLastError(err);
-            return false;
+        if (ParseStoreFile(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size(), out, form, &at)) return true;
+        const DWORD err = GetLastError();
+        if (err == CRYPT_E_FILE_ERROR) {
+            const std::string text =
+                "Certificate store file " + m_path + " is damaged or in no store form at offset " + std::to_string(at);
+            CertPutLogFormatted(text.c_str(), "CTF", 2);
         }
-        return true;
+        SetLastError(err);
+        return false;
     }
 
     std::string m_path;
     DWORD m_flags;
     FileForm m_form = FileForm::kSerialized;
-    Identity m_loaded;  // the file Load read, when m_loadedKnown
+    Fingerprint m_loaded;  // the bytes Load read, when m_loadedKnown
     bool m_loadedKnown = false;
 };
 
@@ -295,14 +275,7 @@ std::unique_ptr<Backing> OpenFileBacking(const std::string& path, DWORD flags) t
     std::string abs = AbsolutePath(path);
     struct stat st {};
     const bool exists = ::lstat(abs.c_str(), &st) == 0;
-    if ((flags & kCreateNew) && exists) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
-    }
-    if ((flags & kOpenExisting) && !exists) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!ExistenceAllowed(flags, exists)) return nullptr;
     if ((flags & kCreateNew) && !(flags & kReadOnly)) {
         // Made now, exclusively: of two processes creating it, one fails.
         const std::vector<BYTE> empty = WriteSerialized({});

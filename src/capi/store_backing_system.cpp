@@ -20,9 +20,6 @@
 namespace capi::store {
 namespace {
 
-constexpr DWORD kCreateNew = 0x2000;
-constexpr DWORD kOpenExisting = 0x4000;
-constexpr DWORD kReadOnly = 0x8000;
 constexpr DWORD kLocationMask = 0x00FF0000;
 constexpr DWORD kCurrentUser = 0x00010000;
 constexpr DWORD kLocalMachine = 0x00020000;
@@ -61,7 +58,9 @@ public:
 
     bool Changed(const Element* before, const Element* after) override try {
         if (m_readOnly) return true;
-        if ((before && before->readOnly) || (after && after->readOnly)) {
+        // The machine's elements shown here are not this store's to change or
+        // delete; one replaced by an element of its own lands in this store.
+        if ((after && after->readOnly) || (before && before->readOnly && !after)) {
             SetLastError(ERROR_ACCESS_DENIED);
             return false;
         }
@@ -73,7 +72,7 @@ public:
                 return false;
             }
         }
-        if (before && (!after || before->encoded != after->encoded)) return Remove(*before);
+        if (before && !before->readOnly && (!after || before->encoded != after->encoded)) return Remove(*before);
         return true;
     } catch (...) {
         return cert::platform::ExceptionToLastError(false);
@@ -166,14 +165,7 @@ std::unique_ptr<Backing> OpenSystemBacking(const std::u16string& name, DWORD fla
     const bool predefined =
         std::find(std::begin(kPredefined), std::end(kPredefined), folderName) != std::end(kPredefined);
     const bool exists = predefined || ::access(folder.c_str(), F_OK) == 0;
-    if ((flags & kCreateNew) && exists) {
-        SetLastError(ERROR_FILE_EXISTS);
-        return nullptr;
-    }
-    if ((flags & kOpenExisting) && !exists) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
+    if (!ExistenceAllowed(flags, exists)) return nullptr;
     const bool readOnly = flags & kReadOnly;
     if (!readOnly && !cert::platform::MakeFolders(folder)) return nullptr;
     std::string shown;

@@ -7,8 +7,51 @@
 #include <vector>
 
 #include "capi/store_backing.h"
+#include "cert/asn.h"
+#include "cert/lecursor.h"
 
 namespace capi::store {
+
+// Open flags both kinds of backing honour.
+constexpr DWORD kCreateNew = 0x2000;     // fails when the store exists
+constexpr DWORD kOpenExisting = 0x4000;  // fails when it does not
+constexpr DWORD kReadOnly = 0x8000;      // never written
+
+// False with ERROR_FILE_EXISTS or ERROR_FILE_NOT_FOUND when `flags` forbid
+// opening a store that does or does not exist.
+inline bool ExistenceAllowed(DWORD flags, bool exists) {
+    if ((flags & kCreateNew) && exists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return false;
+    }
+    if ((flags & kOpenExisting) && !exists) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    return true;
+}
+
+// Runs the parser `body` for the bool-returning readers: a fault it throws
+// (le::Error, asn::Error) is CRYPT_E_FILE_ERROR at its offset, anything else
+// the last error of its kind; nothing escapes.
+inline bool FileFault(size_t* faultOffset, std::uint64_t at) {
+    if (faultOffset) *faultOffset = static_cast<size_t>(at);
+    SetLastError(CRYPT_E_FILE_ERROR);
+    return false;
+}
+template <class F>
+bool ParseGuard(size_t* faultOffset, F&& body) {
+    try {
+        return body();
+    } catch (const le::Error& e) {
+        return FileFault(faultOffset, e.Offset());
+    } catch (const asn::Error& e) {
+        return FileFault(faultOffset, e.Offset());
+    } catch (...) {
+        SetLastError(cert::platform::WinErrorOfCurrentException());
+    }
+    return false;
+}
 
 // How a store file was written; a commit writes the same form again.
 // kDer is one certificate alone: it stays so while the store holds one

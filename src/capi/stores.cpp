@@ -5,6 +5,8 @@
 #include <boost/container/small_vector.hpp>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <cstring>
 #include <map>
 #include <unordered_map>
@@ -35,7 +37,10 @@ public:
     std::map<std::uint64_t, CertContext*> certs;
     std::map<std::uint64_t, CrlContext*> crls;
     std::map<std::uint64_t, store::Element> ctls;
-    Index certIndex, crlIndex;
+    // One table per kind of key (its first character: hash, serial and
+    // issuer, subject name, key id, issuer name), so that none grows beyond
+    // the number of elements.
+    std::array<Index, 5> certIndex, crlIndex;
     std::weak_ptr<Store> self;
 
     // Whether changes go to the backing.
@@ -46,8 +51,13 @@ public:
 
     std::map<std::uint64_t, CertContext*>& Members(CertContext*) { return certs; }
     std::map<std::uint64_t, CrlContext*>& Members(CrlContext*) { return crls; }
-    Index& IndexOf(CertContext*) { return certIndex; }
-    Index& IndexOf(CrlContext*) { return crlIndex; }
+    static std::size_t KindOf(const std::string& key) {
+        static constexpr std::string_view kKinds = "hsnki";
+        const std::size_t at = kKinds.find(key[0]);
+        return at == std::string_view::npos ? 0 : at;
+    }
+    Index& IndexOf(CertContext*, const std::string& key) { return certIndex[KindOf(key)]; }
+    Index& IndexOf(CrlContext*, const std::string& key) { return crlIndex[KindOf(key)]; }
 
     // Takes over the reference `c` holds.
     template <class C>
@@ -58,7 +68,7 @@ public:
         c->pub.hCertStore = handle;
         Members(c)[seq] = c;
         for (const std::string& key : KeysOf(c)) {
-            Places& places = IndexOf(c)[key];
+            Places& places = IndexOf(c, key)[key];
             places.insert(
                 std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(seq, nullptr), ByPlace),
                 {seq, c});
@@ -68,8 +78,8 @@ public:
     template <class C>
     void Remove(C* c) {
         Members(c).erase(c->core.seq);
-        Index& index = IndexOf(c);
         for (const std::string& key : KeysOf(c)) {
+            Index& index = IndexOf(c, key);
             auto at = index.find(key);
             if (at == index.end()) continue;
             Places& places = at->second;
@@ -92,7 +102,7 @@ public:
     // The first element under `key` after place `after`, or null.
     template <class C>
     C* Next(const std::string& key, std::uint64_t after) {
-        Index& index = IndexOf(static_cast<C*>(nullptr));
+        Index& index = IndexOf(static_cast<C*>(nullptr), key);
         auto at = index.find(key);
         if (at == index.end()) return nullptr;
         const Places& places = at->second;
@@ -157,8 +167,8 @@ public:
         drop(certs);
         drop(crls);
         ctls.clear();
-        certIndex.clear();
-        crlIndex.clear();
+        for (Index& index : certIndex) index.clear();
+        for (Index& index : crlIndex) index.clear();
         return pending;
     }
 };
@@ -244,12 +254,12 @@ ULONGLONG Issued(CrlContext* c) { return Ticks(c->pub.pCrlInfo->ThisUpdate); }
 template <class C>
 std::vector<std::pair<DWORD, std::vector<BYTE>>> Merged(C* base, C* over) {
     auto props = PersistedProps(base->core);
-    for (auto& [id, value] : PersistedProps(over->core)) {
-        auto at = std::find_if(props.begin(), props.end(), [&](const auto& p) { return p.first == id; });
+    for (auto& prop : PersistedProps(over->core)) {
+        auto at = std::find_if(props.begin(), props.end(), [&](const auto& p) { return p.first == prop.first; });
         if (at != props.end()) {
-            at->second = value;
+            at->second = std::move(prop.second);
         } else {
-            props.emplace_back(id, value);
+            props.push_back(std::move(prop));
         }
     }
     return props;
@@ -295,7 +305,8 @@ void Add(HCERTSTORE h, C* created, DWORD disposition, const Pub** out) {
         default:
             Throw(E_INVALIDARG);
     }
-    if (replace && match->core.readOnly) Throw(ERROR_ACCESS_DENIED);
+    // A machine's element shown in the user's store may be replaced: the new
+    // one is the user's own (the backing decides where it lands).
     store::Element added = ElementOf(*fresh.c);
     if (replace) {
         store::Element before = ElementOf(*match);
@@ -365,8 +376,10 @@ std::uint64_t After(Store& s, C* prev) {
     return seq;
 }
 
-template <class C>
-C* Enumerate(HCERTSTORE h, C* prev) {
+// The element `next` picks in the store after the place of `prev` (which
+// is freed, also on failure), with a reference; CRYPT_E_NOT_FOUND for none.
+template <class C, class F>
+C* Continue(HCERTSTORE h, C* prev, F&& next) {
     std::shared_ptr<Store> s;
     try {
         s = Lookup(h);
@@ -375,11 +388,16 @@ C* Enumerate(HCERTSTORE h, C* prev) {
         throw;
     }
     std::lock_guard<std::mutex> hold(s->m);
-    const std::uint64_t after = After(*s, prev);
-    auto& members = s->Members(static_cast<C*>(nullptr));
+    C* c = next(*s, After(*s, prev));
+    if (!c) Throw(CRYPT_E_NOT_FOUND);
+    return AddRef(c);
+}
+
+// The first element of `members` after place `after`, or null.
+template <class C>
+C* FirstAfter(const std::map<std::uint64_t, C*>& members, std::uint64_t after) {
     auto next = members.upper_bound(after);
-    if (next == members.end()) Throw(CRYPT_E_NOT_FOUND);
-    return AddRef(next->second);
+    return next == members.end() ? nullptr : next->second;
 }
 
 bool SameKey(const CERT_PUBLIC_KEY_INFO& a, const CERT_PUBLIC_KEY_INFO& b) {
@@ -394,10 +412,8 @@ CertContext* FindCert(Store& s, DWORD type, const void* para, std::uint64_t afte
     if (type != CERT_FIND_ANY && !para) Throw(E_INVALIDARG);
     auto blob = [&] { return Bytes(*static_cast<const CRYPTOAPI_BLOB*>(para)); };
     switch (type) {
-        case CERT_FIND_ANY: {
-            auto next = s.certs.upper_bound(after);
-            return next == s.certs.end() ? nullptr : next->second;
-        }
+        case CERT_FIND_ANY:
+            return FirstAfter(s.certs, after);
         case CERT_FIND_SHA1_HASH:
             return s.Next<CertContext>("h" + blob(), after);
         case CERT_FIND_ISSUER_NAME:
@@ -510,25 +526,9 @@ std::shared_ptr<Store> OpenStore(std::uintptr_t provider, DWORD flags, const voi
 }  // namespace
 
 PCCRL_CONTEXT NextCrl(HCERTSTORE h, const CERT_NAME_BLOB* issuer, PCCRL_CONTEXT prev) {
-    CrlContext* previous = prev ? Of(prev) : nullptr;
-    std::shared_ptr<Store> s;
-    try {
-        s = Lookup(h);
-    } catch (...) {
-        if (previous) Release(previous);
-        throw;
-    }
-    std::lock_guard<std::mutex> hold(s->m);
-    const std::uint64_t after = After(*s, previous);
-    CrlContext* c = nullptr;
-    if (issuer) {
-        c = s->Next<CrlContext>("i" + Bytes(*issuer), after);
-    } else {
-        auto next = s->crls.upper_bound(after);
-        c = next == s->crls.end() ? nullptr : next->second;
-    }
-    if (!c) Throw(CRYPT_E_NOT_FOUND);
-    return &AddRef(c)->pub;
+    return &Continue(h, prev ? Of(prev) : nullptr, [&](Store& s, std::uint64_t after) {
+                return issuer ? s.Next<CrlContext>("i" + Bytes(*issuer), after) : FirstAfter(s.crls, after);
+            })->pub;
 }
 
 }  // namespace cert::capi
@@ -546,15 +546,14 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD, HCRYPTPROV, DWORD dwFl
 }
 
 HCERTSTORE CertDuplicateStore(HCERTSTORE hCertStore) {
-    HandleTable& t = Handles();
-    std::lock_guard<std::mutex> hold(t.m);
-    auto at = t.open.find(reinterpret_cast<std::uintptr_t>(hCertStore));
-    if (at == t.open.end()) {
-        SetLastError(E_INVALIDARG);
-        return nullptr;
-    }
-    ++at->second.opens;
-    return hCertStore;
+    return GuardPtr<void>([&] {
+        HandleTable& t = Handles();
+        std::lock_guard<std::mutex> hold(t.m);
+        auto at = t.open.find(reinterpret_cast<std::uintptr_t>(hCertStore));
+        if (at == t.open.end()) Throw(E_INVALIDARG);
+        ++at->second.opens;
+        return hCertStore;
+    });
 }
 
 BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
@@ -616,7 +615,9 @@ BOOL CertDeleteCRLFromStore(PCCRL_CONTEXT pCrlContext) { return Delete(pCrlConte
 
 PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext) {
     return GuardPtr<const CERT_CONTEXT>([&]() -> PCCERT_CONTEXT {
-        return &Enumerate(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr)->pub;
+        return &Continue(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr,
+                         [](Store& s, std::uint64_t after) { return FirstAfter(s.certs, after); })
+                    ->pub;
     });
 }
 
@@ -626,20 +627,10 @@ PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlC
 
 PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD, DWORD, DWORD dwFindType, const void* pvFindPara,
                                           PCCERT_CONTEXT pPrevCertContext) {
-    return GuardPtr<const CERT_CONTEXT>([&]() -> PCCERT_CONTEXT {
-        CertContext* prev = pPrevCertContext ? Of(pPrevCertContext) : nullptr;
-        std::shared_ptr<Store> s;
-        try {
-            s = Lookup(hCertStore);
-        } catch (...) {
-            if (prev) Release(prev);
-            throw;
-        }
-        std::lock_guard<std::mutex> hold(s->m);
-        const std::uint64_t after = After(*s, prev);
-        CertContext* c = FindCert(*s, dwFindType, pvFindPara, after);
-        if (!c) Throw(CRYPT_E_NOT_FOUND);
-        return &AddRef(c)->pub;
+    return GuardPtr<const CERT_CONTEXT>([&] {
+        return &Continue(hCertStore, pPrevCertContext ? Of(pPrevCertContext) : nullptr,
+                         [&](Store& s, std::uint64_t after) { return FindCert(s, dwFindType, pvFindPara, after); })
+                    ->pub;
     });
 }
 
