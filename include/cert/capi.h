@@ -63,6 +63,7 @@
 // E_INVALIDARG.
 //
 // Thread safety: every function here is reentrant; the table is constant.
+// Contexts and stores (below) state their own rule.
 #pragma once
 
 #include <cstdint>
@@ -393,3 +394,272 @@ CERT_API DWORD CertRDNValueToStrW(DWORD dwValueType, const CERT_RDN_VALUE_BLOB* 
 // provider failures keep the provider's last error.
 CERT_API BOOL CryptExportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwKeySpec, DWORD dwCertEncodingType,
                                        CERT_PUBLIC_KEY_INFO* pInfo, DWORD* pcbInfo);
+
+// ===========================================================================
+// Certificate and CRL contexts and stores.
+//
+// Contexts. A CERT_CONTEXT or CRL_CONTEXT is one allocation: the structure,
+// the encoding it points at (pbCertEncoded / pbCrlEncoded) and the decoded
+// information (pCertInfo / pCrlInfo), all owned by the context. Contexts are
+// reference counted: every function that hands one out gives a reference
+// the caller frees (CertFreeCertificateContext / CertFreeCRLContext), a
+// duplicate adds one. A context in a store is the store's element: its
+// properties are the element's, and it stays valid, with its properties,
+// after it was deleted or its store was closed (also with the force flag)
+// until its last reference goes. hCertStore names the store it was taken
+// from (null for a context made from bytes); once that store's last handle
+// is closed it is a closed handle, which every store function refuses.
+//
+// Stores. An HCERTSTORE is an id from a locked table, never a pointer into
+// memory: a closed handle fails with E_INVALIDARG. CertOpenStore gives one
+// open count, CertDuplicateStore adds one and returns the same handle,
+// CertCloseStore takes one away; the last close of a file store opened with
+// CERT_FILE_STORE_COMMIT_ENABLE_FLAG writes it. Elements keep the order in
+// which they were added; a replacement keeps its place. Finds by SHA-1 hash,
+// issuer and serial, subject name and key identifier go through indexes.
+//
+// Enumerations and finds take the previous context (null to start), free
+// it, and return the next with a reference, or null with CRYPT_E_NOT_FOUND
+// at the end. A previous context deleted in between is no obstacle: the
+// search goes on after its place.
+//
+// Properties. Ids up to 0xFFFF are kept with the element as bytes; three
+// have a meaning here: CERT_KEY_PROV_INFO_PROP_ID (2) takes and gives a
+// CRYPT_KEY_PROV_INFO (given out as one blob, the structure and what its
+// pointers point at, kept in the self-relative form files hold);
+// CERT_KEY_SPEC_PROP_ID (6) a DWORD, when not set the key specification of
+// property 2; CERT_SHA1_HASH_PROP_ID (3) is the SHA-1 of the encoding,
+// computed when first asked. A property missing is CRYPT_E_NOT_FOUND. Adding
+// a context to a store copies its properties.
+//
+// Thread safety: contexts may be used and freed from any thread; each store
+// has one lock over its elements, indexes and properties.
+
+using HCERTSTORE = void*;
+
+struct CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    CERT_INFO* pCertInfo;
+    HCERTSTORE hCertStore;
+};
+using PCERT_CONTEXT = CERT_CONTEXT*;
+using PCCERT_CONTEXT = const CERT_CONTEXT*;
+
+struct CRL_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCrlEncoded;
+    DWORD cbCrlEncoded;
+    CRL_INFO* pCrlInfo;
+    HCERTSTORE hCertStore;
+};
+using PCRL_CONTEXT = CRL_CONTEXT*;
+using PCCRL_CONTEXT = const CRL_CONTEXT*;
+
+struct CRYPT_KEY_PROV_PARAM {
+    DWORD dwParam;
+    BYTE* pbData;
+    DWORD cbData;
+    DWORD dwFlags;
+};
+
+struct CRYPT_KEY_PROV_INFO {
+    LPWSTR pwszContainerName;
+    LPWSTR pwszProvName;
+    DWORD dwProvType;
+    DWORD dwFlags;
+    DWORD cProvParam;
+    CRYPT_KEY_PROV_PARAM* rgProvParam;
+    DWORD dwKeySpec;
+};
+
+// Property ids.
+constexpr DWORD CERT_KEY_PROV_HANDLE_PROP_ID = 1;
+constexpr DWORD CERT_KEY_PROV_INFO_PROP_ID = 2;
+constexpr DWORD CERT_SHA1_HASH_PROP_ID = 3;
+constexpr DWORD CERT_HASH_PROP_ID = CERT_SHA1_HASH_PROP_ID;
+constexpr DWORD CERT_MD5_HASH_PROP_ID = 4;
+constexpr DWORD CERT_KEY_CONTEXT_PROP_ID = 5;
+constexpr DWORD CERT_KEY_SPEC_PROP_ID = 6;
+constexpr DWORD CERT_FRIENDLY_NAME_PROP_ID = 11;
+constexpr DWORD CERT_ARCHIVED_PROP_ID = 19;
+constexpr DWORD CERT_KEY_IDENTIFIER_PROP_ID = 20;
+constexpr DWORD CERT_FIRST_USER_PROP_ID = 0x8000;
+constexpr DWORD CERT_LAST_USER_PROP_ID = 0xFFFF;
+// CertSetCertificateContextProperty: set in memory only (never written to
+// the store's file); and do not replace a property already set.
+constexpr DWORD CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG = 0x40000000;
+constexpr DWORD CERT_SET_PROPERTY_IGNORE_PERSIST_ERROR_FLAG = 0x80000000;
+
+// Store providers: small integers in an LPCSTR.
+inline const LPCSTR CERT_STORE_PROV_MEMORY = reinterpret_cast<LPCSTR>(std::uintptr_t{2});
+inline const LPCSTR CERT_STORE_PROV_SERIALIZED = reinterpret_cast<LPCSTR>(std::uintptr_t{6});  // CRYPT_DATA_BLOB*
+inline const LPCSTR CERT_STORE_PROV_FILENAME_A = reinterpret_cast<LPCSTR>(std::uintptr_t{7});  // const char* (UTF-8)
+inline const LPCSTR CERT_STORE_PROV_FILENAME_W = reinterpret_cast<LPCSTR>(std::uintptr_t{8});  // const char16_t*
+inline const LPCSTR CERT_STORE_PROV_FILENAME = CERT_STORE_PROV_FILENAME_W;
+inline const LPCSTR CERT_STORE_PROV_SYSTEM_A = reinterpret_cast<LPCSTR>(std::uintptr_t{9});   // const char* (UTF-8)
+inline const LPCSTR CERT_STORE_PROV_SYSTEM_W = reinterpret_cast<LPCSTR>(std::uintptr_t{10});  // const char16_t*
+inline const LPCSTR CERT_STORE_PROV_SYSTEM = CERT_STORE_PROV_SYSTEM_W;
+
+// CertOpenStore flags. The others of the platform are accepted and ignored.
+constexpr DWORD CERT_STORE_NO_CRYPT_RELEASE_FLAG = 0x1;
+constexpr DWORD CERT_STORE_DEFER_CLOSE_UNTIL_LAST_FREE_FLAG = 0x4;
+constexpr DWORD CERT_STORE_DELETE_FLAG = 0x10;
+constexpr DWORD CERT_STORE_SHARE_CONTEXT_FLAG = 0x80;
+constexpr DWORD CERT_STORE_CREATE_NEW_FLAG = 0x2000;           // fails with ERROR_FILE_EXISTS when there is one
+constexpr DWORD CERT_STORE_OPEN_EXISTING_FLAG = 0x4000;        // fails with ERROR_FILE_NOT_FOUND when there is none
+constexpr DWORD CERT_STORE_READONLY_FLAG = 0x8000;             // never written; adds stay in memory
+constexpr DWORD CERT_FILE_STORE_COMMIT_ENABLE_FLAG = 0x10000;  // file stores: write at the last close
+constexpr DWORD CERT_SYSTEM_STORE_CURRENT_USER = 0x10000;      // system stores: the user's ...
+constexpr DWORD CERT_SYSTEM_STORE_LOCAL_MACHINE = 0x20000;     // ... or the machine's
+constexpr DWORD CERT_SYSTEM_STORE_LOCATION_MASK = 0x00FF0000;
+
+// CertCloseStore flags. With the check flag a close that leaves contexts
+// alive returns FALSE with CRYPT_E_PENDING_CLOSE (the store is closed all
+// the same).
+constexpr DWORD CERT_CLOSE_STORE_FORCE_FLAG = 0x1;
+constexpr DWORD CERT_CLOSE_STORE_CHECK_FLAG = 0x2;
+constexpr DWORD CRYPT_E_PENDING_CLOSE = 0x8009200Fu;
+
+// Add dispositions. A certificate matches one in the store with the same
+// encoding; a CRL one with the same issuer-name bytes and authority key
+// identifier (both absent counts as equal).
+constexpr DWORD CERT_STORE_ADD_NEW = 1;           // a match fails with CRYPT_E_EXISTS
+constexpr DWORD CERT_STORE_ADD_USE_EXISTING = 2;  // a match stays, the new properties merged into it
+constexpr DWORD CERT_STORE_ADD_REPLACE_EXISTING = 3;
+constexpr DWORD CERT_STORE_ADD_ALWAYS = 4;
+constexpr DWORD CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES = 5;  // the new one takes the old's properties
+// Only when newer than a match (a CRL's ThisUpdate, a certificate's
+// NotBefore), else CRYPT_E_EXISTS; the newer one replaces the match.
+constexpr DWORD CERT_STORE_ADD_NEWER = 6;
+
+// Find types for CertFindCertificateInStore (dwFindFlags must be 0).
+constexpr DWORD CERT_COMPARE_SHIFT = 16;
+constexpr DWORD CERT_FIND_ANY = 0;              // pvFindPara unused
+constexpr DWORD CERT_FIND_SHA1_HASH = 0x10000;  // const CRYPT_HASH_BLOB*
+constexpr DWORD CERT_FIND_HASH = CERT_FIND_SHA1_HASH;
+constexpr DWORD CERT_FIND_ISSUER_NAME = 0x20004;   // const CERT_NAME_BLOB*, compared as bytes
+constexpr DWORD CERT_FIND_SUBJECT_NAME = 0x20007;  // const CERT_NAME_BLOB*, compared as bytes
+constexpr DWORD CERT_FIND_PUBLIC_KEY = 0x60000;    // const CERT_PUBLIC_KEY_INFO*
+// const CERT_INFO*: its Issuer and SerialNumber; an empty Issuer: the serial alone.
+constexpr DWORD CERT_FIND_SUBJECT_CERT = 0xB0000;
+constexpr DWORD CERT_FIND_EXISTING = 0xD0000;  // PCCERT_CONTEXT: the same encoding
+// const CRYPT_HASH_BLOB*: the subject key identifier ("2.5.29.14"), else
+// the SHA-1 of the public key bits.
+constexpr DWORD CERT_FIND_KEY_IDENTIFIER = 0xF0000;
+
+// Verification flags (CertVerifySubjectCertificateContext,
+// CertGetCRLFromStore): the checks asked for, each cleared when it passes.
+constexpr DWORD CERT_STORE_SIGNATURE_FLAG = 0x1;
+constexpr DWORD CERT_STORE_TIME_VALIDITY_FLAG = 0x2;
+constexpr DWORD CERT_STORE_REVOCATION_FLAG = 0x4;
+constexpr DWORD CERT_STORE_NO_CRL_FLAG = 0x10000;
+constexpr DWORD CERT_STORE_NO_ISSUER_FLAG = 0x20000;
+
+// CertSaveStore.
+constexpr DWORD CERT_STORE_SAVE_AS_STORE = 1;       // the serialized-store form
+constexpr DWORD CERT_STORE_SAVE_AS_PKCS7 = 2;       // certificates and CRLs as degenerate SignedData
+constexpr DWORD CERT_STORE_SAVE_TO_MEMORY = 2;      // CRYPT_DATA_BLOB*, by the size protocol
+constexpr DWORD CERT_STORE_SAVE_TO_FILENAME_A = 3;  // const char* (UTF-8), replaced through a work copy
+constexpr DWORD CERT_STORE_SAVE_TO_FILENAME_W = 4;  // const char16_t*
+constexpr DWORD CERT_STORE_SAVE_TO_FILENAME = CERT_STORE_SAVE_TO_FILENAME_W;
+
+// --- Contexts.
+
+// A context from an encoded certificate (X509_ASN_ENCODING required; a v1
+// certificate loads), or null with the decoder's last error.
+CERT_API PCCERT_CONTEXT CertCreateCertificateContext(DWORD dwCertEncodingType, const BYTE* pbCertEncoded,
+                                                     DWORD cbCertEncoded);
+// The same context with one more reference (null gives null).
+CERT_API PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);
+// Takes one reference away; null is accepted. Always TRUE.
+CERT_API BOOL CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
+
+CERT_API PCCRL_CONTEXT CertCreateCRLContext(DWORD dwCertEncodingType, const BYTE* pbCrlEncoded, DWORD cbCrlEncoded);
+CERT_API PCCRL_CONTEXT CertDuplicateCRLContext(PCCRL_CONTEXT pCrlContext);
+CERT_API BOOL CertFreeCRLContext(PCCRL_CONTEXT pCrlContext);
+
+// Property `dwPropId` into pvData (*pcbData bytes; null asks the size; a
+// short buffer fails with ERROR_MORE_DATA and the size in *pcbData).
+CERT_API BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, void* pvData,
+                                                DWORD* pcbData);
+// Sets property `dwPropId` from pvData: a CRYPT_KEY_PROV_INFO* for 2, a
+// DWORD* for 6, a CRYPT_DATA_BLOB* for any other id; null pvData deletes
+// it. Id 0 or above 0xFFFF fails with E_INVALIDARG. A change to an element
+// of a system store is written at once.
+CERT_API BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId, DWORD dwFlags,
+                                                const void* pvData);
+// The property ids set on the context in ascending order, after dwPropId
+// (0 to start); 0 at the end.
+CERT_API DWORD CertEnumCertificateContextProperties(PCCERT_CONTEXT pCertContext, DWORD dwPropId);
+CERT_API BOOL CertGetCRLContextProperty(PCCRL_CONTEXT pCrlContext, DWORD dwPropId, void* pvData, DWORD* pcbData);
+CERT_API BOOL CertSetCRLContextProperty(PCCRL_CONTEXT pCrlContext, DWORD dwPropId, DWORD dwFlags, const void* pvData);
+
+// --- Stores.
+
+// Opens a store (see the provider constants for pvPara). Provider 6 loads
+// a serialized store; 7/8 a file store (a serialized store, a PKCS #7
+// bundle or one DER certificate; a missing file is an empty store unless
+// CERT_STORE_OPEN_EXISTING_FLAG); 9/10 a system store by name. Null with the
+// last error on failure (CRYPT_E_FILE_ERROR for a store file that is none
+// of the three forms).
+CERT_API HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType, HCRYPTPROV hCryptProv, DWORD dwFlags,
+                                  const void* pvPara);
+CERT_API HCERTSTORE CertDuplicateStore(HCERTSTORE hCertStore);
+// FALSE when a commit failed (its last error; the store file stays as it
+// was) or, with CERT_CLOSE_STORE_CHECK_FLAG, CRYPT_E_PENDING_CLOSE.
+CERT_API BOOL CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
+
+CERT_API BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCertContext,
+                                               DWORD dwAddDisposition, PCCERT_CONTEXT* ppStoreContext);
+CERT_API BOOL CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                               const BYTE* pbCertEncoded, DWORD cbCertEncoded, DWORD dwAddDisposition,
+                                               PCCERT_CONTEXT* ppCertContext);
+CERT_API BOOL CertAddCRLContextToStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pCrlContext, DWORD dwAddDisposition,
+                                       PCCRL_CONTEXT* ppStoreContext);
+CERT_API BOOL CertAddEncodedCRLToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, const BYTE* pbCrlEncoded,
+                                       DWORD cbCrlEncoded, DWORD dwAddDisposition, PCCRL_CONTEXT* ppCrlContext);
+// Removes the context from its store and frees the reference given, also
+// on failure. A context in no store fails with E_INVALIDARG.
+CERT_API BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
+CERT_API BOOL CertDeleteCRLFromStore(PCCRL_CONTEXT pCrlContext);
+
+CERT_API PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pPrevCertContext);
+CERT_API PCCRL_CONTEXT CertEnumCRLsInStore(HCERTSTORE hCertStore, PCCRL_CONTEXT pPrevCrlContext);
+CERT_API PCCERT_CONTEXT CertFindCertificateInStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType, DWORD dwFindFlags,
+                                                   DWORD dwFindType, const void* pvFindPara,
+                                                   PCCERT_CONTEXT pPrevCertContext);
+// The next CRL whose issuer name is the issuer's subject (any CRL when
+// pIssuerContext is null). *pdwFlags asks for checks of the CRL found:
+// CERT_STORE_SIGNATURE_FLAG (with the issuer's key) and
+// CERT_STORE_TIME_VALIDITY_FLAG (now within ThisUpdate ... NextUpdate);
+// each passed check is cleared. Other bits: E_INVALIDARG.
+CERT_API PCCRL_CONTEXT CertGetCRLFromStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pIssuerContext,
+                                           PCCRL_CONTEXT pPrevCrlContext, DWORD* pdwFlags);
+// The next certificate in the store that issued the subject (its subject
+// name is the subject's issuer), with *pdwFlags checked as by
+// CertVerifySubjectCertificateContext; null with CRYPT_E_NOT_FOUND at the
+// end, CRYPT_E_SELF_SIGNED for a self-signed subject.
+CERT_API PCCERT_CONTEXT CertGetIssuerCertificateFromStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pSubjectContext,
+                                                          PCCERT_CONTEXT pPrevIssuerContext, DWORD* pdwFlags);
+
+// Checks the subject against its issuer as *pdwFlags asks, clearing each
+// check that passes: CERT_STORE_SIGNATURE_FLAG (GOST through the provider,
+// RSA through OpenSSL), CERT_STORE_TIME_VALIDITY_FLAG (now within the
+// subject's validity), CERT_STORE_REVOCATION_FLAG (a CRL of the issuer in
+// the issuer's store: none sets CERT_STORE_NO_CRL_FLAG and clears the bit;
+// the bit stays when the subject's serial is listed). FALSE (with
+// E_INVALIDARG) only for bad arguments or unknown bits.
+CERT_API BOOL CertVerifySubjectCertificateContext(PCCERT_CONTEXT pSubject, PCCERT_CONTEXT pIssuer, DWORD* pdwFlags);
+// -1 when the time (now when null) is before ThisUpdate, 1 after a present
+// NextUpdate, else 0.
+CERT_API LONG CertVerifyCRLTimeValidity(const FILETIME* pTimeToVerify, const CRL_INFO* pCrlInfo);
+// TRUE when the two encoded names are equal byte for byte.
+CERT_API BOOL CertCompareCertificateName(DWORD dwCertEncodingType, const CERT_NAME_BLOB* pCertName1,
+                                         const CERT_NAME_BLOB* pCertName2);
+// Writes every element of the store as a serialized store (with
+// properties) or as a PKCS #7 bundle, to memory (pvSaveToPara a
+// CRYPT_DATA_BLOB*, size protocol) or to a file replaced whole.
+CERT_API BOOL CertSaveStore(HCERTSTORE hCertStore, DWORD dwEncodingType, DWORD dwSaveAs, DWORD dwSaveTo,
+                            void* pvSaveToPara, DWORD dwFlags);

@@ -342,6 +342,28 @@ bool TOOGuarded(const char* place, int* pStatus, F&& body) {
 }
 
 // ---------------------------------------------------------------------------
+// The base of objects shared by counted references (a provider handle held
+// by several owners). It is born with one reference, its creator's; the
+// last Release deletes it. The count is atomic, so owners on different
+// threads may add and release references; the object itself is not locked.
+class CERT_API CTOOReference {
+public:
+    CTOOReference() = default;
+    CTOOReference(const CTOOReference&) = delete;
+    CTOOReference& operator=(const CTOOReference&) = delete;
+    virtual ~CTOOReference();
+
+    // The count after the change. Release deletes the object at 0; the
+    // caller must not touch it then.
+    long AddRef() noexcept;
+    long Release() noexcept;
+    long RefCount() const noexcept;
+
+private:
+    long m_count = 1;
+};
+
+// ---------------------------------------------------------------------------
 // Text helpers.
 
 // Upper-case hex of `bytes` into `text` (NUL-terminated, `size` bytes room);

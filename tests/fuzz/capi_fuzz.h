@@ -109,9 +109,30 @@ inline bool RunCert(const std::uint8_t* data, std::size_t size) {
 }
 
 // A CRL or its to-be-signed part, with the extensions of it and its entries.
+// The whole CRL as a context and in a store: a context decodes as its
+// to-be-signed part does, keeps its bytes inside itself, and a store takes
+// it, refuses the same CRL as not newer, enumerates and deletes it.
+inline bool CrlContext(const std::uint8_t* data, std::size_t size, const Blob& info) {
+    PCCRL_CONTEXT c = CertCreateCRLContext(CAPI_ENCODING, data, DWORD(size));
+    if (!c) return GetLastError() != CRYPT_E_ASN1_INTERNAL;
+    bool ok = info.ok && c->cbCrlEncoded == size && std::equal(data, data + size, c->pbCrlEncoded) &&
+              c->pCrlInfo->cCRLEntry == info.As<CRL_INFO>().cCRLEntry;
+    CertVerifyCRLTimeValidity(nullptr, c->pCrlInfo);
+    HCERTSTORE s = CertOpenStore(CERT_STORE_PROV_MEMORY, CAPI_ENCODING, 0, 0, nullptr);
+    PCCRL_CONTEXT added = nullptr;
+    ok = ok && CertAddCRLContextToStore(s, c, CERT_STORE_ADD_NEWER, &added) && added != c;
+    ok = ok && !CertAddCRLContextToStore(s, c, CERT_STORE_ADD_NEWER, nullptr) && GetLastError() == CRYPT_E_EXISTS;
+    PCCRL_CONTEXT first = CertEnumCRLsInStore(s, nullptr);
+    ok = ok && first == added && CertDeleteCRLFromStore(first);
+    CertFreeCRLContext(added);
+    CertFreeCRLContext(c);
+    return CertCloseStore(s, CERT_CLOSE_STORE_CHECK_FLAG) && ok;
+}
+
 inline bool RunCrl(const std::uint8_t* data, std::size_t size) {
     Blob info;
     bool ok = SignedPart(X509_CERT_CRL_TO_BE_SIGNED, data, size, info);
+    ok = CrlContext(data, size, info) && ok;
     if (!info.ok) return ok;
     const auto& crl = info.As<CRL_INFO>();
     ok = Extensions(crl.cExtension, crl.rgExtension) && ok;

@@ -1,0 +1,133 @@
+// CCTFCRLContext: one CRL over the platform's context.
+#include <cstring>
+
+#include "cert/oids.h"
+#include "contexts/contexts_internal.h"
+
+using namespace cert::contexts;
+
+CCTFCRLContext::CCTFCRLContext(PCCRL_CONTEXT context)
+    : m_context(context ? CertDuplicateCRLContext(context) : nullptr) {}
+
+CCTFCRLContext::CCTFCRLContext(const IdentObj& encoded, unsigned long encoding) { CreateCRLContext(encoded, encoding); }
+
+CCTFCRLContext::CCTFCRLContext(const CCTFCRLContext& o)
+    : m_context(o.m_context ? CertDuplicateCRLContext(o.m_context) : nullptr),
+      m_checkStatus(o.m_checkStatus),
+      m_text(o.m_text),
+      m_number(o.m_number),
+      m_numberRead(o.m_numberRead) {}
+
+CCTFCRLContext& CCTFCRLContext::operator=(const CCTFCRLContext& o) {
+    if (this == &o) return *this;
+    CCTFCRLContext copy(o);
+    *this = std::move(copy);
+    return *this;
+}
+
+CCTFCRLContext::CCTFCRLContext(CCTFCRLContext&& o) noexcept
+    : m_context(o.m_context),
+      m_checkStatus(o.m_checkStatus),
+      m_text(std::move(o.m_text)),
+      m_number(std::move(o.m_number)),
+      m_numberRead(o.m_numberRead) {
+    o.m_context = nullptr;
+}
+
+CCTFCRLContext& CCTFCRLContext::operator=(CCTFCRLContext&& o) noexcept {
+    if (this == &o) return *this;
+    Reset();
+    m_context = o.m_context;
+    o.m_context = nullptr;
+    m_checkStatus = o.m_checkStatus;
+    m_text = std::move(o.m_text);
+    m_number = std::move(o.m_number);
+    m_numberRead = o.m_numberRead;
+    return *this;
+}
+
+CCTFCRLContext::~CCTFCRLContext() { Reset(); }
+
+void CCTFCRLContext::Reset() {
+    if (m_context) CertFreeCRLContext(m_context);
+    m_context = nullptr;
+    m_checkStatus = 0;
+    m_number.Empty();
+    m_numberRead = false;
+}
+
+bool CCTFCRLContext::CreateCRLContext(const IdentObj& encoded, unsigned long) {
+    Reset();
+    if (encoded.IsEmpty()) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+        return false;
+    }
+    m_context = CertCreateCRLContext(CAPI_ENCODING, encoded.data(), encoded.size());
+    return m_context != nullptr;
+}
+
+bool CCTFCRLContext::IsInitialized() const {
+    return m_context && m_context->pCrlInfo && m_context->pbCrlEncoded && m_context->cbCrlEncoded &&
+           m_context->dwCertEncodingType;
+}
+
+IdentObj CCTFCRLContext::GetEncoded() const {
+    return Answer(IdentObj(),
+                  [&] { return m_context ? IdentObj(m_context->pbCrlEncoded, m_context->cbCrlEncoded) : IdentObj(); });
+}
+
+bool CCTFCRLContext::operator==(const CCTFCRLContext& o) const {
+    if (m_context == o.m_context) return true;
+    if (!m_context || !o.m_context) return false;
+    return m_context->cbCrlEncoded == o.m_context->cbCrlEncoded &&
+           std::memcmp(m_context->pbCrlEncoded, o.m_context->pbCrlEncoded, m_context->cbCrlEncoded) == 0;
+}
+
+IdentObj CCTFCRLContext::GetIssuerKeyId() const {
+    return Answer(IdentObj(), [&] {
+        if (!IsInitialized()) return IdentObj();
+        const CRL_INFO* info = m_context->pCrlInfo;
+        IdentObj blob;
+        if (!DecodeExtension(FindExtension(info->cExtension, info->rgExtension, cert::oids::kAuthorityKeyIdentifier),
+                             X509_AUTHORITY_KEY_ID2, blob))
+            return IdentObj();
+        return Blob(reinterpret_cast<const CERT_AUTHORITY_KEY_ID2_INFO*>(blob.data())->KeyId);
+    });
+}
+
+const IdentObj& CCTFCRLContext::GetSerialNumber() {
+    if (!m_context) throw XTOOStatus(TOOERR_BADFORMAT, "CCTFCRLContext");
+    if (!m_numberRead) {
+        const CRL_INFO* info = m_context->pCrlInfo;
+        IdentObj blob;
+        // A CRL number is no serial: its content stays in encoded order, as
+        // the CRL files and the updater compare it.
+        if (DecodeExtension(FindExtension(info->cExtension, info->rgExtension, cert::oids::kCrlNumber),
+                            cert::oids::kCrlNumber, blob))
+            m_number = Blob(*reinterpret_cast<const CRYPT_INTEGER_BLOB*>(blob.data()));
+        m_numberRead = true;
+    }
+    return m_number;
+}
+
+int CCTFCRLContext::GetCheckStatus() {
+    if (m_checkStatus) return m_checkStatus;
+    if (!IsInitialized()) return TOOERR_BADFORMAT;
+    const CTOOFileTime next(m_context->pCrlInfo->NextUpdate);
+    // Without a next update the CRL never goes out of date.
+    if (!next.IsEmpty() && CTOOFileTime::now().Ticks() > next.Ticks()) m_checkStatus = CTFERR_CRL_EXPIRED;
+    return m_checkStatus;
+}
+
+bool CCTFCRLContext::DeleteCRLFromStore() {
+    if (!m_context) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    // The platform frees the context it deletes; ours is that one now.
+    PCCRL_CONTEXT gone = m_context;
+    m_context = nullptr;
+    m_number.Empty();
+    m_numberRead = false;
+    return CertDeleteCRLFromStore(gone) != FALSE;
+}
