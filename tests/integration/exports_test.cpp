@@ -86,10 +86,6 @@ TEST(Exports, OnlyWhatTheHeadersDeclare) {
         if (name.rfind("__odr_asan", 0) == 0) continue;  // AddressSanitizer's marks of exported data
         ++count;
         const std::vector<std::string> parts = Components(name);
-        // Boost marks its exception, error-category and counted-pointer
-        // types visible on purpose, so that a catch or a cast in another
-        // module matches them; the stores' factory uses those types.
-        if (!parts.empty() && parts.front() == "boost") continue;
         for (const std::string& part : parts)
             if (!declared.count(part)) {
                 strays.push_back(name);
