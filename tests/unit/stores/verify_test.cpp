@@ -86,7 +86,8 @@ TEST_F(Verify, RsaSignatureTimeAndRevocation) {
     ASSERT_TRUE(found);
     EXPECT_EQ(flags, 0u);
     flags = 0;
-    EXPECT_EQ(CertGetCRLFromStore(s, ca, found, &flags), nullptr);
+    // The previous context given is freed by the call: hand it a reference of its own.
+    EXPECT_EQ(CertGetCRLFromStore(s, ca, CertDuplicateCRLContext(found), &flags), nullptr);
     EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
     Der forged = MakeCrl({.issuer = "ca", .thisUpdate = 2025, .nextUpdate = 2099});
     ASSERT_TRUE(CertAddEncodedCRLToStore(s, CAPI_ENCODING, forged.data(), DWORD(forged.size()), CERT_STORE_ADD_ALWAYS,
