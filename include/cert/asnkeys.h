@@ -77,7 +77,7 @@ public:
     IdentObj Encode() const;
     bool Decode(const void* data, DWORD size, int* pStatus = nullptr);
     bool Decode(const IdentObj& der, int* pStatus = nullptr) { return Decode(der.data(), der.size(), pStatus); }
-    // The key specification of the default key (0 when there is none).
+    // The key spec of the default key (0 when there is none).
     DWORD DefaultKeySpec() const { return keyInfo.dwKeySpec; }
 };
 

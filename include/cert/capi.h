@@ -427,7 +427,7 @@ CERT_API BOOL CryptExportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD dwKeySpec, D
 // have a meaning here: CERT_KEY_PROV_INFO_PROP_ID (2) takes and gives a
 // CRYPT_KEY_PROV_INFO (given out as one blob, the structure and what its
 // pointers point at, kept in the self-relative form files hold);
-// CERT_KEY_SPEC_PROP_ID (6) a DWORD, when not set the key specification of
+// CERT_KEY_SPEC_PROP_ID (6) a DWORD, when not set the key spec of
 // property 2; CERT_SHA1_HASH_PROP_ID (3) is the SHA-1 of the encoding,
 // computed when first asked. A property missing is CRYPT_E_NOT_FOUND. Adding
 // a context to a store copies its properties.

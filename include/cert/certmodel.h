@@ -310,7 +310,7 @@ public:
     explicit CCTFCertInfo(const CERT_INFO& info);
     // Defined with the certificate contexts, which bring CERT_CONTEXT: the
     // fields of its CERT_INFO, then the private key type from its key
-    // specification property (6), -1 without one.
+    // spec property (6), -1 without one.
     explicit CCTFCertInfo(const CERT_CONTEXT& context);
     CCTFCertInfo(const CCTFCertInfo&) = default;
     CCTFCertInfo& operator=(const CCTFCertInfo&) = default;
@@ -403,7 +403,7 @@ public:
     CTOOCryptBitBlob m_subjectUniqueId;
     CCTFCertExtensionList m_extensions;
     CCTFString m_text;  // carried and copied only
-    // The key specification of the certificate's private key (1 exchange,
+    // The key spec of the certificate's private key (1 exchange,
     // 2 signature), 0xFFFFFFFF when unknown.
     DWORD m_privateKeyType = 0xFFFFFFFFu;
 };

@@ -114,13 +114,13 @@ public:
     // The key-provider property (2), read on first use and kept, or null.
     const CRYPT_KEY_PROV_INFO* GetProviderInfo() const;
     // Its texts as UTF-8, empty when absent; its type and key
-    // specification, 0xFFFFFFFF when absent.
+    // spec, 0xFFFFFFFF when absent.
     CTOOString GetProviderName() const;
     CTOOString GetContainer() const;
     DWORD GetProviderType() const;
     DWORD GetPrivateKeyType() const;
     // Writes the key-provider property with the container or the key
-    // specification changed (from a zeroed one when there is none).
+    // spec changed (from a zeroed one when there is none).
     bool SetContainer(const char* container);
     bool SetPrivateKeyType(DWORD keySpec);
 

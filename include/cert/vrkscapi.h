@@ -70,7 +70,7 @@ constexpr DWORD CRYPT_FQCN = 16;   // fully qualified names (openable from any k
 // SetProvParam 32/33: keep the password for this user once it opened a key.
 constexpr DWORD VRK_SAVE_PASSWORD = 1;
 
-// Key specifications.
+// Key specs (AT_SIGNATURE, AT_KEYEXCHANGE).
 constexpr DWORD AT_KEYEXCHANGE = 1;
 constexpr DWORD AT_SIGNATURE = 2;
 
@@ -296,7 +296,7 @@ CERT_API std::vector<ContainerKeyRow> ListContainerKeys(bool machine);
 // `pkcs8Password`) as the key `keySpec` (0: signature for signing-only
 // algorithms, else by the key's kind) of container `name`, created when
 // missing; the key is protected with `password` (empty: the user's own key).
-// A key of that specification already in the container is replaced when
+// A key of that spec already in the container is replaced when
 // `replace` is set, else the import fails with NTE_EXISTS and changes
 // nothing (decided under the key set's lock, so two importers cannot both
 // think the slot free). A container this call made for a key that did not

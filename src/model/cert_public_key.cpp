@@ -84,7 +84,7 @@ bool ExportGostKey(DWORD provType, HCRYPTKEY hKey, CCTFCertPublicKeyInfo& out) {
 }
 
 // Any other key (a foreign provider's, or an RSA key a GOST provider
-// keeps) through the platform, as the key specification its algorithm's
+// keeps) through the platform, as the key spec its algorithm's
 // class says.
 bool ExportPlatformKey(HCRYPTPROV hProv, ALG_ID alg, CCTFCertPublicKeyInfo& out) {
     const DWORD spec = GET_ALG_CLASS(alg) == ALG_CLASS_KEY_EXCHANGE ? AT_KEYEXCHANGE : AT_SIGNATURE;

@@ -145,7 +145,7 @@ struct Container {
     std::vector<StoredKey> keys;
     StoredKey* Find(DWORD spec);
     const StoredKey* Find(DWORD spec) const;
-    // The key a specification of 0 means: the signature key, else the exchange key.
+    // The key a spec of 0 means: the signature key, else the exchange key.
     const StoredKey* Default() const;
 };
 
@@ -237,7 +237,7 @@ struct ProvObj {
     bool enumFq = false;
     bool enumMachine = false;
     std::size_t algPos = 0;
-    // Passwords per key specification, as set by the caller.
+    // Passwords per key spec, as set by the caller.
     std::optional<Secret> pwExchange, pwSignature;
     bool savePassword = false;
     std::string signParamSet, exchangeParamSet;  // 94, 95
@@ -253,7 +253,7 @@ struct KeyObj {
     std::mutex mu;
     ALG_ID alg = 0;
     AlgClass cls = AlgClass::None;
-    DWORD spec = 0;  // container key: its specification
+    DWORD spec = 0;  // container key: its spec
     bool exportable = false;
     // Container the key belongs to (empty for session and public keys).
     std::string container;
@@ -323,7 +323,7 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec);
 const Secret* PasswordFor(ProvObj& p, DWORD spec, Secret& savedHolder);
 // Writes a new private key into the current container, protected by the
 // caller's password for it, else by the key set's own secret. A key of the
-// same specification already there is replaced when `replace` is set and
+// same spec already there is replaced when `replace` is set and
 // refused (NTE_EXISTS) otherwise, decided under the key set's lock.
 void StoreContainerKey(ProvObj& p, KeyObj& k, bool replace = true);
 
