@@ -17,6 +17,9 @@
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #undef X509_NAME
+// Declared through macros that paste the renamed type into the names.
+extern "C" OSSL_X509_NAME* X509_NAME_dup(const OSSL_X509_NAME*);
+extern "C" void X509_NAME_free(OSSL_X509_NAME*);
 
 #include "bench_support.h"
 #include "cert/asn.h"
@@ -127,6 +130,46 @@ constexpr int kOursPerIteration = 4096;
 // The i-th of `count` lookups spread over the population.
 int Pick(int i, int n) { return int((std::uint64_t(i) * 2654435761u) % std::uint64_t(n)); }
 
+// What a caller brings to a find: its own copy of the search fields, as it
+// has them from a certificate it just read, and the certificate expected.
+// The same number of queries at every population size, packed in one
+// buffer, so that what is measured is the store's lookup, not a walk
+// through the population to fetch the question.
+struct Queries {
+    std::vector<BYTE> bytes;
+    struct One {
+        std::uint32_t serial, serialSize, issuer, issuerSize;
+        PCCERT_CONTEXT want;
+    };
+    std::vector<One> ones;
+    // OpenSSL's side: copies of issuer and serial, the expected X509.
+    std::vector<OSSL_X509_NAME*> issuers;
+    std::vector<ASN1_INTEGER*> serials;
+    std::vector<X509*> wants;
+};
+
+const Queries& QueriesFor(int n, int count) {
+    static std::map<std::pair<int, int>, Queries> made;
+    auto at = made.find({n, count});
+    if (at != made.end()) return at->second;
+    Population& p = Populate(n);
+    Queries& q = made[{n, count}];
+    for (int i = 0; i < count; ++i) {
+        PCCERT_CONTEXT want = p.certs[Pick(i, n)];
+        const CERT_INFO& info = *want->pCertInfo;
+        Queries::One one{std::uint32_t(q.bytes.size()), info.SerialNumber.cbData, 0, info.Issuer.cbData, want};
+        q.bytes.insert(q.bytes.end(), info.SerialNumber.pbData, info.SerialNumber.pbData + info.SerialNumber.cbData);
+        one.issuer = std::uint32_t(q.bytes.size());
+        q.bytes.insert(q.bytes.end(), info.Issuer.pbData, info.Issuer.pbData + info.Issuer.cbData);
+        q.ones.push_back(one);
+        X509* x = sk_X509_value(p.stack, Pick(i, n));
+        q.issuers.push_back(X509_NAME_dup(X509_get_issuer_name(x)));
+        q.serials.push_back(ASN1_INTEGER_dup(X509_get_serialNumber(x)));
+        q.wants.push_back(x);
+    }
+    return q;
+}
+
 std::map<std::string, double> g_rateAt1k;
 
 void ReportGrowth(benchmark::State& state, const std::string& name, double oursRate) {
@@ -138,23 +181,24 @@ void BM_FindByIssuerSerial(benchmark::State& state) {
     const int n = int(state.range(0));
     Population& p = Populate(n);
     const int lookups = 64;
+    const Queries& q = QueriesFor(n, kOursPerIteration);
+    CERT_INFO info{};
     double ours = 0, outside = 0, done = 0;
     for (auto _ : state) {
         ours += bench::Seconds([&] {
-            for (int i = 0; i < kOursPerIteration; ++i) {
-                PCCERT_CONTEXT want = p.certs[Pick(i, n)];
-                PCCERT_CONTEXT got = CertFindCertificateInStore(p.store, CAPI_ENCODING, 0, CERT_FIND_SUBJECT_CERT,
-                                                                want->pCertInfo, nullptr);
-                if (got != want) std::abort();
+            for (const Queries::One& one : q.ones) {
+                info.SerialNumber = {one.serialSize, const_cast<BYTE*>(q.bytes.data() + one.serial)};
+                info.Issuer = {one.issuerSize, const_cast<BYTE*>(q.bytes.data() + one.issuer)};
+                PCCERT_CONTEXT got =
+                    CertFindCertificateInStore(p.store, CAPI_ENCODING, 0, CERT_FIND_SUBJECT_CERT, &info, nullptr);
+                if (got != one.want) std::abort();
                 CertFreeCertificateContext(got);
             }
         });
         outside += bench::Seconds([&] {
             for (int i = 0; i < lookups; ++i) {
-                X509* want = sk_X509_value(p.stack, Pick(i, n));
-                X509* got =
-                    X509_find_by_issuer_and_serial(p.stack, X509_get_issuer_name(want), X509_get_serialNumber(want));
-                if (got != want) std::abort();
+                X509* got = X509_find_by_issuer_and_serial(p.stack, q.issuers[i], q.serials[i]);
+                if (got != q.wants[i]) std::abort();
             }
         });
         done += lookups;
@@ -169,31 +213,35 @@ void BM_FindByKeyId(benchmark::State& state) {
     const int n = int(state.range(0));
     Population& p = Populate(n);
     const int lookups = 256;
+    const Queries& q = QueriesFor(n, kOursPerIteration);
+    std::vector<std::vector<std::uint8_t>> ids;
+    std::vector<OSSL_X509_NAME*> subjects;
+    for (int i = 0; i < kOursPerIteration; ++i) ids.push_back(KeyId(Pick(i, n)));
+    for (int i = 0; i < lookups; ++i) subjects.push_back(X509_NAME_dup(X509_get_subject_name(q.wants[i])));
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     X509_STORE_CTX_init(ctx, p.x509store, nullptr, nullptr);
     double ours = 0, outside = 0, done = 0;
     for (auto _ : state) {
         ours += bench::Seconds([&] {
             for (int i = 0; i < kOursPerIteration; ++i) {
-                const std::vector<std::uint8_t> id = KeyId(Pick(i, n));
-                CRYPT_HASH_BLOB blob{DWORD(id.size()), const_cast<BYTE*>(id.data())};
+                CRYPT_HASH_BLOB blob{DWORD(ids[i].size()), ids[i].data()};
                 PCCERT_CONTEXT got =
                     CertFindCertificateInStore(p.store, CAPI_ENCODING, 0, CERT_FIND_KEY_IDENTIFIER, &blob, nullptr);
-                if (got != p.certs[Pick(i, n)]) std::abort();
+                if (got != q.ones[i].want) std::abort();
                 CertFreeCertificateContext(got);
             }
         });
         outside += bench::Seconds([&] {
             for (int i = 0; i < lookups; ++i) {
-                X509* want = sk_X509_value(p.stack, Pick(i, n));
-                X509_OBJECT* got = X509_STORE_CTX_get_obj_by_subject(ctx, X509_LU_X509, X509_get_subject_name(want));
-                if (!got || X509_OBJECT_get0_X509(got) != want) std::abort();
+                X509_OBJECT* got = X509_STORE_CTX_get_obj_by_subject(ctx, X509_LU_X509, subjects[i]);
+                if (!got || X509_OBJECT_get0_X509(got) != q.wants[i]) std::abort();
                 X509_OBJECT_free(got);
             }
         });
         done += lookups;
     }
     X509_STORE_CTX_free(ctx);
+    for (OSSL_X509_NAME* s : subjects) X509_NAME_free(s);
     const double oursScaled = ours * lookups / kOursPerIteration;
     bench::Report(state, oursScaled, outside, done, "finds_per_s");
     ReportGrowth(state, "keyid", done / oursScaled);

@@ -113,6 +113,9 @@ public:
 
     std::size_t Size() const;
     void CopyTo(void* out) const;
+    // The first object made, with its pointers valid in place until the
+    // arena goes: a decoded structure can be read before it is laid out.
+    const void* Root() const { return m_chunks.empty() ? nullptr : m_chunks.front().mem.get(); }
 
 private:
     struct Chunk {

@@ -14,11 +14,13 @@
 //   Guard at the exported functions.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,29 +37,63 @@ struct Property {
     bool persist = true;      // false: set with CERT_SET_PROPERTY_INHIBIT_PERSIST_FLAG
 };
 
+// A context's index keys, each starting with the letter of its index.
+struct KeyList {
+    std::array<std::string_view, 6> at{};
+    std::size_t count = 0;
+    const std::string_view* begin() const { return at.data(); }
+    const std::string_view* end() const { return at.data() + count; }
+};
+
 struct Core {
+    // What a find touches sits in the context's first two cache lines: the
+    // count, the place and where the index keys are. The keys themselves
+    // end right before the context, so that the lines a lookup reads are
+    // neighbours (certificates: SHA-1, issuer, subject, serial alone, key
+    // id, serial and issuer; CRLs: SHA-1, issuer).
     std::atomic<std::uint32_t> refs{1};
-    DWORD kind = 0;    // ::capi::store::kCert or kCrl
-    std::string sha1;  // of the encoding
-    // Index keys (certificates: serial and issuer, subject, key id, issuer;
-    // CRLs: issuer), see Store.
-    std::vector<std::string> keys;
+    DWORD kind = 0;         // ::capi::store::kCert or kCrl
+    std::uint64_t seq = 0;  // its place in the store
+    bool member = false;    // still in it (the store's mutex)
+    bool readOnly = false;  // shown from another store, never changed
+    std::uint8_t keyCount = 0;
+    std::uint32_t keyRoom = 0;  // bytes of the allocation before the context
+    std::array<std::uint32_t, 6> keyLength{};
+    std::string sha1;            // of the encoding
     std::weak_ptr<Store> store;  // the store the context is an element of
-    std::uint64_t seq = 0;       // its place there
-    bool member = false;         // still in it (the store's mutex)
-    bool readOnly = false;       // shown from another store, never changed
 
     std::mutex lock;  // what follows
     std::vector<Property> props;
     // CRLs: the SHA-1 of issuer encodings whose key did or did not verify
     // this CRL, so that a signature is checked once per CRL and issuer.
     std::vector<std::pair<std::string, bool>> verifiedBy;
+
+    // The core is the second member of its context, after the public
+    // structure, and the keys end where the context starts.
+    KeyList Keys(const void* context) const {
+        KeyList out;
+        out.count = keyCount;
+        const char* at = static_cast<const char*>(context);
+        for (std::size_t i = keyCount; i-- > 0;) {
+            at -= keyLength[i];
+            out.at[i] = std::string_view(at, keyLength[i]);
+        }
+        return out;
+    }
 };
 
 template <class Pub>
-struct Context {
+struct alignas(64) Context {
     Pub pub;  // first: the public pointer is the context's address
     Core core;
+
+    KeyList Keys() const { return core.Keys(this); }
+    // The key of index `letter` ('h' SHA-1, 'i' issuer, ...), empty without.
+    std::string_view Key(char letter) const {
+        for (std::string_view k : Keys())
+            if (k[0] == letter) return k;
+        return {};
+    }
 };
 using CertContext = Context<CERT_CONTEXT>;
 using CrlContext = Context<CRL_CONTEXT>;

@@ -30,30 +30,50 @@ void DecodeSigned(const BYTE* p, std::size_t n, Arena& info, Decode decode) {
     decode(in, info, 0);
 }
 
-// One allocation: the context, the encoding, the decoded information.
-template <class Pub, class Decode>
-Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, BYTE* Pub::*encoded, DWORD Pub::*size) {
+// One allocation: the index keys, the context, the encoding, the decoded
+// information. The keys come from the decoded structure read in place in
+// the arena, before it is laid out.
+template <class Pub, class Info, class Decode, class KeysOf>
+Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, KeysOf keysOf, BYTE* Pub::*encoded,
+                    DWORD Pub::*size, Info* Pub::*decoded) {
     Arena info;
     DecodeSigned(p, n, info, decode);
+    const std::string sha1 = Sha1(p, n);
+    std::vector<std::string> keys{"h" + sha1};
+    for (std::string& k : keysOf(*static_cast<const Info*>(info.Root())))
+        if (k.size() > 1) keys.push_back(std::move(k));
+    std::size_t keyBytes = 0;
+    for (const std::string& k : keys) keyBytes += k.size();
+    constexpr std::size_t kLine = alignof(Context<Pub>);
+    const std::size_t keyRoom = (keyBytes + kLine - 1) / kLine * kLine;
     const std::size_t head = Round(sizeof(Context<Pub>)), body = Round(n);
-    void* mem = ::operator new (head + body + info.Size(), std::align_val_t{kAlign});
-    auto* c = new (mem) Context<Pub>{};
-    BYTE* bytes = static_cast<BYTE*>(mem) + head;
+    auto* mem = static_cast<char*>(::operator new (keyRoom + head + body + info.Size(), std::align_val_t{kLine}));
+    auto* c = new (mem + keyRoom) Context<Pub>{};
+    c->core.keyRoom = static_cast<std::uint32_t>(keyRoom);
+    char* at = mem + keyRoom - keyBytes;
+    for (const std::string& k : keys) {
+        std::memcpy(at, k.data(), k.size());
+        c->core.keyLength[c->core.keyCount++] = static_cast<std::uint32_t>(k.size());
+        at += k.size();
+    }
+    BYTE* bytes = reinterpret_cast<BYTE*>(mem + keyRoom + head);
     if (n) std::memcpy(bytes, p, n);
     info.CopyTo(bytes + body);
     c->pub.dwCertEncodingType = CAPI_ENCODING;
     c->pub.*encoded = bytes;
     c->pub.*size = static_cast<DWORD>(n);
+    c->pub.*decoded = reinterpret_cast<Info*>(bytes + body);
     c->core.kind = kind;
-    c->core.sha1 = Sha1(p, n);
+    c->core.sha1 = sha1;
     return c;
 }
 
 template <class Pub>
 void Destroy(Context<Pub>* c) {
     if (!c || c->core.refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    char* mem = reinterpret_cast<char*>(c) - c->core.keyRoom;
     c->~Context<Pub>();
-    ::operator delete (c, std::align_val_t{kAlign});
+    ::operator delete (mem, std::align_val_t{alignof(Context<Pub>)});
 }
 
 const CERT_EXTENSION* FindExtension(DWORD count, const CERT_EXTENSION* list, const char* oid) {
@@ -112,25 +132,24 @@ std::string AuthorityKeyId(DWORD count, const CERT_EXTENSION* list) {
 ULONGLONG Ticks(const FILETIME& t) { return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime; }
 
 CertContext* NewCert(const BYTE* p, std::size_t n) {
-    CertContext* c = Build<CERT_CONTEXT>(p, n, store::kCert, DecodeCertInfo, &CERT_CONTEXT::pbCertEncoded,
-                                         &CERT_CONTEXT::cbCertEncoded);
-    c->pub.pCertInfo = reinterpret_cast<CERT_INFO*>(c->pub.pbCertEncoded + Round(n));
-    const CERT_INFO& i = *c->pub.pCertInfo;
-    const std::string issuer = Bytes(i.Issuer);
-    // Distinct prefixes keep the indexes' keys apart.
-    // "s0:" is the serial alone (an encoded issuer is never empty): the
-    // template search's key when the issuer it was given is typed otherwise.
-    c->core.keys = {"s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(i.SerialNumber), "n" + Bytes(i.Subject),
-                    "k" + KeyId(i), "i" + issuer, "s0:" + Bytes(i.SerialNumber)};
-    return c;
+    auto keys = [](const CERT_INFO& i) {
+        const std::string issuer = Bytes(i.Issuer);
+        // Distinct prefixes keep the indexes' keys apart.
+        // "s0:" is the serial alone (an encoded issuer is never empty): the
+        // template search's key when the issuer it was given is typed otherwise.
+        // The keys finds use most come last, nearest the context.
+        return std::vector<std::string>{"i" + issuer, "n" + Bytes(i.Subject), "s0:" + Bytes(i.SerialNumber),
+                                        "k" + KeyId(i),
+                                        "s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(i.SerialNumber)};
+    };
+    return Build<CERT_CONTEXT, CERT_INFO>(p, n, store::kCert, DecodeCertInfo, keys, &CERT_CONTEXT::pbCertEncoded,
+                                          &CERT_CONTEXT::cbCertEncoded, &CERT_CONTEXT::pCertInfo);
 }
 
 CrlContext* NewCrl(const BYTE* p, std::size_t n) {
-    CrlContext* c =
-        Build<CRL_CONTEXT>(p, n, store::kCrl, DecodeCrlInfo, &CRL_CONTEXT::pbCrlEncoded, &CRL_CONTEXT::cbCrlEncoded);
-    c->pub.pCrlInfo = reinterpret_cast<CRL_INFO*>(c->pub.pbCrlEncoded + Round(n));
-    c->core.keys = {"i" + Bytes(c->pub.pCrlInfo->Issuer)};
-    return c;
+    auto keys = [](const CRL_INFO& i) { return std::vector<std::string>{"i" + Bytes(i.Issuer)}; };
+    return Build<CRL_CONTEXT, CRL_INFO>(p, n, store::kCrl, DecodeCrlInfo, keys, &CRL_CONTEXT::pbCrlEncoded,
+                                        &CRL_CONTEXT::cbCrlEncoded, &CRL_CONTEXT::pCrlInfo);
 }
 
 void Release(CertContext* c) { Destroy(c); }

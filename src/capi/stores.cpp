@@ -2,8 +2,6 @@
 // indexes, the add dispositions, enumeration and finds, and the backings
 // below (serialized blob, file and system stores) loaded at open, told of
 // each change and committed at close.
-#include <boost/container/small_vector.hpp>
-
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -12,6 +10,7 @@
 #include <unordered_map>
 
 #include "capi/context.h"
+#include "capi/flat_index.h"
 #include "cert/tools.h"
 
 namespace cert::capi {
@@ -22,11 +21,6 @@ namespace store = ::capi::store;
 // hold it weakly, so that contexts outlive it.
 class Store {
 public:
-    // The elements under one key by place, nearly always one: kept inline,
-    // so that a lookup touches the table's node and the element only.
-    using Places = boost::container::small_vector<std::pair<std::uint64_t, void*>, 1>;
-    using Index = std::unordered_map<std::string, Places>;
-
     std::mutex m;  // everything below
     HCERTSTORE handle = nullptr;
     DWORD flags = 0;
@@ -40,7 +34,8 @@ public:
     // One table per kind of key (its first character: hash, serial and
     // issuer, subject name, key id, issuer name), so that none grows beyond
     // the number of elements.
-    std::array<Index, 5> certIndex, crlIndex;
+    std::array<FlatIndex<CertContext>, 5> certIndex;
+    std::array<FlatIndex<CrlContext>, 5> crlIndex;
     std::weak_ptr<Store> self;
 
     // Whether changes go to the backing.
@@ -51,13 +46,13 @@ public:
 
     std::map<std::uint64_t, CertContext*>& Members(CertContext*) { return certs; }
     std::map<std::uint64_t, CrlContext*>& Members(CrlContext*) { return crls; }
-    static std::size_t KindOf(const std::string& key) {
+    static std::size_t KindOf(std::string_view key) {
         static constexpr std::string_view kKinds = "hsnki";
         const std::size_t at = kKinds.find(key[0]);
         return at == std::string_view::npos ? 0 : at;
     }
-    Index& IndexOf(CertContext*, const std::string& key) { return certIndex[KindOf(key)]; }
-    Index& IndexOf(CrlContext*, const std::string& key) { return crlIndex[KindOf(key)]; }
+    FlatIndex<CertContext>& IndexOf(CertContext*, std::string_view key) { return certIndex[KindOf(key)]; }
+    FlatIndex<CrlContext>& IndexOf(CrlContext*, std::string_view key) { return crlIndex[KindOf(key)]; }
 
     // Takes over the reference `c` holds.
     template <class C>
@@ -67,52 +62,20 @@ public:
         c->core.member = true;
         c->pub.hCertStore = handle;
         Members(c)[seq] = c;
-        for (const std::string& key : KeysOf(c)) {
-            Places& places = IndexOf(c, key)[key];
-            places.insert(
-                std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(seq, nullptr), ByPlace),
-                {seq, c});
-        }
+        for (std::string_view key : c->Keys()) IndexOf(c, key).Insert(key, c);
     }
     // Drops the store's reference to `c`.
     template <class C>
     void Remove(C* c) {
         Members(c).erase(c->core.seq);
-        for (const std::string& key : KeysOf(c)) {
-            Index& index = IndexOf(c, key);
-            auto at = index.find(key);
-            if (at == index.end()) continue;
-            Places& places = at->second;
-            places.erase(
-                std::remove_if(places.begin(), places.end(), [&](const auto& p) { return p.first == c->core.seq; }),
-                places.end());
-            if (places.empty()) index.erase(at);
-        }
+        for (std::string_view key : c->Keys()) IndexOf(c, key).Erase(key, c);
         c->core.member = false;
         Release(c);
     }
-    template <class C>
-    static std::vector<std::string> KeysOf(C* c) {
-        std::vector<std::string> keys;
-        for (const std::string& k : c->core.keys)
-            if (k.size() > 1) keys.push_back(k);
-        keys.push_back("h" + c->core.sha1);
-        return keys;
-    }
     // The first element under `key` after place `after`, or null.
     template <class C>
-    C* Next(const std::string& key, std::uint64_t after) {
-        Index& index = IndexOf(static_cast<C*>(nullptr), key);
-        auto at = index.find(key);
-        if (at == index.end()) return nullptr;
-        const Places& places = at->second;
-        auto next =
-            std::upper_bound(places.begin(), places.end(), std::pair<std::uint64_t, void*>(after, nullptr), ByPlace);
-        return next == places.end() ? nullptr : static_cast<C*>(next->second);
-    }
-
-    static bool ByPlace(const std::pair<std::uint64_t, void*>& a, const std::pair<std::uint64_t, void*>& b) {
-        return a.first < b.first;
+    C* Next(std::string_view key, std::uint64_t after) {
+        return IndexOf(static_cast<C*>(nullptr), key).Next(key, after);
     }
 
     std::vector<store::Element> Elements() {
@@ -167,8 +130,8 @@ public:
         drop(certs);
         drop(crls);
         ctls.clear();
-        for (Index& index : certIndex) index.clear();
-        for (Index& index : crlIndex) index.clear();
+        for (auto& index : certIndex) index.Clear();
+        for (auto& index : crlIndex) index.Clear();
         return pending;
     }
 };
@@ -227,7 +190,7 @@ std::shared_ptr<Store> StoreOf(C* c) {
 // The element the new one would replace or join.
 CertContext* MatchOf(Store& s, CertContext* fresh) {
     for (std::uint64_t after = 0;;) {
-        CertContext* c = s.Next<CertContext>("h" + fresh->core.sha1, after);
+        CertContext* c = s.Next<CertContext>(fresh->Key('h'), after);
         if (!c) return nullptr;
         if (c->pub.cbCertEncoded == fresh->pub.cbCertEncoded &&
             std::memcmp(c->pub.pbCertEncoded, fresh->pub.pbCertEncoded, c->pub.cbCertEncoded) == 0)
@@ -240,7 +203,7 @@ CrlContext* MatchOf(Store& s, CrlContext* fresh) {
     const CRL_INFO& mine = *fresh->pub.pCrlInfo;
     const std::string keyId = AuthorityKeyId(mine.cExtension, mine.rgExtension);
     for (std::uint64_t after = 0;;) {
-        CrlContext* c = s.Next<CrlContext>(fresh->core.keys[0], after);
+        CrlContext* c = s.Next<CrlContext>(fresh->Key('i'), after);
         if (!c) return nullptr;
         const CRL_INFO& theirs = *c->pub.pCrlInfo;
         if (AuthorityKeyId(theirs.cExtension, theirs.rgExtension) == keyId) return c;
@@ -431,7 +394,7 @@ CertContext* FindCert(Store& s, DWORD type, const void* para, std::uint64_t afte
         case CERT_FIND_EXISTING: {
             const auto* want = static_cast<const CERT_CONTEXT*>(para);
             for (;;) {
-                CertContext* c = s.Next<CertContext>("h" + Of(want)->core.sha1, after);
+                CertContext* c = s.Next<CertContext>(Of(want)->Key('h'), after);
                 if (!c || (c->pub.cbCertEncoded == want->cbCertEncoded &&
                            std::memcmp(c->pub.pbCertEncoded, want->pbCertEncoded, want->cbCertEncoded) == 0))
                     return c;
