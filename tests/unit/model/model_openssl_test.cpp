@@ -166,9 +166,11 @@ protected:
         EXPECT_EQ(aki.GetSerialNumber(), info.m_serialNumber);
         EXPECT_EQ(static_cast<const IdentObj&>(aki.GetIssuerName()), static_cast<const IdentObj&>(info.m_issuer));
         EXPECT_NE(text.find("keyid:" + ColonHex(keyId)), std::string::npos);
-        EXPECT_NE(text.find("serial:" + ColonHex(IdentObj(std::string(info.m_serialNumber.view().rbegin(),
-                                                                      info.m_serialNumber.view().rend())))),
-                  std::string::npos);
+        // openssl prints the serial's value bytes: a 00 kept before a high
+        // bit (random serials have one now and then) is not among them.
+        std::string serial(info.m_serialNumber.view().rbegin(), info.m_serialNumber.view().rend());
+        if (serial.size() > 1 && serial[0] == 0 && (serial[1] & 0x80)) serial.erase(0, 1);
+        EXPECT_NE(text.find("serial:" + ColonHex(IdentObj(serial))), std::string::npos);
 
         // openssl writes NULL signature parameters, which the fields do not
         // carry into the re-encoding; the kept input still goes out whole.
