@@ -265,6 +265,10 @@ void ThrowKeyStatus(int status, const CTOOString& place, const KeyOptions& k, bo
 
 PasswordPrompt::PasswordPrompt(const KeyOptions& k, std::optional<PasswordSource> forNewKeys)
     : k_(k), forNewKeys_(std::move(forNewKeys)) {
+    // Files are read (and refused) before the library runs; only the
+    // terminal waits until a key asks.
+    if (k_.passwordFrom.file || k_.passwordFrom.none) open_ = TakePassword(k_.passwordFrom, "", false);
+    if (forNewKeys_ && (forNewKeys_->file || forNewKeys_->none)) fresh_ = TakePassword(*forNewKeys_, "", true);
     VRKSetPasswordPrompt(&PasswordPrompt::Answer, this);
 }
 
