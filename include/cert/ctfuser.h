@@ -32,7 +32,8 @@ constexpr int CTFERR_NO_CERTIFICATE_LIST = 212;  // the container's keys hold no
 // report by the foundation's rule: with `error` the status goes there (0 on
 // success) and the failing step to `place`; without, a failure is thrown as
 // XTOOStatus. No other exception leaves a method; those without `error`
-// answer with their result only.
+// answer with their result only, except that running out of memory in a
+// copy, a setter or MakeContainerName throws XTOOStatus 16.
 //
 // The key lock: GetUserKey, FindCertificate, GetCertificateList and
 // PutCertificate hold the inter-process lock "CCTFUser_GetUserKey()"
@@ -66,7 +67,7 @@ public:
     // container. Returns 0 or the status.
     int OpenProvider(const char* container, const char* providerName, unsigned long type, unsigned long flags);
 
-    void SetPath(const char* path) { m_path = path; }
+    void SetPath(const char* path);
     const CTOOString& GetPath() const { return m_path; }
     // Stored, and handed to the provider (33, 32) when not empty.
     void SetPassword(const cert::Secret& password);

@@ -59,10 +59,13 @@ bool SetSecretParam(HCRYPTPROV prov, DWORD param, const cert::Secret& value) {
 
 }  // namespace
 
-CCTFUser::CCTFUser(const CCTFUser& o)
-    : m_provider(o.m_provider), m_path(o.m_path), m_password(o.m_password), m_pin(o.m_pin) {}
+CCTFUser::CCTFUser(const CCTFUser& o) try
+    : m_provider(o.m_provider), m_path(o.m_path), m_password(o.m_password), m_pin(o.m_pin) {
+} catch (...) {
+    TOORethrowAsStatus("CCTFUser");
+}
 
-CCTFUser& CCTFUser::operator=(const CCTFUser& o) {
+CCTFUser& CCTFUser::operator=(const CCTFUser& o) try {
     if (this == &o) return *this;
     // Copied before the reset: `o` may share what the reset lets go.
     CCTFProvider provider(o.m_provider);
@@ -74,6 +77,8 @@ CCTFUser& CCTFUser::operator=(const CCTFUser& o) {
     m_password = std::move(password);
     m_pin = std::move(pin);
     return *this;
+} catch (...) {
+    TOORethrowAsStatus("CCTFUser");
 }
 
 CCTFUser::~CCTFUser() { DestroyKeys(); }
@@ -147,13 +152,29 @@ int CCTFUser::OpenProvider(const char* container, const char* providerName, unsi
     }
 }
 
+void CCTFUser::SetPath(const char* path) {
+    try {
+        m_path = path;
+    } catch (...) {
+        TOORethrowAsStatus("CCTFUser::SetPath");
+    }
+}
+
 void CCTFUser::SetPassword(const cert::Secret& password) {
-    m_password = password;
+    try {
+        m_password = password;
+    } catch (...) {
+        TOORethrowAsStatus("CCTFUser::SetPassword");
+    }
     if (!password.empty() && GetProvider()) SetSecretParam(GetProvider(), PP_SIGNATURE_PIN, password);
 }
 
 void CCTFUser::SetPIN(const cert::Secret& pin) {
-    m_pin = pin;
+    try {
+        m_pin = pin;
+    } catch (...) {
+        TOORethrowAsStatus("CCTFUser::SetPIN");
+    }
     if (!pin.empty() && GetProvider()) SetSecretParam(GetProvider(), PP_KEYEXCHANGE_PIN, pin);
 }
 
@@ -193,7 +214,7 @@ int CCTFUser::CanChangePassword(const char* container, bool machine) {
     }
 }
 
-CTOOString CCTFUser::MakeContainerName(const char* path, unsigned long kind) {
+CTOOString CCTFUser::MakeContainerName(const char* path, unsigned long kind) try {
     CTOOString same(path ? path : "");
     if (kind != 1) return same;
     try {
@@ -205,7 +226,11 @@ CTOOString CCTFUser::MakeContainerName(const char* path, unsigned long kind) {
         CTOOString out;
         if (!storedev::MakeFullPath(out, folder, "sgn_cont", "")) return same;
         return out;
+    } catch (const std::bad_alloc&) {
+        throw;
     } catch (...) {
         return same;
     }
+} catch (...) {
+    TOORethrowAsStatus("CCTFUser::MakeContainerName");
 }
