@@ -135,13 +135,19 @@ public:
 
 private:
     void DestroyKeys() const;
-    HCRYPTKEY Cache(HCRYPTKEY key) const;
+    // A cached key and its public key bits, exported when first compared:
+    // they never change, and the walk compares them on every search.
+    struct CachedKey {
+        HCRYPTKEY handle;
+        IdentObj publicBits;
+    };
+    HCRYPTKEY Cache(HCRYPTKEY key, const IdentObj& publicBits = IdentObj()) const;
 
     CCTFCertContext m_certificate;
     CCTFCertPublicKeyInfo m_publicKey;
     CCTFProvider m_provider;
-    mutable std::list<HCRYPTKEY> m_keys;
-    mutable std::list<HCRYPTKEY>::iterator m_cursor = m_keys.end();
+    mutable std::list<CachedKey> m_keys;
+    mutable std::list<CachedKey>::iterator m_cursor = m_keys.end();
     CTOOString m_path;
     cert::Secret m_password;
     cert::Secret m_pin;

@@ -84,13 +84,13 @@ CCTFUser& CCTFUser::operator=(const CCTFUser& o) try {
 CCTFUser::~CCTFUser() { DestroyKeys(); }
 
 void CCTFUser::DestroyKeys() const {
-    for (HCRYPTKEY k : m_keys) VRKDestroyKey(k);
+    for (const CachedKey& k : m_keys) VRKDestroyKey(k.handle);
     m_keys.clear();
     m_cursor = m_keys.end();
 }
 
-HCRYPTKEY CCTFUser::Cache(HCRYPTKEY key) const {
-    m_keys.push_front(key);
+HCRYPTKEY CCTFUser::Cache(HCRYPTKEY key, const IdentObj& publicBits) const {
+    m_keys.push_front(CachedKey{key, publicBits});
     m_cursor = m_keys.begin();
     return key;
 }

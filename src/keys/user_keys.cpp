@@ -94,7 +94,7 @@ HCRYPTKEY CCTFUser::GetUserKey(unsigned long keySpec, const CCTFCertContext* cer
         if (!certificate || !certificate->IsInitialized()) {
             if (!m_keys.empty()) {
                 if (m_cursor == m_keys.end()) m_cursor = m_keys.begin();
-                return *m_cursor;
+                return m_cursor->handle;
             }
             VRKSCApi::CryptKey key;
             if (!VRKGetUserKey(prov, static_cast<DWORD>(keySpec), &key)) FailLast(kPlaceGetUserKey);
@@ -104,9 +104,13 @@ HCRYPTKEY CCTFUser::GetUserKey(unsigned long keySpec, const CCTFCertContext* cer
         if (!m_keys.empty()) {
             auto it = m_cursor == m_keys.end() ? m_keys.begin() : m_cursor;
             for (std::size_t n = 0; n < m_keys.size(); ++n) {
-                if (HoldsKey(prov, *it, want)) {
+                if (it->publicBits.IsEmpty()) {
+                    CCTFCertPublicKeyInfo have;
+                    if (CTFExportPKInfo(prov, it->handle, have)) it->publicBits = have.m_publicKey;
+                }
+                if (!it->publicBits.IsEmpty() && it->publicBits == static_cast<const IdentObj&>(want.m_publicKey)) {
                     m_cursor = it;
-                    return *it;
+                    return it->handle;
                 }
                 if (++it == m_keys.end()) it = m_keys.begin();
             }
@@ -118,14 +122,16 @@ HCRYPTKEY CCTFUser::GetUserKey(unsigned long keySpec, const CCTFCertContext* cer
         if (!IsGostProvider(prov)) return Cache(key.Detach());
         CCTFCertPublicKeyInfo have;
         if (!CTFExportPKInfo(prov, key, have)) FailLast(kPlaceGetUserKey);
-        if (have.m_publicKey == want.m_publicKey) return Cache(key.Detach());
+        if (have.m_publicKey == want.m_publicKey) return Cache(key.Detach(), have.m_publicKey);
         key.Destroy();
         WalkEnd end(prov);
         IdentObj name;
         for (DWORD flags = CRYPT_FIRST; VRKGetProvParam(prov, PP_ENUMCONTAINERS, name, flags); flags = 0) {
             VRKSCApi::CryptKey candidate;
             if (!VRKGetUserKey(prov, spec, &candidate)) continue;  // one that cannot be opened is passed over
-            if (HoldsKey(prov, candidate, want)) return Cache(candidate.Detach());
+            CCTFCertPublicKeyInfo found;
+            if (CTFExportPKInfo(prov, candidate, found) && found.m_publicKey == want.m_publicKey)
+                return Cache(candidate.Detach(), found.m_publicKey);
         }
         Fail(CTFERR_KEY_NOT_FOUND, kPlaceNoMatch);
     });
