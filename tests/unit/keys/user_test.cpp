@@ -2,6 +2,7 @@
 // proof of a key pair, passwords, copies, key generation, stored
 // certificates.
 #include <cstring>
+#include <filesystem>
 
 #include "user_test_util.h"
 
@@ -331,6 +332,60 @@ TEST_F(UserTest, StoredCertificatesAreFoundListedAndBoundToTheirKey) {
     EXPECT_EQ(it, signCert);
     EXPECT_EQ(user.FindCertificate(it), 0);
     EXPECT_FALSE(it.IsInitialized());
+}
+
+TEST_F(UserTest, ThePromptAnswersForNewKeysOnlyInContextsThatMayAsk) {
+    Prompt cancel("");
+    {
+        VRKSCApi::CryptProvider loud;
+        ASSERT_TRUE(VRKAcquireContext(&loud, "asked", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
+        VRKSCApi::CryptKey key;
+        EXPECT_FALSE(VRKGenKey(loud, AT_SIGNATURE, 0, &key));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CANCELLED));
+        EXPECT_EQ(cancel.news, 1);
+        EXPECT_EQ(usertest::KeysIn("asked"), 0u) << "a cancelled key is not stored";
+    }
+    VRKSCApi::CryptProvider quiet;
+    ASSERT_TRUE(VRKAcquireContext(&quiet, "quiet", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | CRYPT_SILENT));
+    VRKSCApi::CryptKey key;
+    EXPECT_TRUE(VRKGenKey(quiet, AT_SIGNATURE, 0, &key));
+    EXPECT_EQ(cancel.news, 1) << "a silent context never asks";
+    // A password the prompt gave opens the key again; its other key takes
+    // it without asking twice.
+    Prompt answer("given");
+    VRKSCApi::CryptProvider loud;
+    ASSERT_TRUE(VRKAcquireContext(&loud, "answered", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
+    VRKSCApi::CryptKey sign, exchange;
+    ASSERT_TRUE(VRKGenKey(loud, AT_SIGNATURE, 0, &sign));
+    ASSERT_TRUE(VRKGenKey(loud, AT_KEYEXCHANGE, 0, &exchange));
+    EXPECT_EQ(answer.news, 1);
+    CCTFUser user;
+    ASSERT_EQ(user.LogInUser("answered", "given", "", nullptr, false, true, false), 0);
+    EXPECT_TRUE(user.CheckPassword());
+}
+
+TEST_F(UserTest, GetCertificateListEndsAtAContainerThatCannotBeRead) {
+    CCTFUser user, below;
+    ASSERT_NO_FATAL_FAILURE(MakeKey(user, "jan", cert::oids::kGostR3410_2012_256, "pw"));
+    ASSERT_NO_FATAL_FAILURE(MakeKey(below, "jan\\old", cert::oids::kGostR3410_2012_256, "pw"));
+    std::string file;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(home_.path()))
+        if (e.path().filename().string().find("old.key") != std::string::npos) file = e.path().string();
+    ASSERT_FALSE(file.empty());
+    certtest::WriteFile(file, "damaged");
+    std::list<CCTFCertContext> list;
+    int status = 0;
+    CTOOString place;
+    EXPECT_EQ(user.GetCertificateList(list, &status, &place), 0);
+    EXPECT_EQ(status, CTFERR_NO_CONTAINER_INFO);
+    EXPECT_EQ(place.str(), "VRKGetUserKey");
+    // What was listed before it stands.
+    const CCTFCertContext cert = CertFor(user.GetPublicKey(), "jan", AT_SIGNATURE);
+    ASSERT_NE(user.PutCertificate(cert, &status, &place), 0) << status << place.str();
+    ASSERT_NE(user.GetCertificateList(list, &status, &place), 0);
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list.front(), cert);
 }
 
 }  // namespace
