@@ -11,12 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "cert/certmodel.h"
-#include "cert/ctfuser.h"
+#include "../unit/keys/user_test_util.h"
 #include "cert/ipc.h"
-#include "cert/oids.h"
-#include "cert/vrkscapi.h"
-#include "testsupport.h"
 
 namespace {
 
@@ -53,26 +49,6 @@ void Mark(const std::string& file, const std::string& line) {
     ::close(fd);
 }
 
-// A certificate of the container's signature key; the proof reads the key
-// only, so the signature is a dummy.
-CCTFCertContext CertOf(const CCTFCertPublicKeyInfo& key, const std::string& container) {
-    XTOOStatus status(0);
-    const CCTFAlgorithmIdentifier alg(cert::oids::kGostR3410_2012_256WithR3411);
-    CCTFCertInfo info =
-        CCTFCertInfo::CreateCertReq(CCTFX509Name(("CN=" + container).c_str(), 0, true), alg, AT_SIGNATURE, 12, 0, key,
-                                    nullptr, IdentObj(), CCTFX509Name(), false, &status);
-    info.m_issuer = info.m_subject;
-    CCTFX509Certificate cert;
-    cert.m_info = info;
-    cert.m_signatureAlgorithm = alg;
-    IdentObj dummy;
-    dummy.Alloc(64);
-    cert.m_signature = CTOOCryptBitBlob(dummy);
-    CCTFCertContext context(cert.GetEncodetCert());
-    context.SetPrivateKeyType(AT_SIGNATURE);
-    return context;
-}
-
 // A container with a signature key, its certificate bound.
 CCTFCertContext MakeBound(const std::string& name) {
     CCTFUser user;
@@ -80,7 +56,7 @@ CCTFCertContext MakeBound(const std::string& name) {
     EXPECT_EQ(user.LogInUser(name.c_str(), kPassword, kPassword, cert::oids::kGostR3410_2012_256, true, true, false),
               0);
     EXPECT_NE(user.CreateNewKeys(cert::oids::kGostR3410_2012_256, "", &status), 0) << status;
-    CCTFCertContext c = CertOf(user.GetPublicKey(), name);
+    CCTFCertContext c = usertest::CertFor(user.GetPublicKey(), name, AT_SIGNATURE);
     EXPECT_NE(user.PutCertificate(c, &status), 0) << status;
     return c;
 }
