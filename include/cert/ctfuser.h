@@ -6,9 +6,162 @@
 // CTFCopyKeys.
 #pragma once
 
+#include <list>
+#include <string>
+
 #include "cert/certstore.h"
 #include "cert/export.h"
+#include "cert/secret.h"
 
 // ---- Containers --------------------------------------------------------
 
 // ---- The user ----------------------------------------------------------
+
+// Statuses of the user's key calls (besides 28 no argument, 36 key
+// generation failed without a platform error, 42 no provider, 73 unknown
+// algorithm, 194 CTFERR_NO_CONTAINER_INFO and the platform's last error
+// through WinErr2ToolsErr).
+constexpr int CTFERR_KEY_NOT_FOUND = 32;         // no key of the container matches the certificate
+constexpr int CTFERR_KEY_PAIR_MISMATCH = 58;     // the key pair's signature does not verify
+constexpr int CTFERR_SAME_CONTAINER = 143;       // keys moved onto their own container
+constexpr int CTFERR_NO_CERTIFICATE_LIST = 212;  // the container's keys hold no certificate
+
+// One user's key container with its keys.
+//
+// Errors: the methods that take `int* error` (and `CTOOString* place`)
+// report by the foundation's rule: with `error` the status goes there (0 on
+// success) and the failing step to `place`; without, a failure is thrown as
+// XTOOStatus. No other exception leaves a method; those without `error`
+// answer with their result only, except that running out of memory in a
+// copy, a setter or MakeContainerName throws XTOOStatus 16.
+//
+// The key lock: GetUserKey, FindCertificate, GetCertificateList and
+// PutCertificate hold the inter-process lock "CCTFUser_GetUserKey()"
+// (exclusive), so that no two processes walk the containers at once; the
+// thread that holds it may call them again.
+//
+// Thread safety: one object belongs to one thread at a time.
+class CERT_API CCTFUser {
+public:
+    CCTFUser() = default;
+    // A copy starts empty and takes the path, the password, the PIN and the
+    // provider (shared) only: cached keys are never shared.
+    CCTFUser(const CCTFUser& o);
+    CCTFUser& operator=(const CCTFUser& o);
+    // Destroys every cached key.
+    ~CCTFUser();
+
+    // Empties path, password and PIN, the certificate and public key, the
+    // key cache, and drops the provider.
+    void Reset();
+
+    // Opens the container `path` (the provider chooses one when both the
+    // password and the PIN are empty; `silent` is then ignored): 0x8 with
+    // `create`, 0x40 with `silent`, 0x20 with `machine`. The two GOST R
+    // 34.10-2012 key OIDs choose the providers of types 77 and 78; any other
+    // algorithm keeps the type. Returns 0 or the status.
+    int LogInUser(const char* path, const cert::Secret& password, const cert::Secret& pin, const char* algorithm,
+                  bool create, bool silent, bool machine);
+    // Opens `container` in the provider named (or chosen by `type`); with
+    // 0x200 in `flags` the path becomes the provider's unique name of the
+    // container. Returns 0 or the status.
+    int OpenProvider(const char* container, const char* providerName, unsigned long type, unsigned long flags);
+
+    void SetPath(const char* path);
+    const CTOOString& GetPath() const { return m_path; }
+    // Stored, and handed to the provider (33, 32) when not empty.
+    void SetPassword(const cert::Secret& password);
+    void SetPIN(const cert::Secret& pin);
+    void SetKeyFlag(unsigned long flag) { m_keyFlag = static_cast<DWORD>(flag); }
+    DWORD GetKeyFlag() const { return m_keyFlag; }
+    DWORD GetProviderType() const { return m_provType; }
+    HCRYPTPROV GetProvider() const { return m_provider.GetProviderHandle(); }
+    // The default wrap key of private-key blobs (parameter 99): 0, 28 for
+    // no key, 42 for no provider, or the provider's status.
+    int SetDefenceKey(HCRYPTKEY key);
+    // The public key of the last key pair CreateNewKeys made.
+    const CCTFCertPublicKeyInfo& GetPublicKey() const { return m_publicKey; }
+
+    // Whether a key of the container opens with the password and PIN given:
+    // the signature key, else (unless that was cancelled, 1223) the
+    // exchange key.
+    bool CheckPassword() const;
+    bool ChangePassword(const cert::Secret& newPassword, int* error);
+    // 0 when the container's password may be changed, else the status.
+    static int CanChangePassword(const char* container, bool machine);
+
+    // For `kind` 1, a device path without a container part gets "sgn_cont";
+    // any other path or kind comes back as it is.
+    static CTOOString MakeContainerName(const char* path, unsigned long kind);
+
+    // Without a certificate: the cached key at the cursor, else the key
+    // `keySpec` of the container, cached. With one: the cached key, then the
+    // container's key of the certificate's key spec, then the keys of the
+    // provider's containers whose public key is the certificate's; 32 when
+    // none is. The handle stays the cache's: do not destroy it. 0 on
+    // failure.
+    HCRYPTKEY GetUserKey(unsigned long keySpec, const CCTFCertContext* certificate, int* error,
+                         CTOOString* place = nullptr) const;
+    // Proves that the certificate's public key belongs to a key of the
+    // container: signs random bytes with it and verifies the signature with
+    // the certificate's key (58 when it does not verify). Non-zero on success.
+    int CheckSignKeys(const CCTFCertContext& certificate, int* error, CTOOString* place = nullptr) const;
+    // A new key pair; its public key stays in the object (GetPublicKey).
+    // By algorithm OID (and parameter set, else the algorithm's default):
+    // a signature key.
+    int CreateNewKeys(const CTOOString& algorithm, const CTOOString& parameterSet, int* error,
+                      CTOOString* place = nullptr);
+    // Bit 0 of `exchange`: an exchange key, its parameter set following the
+    // signature set given; else a signature key.
+    int CreateNewKeys(unsigned long exchange, const CTOOString& parameterSet, int* error, CTOOString* place = nullptr);
+
+    // The next certificate stored with a container's key (from the first
+    // when `certificate` is empty), with its key-provider property; 0 and an
+    // empty certificate at the end.
+    int FindCertificate(CCTFCertContext& certificate) const;
+    // Every certificate stored with the keys of the provider's containers.
+    // Non-zero when there is one; an empty list reports the failure that
+    // ended the walk, or 212.
+    int GetCertificateList(std::list<CCTFCertContext>& certificates, int* error, CTOOString* place = nullptr) const;
+    // Stores the certificate with the container's key whose public key is
+    // the certificate's (32 when there is none). Non-zero on success.
+    int PutCertificate(const CCTFCertContext& certificate, int* error, CTOOString* place = nullptr) const;
+
+    // Moves every key of the container, with its certificate, into the new
+    // container `destination` (made, its keys under `pin`, wrapped in
+    // transit with `protectionKey`), deletes this container and opens the
+    // new one. A failed step deletes the destination again. True on success.
+    bool TransferKeys(const CTOOString& destination, const cert::Secret& pin, HCRYPTKEY protectionKey, int* error);
+
+private:
+    void DestroyKeys() const;
+    // A cached key and its public key bits, exported when first compared:
+    // they never change, and the walk compares them on every search.
+    struct CachedKey {
+        HCRYPTKEY handle;
+        IdentObj publicBits;
+    };
+    HCRYPTKEY Cache(HCRYPTKEY key, const IdentObj& publicBits = IdentObj()) const;
+
+    CCTFCertContext m_certificate;
+    CCTFCertPublicKeyInfo m_publicKey;
+    CCTFProvider m_provider;
+    mutable std::list<CachedKey> m_keys;
+    mutable std::list<CachedKey>::iterator m_cursor = m_keys.end();
+    CTOOString m_path;
+    cert::Secret m_password;
+    cert::Secret m_pin;
+    DWORD m_provType = 2;
+    DWORD m_keyFlag = 0;
+};
+
+// Copies every key of the container `source`, with its certificate, into
+// a new container `destination` (an empty name: one the provider names),
+// wrapped in transit with a key made for the copy. An existing destination
+// is refused (NTE_EXISTS) and left alone; a failed copy removes the
+// destination it made. The passwords come from the provider's prompt
+// (VRKSetPasswordPrompt): the source's to open its keys, the copy's for
+// the new keys. `destinationName`, when given, receives the destination's
+// full name. Returns 0 or the status.
+CERT_API int CTFCopyKeys(const std::string& source, const std::string& destination, bool machine,
+                         std::string* destinationName);

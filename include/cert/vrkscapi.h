@@ -168,6 +168,23 @@ CERT_API BOOL VRKGenRandom(HCRYPTPROV hProv, DWORD size, BYTE* buffer);
 CERT_API BOOL VRKIsPasswordSaved(const char* container, DWORD flags, int* saved);
 CERT_API BOOL VRKRemoveSavedPassword(const char* container, DWORD flags);
 
+// Asking for a password. A context opened without CRYPT_SILENT that needs
+// the password of a key and has none (neither given nor saved) asks the
+// process's prompt: `purpose` tells whether a key is opened or a new key is
+// stored (made, imported). The prompt puts the password in `password` and
+// returns TRUE, or returns FALSE to cancel; an empty password for a new key
+// leaves it under the key set's own secret. With no prompt, in a silent
+// context or after a cancel, opening fails with ERROR_CANCELLED; a new key is
+// then stored as without a prompt, except that a cancel fails it with
+// ERROR_CANCELLED too. The prompt runs inside the provider call that needs
+// it, on the caller's thread: it must not call the provider itself.
+constexpr DWORD VRK_PROMPT_OPEN_KEY = 0;
+constexpr DWORD VRK_PROMPT_NEW_KEY = 1;
+using VRKPasswordPrompt = BOOL (*)(const char* container, DWORD keySpec, DWORD purpose, cert::Secret& password,
+                                   void* context);
+// Sets the process's prompt (null: none) and the context handed to it.
+CERT_API void VRKSetPasswordPrompt(VRKPasswordPrompt prompt, void* context);
+
 namespace vrkscapi {
 // Fills 8 bytes (an octet) of random; returns 0 or the Windows error. There
 // is no interactive source: `flag` and `window` are accepted and ignored.

@@ -319,6 +319,12 @@ Target CurrentContainer(ProvObj& p);  // throws NTE_BAD_KEYSET for verify-only c
 // read; the other a copy of it for a handle.
 std::shared_ptr<KeyObj> OpenContainerKey(ProvObj& p, DWORD spec);
 std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec);
+// What the process's password prompt answered for a key of `t`.
+enum class Prompted { NoPrompt, Given, Cancelled };
+Prompted AskPassword(const ProvObj& p, const Target& t, DWORD spec, DWORD purpose, Secret& password);
+// Keeps a password the prompt gave for the context's own container, so that
+// its other key does not ask again.
+void KeepPromptedPassword(ProvObj& p, const Target& t, DWORD spec, const Secret& password);
 // The password that opens `spec` of the current container, or nothing.
 const Secret* PasswordFor(ProvObj& p, DWORD spec, Secret& savedHolder);
 // Writes a new private key into the current container, protected by the

@@ -138,7 +138,15 @@ std::shared_ptr<KeyObj> OpenedContainerKey(ProvObj& p, DWORD spec) {
     Secret savedHolder;
     const Secret* pw = PasswordFor(p, sk->spec, savedHolder);
     Secret secret;
-    if (DWORD rc = store::Unseal(*sk, t.machine, pw, secret)) Throw(rc);
+    DWORD rc = store::Unseal(*sk, t.machine, pw, secret);
+    if (rc == ERROR_CANCELLED) {
+        Secret asked;
+        if (AskPassword(p, t, sk->spec, VRK_PROMPT_OPEN_KEY, asked) == Prompted::Given) {
+            rc = store::Unseal(*sk, t.machine, &asked, secret);
+            if (!rc) KeepPromptedPassword(p, t, sk->spec, asked);
+        }
+    }
+    if (rc) Throw(rc);
     auto k = std::make_shared<KeyObj>();
     k->alg = sk->alg;
     const AlgInfo* info = FindAlg(sk->alg);
@@ -185,6 +193,18 @@ void StoreContainerKey(ProvObj& p, KeyObj& k, bool replace) {
     Secret savedHolder;
     const Secret* pw = PasswordFor(p, k.spec, savedHolder);
     if (pw && pw->empty()) pw = nullptr;
+    Secret asked;
+    if (!pw) {
+        switch (AskPassword(p, t, k.spec, VRK_PROMPT_NEW_KEY, asked)) {
+            case Prompted::Cancelled:
+                Throw(ERROR_CANCELLED);
+            case Prompted::Given:
+                if (!asked.empty()) pw = &asked;
+                break;
+            case Prompted::NoPrompt:
+                break;
+        }
+    }
     store::Seal(sk, t.machine, pw, PrivateBytes(k).view());
     DWORD rc = store::Update(t.name, t.machine, [&](Container& c) -> DWORD {
         if (StoredKey* old = c.Find(sk.spec)) {
@@ -196,6 +216,7 @@ void StoreContainerKey(ProvObj& p, KeyObj& k, bool replace) {
         return 0;
     });
     if (rc) Throw(rc);
+    if (pw == &asked) KeepPromptedPassword(p, t, k.spec, asked);
     ForgetOpened(p);
     k.container = t.name;
     k.machine = t.machine;

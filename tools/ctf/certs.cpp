@@ -362,7 +362,12 @@ std::string CertificateText(const CCTFX509Certificate& cert, const IdentObj& der
     return s;
 }
 
-CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) {
+namespace {
+
+// Self-signed when `issuer` is null (the key is the signer's own); else
+// for `subjectKey`, signed by the issuer's key in `prov`.
+CCTFX509Certificate MakeCertificate(HCRYPTPROV prov, const NewCertificate& what,
+                                    const CCTFCertPublicKeyInfo* subjectKey, const CCTFX509Certificate* issuer) {
     VRKSCApi::CryptKey key;
     if (!VRKGetUserKey(prov, AT_SIGNATURE, &key)) ThrowWinError(GetLastError(), "the container holds no signature key");
     IdentObj algBytes;
@@ -380,21 +385,26 @@ CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) 
         throw Error(kFailure, "the OID registry has no signature algorithm for " + KeyAlgName(keyAlg));
     const CCTFAlgorithmIdentifier signatureAlgorithm(std::string(signatureOid.view()).c_str());
 
-    CCTFCertPublicKeyInfo publicKey;
-    if (!CTFExportPKInfo(prov, key, publicKey)) ThrowWinError(GetLastError(), "cannot export the public key");
+    CCTFCertPublicKeyInfo signerKey;
+    if (!CTFExportPKInfo(prov, key, signerKey)) ThrowWinError(GetLastError(), "cannot export the public key");
+    const CCTFCertPublicKeyInfo& publicKey = subjectKey ? *subjectKey : signerKey;
     XTOOStatus status(0);
     CCTFCertInfo info = CCTFCertInfo::CreateCertReq(
         what.subject, signatureAlgorithm, AT_SIGNATURE, what.months, what.extendedUsage, publicKey,
         what.keyIdText.empty() ? nullptr : what.keyIdText.c_str(), IdentObj(), CCTFX509Name(), what.ca, &status);
     if (status.Status()) throw Error(kFailure, "cannot build the certificate", status.Status(), status.Place());
-    info.m_issuer = info.m_subject;
+    info.m_issuer = issuer ? issuer->m_info.m_subject : info.m_subject;
     const auto crl = Strings(what.crlUrls), caIssuers = Strings(what.caIssuerUrls), ocsp = Strings(what.ocspUrls);
     if (!CCTFCertInfo::AddCRLPoints(info, int(crl.size()), Pointers(crl).data()) ||
         !CCTFCertInfo::AddAiaPoints(info, int(caIssuers.size()), Pointers(caIssuers).data(), int(ocsp.size()),
                                     Pointers(ocsp).data()))
         ThrowWinError(GetLastError(), "cannot encode the URLs");
-    const IdentObj keyId = publicKey.GetKeyID();
-    info.m_extensions.push_back(CCTFIssuerPublicKeyID(&keyId, &info.m_serialNumber, &info.m_subject));
+    const IdentObj keyId = signerKey.GetKeyID();
+    if (issuer)
+        info.m_extensions.push_back(
+            CCTFIssuerPublicKeyID(&keyId, &issuer->m_info.m_serialNumber, &issuer->m_info.m_issuer));
+    else
+        info.m_extensions.push_back(CCTFIssuerPublicKeyID(&keyId, &info.m_serialNumber, &info.m_subject));
 
     const IdentObj toBeSigned = info.GetEncodetInfo();
     if (toBeSigned.IsEmpty()) ThrowWinError(GetLastError(), "cannot encode the certificate");
@@ -414,6 +424,17 @@ CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) 
     CCTFX509Certificate made;
     if (der.IsEmpty() || !made.DecodeCert(der)) throw Error(kFailure, "the certificate made does not decode again");
     return made;
+}
+
+}  // namespace
+
+CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) {
+    return MakeCertificate(prov, what, nullptr, nullptr);
+}
+
+CCTFX509Certificate MakeIssued(HCRYPTPROV issuerProv, const CCTFX509Certificate& issuer,
+                               const CCTFCertPublicKeyInfo& subjectKey, const NewCertificate& what) {
+    return MakeCertificate(issuerProv, what, &subjectKey, &issuer);
 }
 
 }  // namespace ctf

@@ -45,5 +45,9 @@ struct NewCertificate {
 // its own key identifier, subject and serial) and signed with the
 // signature key of `prov` (opened, its password given). Throws ctf::Error.
 CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what);
+// The same for `subjectKey`, issued by `issuer` and signed with the
+// signature key of `issuerProv` (the issuer's key).
+CCTFX509Certificate MakeIssued(HCRYPTPROV issuerProv, const CCTFX509Certificate& issuer,
+                               const CCTFCertPublicKeyInfo& subjectKey, const NewCertificate& what);
 
 }  // namespace ctf

@@ -242,4 +242,66 @@ ContainerLock::ContainerLock(const KeyOptions& k) try
                 st.Status());
 }
 
+bool SetKeyProvider(CCTFCertContext& certificate, const std::string& container, DWORD keySpec) {
+    std::u16string wideContainer, wideProvider;
+    if (!TOOUtf8ToUtf16(container, wideContainer) || !TOOUtf8ToUtf16(VRK_PROV_GOST, wideProvider)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return false;
+    }
+    CRYPT_KEY_PROV_INFO info{};
+    info.pwszContainerName = wideContainer.data();
+    info.pwszProvName = wideProvider.data();
+    info.dwProvType = VRK_PROV_TYPE_GOST;
+    info.dwKeySpec = keySpec;
+    return certificate.CCTFSetContextProperty(CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+}
+
+void ThrowKeyStatus(int status, const CTOOString& place, const KeyOptions& k, bool hadPassword,
+                    const std::string& doing) {
+    const DWORD win = ToolsErr2WinErr(status);
+    if (win) ThrowKeyError(win, k, hadPassword, doing);
+    throw Error(ExitForStatus(status), doing + " (container " + Quoted(k.container) + ")", status, place.str());
+}
+
+PasswordPrompt::PasswordPrompt(const KeyOptions& k, std::optional<PasswordSource> forNewKeys)
+    : k_(k), forNewKeys_(std::move(forNewKeys)) {
+    // Files are read (and refused) before the library runs; only the
+    // terminal waits until a key asks.
+    if (k_.passwordFrom.file || k_.passwordFrom.none) open_ = TakePassword(k_.passwordFrom, "", false);
+    if (forNewKeys_ && (forNewKeys_->file || forNewKeys_->none)) fresh_ = TakePassword(*forNewKeys_, "", true);
+    VRKSetPasswordPrompt(&PasswordPrompt::Answer, this);
+}
+
+PasswordPrompt::~PasswordPrompt() { VRKSetPasswordPrompt(nullptr, nullptr); }
+
+void PasswordPrompt::Rethrow() const {
+    if (failure_) std::rethrow_exception(failure_);
+}
+
+BOOL PasswordPrompt::Answer(const char* container, DWORD, DWORD purpose, cert::Secret& password, void* self) {
+    auto& me = *static_cast<PasswordPrompt*>(self);
+    // Nothing may leave into the provider: a failure is kept for Rethrow
+    // and the prompt counts as cancelled.
+    try {
+        if (purpose == VRK_PROMPT_NEW_KEY) {
+            if (me.forNewKeys_) {
+                if (!me.fresh_) me.fresh_ = TakePassword(*me.forNewKeys_, "Password for the keys of the copy", true);
+                password = OrNone(*me.fresh_);
+                return TRUE;
+            }
+            password = me.open_ ? OrNone(*me.open_) : cert::Secret();
+            return TRUE;
+        }
+        if (!me.open_)
+            me.open_ =
+                TakePassword(me.k_.passwordFrom, "Password of container " + Quoted(container ? container : ""), false);
+        if (!*me.open_) return FALSE;
+        password = **me.open_;
+        return TRUE;
+    } catch (...) {
+        if (!me.failure_) me.failure_ = std::current_exception();
+        return FALSE;
+    }
+}
+
 }  // namespace ctf

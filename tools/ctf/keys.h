@@ -5,10 +5,12 @@
 // silently.
 #pragma once
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "cert/certstore.h"
 #include "cert/ipc.h"
 #include "cert/vrkscapi.h"
 #include "cli.h"
@@ -103,6 +105,41 @@ public:
 private:
     IPC::CReadWriteLock lock_;
     IPC::CWriteLocker hold_;
+};
+
+// Gives a certificate the key-provider property of our provider: the
+// container's name and the key spec. False with the last error.
+bool SetKeyProvider(CCTFCertContext& certificate, const std::string& container, DWORD keySpec);
+
+// A status of the user's key calls (CCTFUser, CTFCopyKeys) in the user's
+// terms: a Windows error as ThrowKeyError says it, any other with its place.
+[[noreturn]] void ThrowKeyStatus(int status, const CTOOString& place, const KeyOptions& k, bool hadPassword,
+                                 const std::string& doing);
+
+// Answers the provider's password prompts (VRKSetPasswordPrompt) while it
+// lives, for a command whose library call opens keys itself: a key opened
+// takes the key options' password (asked once, then kept; none cancels);
+// a new key takes the password of `forNewKeys` when given, else the one
+// that opened (none when no key wanted one).
+class PasswordPrompt {
+public:
+    explicit PasswordPrompt(const KeyOptions& k, std::optional<PasswordSource> forNewKeys = std::nullopt);
+    ~PasswordPrompt();
+    PasswordPrompt(const PasswordPrompt&) = delete;
+    PasswordPrompt& operator=(const PasswordPrompt&) = delete;
+    // Throws what a prompt could not do (an unreadable password file), to be
+    // called after the library call that asked.
+    void Rethrow() const;
+    // Whether a password was given to open a key.
+    bool GaveOpenPassword() const { return open_ && open_->has_value(); }
+
+private:
+    static BOOL Answer(const char* container, DWORD keySpec, DWORD purpose, cert::Secret& password, void* self);
+
+    KeyOptions k_;
+    std::optional<PasswordSource> forNewKeys_;
+    std::optional<std::optional<cert::Secret>> open_, fresh_;
+    std::exception_ptr failure_;
 };
 
 }  // namespace ctf

@@ -55,6 +55,8 @@ const Row kCommands[] = {
     {"key import", "--container {c} --in {in} --password-file {pw}", kPrints | kReadsInput | kOpensKey, "key.p8"},
     {"key export", "--container src --password-file {pw} --out {out}", kPrints | kOpensKey | kWritesOut},
     {"key passwd", "--container src --password-file {pw} --new-password-file {pw}", kPrints | kOpensKey},
+    {"key set-cert", "--container src --password-file {pw} {in}", kPrints | kReadsInput | kOpensKey, "real.der"},
+    {"key copy", "--container src --to {c} --password-file {pw}", kPrints | kOpensKey},
     {"name encode", "CN=Test,O=Org --out {out}", kPrints | kWritesOut},
     {"name decode", "{in}", kPrints | kReadsInput, "name.der"},
     {"name compare", "CN=Test,O=Org O=Org,CN=Test", kPrints},
