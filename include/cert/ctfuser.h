@@ -98,8 +98,9 @@ public:
     // The keys of every entry. Throws XTOOStatus.
     CCTFUserContainerInfo GetContainerInfo() const;
     // Deletes the container of the entry holding `key` (the key identifier
-    // and key spec decide) and takes its names off the machine-wide
-    // container list; 194 when no entry holds it.
+    // and key spec decide; an empty key info names an entry without keys)
+    // and takes its names off the machine-wide container list; 194 when no
+    // entry holds it.
     bool DeleteEntry(CCTFUserKeyInfo& key, int* error = nullptr, CTOOString* place = nullptr);
 
     const std::list<CCTFContEntry>& GetEntries() const { return m_entries; }

@@ -165,8 +165,10 @@ bool CCTFContainer::DeleteEntry(CCTFUserKeyInfo& key, int* error, CTOOString* pl
     return Reported("CCTFContainer::DeleteEntry", error, place, [&] {
         auto it = m_entries.begin();
         for (; it != m_entries.end(); ++it) {
-            bool holds = false;
-            for (const ASNKeyInfo& k : KeysOf(*it)) holds = holds || SameKey(key, k);
+            const std::vector<ASNKeyInfo> keys = KeysOf(*it);
+            // A container without keys is named by a key info without a key.
+            bool holds = keys.empty() && key.m_keyId.IsEmpty();
+            for (const ASNKeyInfo& k : keys) holds = holds || SameKey(key, k);
             if (holds) break;
         }
         if (it == m_entries.end()) throw XTOOStatus(TOOERR_NO_CONTAINER_INFO, "CCTFContainer::DeleteEntry");
