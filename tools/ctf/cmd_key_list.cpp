@@ -109,6 +109,10 @@ int List(ctf::Context& ctx, Args& args) {
     try {
         CTFGetContainerList(names, machine, false);
     } catch (const XTOOStatus& st) {
+        // The provider is found by name in the registry under the home, so
+        // an unusable home shows as a provider not defined: the key set's
+        // own reading tells what is wrong with it.
+        ctf::ListKeys(machine);
         ctf::ThrowKeySetError(st.Status(), machine);
     }
     // The descriptions stay alive while the rows point into them.

@@ -121,8 +121,9 @@ protected:
         };
         ++serial_;
         const std::string container = "c" + std::to_string(serial_);
-        if (r.traits & kUsesUpKey)
+        if (r.traits & kUsesUpKey) {
             EXPECT_EQ(Ctf("key new --no-password --alg gost2001 --container " + container).exitCode, kExitOk);
+        }
         put("{c}", container);
         put("{out}", Sh(F("out" + std::to_string(serial_))));
         put("{in}", in.empty() ? Sh(F(r.input)) : in);
