@@ -175,8 +175,8 @@ bool CCTFContainer::DeleteEntry(CCTFUserKeyInfo& key, int* error, CTOOString* pl
         // Acquiring with the delete flag leaves no context behind.
         CCTFProvider gone;
         const CTOOString unique = it->m_uniqueName;
-        gone.Init(unique.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST,
-                  CRYPT_DELETEKEYSET | CRYPT_SILENT | KeySetFlag(it->m_machine), nullptr);
+        gone.Init(unique.c_str(), VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_DELETEKEYSET | KeySetFlag(it->m_machine),
+                  nullptr);
         m_entries.erase(it);
         // The container is gone: the machine-wide list must not name it
         // under either name, whichever it was added with.
