@@ -20,6 +20,7 @@ class Writer;
 constexpr DWORD VRK_KEYINFO_EXCHANGE = 0x1;       // the container holds an exchange key
 constexpr DWORD VRK_KEYINFO_SIGNATURE = 0x2;      // the container holds a signature key
 constexpr DWORD VRK_KEYINFO_CERTIFICATE = 0x100;  // a certificate is stored with the key
+constexpr DWORD VRK_KEYINFO_PASSWORD = 0x400;     // this key is sealed under a password
 // Bits of ASNProtectionKeyInfo::dwFlags (the first word of the protection
 // key information).
 constexpr DWORD VRK_PROTECT_OWN_SECRET = 0x001;  // sealed under the key set's own secret
@@ -29,7 +30,10 @@ constexpr DWORD VRK_PROTECT_PASSWORD = 0x400;    // sealed under a password; it 
 //   KeyInfo ::= SEQUENCE { flags INTEGER, keySpec INTEGER, algId INTEGER,
 //       keyId OCTET STRING, publicKey OCTET STRING,
 //       paramSet OBJECT IDENTIFIER OPTIONAL,
-//       validity SEQUENCE { notBefore GeneralizedTime, notAfter GeneralizedTime } }
+//       validity SEQUENCE { notBefore GeneralizedTime, notAfter GeneralizedTime },
+//       certificate [0] EXPLICIT Certificate OPTIONAL }
+// The certificate is carried so that a container's certificates can be
+// listed without opening its keys; records written before it still read.
 class CERT_API ASNKeyInfo {
 public:
     virtual ~ASNKeyInfo() = default;
@@ -41,8 +45,10 @@ public:
     CTOOString paramSet;  // public-key parameter set OID
     FILETIME notBefore{};
     FILETIME notAfter{};
+    IdentObj certificate;  // DER of the certificate stored with the key, or empty
 
     void Write(asn::Writer& w) const;
+    // Reads one KeyInfo; on failure (thrown) the object is unchanged.
     void Read(asn::Reader& r);
     bool operator==(const ASNKeyInfo& o) const;
 };
@@ -75,8 +81,10 @@ public:
     std::vector<ASNKeyInfo> keys;
 
     IdentObj Encode() const;
+    // The whole input must be one record; on failure the object is unchanged.
     bool Decode(const void* data, DWORD size, int* pStatus = nullptr);
     bool Decode(const IdentObj& der, int* pStatus = nullptr) { return Decode(der.data(), der.size(), pStatus); }
+    bool operator==(const ASNContainerInfo& o) const;
     // The key spec of the default key (0 when there is none).
     DWORD DefaultKeySpec() const { return keyInfo.dwKeySpec; }
 };

@@ -55,7 +55,7 @@ constexpr int CTFERR_STORAGE_OTHER_FLAGS = 195;
 constexpr int CTFERR_CRL_EXPIRED = 223;
 // CCTFProvider: a container that cannot be asked, one whose keys are not
 // under a password.
-constexpr int CTFERR_NO_CONTAINER_INFO = 194;
+constexpr int CTFERR_NO_CONTAINER_INFO = TOOERR_NO_CONTAINER_INFO;
 constexpr int CTFERR_PASSWORD_NOT_CHANGEABLE = 156;
 // CSPRemoveContainerFromList: the container could not be deleted.
 constexpr int CTFERR_CONTAINER_NOT_DELETED = 43;

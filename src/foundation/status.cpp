@@ -123,6 +123,16 @@ const char* TOOStatusText(int status) {
             return "cannot open";
         case TOOERR_NOUNIQUE:
             return "no unused file name";
+        case TOOERR_NOKEY_FOR_CERT:
+            return "no key matches the certificate";
+        case TOOERR_KEYPAIR_CHECK:
+            return "the key does not belong to the certificate (signature check failed)";
+        case TOOERR_NOT_NEWER:
+            return "the same or a newer object is already there";
+        case TOOERR_NO_CONTAINER_INFO:
+            return "key container not available";
+        case TOOERR_NO_CERTIFICATE:
+            return "no certificate found";
         case TOOERR_NOLENGTH:
             return "file length unknown";
         case TOOERR_MKDIR:

@@ -133,7 +133,7 @@ HCRYPTKEY CCTFUser::GetUserKey(unsigned long keySpec, const CCTFCertContext* cer
             if (CTFExportPKInfo(prov, candidate, found) && found.m_publicKey == want.m_publicKey)
                 return Cache(candidate.Detach(), found.m_publicKey);
         }
-        Fail(CTFERR_KEY_NOT_FOUND, kPlaceNoMatch);
+        Fail(TOOERR_NOKEY_FOR_CERT, kPlaceNoMatch);
     });
 }
 
@@ -159,7 +159,7 @@ int CCTFUser::CheckSignKeys(const CCTFCertContext& certificate, int* error, CTOO
         if (!VRKSignHash(hash, spec, 0, signature)) FailLast("VRKSignHash");
         VRKSCApi::CryptKey publicKey;
         if (!CTFIportPKInfo(prov, KeyOf(certificate), &publicKey)) FailLast("CTFIportPKInfo");
-        if (!VRKVerifySignature(hash, signature, publicKey, 0)) Fail(CTFERR_KEY_PAIR_MISMATCH, "VRKVerifySignature");
+        if (!VRKVerifySignature(hash, signature, publicKey, 0)) Fail(TOOERR_KEYPAIR_CHECK, "VRKVerifySignature");
         return 1;
     });
 }
@@ -278,7 +278,7 @@ int CCTFUser::GetCertificateList(std::list<CCTFCertContext>& certificates, int* 
             }
         }
         if (!certificates.empty()) return 1;
-        Fail(status ? status : CTFERR_NO_CERTIFICATE_LIST, where);
+        Fail(status ? status : TOOERR_NO_CERTIFICATE, where);
     });
 }
 
@@ -309,6 +309,6 @@ int CCTFUser::PutCertificate(const CCTFCertContext& certificate, int* error, CTO
                 return 1;
             }
         }
-        Fail(firstFailure ? firstFailure : CTFERR_KEY_NOT_FOUND, kPlacePut);
+        Fail(firstFailure ? firstFailure : TOOERR_NOKEY_FOR_CERT, kPlacePut);
     });
 }

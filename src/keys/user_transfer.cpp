@@ -54,7 +54,7 @@ bool CCTFUser::TransferKeys(const CTOOString& destination, const cert::Secret& p
     return Reported(target.c_str(), error, nullptr, false, [&]() -> bool {
         const HCRYPTPROV prov = GetProvider();
         if (!prov) Fail(TOOERR_BADFORMAT, "CCTFUser::TransferKeys");
-        if (target == m_path.str()) Fail(CTFERR_SAME_CONTAINER, "CCTFUser::TransferKeys");
+        if (target == m_path.str()) Fail(TOOERR_NOT_NEWER, "CCTFUser::TransferKeys");
         // The source by the name the provider knows it under: the user's path
         // may be one the provider chose or a plain name of either key set.
         IdentObj unique;

@@ -46,29 +46,42 @@ void ASNKeyInfo::Write(asn::Writer& w) const {
     WriteTime(w, notBefore);
     WriteTime(w, notAfter);
     w.End(v);
+    if (!certificate.IsEmpty()) {
+        auto c = w.BeginContext(0);
+        w.Raw(certificate);
+        w.End(c);
+    }
     w.End(m);
 }
 
 void ASNKeyInfo::Read(asn::Reader& outer) {
     asn::Reader r = outer.EnterSequence();
-    dwFlags = ReadWord(r);
-    dwKeySpec = ReadWord(r);
-    algId = ReadWord(r);
-    keyId = r.ReadOctetString();
-    publicKey = r.ReadOctetString();
-    paramSet.Empty();
-    if (r.NextIs(asn::kUniversal, asn::kOid)) paramSet = r.ReadOid();
+    ASNKeyInfo k;
+    k.dwFlags = ReadWord(r);
+    k.dwKeySpec = ReadWord(r);
+    k.algId = ReadWord(r);
+    k.keyId = r.ReadOctetString();
+    k.publicKey = r.ReadOctetString();
+    if (r.NextIs(asn::kUniversal, asn::kOid)) k.paramSet = r.ReadOid();
     asn::Reader v = r.EnterSequence();
-    notBefore = ReadTimeOrZero(v);
-    notAfter = ReadTimeOrZero(v);
+    k.notBefore = ReadTimeOrZero(v);
+    k.notAfter = ReadTimeOrZero(v);
     v.Finish();
+    if (auto c = r.Optional(0, asn::kContext)) {
+        if (!c->constructed) r.ThrowAt(c->offset, "certificate not constructed");
+        asn::Reader inner = r.Enter(*c);
+        const asn::Element cert = inner.Expect(asn::kSequence);
+        inner.Finish();
+        k.certificate = IdentObj(cert.encoded.data(), static_cast<DWORD>(cert.encoded.size()));
+    }
     r.Finish();
+    *this = std::move(k);
 }
 
 bool ASNKeyInfo::operator==(const ASNKeyInfo& o) const {
     return dwFlags == o.dwFlags && dwKeySpec == o.dwKeySpec && algId == o.algId && keyId == o.keyId &&
            publicKey == o.publicKey && paramSet == o.paramSet && SameTime(notBefore, o.notBefore) &&
-           SameTime(notAfter, o.notAfter);
+           SameTime(notAfter, o.notAfter) && certificate == o.certificate;
 }
 
 void ASNProtectionKeyInfo::Write(asn::Writer& w) const {
@@ -108,19 +121,30 @@ bool ASNContainerInfo::Decode(const void* data, DWORD size, int* pStatus) {
     return TOOGuarded("ASNContainerInfo", pStatus, [&] {
         asn::Reader top(data, size);
         asn::Reader r = top.EnterSequence();
-        version = ReadWord(r);
-        name = r.ReadString();
-        keyInfo.Read(r);
-        protectionKeyInfo.Read(r);
-        keys.clear();
+        top.Finish();
+        ASNContainerInfo info;
+        info.version = ReadWord(r);
+        info.name = r.ReadString();
+        info.keyInfo.Read(r);
+        info.protectionKeyInfo.Read(r);
         asn::Reader ks = r.EnterSequence();
         while (!ks.AtEnd()) {
             ASNKeyInfo k;
             k.Read(ks);
-            keys.push_back(std::move(k));
+            info.keys.push_back(std::move(k));
         }
         r.Finish();
+        version = info.version;
+        name = std::move(info.name);
+        keyInfo = std::move(info.keyInfo);
+        protectionKeyInfo = std::move(info.protectionKeyInfo);
+        keys = std::move(info.keys);
     });
+}
+
+bool ASNContainerInfo::operator==(const ASNContainerInfo& o) const {
+    return version == o.version && name == o.name && keyInfo == o.keyInfo && protectionKeyInfo == o.protectionKeyInfo &&
+           keys == o.keys;
 }
 
 void CASNEncryptedKey::Write(asn::Writer& w) const {

@@ -23,7 +23,8 @@ IdentObj KeyIdOf(ALG_ID alg, const IdentObj& publicKey) {
 namespace {
 ASNKeyInfo KeyInfoOf(const StoredKey& k, DWORD holds) {
     ASNKeyInfo ki;
-    ki.dwFlags = holds | (k.certificate.IsEmpty() ? 0 : VRK_KEYINFO_CERTIFICATE);
+    ki.dwFlags = holds | (k.certificate.IsEmpty() ? 0 : VRK_KEYINFO_CERTIFICATE) |
+                 (k.protection & kProtectPassword ? VRK_KEYINFO_PASSWORD : 0);
     ki.dwKeySpec = k.spec;
     ki.algId = k.alg;
     ki.keyId = KeyIdOf(k.alg, k.publicKey);
@@ -31,6 +32,7 @@ ASNKeyInfo KeyInfoOf(const StoredKey& k, DWORD holds) {
     ki.paramSet = k.paramSet;
     ki.notBefore = k.created;
     ki.notAfter = k.notAfter;
+    ki.certificate = k.certificate;
     return ki;
 }
 }  // namespace

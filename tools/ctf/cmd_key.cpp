@@ -2,6 +2,10 @@
 #include <cstdio>
 #include <string>
 
+#include "cert/asn.h"
+#include "cert/certmodel.h"
+#include "cert/ctfuser.h"
+#include "cert/lecursor.h"
 #include "cert/vrkscapi.h"
 #include "cli.h"
 #include "io.h"
@@ -89,38 +93,6 @@ int New(ctf::Context& ctx, Args& args) {
     return ctf::kOk;
 }
 
-int List(ctf::Context& ctx, Args& args) {
-    const bool machine = args.Flag("machine");
-    args.Done();
-    const auto rows = ctf::ListKeys(machine);
-    if (ctx.json) {
-        std::vector<std::string> items;
-        for (const auto& r : rows)
-            items.push_back(JsonObject()
-                                .Add("container", r.name)
-                                .Add("machine", r.machine)
-                                .Add("spec", ctf::KeySpecName(r.keySpec))
-                                .Add("alg", ctf::KeyAlgName(r.alg))
-                                .Add("paramSet", r.paramSet)
-                                .Add("hasCertificate", r.hasCertificate)
-                                .Add("hasPassword", r.passwordProtected)
-                                .Add("damaged", r.damaged)
-                                .str());
-        std::printf("%s\n", ctf::JsonArray(items).c_str());
-        return ctf::kOk;
-    }
-    for (const auto& r : rows) {
-        if (r.damaged) {
-            std::printf("%s\tdamaged\n", r.name.c_str());
-            continue;
-        }
-        std::printf("%s\t%s\t%s\t%s\t%s%s\n", r.name.c_str(), ctf::KeySpecName(r.keySpec),
-                    ctf::KeyAlgName(r.alg).c_str(), r.paramSet.empty() ? "-" : ctf::ParamSetName(r.paramSet).c_str(),
-                    r.passwordProtected ? "password" : "no password", r.hasCertificate ? "\tcertificate" : "");
-    }
-    return ctf::kOk;
-}
-
 int Import(ctf::Context& ctx, Args& args) {
     KeyOptions k = ctf::ReadKeyOptions(args);
     const std::string in = args.Required("in");
@@ -151,12 +123,85 @@ int Import(ctf::Context& ctx, Args& args) {
     return ctf::kOk;
 }
 
+// A GOST public key as the container describes it, in the provider's
+// public-key blob, which a verify-only context takes without any password.
+IdentObj PublicKeyBlob(const CCTFUserKeyInfo& key) {
+    asn::Writer params;
+    auto m = params.BeginSequence();
+    params.Oid(key.m_paramSet.str());
+    params.End(m);
+    return le::Writer()
+        .U8(PUBLICKEYBLOB)
+        .U8(VRK_PUBLICKEY_BLOB_VERSION)
+        .U16(0)
+        .U32(key.m_algId)
+        .U32(VRK_PUBLICKEY_MAGIC)
+        .U32(key.m_publicKey.size() * 8)
+        .Put(params.Take())
+        .Put(key.m_publicKey)
+        .Take();
+}
+
+// The SubjectPublicKeyInfo of the key `spec` (0: the container's default
+// key). Only a container that does not describe the key's public part
+// needs its password.
+CCTFCertPublicKeyInfo PublicKeyOf(const KeyOptions& k, DWORD spec) {
+    const CCTFContainer c = ctf::DescribeContainer(k);
+    const CCTFUserContainerInfo info = c.GetContainerInfo();
+    if (!spec && !c.GetEntries().empty()) spec = c.GetEntries().front().DefaultKeySpec();
+    const CCTFUserKeyInfo* key = nullptr;
+    for (const auto& one : info.m_keys)
+        if (one.m_keySpec == spec) key = &one;
+    if (!key) ctf::ThrowKeyError(static_cast<DWORD>(NTE_NO_KEY), k, false, "");
+    CCTFCertPublicKeyInfo pk;
+    if (key->m_publicKey.IsEmpty()) {
+        const auto password = ctf::TakePassword(k.passwordFrom, "Password of the key in " + k.container, false);
+        VRKSCApi::CryptProvider p = ctf::OpenContainer(k, VRK_PROV_TYPE_GOST);
+        ctf::SetPassword(p, k, password);
+        VRKSCApi::CryptKey h;
+        if (!VRKGetUserKey(p, spec, &h) || !CTFExportPKInfo(p, h, pk))
+            ctf::ThrowKeyError(GetLastError(), k, password.has_value(), "cannot read the public key");
+        return pk;
+    }
+    if (key->m_algId == CALG_RSA_SIGN || key->m_algId == CALG_RSA_KEYX) {
+        // An RSA key is described by its SubjectPublicKeyInfo already.
+        pk.ReadData(key->m_publicKey.data(), key->m_publicKey.size());
+        return pk;
+    }
+    const IdentObj blob = PublicKeyBlob(*key);
+    VRKSCApi::CryptProvider verify;
+    VRKSCApi::CryptKey h;
+    if (!VRKAcquireContext(&verify, nullptr, nullptr, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
+        !VRKImportKey(verify, blob.data(), blob.size(), 0, 0, &h) || !CTFExportPKInfo(verify, h, pk))
+        throw ctf::Error(ctf::kFailure, "container \"" + k.container + "\" describes a public key that cannot be used",
+                         WinErr2ToolsErr(GetLastError()));
+    return pk;
+}
+
+int ExportPublic(ctf::Context& ctx, const KeyOptions& k, DWORD spec, const std::string& out) {
+    const IdentObj der = PublicKeyOf(k, spec).WriteData();
+    std::string body = TOO_MIMEBase64Encode(der.data(), der.size(), 64);
+    std::erase(body, '\r');  // PEM lines end with LF alone, as openssl writes them
+    const std::string pem = "-----BEGIN PUBLIC KEY-----\n" + body + "-----END PUBLIC KEY-----\n";
+    ctf::WriteOutputFile(out, ctf::Span(pem));
+    if (out != "-")
+        Print(ctx, JsonObject().Add("container", k.container).Add("machine", k.machine).Add("out", out),
+              k.container + ": public key exported to " + out);
+    return ctf::kOk;
+}
+
 int Export(ctf::Context& ctx, Args& args) {
     KeyOptions k = ctf::ReadKeyOptions(args);
     const std::string out = args.Required("out");
     const DWORD spec = SpecOf(args, 0);
+    const bool publicOnly = args.Flag("public");
     const auto outPassword = args.Option("out-password-file");
     args.Done();
+    if (publicOnly) {
+        if (outPassword)
+            throw ctf::UsageError("--out-password-file encrypts private keys; a public key goes out plain");
+        return ExportPublic(ctx, k, spec, out);
+    }
     const auto password = ctf::TakePassword(k.passwordFrom, "Password of the key in " + k.container, false);
     const auto encryptWith = outPassword ? std::optional(ctf::ReadPasswordFile(*outPassword)) : std::nullopt;
 
@@ -208,12 +253,6 @@ ctf::Registrar regNew({"key new",
                        New,
                        KeyNewDetails});
 
-ctf::Registrar regList({"key list",
-                        "list the containers and their keys",
-                        "[--machine]\n\nOne line per key: container, spec, algorithm, parameter set, password.",
-                        {"machine"},
-                        List});
-
 ctf::Registrar regImport({"key import",
                           "import a PKCS #8 private key into a container",
                           std::string(kKeyOptions) +
@@ -223,13 +262,16 @@ ctf::Registrar regImport({"key import",
                           {"machine", "no-password", "replace"},
                           Import});
 
-ctf::Registrar regExport({"key export",
-                          "export a container's private key as PKCS #8 PEM",
-                          std::string(kKeyOptions) +
-                              "\n          --out FILE [--out-password-file F] [--spec signature|exchange]\n\n"
-                              "Warns: the key leaves the container. --out - writes it to standard output.",
-                          {"machine", "no-password"},
-                          Export});
+ctf::Registrar regExport(
+    {"key export",
+     "export a container's private key as PKCS #8 PEM, or its public key",
+     std::string(kKeyOptions) +
+         "\n          --out FILE [--out-password-file F | --public] [--spec signature|exchange]\n\n"
+         "Warns: the key leaves the container. --out - writes it to standard output.\n"
+         "--public writes the SubjectPublicKeyInfo as PEM (\"PUBLIC KEY\") instead; it\n"
+         "needs no password, as the container describes its keys' public parts.",
+     {"machine", "no-password", "public"},
+     Export});
 
 ctf::Registrar regPasswd({"key passwd",
                           "change (or set, or remove) a container's password",

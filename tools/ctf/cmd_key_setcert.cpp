@@ -63,7 +63,7 @@ int SetCert(ctf::Context& ctx, Args& args) {
     CTOOString place;
     if (!user.CheckSignKeys(certificate, &status, &place)) {
         prompt.Rethrow();
-        if (status == CTFERR_KEY_NOT_FOUND || status == CTFERR_KEY_PAIR_MISMATCH)
+        if (status == TOOERR_NOKEY_FOR_CERT || status == TOOERR_KEYPAIR_CHECK)
             throw ctf::Error(ctf::kCheckFailed,
                              path + ": the certificate's public key is not the " + ctf::KeySpecName(spec) +
                                  " key of container " + Quoted(k.container) + "; nothing was bound",

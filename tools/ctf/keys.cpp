@@ -201,8 +201,18 @@ void ThrowKeyError(DWORD winError, const KeyOptions& k, bool hadPassword, const 
 std::vector<vrk::ContainerKeyRow> ListKeys(bool machine) {
     std::vector<vrk::ContainerKeyRow> rows;
     if (vrk::ListContainerKeys(machine, rows)) return rows;
-    const DWORD e = GetLastError();
+    ThrowKeySetError(WinErr2ToolsErr(GetLastError()), machine);
+}
+
+void ThrowKeySetError(int status, bool machine) {
     const std::string keySet = machine ? "the machine's key set" : "the user's key set";
+    // The file errors that have a status of their own, back to their codes.
+    DWORD e = ToolsErr2WinErr(status);
+    if (!e)
+        e = status == TOOERR_NOFILE   ? ERROR_PATH_NOT_FOUND
+            : status == TOOERR_ACCESS ? ERROR_ACCESS_DENIED
+            : status == TOOERR_EXISTS ? ERROR_ALREADY_EXISTS
+                                      : 0;
     switch (e) {
         case ERROR_FILE_NOT_FOUND:
         case ERROR_PATH_NOT_FOUND:
@@ -215,10 +225,22 @@ std::vector<vrk::ContainerKeyRow> ListKeys(bool machine) {
             const bool notFolder = ::stat(home.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
             throw UsageError("the home " + home + " cannot hold " + keySet + ": " +
                                  (notFolder ? "it is not a folder" : FileErrorText(e)),
-                             WinErr2ToolsErr(e));
+                             status);
         }
     }
-    throw Error(kFailure, "cannot read " + keySet, WinErr2ToolsErr(e));
+    throw Error(kFailure, "cannot read " + keySet, status);
+}
+
+CCTFContainer DescribeContainer(const KeyOptions& k) {
+    CCTFContainer c;
+    int status = 0;
+    CTOOString place;
+    if (c.Load(k.container.c_str(), k.machine, &status, &place)) return c;
+    const DWORD e = ToolsErr2WinErr(status);
+    const std::string name = Quoted(k.container) + (k.machine ? " (machine)" : "");
+    if (e == NTE_BAD_KEYSET || e == NTE_KEYSET_NOT_DEF)
+        throw Error(kUsage, "no container " + name, status, place.str());
+    throw Error(kFailure, "container " + name + " cannot be read", status, place.str());
 }
 
 void RefuseToReplace(const KeyOptions& k, DWORD spec, bool replace) {

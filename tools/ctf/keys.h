@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cert/certstore.h"
+#include "cert/ctfuser.h"
 #include "cert/ipc.h"
 #include "cert/vrkscapi.h"
 #include "cli.h"
@@ -90,6 +90,13 @@ VRKSCApi::CryptProvider OpenOrCreateContainer(const KeyOptions& k, DWORD provTyp
 // set that cannot be read fails: exit 2, naming the home, when the home
 // cannot hold one (not a folder, cannot be made or entered), else 3.
 std::vector<vrk::ContainerKeyRow> ListKeys(bool machine);
+// The same failure for the status of reading the key set.
+[[noreturn]] void ThrowKeySetError(int status, bool machine);
+
+// The container's description, read without its password: exit 2 with the
+// provider's status when there is no such container, 3 (with its status)
+// when it is there but cannot be read.
+CCTFContainer DescribeContainer(const KeyOptions& k);
 
 // Refuses (exit 2) when the container already holds a key of `spec` and
 // `replace` is not set, naming container, key spec and algorithm.

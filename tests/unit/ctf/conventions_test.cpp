@@ -31,6 +31,7 @@ enum Trait : unsigned {
     kWritesOut = 1u << 4,     // {out} is a file it writes (--out, -o)
     kManyInputs = 1u << 5,    // takes any number of input files: a surplus argument is one more
     kMayFindNone = 1u << 6,   // the run may end 1: it looked and found nothing to act on
+    kUsesUpKey = 1u << 7,     // {c} is a container made for the run, which the run may use up
 };
 
 struct Row {
@@ -57,6 +58,7 @@ const Row kCommands[] = {
     {"key passwd", "--container src --password-file {pw} --new-password-file {pw}", kPrints | kOpensKey},
     {"key set-cert", "--container src --password-file {pw} {in}", kPrints | kReadsInput | kOpensKey, "real.der"},
     {"key copy", "--container src --to {c} --password-file {pw}", kPrints | kOpensKey},
+    {"key delete", "--container {c} --yes", kPrints | kUsesUpKey},
     {"name encode", "CN=Test,O=Org --out {out}", kPrints | kWritesOut},
     {"name decode", "{in}", kPrints | kReadsInput, "name.der"},
     {"name compare", "CN=Test,O=Org O=Org,CN=Test", kPrints},
@@ -120,7 +122,11 @@ protected:
                 a.replace(at, key.size(), value);
         };
         ++serial_;
-        put("{c}", "c" + std::to_string(serial_));
+        const std::string container = "c" + std::to_string(serial_);
+        if (r.traits & kUsesUpKey) {
+            EXPECT_EQ(Ctf("key new --no-password --alg gost2001 --container " + container).exitCode, kExitOk);
+        }
+        put("{c}", container);
         put("{out}", Sh(F("out" + std::to_string(serial_))));
         put("{in}", in.empty() ? Sh(F(r.input)) : in);
         put("{pw}", pw.empty() ? Sh(F("pw")) : pw);

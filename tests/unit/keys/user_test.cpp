@@ -122,7 +122,7 @@ TEST_F(UserTest, GetUserKeyCursorCachedWalkContainerWalkAndNoMatch) {
 
     const CCTFCertContext foreign = CertFor(other.GetPublicKey(), "bob", AT_SIGNATURE);
     EXPECT_EQ(user.GetUserKey(0, &foreign, &status, &place), 0u);
-    EXPECT_EQ(status, CTFERR_KEY_NOT_FOUND);
+    EXPECT_EQ(status, TOOERR_NOKEY_FOR_CERT);
     EXPECT_EQ(place.str(), "CCTFUser::GetUserKey ");
     // A certificate without a key spec: the provider refuses the key.
     CCTFCertContext bare(signCert.GetEncoded());
@@ -154,7 +154,7 @@ TEST_F(UserTest, CheckSignKeysProvesEachKeySize) {
             << status << " " << place.str();
         EXPECT_EQ(status, 0);
         EXPECT_EQ(user.CheckSignKeys(CertFor(stranger.GetPublicKey(), name, AT_SIGNATURE), &status, &place), 0);
-        EXPECT_EQ(status, CTFERR_KEY_NOT_FOUND);
+        EXPECT_EQ(status, TOOERR_NOKEY_FOR_CERT);
     }
     CCTFUser none;
     int status = 0;
@@ -296,7 +296,7 @@ TEST_F(UserTest, StoredCertificatesAreFoundListedAndBoundToTheirKey) {
     int status = 0;
     CTOOString place;
     EXPECT_EQ(user.GetCertificateList(list, &status, &place), 0);
-    EXPECT_EQ(status, CTFERR_NO_CERTIFICATE_LIST);
+    EXPECT_EQ(status, TOOERR_NO_CERTIFICATE);
     EXPECT_EQ(place.str(), "GetCertificateList ");
     CCTFCertContext none;
     EXPECT_EQ(user.FindCertificate(none), 0);
@@ -312,7 +312,7 @@ TEST_F(UserTest, StoredCertificatesAreFoundListedAndBoundToTheirKey) {
     CCTFUser stranger;
     ASSERT_NO_FATAL_FAILURE(MakeKey(stranger, "ivan", cert::oids::kGostR3410_2012_256, "pw"));
     EXPECT_EQ(user.PutCertificate(CertFor(stranger.GetPublicKey(), "hugo", AT_SIGNATURE), &status, &place), 0);
-    EXPECT_EQ(status, CTFERR_KEY_NOT_FOUND);
+    EXPECT_EQ(status, TOOERR_NOKEY_FOR_CERT);
     EXPECT_EQ(place.str(), "PutCertificate");
 
     const CCTFCertContext signCert = CertFor(signPub, "hugo", AT_SIGNATURE, "CN=Signature");

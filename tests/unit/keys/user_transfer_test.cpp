@@ -54,7 +54,7 @@ TEST_F(TransferTest, TransferKeysMovesBothKeysAndOpensTheDestination) {
     ASSERT_TRUE(VRKGenKey(verify, CALG_GOST_28147, CRYPT_EXPORTABLE, &wrap));
 
     EXPECT_FALSE(user.TransferKeys("old", "new pin", wrap, &status));
-    EXPECT_EQ(status, CTFERR_SAME_CONTAINER);
+    EXPECT_EQ(status, TOOERR_NOT_NEWER);
     // An existing destination is refused and kept.
     CCTFUser taken;
     ASSERT_NO_FATAL_FAILURE(MakeKey(taken, "taken", cert::oids::kGostR3410_2012_256, "other"));
