@@ -68,10 +68,13 @@ int Run(ctf::Context&) {
     std::printf("the CA's certificate for demo-user: %s\n",
                 refused ? ("refused, " + Explained(status, place)).c_str() : "accepted (wrong)");
 
-    std::printf("containers:\n");
-    for (const auto& row : vrk::ListContainerKeys(false))
-        std::printf("  %-16s %-9s %s%s\n", row.name.c_str(), ctf::KeySpecName(row.keySpec),
-                    ctf::KeyAlgName(row.alg).c_str(), row.hasCertificate ? ", certificate" : "");
+    std::printf("containers (CTFGetContainerList, CCTFContainer):\n");
+    std::list<CTOOString> names;
+    CTFGetContainerList(names, false, false);
+    for (const CTOOString& name : names)
+        for (const CCTFUserKeyInfo& key : CCTFContainer(name.c_str(), false).GetContainerInfo().m_keys)
+            std::printf("  %-16s %-9s %s%s\n", name.c_str(), ctf::KeySpecName(key.m_keySpec),
+                        ctf::KeyAlgName(key.m_algId).c_str(), key.IsCertExist() ? ", certificate" : "");
 
     VRKSetPasswordPrompt(Prompt, nullptr);
     std::string copyName;
@@ -88,8 +91,10 @@ int Run(ctf::Context&) {
     std::printf("CTFCopyKeys to %s: %s\n", copyName.c_str(),
                 copied ? "the copy holds the key and its certificate, which it proves" : "failed");
     Remove("demo-user-copy");
+    names.clear();
+    CTFGetContainerList(names, false, false);
     bool deleted = true;
-    for (const auto& row : vrk::ListContainerKeys(false)) deleted &= row.name != "demo-user-copy";
+    for (const CTOOString& name : names) deleted &= std::string(name.c_str()) != "demo-user-copy";
     std::printf("the copy deleted: %s\n", deleted ? "yes" : "no");
     return refused && copied && deleted ? ctf::kOk : ctf::kFailure;
 }
