@@ -1,6 +1,6 @@
 // The to-be-signed CRL: decoding and encoding through the platform's CRL
 // structure, entries, the CRL number.
-#include <atomic>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,13 +20,16 @@ namespace cert::contexts::crl {
     throw XTOOStatus(status ? status : TOOERR_DER_FORMAT, place);
 }
 
-IdentObj Decode(LPCSTR type, const BYTE* der, DWORD size, DWORD flags, const char* place) {
-    DWORD need = 0;
-    if (!CryptDecodeObject(CAPI_ENCODING, type, der, size, flags, nullptr, &need)) ThrowLastError(place);
-    IdentObj blob;
-    blob.Alloc(need);
-    if (!CryptDecodeObject(CAPI_ENCODING, type, der, size, flags, blob.data(), &need)) ThrowLastError(place);
-    return blob;
+Decoded Decode(LPCSTR type, const BYTE* der, DWORD size, DWORD flags, std::size_t estimate, const char* place) {
+    Decoded out;
+    DWORD have = static_cast<DWORD>(std::min<std::size_t>(estimate, 0xFFFFFFF0u)) & ~7u;
+    out.mem.reset(new std::uint64_t[have / 8 + 1]);
+    DWORD need = have;
+    if (CryptDecodeObject(CAPI_ENCODING, type, der, size, flags, out.mem.get(), &need)) return out;
+    if (GetLastError() != ERROR_MORE_DATA) ThrowLastError(place);
+    out.mem.reset(new std::uint64_t[need / 8 + 1]);
+    if (!CryptDecodeObject(CAPI_ENCODING, type, der, size, flags, out.mem.get(), &need)) ThrowLastError(place);
+    return out;
 }
 
 IdentObj Encode(LPCSTR type, const void* info, const char* place) {
@@ -91,8 +94,10 @@ bool CCTF_CRL_Info::operator==(const CCTF_CRL_Info& o) const {
 
 void CCTF_CRL_Info::DecodeData(const IdentObj& tbsCrl) {
     try {
-        const IdentObj blob = Decode(X509_CERT_CRL_TO_BE_SIGNED, tbsCrl.data(), tbsCrl.size(), 0, kDecodePlace);
-        const auto& in = *reinterpret_cast<const CRL_INFO*>(blob.data());
+        // The structure takes about three times the bytes of its encoding.
+        const Decoded blob = Decode(X509_CERT_CRL_TO_BE_SIGNED, tbsCrl.data(), tbsCrl.size(), 0,
+                                    std::size_t(tbsCrl.size()) * 3 + 4096, kDecodePlace);
+        const auto& in = blob.As<CRL_INFO>();
         // Into a fresh object first: a failure half way leaves this one whole.
         CCTF_CRL_Info made;
         made.m_version = in.dwVersion;

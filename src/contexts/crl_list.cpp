@@ -114,8 +114,8 @@ CCTF_CRL_List::~CCTF_CRL_List() = default;
 
 void CCTF_CRL_List::DecodeObject(const IdentObj& crl) {
     try {
-        const IdentObj blob = Decode(X509_CERT, crl.data(), crl.size(), 0, kDecodePlace);
-        const auto& in = *reinterpret_cast<const CERT_SIGNED_CONTENT_INFO*>(blob.data());
+        const Decoded blob = Decode(X509_CERT, crl.data(), crl.size(), 0, std::size_t(crl.size()) + 4096, kDecodePlace);
+        const auto& in = blob.As<CERT_SIGNED_CONTENT_INFO>();
         IdentObj toBeSigned(in.ToBeSigned);
         CCTF_CRL_Info info;
         info.DecodeData(toBeSigned);
