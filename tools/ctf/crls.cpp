@@ -2,7 +2,6 @@
 #include "crls.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "cert/oids.h"
@@ -183,9 +182,8 @@ void AddRevocations(CCTF_CRL_Info& crl, Args& args) {
         const std::size_t colon = v.rfind(':');
         if (colon == std::string::npos) return v;
         const std::string tail = v.substr(colon + 1);
-        const bool name = !tail.empty() && std::all_of(tail.begin(), tail.end(), [](char c) {
-            return std::isalpha(static_cast<unsigned char>(c));
-        });
+        const bool name =
+            std::any_of(std::begin(kReasons), std::end(kReasons), [&](const char* r) { return r && tail == r; });
         if (!name && v.find(':') != colon) return v;
         reason = tail;
         return v.substr(0, colon);
