@@ -18,11 +18,13 @@ int Check(ctf::Context& ctx, ctf::Args& args) {
     for (std::size_t i = 1; i < what.size(); ++i) {
         std::error_code ec;
         IdentObj serial;
-        // A file that is there is a certificate; anything else a serial.
-        if (std::filesystem::is_regular_file(what[i], ec) || what[i] == "-")
-            ctf::ReadCertificateContext(what[i]).GetSubjectSerialNumber(serial);
-        else
+        // A file that is there is a certificate, else a serial; what is
+        // neither is a file that cannot be read.
+        std::vector<std::uint8_t> magnitude;
+        if (!std::filesystem::exists(what[i], ec) && what[i] != "-" && ctf::ParseSerial(what[i], magnitude))
             serial = ctf::SerialArgument(what[i], "serial");
+        else
+            ctf::ReadCertificateContext(what[i]).GetSubjectSerialNumber(serial);
         const CCTF_CRL_Entry* e = crl.m_info.m_entries.Find(serial);
         any |= e != nullptr;
         const std::string shown = ctf::ModelSerial(serial);

@@ -31,10 +31,11 @@ int New(ctf::Context& ctx, ctf::Args& args) {
     const auto listId = args.Option("list-id");
     const auto days = args.Option("days");
     const std::string out = args.Required("out");
+    const ctf::Revocations revocations(args);
+    args.Done();
     CCTF_CRL_List crl;
     if (listId) crl.m_listId = Number("list-id", *listId, 0xFFFFFFFFu);
-    ctf::AddRevocations(crl.m_info, args);
-    args.Done();
+    ctf::AddRevocations(crl.m_info, revocations);
     const CCTFCertContext ca = ctf::ReadCertificateContext(caPath);
     if (days) {
         const ULONGLONG now = CTOOFileTime::now().Ticks();

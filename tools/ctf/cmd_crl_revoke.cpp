@@ -12,9 +12,10 @@ int Revoke(ctf::Context& ctx, ctf::Args& args) {
     const std::string caPath = args.Required("cert");
     const std::vector<std::string> removes = args.Options("remove");
     const std::string out = args.Required("out");
-    CCTF_CRL_List crl = ctf::ReadCrl(in);
-    ctf::AddRevocations(crl.m_info, args);
+    const ctf::Revocations revocations(args);
     args.Done();
+    CCTF_CRL_List crl = ctf::ReadCrl(in);
+    ctf::AddRevocations(crl.m_info, revocations);
     for (const auto& r : removes)
         if (!crl.m_info.m_entries.EraseElement(ctf::SerialArgument(r, "--remove")))
             throw ctf::UsageError("--remove " + r + ": not on the CRL");

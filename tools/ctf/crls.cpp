@@ -175,7 +175,7 @@ IdentObj SignCrl(CCTF_CRL_List& crl, const KeyOptions& k, const CCTFCertContext&
     return crl.GetEncodetObject();
 }
 
-void AddRevocations(CCTF_CRL_Info& crl, Args& args) {
+void AddRevocations(CCTF_CRL_Info& crl, const Revocations& r) {
     // A reason follows the last colon when it is a name, or when that colon
     // is the only one (a serial with colons is "01:AB:..." itself).
     auto split = [](const std::string& v, std::string& reason) {
@@ -189,12 +189,12 @@ void AddRevocations(CCTF_CRL_Info& crl, Args& args) {
         return v.substr(0, colon);
     };
     const FILETIME now = CTOOFileTime::now().GetFileTime();
-    for (const auto& v : args.Options("revoke")) {
+    for (const auto& v : r.serials) {
         std::string reason;
         const std::string serial = split(v, reason);
         crl.AddEntry(SerialArgument(serial, "--revoke"), reason.empty() ? 0 : ReasonArgument(reason), &now);
     }
-    for (const auto& v : args.Options("revoke-cert")) {
+    for (const auto& v : r.certificates) {
         std::string reason;
         std::string path = v;
         const std::size_t colon = v.rfind(':');
@@ -223,8 +223,8 @@ void ReportCrl(const Context& ctx, const std::string& out, const CCTF_CRL_List& 
                                 .str()
                                 .c_str());
     else
-        std::printf("%s: CRL list %u, counter %u, %zu entries, next update %s\n", out.c_str(), unsigned(crl.m_listId),
-                    unsigned(crl.m_counter), crl.m_info.m_entries.size(), IsoTime(crl.m_info.m_nextUpdate).c_str());
+        std::printf("%s: CRL list %u, counter %u, %zu entries\n", out.c_str(), unsigned(crl.m_listId),
+                    unsigned(crl.m_counter), crl.m_info.m_entries.size());
 }
 
 }  // namespace ctf

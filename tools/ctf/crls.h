@@ -36,9 +36,13 @@ std::string CrlText(const CCTF_CRL_List& crl, bool entries, const std::string* v
 // refused, exit 2); the encoded CRL.
 IdentObj SignCrl(CCTF_CRL_List& crl, const KeyOptions& k, const CCTFCertContext& ca);
 
-// `--revoke SERIAL[:REASON]` and `--revoke-cert CERT[:REASON]` added to `crl`
-// revoked now.
-void AddRevocations(CCTF_CRL_Info& crl, Args& args);
+// `--revoke SERIAL[:REASON]` and `--revoke-cert CERT[:REASON]`, taken
+// before Args::Done() and added to `crl` (revoked now) after it.
+struct Revocations {
+    std::vector<std::string> serials, certificates;
+    explicit Revocations(Args& args) : serials(args.Options("revoke")), certificates(args.Options("revoke-cert")) {}
+};
+void AddRevocations(CCTF_CRL_Info& crl, const Revocations& r);
 
 // What `crl new` and `crl revoke` print of the CRL written to `out`.
 void ReportCrl(const Context& ctx, const std::string& out, const CCTF_CRL_List& crl, std::size_t bytes);
