@@ -32,9 +32,10 @@
 // Lookup. CCTF_CRL_EntryList keeps an index from a serial's exact bytes to
 // its first entry, built on the first lookup of a decoded list and kept up
 // to date by AddEntry and EraseElement. A list edited through std::list's
-// own members is indexed again on its next lookup when its size changed;
-// an edit that keeps the size (replacing one entry's serial in place) must
-// be followed by Reindex().
+// own members is indexed again on its next lookup when its size or its
+// first or last entry changed; any other such edit (a serial replaced in
+// place, an entry swapped for another in the middle) must be followed by
+// Reindex().
 //
 // Thread safety: an object belongs to one thread at a time (a lookup builds
 // the index inside a const list).

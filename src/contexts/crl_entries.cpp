@@ -68,7 +68,21 @@ struct CCTF_CRL_EntryList::Index {
     std::size_t mask = 0;
     std::size_t used = 0;
     std::uint64_t nextPlace = 1;
-    std::size_t listSize = 0;  // the list's size when the index last matched it
+    // The list as the index last matched it: its size and its end nodes,
+    // so that most edits made behind the index's back are noticed.
+    std::size_t listSize = 0;
+    const void* front = nullptr;
+    const void* back = nullptr;
+
+    void Note(const std::list<CCTF_CRL_Entry>& list) {
+        listSize = list.size();
+        front = list.empty() ? nullptr : &list.front();
+        back = list.empty() ? nullptr : &list.back();
+    }
+    bool Matches(const std::list<CCTF_CRL_Entry>& list) const {
+        return listSize == list.size() && front == (list.empty() ? nullptr : &list.front()) &&
+               back == (list.empty() ? nullptr : &list.back());
+    }
 
     static std::uint64_t Hash(const IdentObj& serial) { return std::hash<std::string_view>{}(serial.view()); }
 
@@ -81,7 +95,7 @@ struct CCTF_CRL_EntryList::Index {
         nextPlace = 1;
         for (auto it = list.begin(); it != list.end(); ++it) Place(Slot{Hash(it->m_serialNumber), nextPlace++, it});
         used = list.size();
-        listSize = list.size();
+        Note(list);
     }
 
     void Place(const Slot& s) {
@@ -100,7 +114,6 @@ struct CCTF_CRL_EntryList::Index {
         }
         Place(Slot{Hash(it->m_serialNumber), nextPlace++, it});
         ++used;
-        ++listSize;
     }
 
     // The slot of the first entry with these bytes, or npos.
@@ -127,7 +140,6 @@ struct CCTF_CRL_EntryList::Index {
         }
         slots[hole] = Slot{};
         --used;
-        --listSize;
     }
 };
 
@@ -155,7 +167,7 @@ CCTF_CRL_EntryList::~CCTF_CRL_EntryList() = default;
 
 CCTF_CRL_EntryList::Index& CCTF_CRL_EntryList::Indexed() const {
     auto& self = const_cast<CCTF_CRL_EntryList&>(*this);
-    if (!m_index || m_index->listSize != size()) {
+    if (!m_index || !m_index->Matches(*this)) {
         auto index = std::make_unique<Index>();
         index->Build(self);
         m_index = std::move(index);
@@ -187,18 +199,20 @@ bool CCTF_CRL_EntryList::EraseElement(const IdentObj& serial) {
     const Index::Iter it = index.slots[slot].it;
     index.Remove(slot);
     erase(it);
+    index.Note(*this);
     return true;
 }
 
 void CCTF_CRL_EntryList::Append(CCTF_CRL_Entry&& entry) {
     // Without an index there is nothing to keep up: the first lookup builds it.
-    if (!m_index || m_index->listSize != size()) {
+    if (!m_index || !m_index->Matches(*this)) {
         push_back(std::move(entry));
         return;
     }
     push_back(std::move(entry));
     try {
         m_index->Insert(std::prev(end()));
+        m_index->Note(*this);
     } catch (...) {
         m_index.reset();
     }

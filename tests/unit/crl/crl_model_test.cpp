@@ -96,8 +96,13 @@ TEST(CrlEntries, IndexMatchesLinearScan) {
                 info.m_entries.push_back(e);
                 break;
             }
-            default:
-                if (!info.m_entries.empty() && rng() % 4 == 0) info.m_entries.pop_front();
+            default:  // behind the index's back, the size kept or not
+                if (!info.m_entries.empty() && rng() % 2 == 0) info.m_entries.pop_front();
+                if (rng() % 2 == 0) {
+                    CCTF_CRL_Entry e;
+                    e.m_serialNumber = s;
+                    info.m_entries.push_back(e);
+                }
         }
         const IdentObj probe = Serial({BYTE(rng() % 40), BYTE(rng() % 8)});
         ASSERT_EQ(info.m_entries.Find(probe), linear(probe)) << i;
