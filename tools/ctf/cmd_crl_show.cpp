@@ -23,9 +23,11 @@ int Show(ctf::Context& ctx, ctf::Args& args) {
             throw ctf::Error(ctf::kUsage,
                              in + ": unknown signature algorithm " + crl.m_signatureAlgorithm.GetOID().str(), error,
                              place.str());
-        verified = good ? "good" : error == TOOERR_BADSIGN ? "bad" : "not checked (" + std::to_string(error) + ")";
-        if (!good && error != TOOERR_BADSIGN)
-            throw ctf::Error(ctf::ExitForStatus(error), in + ": the signature cannot be checked", error, place.str());
+        // A key that cannot check this signature (another algorithm) is
+        // the wrong issuer, as much as one whose signature does not verify.
+        verified = good                      ? "good"
+                   : error == TOOERR_BADSIGN ? "bad"
+                                             : "bad (this key cannot check it: status " + std::to_string(error) + ")";
     }
     const std::string* v = issuerPath ? &verified : nullptr;
     std::printf("%s",

@@ -66,6 +66,14 @@ TEST_F(CrlTool, IssueRevokeCheckAndRefuse) {
     r = Ctf("crl show " + Sh(F("junk.crl")));
     EXPECT_EQ(r.exitCode, certtest::kExitUsage);
     EXPECT_NE(r.err.find("CCTF_CRL_Info::DecodeData()"), std::string::npos) << r.err;
+    // An unknown signature algorithm: the status, exit 2.
+    std::string unknown = certtest::ReadFile(F("a.crl"));
+    const std::string oid("\x2a\x85\x03\x07\x01\x01\x03\x02", 8);
+    for (auto at = unknown.find(oid); at != std::string::npos; at = unknown.find(oid, at)) unknown[at + 7] = 0x7F;
+    certtest::WriteFile(F("unknown.crl"), unknown);
+    r = Ctf("crl show " + Sh(F("unknown.crl")) + " --issuer-cert " + Sh(F("ca.der")));
+    EXPECT_EQ(r.exitCode, certtest::kExitUsage);
+    EXPECT_NE(r.err.find("73"), std::string::npos) << r.err;
     // Another issuer's certificate: the signature fails, exit 1.
     ASSERT_EQ(Ctf("cert new --container other --no-password --subject CN=CA --ca --out " + Sh(F("o.der"))).exitCode, 0);
     EXPECT_EQ(Ctf("crl show " + Sh(F("a.crl")) + " --issuer-cert " + Sh(F("o.der"))).exitCode,
