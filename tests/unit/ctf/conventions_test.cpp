@@ -39,7 +39,8 @@ struct Row {
     // A run that succeeds. {in}: the input file named below; {c}: a
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
-    // used before. "real.der" is a certificate of that key.
+    // used before. "real.der" ({real}) is a certificate of that key,
+    // "crl.der" a CRL it signed.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -72,6 +73,12 @@ const Row kCommands[] = {
     {"store find", "--file {in} --subject CN=Fixture", kPrints, "real.der"},
     {"store issuer", "--file {in} {in}", kPrints, "real.der"},
     {"store export", "--file {in} --format pem --out {out}", kPrints | kWritesOut, "real.der"},
+    {"crl show", "{in} --entries", kPrints | kReadsInput, "crl.der"},
+    {"crl check", "{in} 77", kPrints | kReadsInput | kManyInputs, "crl.der"},
+    {"crl new", "--container src --password-file {pw} --cert {in} --revoke 01:keyCompromise --out {out}",
+     kPrints | kReadsInput | kOpensKey | kWritesOut, "real.der"},
+    {"crl revoke", "{in} --container src --password-file {pw} --cert {real} --revoke 02 --out {out}",
+     kPrints | kReadsInput | kOpensKey | kWritesOut, "crl.der"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -93,6 +100,10 @@ protected:
             kExitOk);
         ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) + " --subject CN=Fixture --out " +
                       Sh(F("real.der")))
+                      .exitCode,
+                  kExitOk);
+        ASSERT_EQ(Ctf("crl new --container src --password-file " + Sh(F("pw")) + " --cert " + Sh(F("real.der")) +
+                      " --revoke 01 -o " + Sh(F("crl.der")))
                       .exitCode,
                   kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
@@ -130,6 +141,7 @@ protected:
         put("{out}", Sh(F("out" + std::to_string(serial_))));
         put("{in}", in.empty() ? Sh(F(r.input)) : in);
         put("{pw}", pw.empty() ? Sh(F("pw")) : pw);
+        put("{real}", Sh(F("real.der")));
         return std::string(r.command) + " " + a;
     }
 

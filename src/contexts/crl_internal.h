@@ -1,0 +1,35 @@
+// What the CRL model's files share.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "cert/capi.h"
+#include "cert/certmodel.h"
+#include "cert/tools.h"
+
+namespace cert::contexts::crl {
+
+// The last error of a failed platform call as a status (16 for memory).
+[[noreturn]] void ThrowLastError(const char* place);
+// CryptDecodeObject into a buffer of `estimate` bytes, again at the size
+// asked for when that was too small: a CRL of a million entries is decoded
+// once, not sized by a first decode of its own. Throws ThrowLastError's
+// status with `place`.
+struct Decoded {
+    std::unique_ptr<std::uint64_t[]> mem;  // pointer-aligned, not zeroed
+    template <class T>
+    const T& As() const {
+        return *reinterpret_cast<const T*>(mem.get());
+    }
+};
+Decoded Decode(LPCSTR type, const BYTE* der, DWORD size, DWORD flags, std::size_t estimate, const char* place);
+// CryptEncodeObject with the sizing call first.
+IdentObj Encode(LPCSTR type, const void* info, const char* place);
+// A view of `alg` for the encoder, valid while `alg` is unchanged.
+CRYPT_ALGORITHM_IDENTIFIER PlatformAlgorithm(const CCTFAlgorithmIdentifier& alg);
+// CRL times are encoded in whole seconds; the CRL number carries
+// thisUpdate too, so both must agree.
+FILETIME NowWholeSeconds();
+
+}  // namespace cert::contexts::crl
