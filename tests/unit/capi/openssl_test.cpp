@@ -24,6 +24,14 @@ std::string Reversed(const CRYPTOAPI_BLOB& b) {
     return std::string(s.rbegin(), s.rend());
 }
 
+// A serial as openssl prints it: its value bytes, without the 00 kept
+// before a high bit (random serials have one now and then).
+std::string Printed(const CRYPTOAPI_BLOB& serial) {
+    std::string s = Reversed(serial);
+    if (s.size() > 1 && s[0] == 0 && (s[1] & 0x80)) s.erase(0, 1);
+    return s;
+}
+
 std::vector<std::string> Urls(const std::string& text) {
     std::vector<std::string> urls;
     for (auto at = text.find("URI:"); at != std::string::npos; at = text.find("URI:", at + 1))
@@ -83,7 +91,8 @@ protected:
         const CERT_INFO& ci = decoded->As<CERT_INFO>();
 
         EXPECT_EQ(ci.dwVersion, CERT_V3);
-        EXPECT_EQ(TOOBin2HexStr(Reversed(ci.SerialNumber).data(), ci.SerialNumber.cbData), Field(fields, "serial"));
+        const std::string printed = Printed(ci.SerialNumber);
+        EXPECT_EQ(TOOBin2HexStr(printed.data(), DWORD(printed.size())), Field(fields, "serial"));
         EXPECT_EQ(asn::FormatTime(ci.NotBefore), asn::FormatTime(OpensslTime(Field(fields, "notBefore"))));
         EXPECT_EQ(asn::FormatTime(ci.NotAfter), asn::FormatTime(OpensslTime(Field(fields, "notAfter"))));
         EXPECT_GT(asn::SplitFileTime(ci.NotAfter).year, 2049);
@@ -153,7 +162,7 @@ protected:
         EXPECT_EQ(a.AuthorityCertIssuer.rgAltEntry[0].dwAltNameChoice, CERT_ALT_NAME_DIRECTORY_NAME);
         EXPECT_EQ(Bytes(a.AuthorityCertIssuer.rgAltEntry[0].DirectoryName), Bytes(ci.Issuer));
         EXPECT_EQ(Bytes(a.AuthorityCertSerialNumber), Bytes(ci.SerialNumber));
-        EXPECT_NE(text.find("serial:" + ColonHex(Reversed(a.AuthorityCertSerialNumber))), std::string::npos);
+        EXPECT_NE(text.find("serial:" + ColonHex(Printed(a.AuthorityCertSerialNumber))), std::string::npos);
 
         auto cdp = Decode(X509_CRL_DIST_POINTS, ext["2.5.29.31"]);
         std::vector<std::string> urls;
