@@ -3,6 +3,7 @@
 
 #include "cert/oids.h"
 #include "contexts/contexts_internal.h"
+#include "contexts/crl_internal.h"
 
 using namespace cert::contexts;
 
@@ -99,12 +100,11 @@ const IdentObj& CCTFCRLContext::GetSerialNumber() {
     if (!m_context) throw XTOOStatus(TOOERR_BADFORMAT, "CCTFCRLContext");
     if (!m_numberRead) {
         const CRL_INFO* info = m_context->pCrlInfo;
-        IdentObj blob;
         // A CRL number is no serial: its content stays in encoded order, as
-        // the CRL files and the updater compare it.
-        if (DecodeExtension(FindExtension(info->cExtension, info->rgExtension, cert::oids::kCrlNumber),
-                            cert::oids::kCrlNumber, blob))
-            m_number = Blob(*reinterpret_cast<const CRYPT_INTEGER_BLOB*>(blob.data()));
+        // the CRL files and the updater compare it, and as the CRL model
+        // reads it.
+        if (const CERT_EXTENSION* e = FindExtension(info->cExtension, info->rgExtension, cert::oids::kCrlNumber))
+            m_number = cert::contexts::crl::CrlNumberOf(e->Value.pbData, e->Value.cbData);
         m_numberRead = true;
     }
     return m_number;

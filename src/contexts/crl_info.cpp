@@ -54,6 +54,17 @@ FILETIME NowWholeSeconds() {
     return cert::platform::U64ToFileTime(t - t % CTOOFileTime::kTicksPerSecond);
 }
 
+IdentObj CrlNumberOf(const BYTE* value, DWORD size) {
+    try {
+        asn::Reader r(value, size);
+        const asn::Element e = r.Expect(asn::kInteger);
+        r.Finish();
+        if (!e.content.empty()) return IdentObj(e.content.data(), static_cast<DWORD>(e.content.size()));
+    } catch (const asn::Error&) {
+    }
+    return IdentObj(value, size);
+}
+
 }  // namespace cert::contexts::crl
 
 using namespace cert::contexts::crl;
@@ -181,18 +192,7 @@ int CCTF_CRL_Info::AddCertToList(const CCTFCertInfo& certificate, DWORD reason, 
 
 IdentObj CCTF_CRL_Info::GetSerial() const {
     const CCTFCertExtension* ext = m_extensions.Find(cert::oids::kCrlNumber);
-    if (!ext) return IdentObj();
-    // Read here, not by the platform: the library's own numbers are written
-    // verbatim and need not be minimal, which the platform's strict reader
-    // refuses.
-    try {
-        asn::Reader r(ext->m_value.data(), ext->m_value.size());
-        const asn::Element e = r.Expect(asn::kInteger);
-        r.Finish();
-        if (!e.content.empty()) return IdentObj(e.content.data(), static_cast<DWORD>(e.content.size()));
-    } catch (const asn::Error&) {
-    }
-    return ext->m_value;
+    return ext ? CrlNumberOf(ext->m_value.data(), ext->m_value.size()) : IdentObj();
 }
 
 DWORD CCTF_CRL_Info::GetObjectSize() const {

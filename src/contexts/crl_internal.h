@@ -28,6 +28,11 @@ Decoded Decode(LPCSTR type, const BYTE* der, DWORD size, DWORD flags, std::size_
 IdentObj Encode(LPCSTR type, const void* info, const char* place);
 // A view of `alg` for the encoder, valid while `alg` is unchanged.
 CRYPT_ALGORITHM_IDENTIFIER PlatformAlgorithm(const CCTFAlgorithmIdentifier& alg);
+// The CRL number of a "2.5.29.20" extension value: the INTEGER's content
+// as encoded, minimal or not (the library's own numbers are written
+// verbatim, and the platform's strict reader refuses them), else the raw
+// value.
+IdentObj CrlNumberOf(const BYTE* value, DWORD size);
 // CRL times are encoded in whole seconds; the CRL number carries
 // thisUpdate too, so both must agree.
 FILETIME NowWholeSeconds();

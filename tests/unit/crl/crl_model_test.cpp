@@ -198,6 +198,10 @@ TEST_F(CrlModel, SignedTwiceCountsAndChecks) {
     EXPECT_EQ(back.m_info, crl.m_info);
     EXPECT_EQ(back.CheckSign(ca_, &error, &place), 1);
     ASSERT_NE(back.m_info.m_entries.Find(Serial({0x80, 0x00})), nullptr);
+    // The platform's context reads the same number (FF FF..., not minimal).
+    CCTFCRLContext context;
+    ASSERT_TRUE(context.CreateCRLContext(der));
+    EXPECT_EQ(context.GetSerialNumber(), number);
 
     // Signed again with the times cleared: the counter goes on, the list stays.
     back.m_info.m_thisUpdate = back.m_info.m_nextUpdate = FILETIME{0, 0};
