@@ -9,6 +9,7 @@
 #include "cert/oid.h"
 #include "cert/oids.h"
 #include "cert/vrkscapi.h"
+#include "cert/x500name.h"
 #include "io.h"
 #include "keys.h"
 #include "text.h"
@@ -435,6 +436,16 @@ CCTFX509Certificate MakeSelfSigned(HCRYPTPROV prov, const NewCertificate& what) 
 CCTFX509Certificate MakeIssued(HCRYPTPROV issuerProv, const CCTFX509Certificate& issuer,
                                const CCTFCertPublicKeyInfo& subjectKey, const NewCertificate& what) {
     return MakeCertificate(issuerProv, what, &subjectKey, &issuer);
+}
+
+std::string NameText(const CERT_NAME_BLOB& name) {
+    std::string text;
+    try {
+        CCTFX509Name(name).GetX500String(text, X500NameParser::kModeKeywords);
+    } catch (const XTOOStatus&) {
+        text = "#" + ctf::Hex(ctf::ByteSpan(name.pbData, name.cbData));
+    }
+    return text;
 }
 
 }  // namespace ctf

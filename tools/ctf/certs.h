@@ -29,6 +29,8 @@ std::string CertificateText(const CCTFX509Certificate& cert, const IdentObj& der
 
 // A serial held least significant byte first, as OpenSSL prints it.
 std::string ModelSerial(const IdentObj& leastSignificantFirst);
+// A name as keyword text, or "#" and its hex when it does not read as one.
+std::string NameText(const CERT_NAME_BLOB& name);
 
 // What a self-signed certificate is made of.
 struct NewCertificate {

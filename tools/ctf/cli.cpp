@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace ctf {
 
@@ -198,6 +199,22 @@ void Args::Done() {
     if (!positionals_.empty() && !Among(used_, "")) throw UsageError("unexpected argument " + positionals_[0]);
     if (!expectOne_.empty() && positionals_.size() > 1) throw UsageError("unexpected argument " + positionals_[1]);
     if (!expectOne_.empty() && positionals_.empty()) throw UsageError("expected one " + expectOne_);
+}
+
+DWORD NumberArgument(const std::string& option, const std::string& text, DWORD max) {
+    // Decimal even with leading zeros (never octal), hex only after 0x.
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    std::size_t used = 0;
+    unsigned long long n = 0;
+    try {
+        n = std::stoull(digits, &used, hex ? 16 : 10);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (digits.empty() || used != digits.size() || !std::isxdigit(static_cast<unsigned char>(digits[0])) || n > max)
+        throw UsageError("--" + option + " takes a number from 0 to " + std::to_string(max) + ", not \"" + text + "\"");
+    return static_cast<DWORD>(n);
 }
 
 }  // namespace ctf

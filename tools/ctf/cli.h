@@ -56,6 +56,10 @@ public:
     explicit UsageError(std::string message, int status = 0) : Error(kUsage, std::move(message), status) {}
 };
 
+// The number an option was given, from 0 to `max` (decimal, or hex after
+// 0x); anything else is a UsageError naming --`option`.
+DWORD NumberArgument(const std::string& option, const std::string& text, DWORD max);
+
 // The exit status a library status deserves when no command said better:
 // 2 for those that mean the user's input is wrong or missing (no such
 // container, wrong password, unknown algorithm, malformed data), else 3.

@@ -56,19 +56,6 @@ int Reencode(ctf::Context& ctx, Args& args) {
     return ctf::kOk;
 }
 
-DWORD Number(const std::string& option, const std::string& text, DWORD max) {
-    std::size_t used = 0;
-    unsigned long long n = 0;
-    try {
-        n = std::stoull(text, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || text[0] == '-' || n > max)
-        throw UsageError("--" + option + " takes a number from 0 to " + std::to_string(max) + ", not \"" + text + "\"");
-    return static_cast<DWORD>(n);
-}
-
 // URLs go into certificates as IA5String: visible ASCII only.
 std::vector<std::string> Urls(Args& args, const std::string& option) {
     std::vector<std::string> urls = args.Options(option);
@@ -82,9 +69,9 @@ int New(ctf::Context& ctx, Args& args) {
     const ctf::KeyOptions k = ctf::ReadKeyOptions(args);
     const std::string subject = args.Required("subject");
     ctf::NewCertificate what;
-    if (const auto months = args.Option("months")) what.months = WORD(Number("months", *months, 0xFFFF));
+    if (const auto months = args.Option("months")) what.months = WORD(ctf::NumberArgument("months", *months, 0xFFFF));
     what.ca = args.Flag("ca");
-    if (const auto eku = args.Option("eku")) what.extendedUsage = Number("eku", *eku, 0xFFFFFFFFu);
+    if (const auto eku = args.Option("eku")) what.extendedUsage = ctf::NumberArgument("eku", *eku, 0xFFFFFFFFu);
     if (const auto keyId = args.Option("key-id")) {
         if (keyId->empty() || keyId->size() > 8 ||
             keyId->find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)

@@ -5,23 +5,7 @@
 #include "crls.h"
 #include "text.h"
 
-namespace {
-
-DWORD Number(const std::string& option, const std::string& text, DWORD max) {
-    std::size_t used = 0;
-    unsigned long long n = 0;
-    try {
-        n = std::stoull(text, &used, 0);
-    } catch (const std::exception&) {
-        used = 0;
-    }
-    if (text.empty() || used != text.size() || text[0] == '-' || n > max)
-        throw ctf::UsageError("--" + option + " takes a number from 0 to " + std::to_string(max) + ", not \"" + text +
-                              "\"");
-    return static_cast<DWORD>(n);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 namespace {
 
@@ -34,14 +18,14 @@ int New(ctf::Context& ctx, ctf::Args& args) {
     const ctf::Revocations revocations(args);
     args.Done();
     CCTF_CRL_List crl;
-    if (listId) crl.m_listId = Number("list-id", *listId, 0xFFFFFFFFu);
+    if (listId) crl.m_listId = ctf::NumberArgument("list-id", *listId, 0xFFFFFFFFu);
     ctf::AddRevocations(crl.m_info, revocations);
     const CCTFCertContext ca = ctf::ReadCertificateContext(caPath);
     if (days) {
         const ULONGLONG now = CTOOFileTime::now().Ticks();
         const CTOOFileTime start(now - now % CTOOFileTime::kTicksPerSecond);
         crl.m_info.m_thisUpdate = start;
-        crl.m_info.m_nextUpdate = CTOOFileTime(start).AddDays(Number("days", *days, 36500));
+        crl.m_info.m_nextUpdate = CTOOFileTime(start).AddDays(ctf::NumberArgument("days", *days, 36500));
     }
     const IdentObj der = ctf::SignCrl(crl, k, ca);
     ctf::WriteOutputFile(out, ctf::Span(der));

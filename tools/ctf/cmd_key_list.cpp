@@ -8,6 +8,7 @@
 #include "cert/capi.h"
 #include "cert/ctfuser.h"
 #include "cert/x500name.h"
+#include "certs.h"
 #include "cli.h"
 #include "io.h"
 #include "keys.h"
@@ -18,16 +19,6 @@ namespace {
 using ctf::Args;
 using ctf::JsonObject;
 
-std::string NameText(const CERT_NAME_BLOB& name) {
-    std::string text;
-    try {
-        CCTFX509Name(name).GetX500String(text, X500NameParser::kModeKeywords);
-    } catch (const XTOOStatus&) {
-        text = "#" + ctf::Hex(ctf::ByteSpan(name.pbData, name.cbData));
-    }
-    return text;
-}
-
 struct CertificateView {
     std::string subject, issuer, serial, notBefore, notAfter, sha1;
 };
@@ -35,8 +26,8 @@ struct CertificateView {
 CertificateView ViewOf(const CCTFCertContext& c) {
     const CERT_INFO* i = c.GetContext()->pCertInfo;
     CertificateView v;
-    v.subject = NameText(i->Subject);
-    v.issuer = NameText(i->Issuer);
+    v.subject = ctf::NameText(i->Subject);
+    v.issuer = ctf::NameText(i->Issuer);
     std::vector<std::uint8_t> serial(i->SerialNumber.pbData, i->SerialNumber.pbData + i->SerialNumber.cbData);
     std::reverse(serial.begin(), serial.end());
     v.serial = ctf::FormatSerial(serial);

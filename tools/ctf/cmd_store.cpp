@@ -118,16 +118,6 @@ void Close(CCTFCertStorage& s, const Where& w) {
 
 // ---------------------------------------------------------------------------
 // Rows.
-std::string NameText(const CERT_NAME_BLOB& name) {
-    std::string text;
-    try {
-        CCTFX509Name(name).GetX500String(text, X500NameParser::kModeKeywords);
-    } catch (const XTOOStatus&) {
-        text = "#" + ctf::Hex(ctf::ByteSpan(name.pbData, name.cbData));
-    }
-    return text;
-}
-
 std::string Sha1Of(PCCERT_CONTEXT c) {
     BYTE hash[20];
     DWORD size = sizeof hash;
@@ -156,7 +146,7 @@ struct Listing {
 
 void AddCertificate(Listing& l, const CCTFCertContext& c) {
     const CERT_INFO* i = c.GetContext()->pCertInfo;
-    const std::string subject = NameText(i->Subject), issuer = NameText(i->Issuer);
+    const std::string subject = ctf::NameText(i->Subject), issuer = ctf::NameText(i->Issuer);
     const std::string serial = SerialText(i->SerialNumber), sha1 = Sha1Of(c.GetContext());
     const std::string container = c.GetContainer().c_str();
     l.certJson.push_back(JsonObject()
@@ -171,7 +161,7 @@ void AddCertificate(Listing& l, const CCTFCertContext& c) {
 }
 
 void AddCrl(Listing& l, CCTFCRLContext& c) {
-    const std::string issuer = NameText(c.GetContext()->pCrlInfo->Issuer), sha1 = Sha1Of(c.GetContext());
+    const std::string issuer = ctf::NameText(c.GetContext()->pCrlInfo->Issuer), sha1 = Sha1Of(c.GetContext());
     const IdentObj& number = c.GetSerialNumber();
     const std::string numberText = number.IsEmpty() ? "" : ctf::FormatSerial(ctf::Span(number));
     l.crlJson.push_back(JsonObject().Add("issuer", issuer).Add("number", numberText).Add("sha1", sha1).str());
