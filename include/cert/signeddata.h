@@ -17,12 +17,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
 #include "cert/asn.h"
+#include "cert/certmodel.h"
 #include "cert/export.h"
+#include "cert/toofile.h"
 #include "cert/tools.h"
+#include "cert/x500name.h"
 
 namespace cert {
 
@@ -88,3 +92,156 @@ private:
 };
 
 }  // namespace cert
+
+// ---------------------------------------------------------------------------
+// Attributes (of signer infos and of certificate requests).
+
+// One attribute: its type and the DER of its whole SET OF values.
+class CERT_API CCTFAttribute {
+public:
+    // Bytes consumed; 0 on failure (206 for anything but SEQUENCE { OID, ... }).
+    unsigned long ReadData(const unsigned char* data, unsigned long size, int* error);
+    IdentObj WriteData(int* error) const;
+
+    CTOOString m_type;
+    IdentObj m_values;
+};
+
+// One attribute with its values apart. Several values are written inside one
+// SEQUENCE in the SET (the extension-request shape), so a foreign attribute
+// with several values does not survive a decode and encode: lists that were
+// read are written back as read unless they changed (CCTFAttributesList).
+class CERT_API CCTFAttributesSet {
+public:
+    unsigned long ReadData(const unsigned char* data, unsigned long size, int* error);
+    IdentObj WriteData(int* error) const;
+    bool operator==(const CCTFAttributesSet& o) const { return m_type == o.m_type && m_values == o.m_values; }
+
+    CTOOString m_type;
+    std::list<IdentObj> m_values;
+};
+
+class CERT_API CCTFAttributesList {
+public:
+    unsigned long ReadData(const unsigned char* data, unsigned long size, int* error);
+    IdentObj WriteData(int* error) const;
+    bool IsEmpty() const { return m_sets.empty(); }
+    // The list's bytes as they were read (empty for a list built here); the
+    // signed attributes are hashed over these, retagged as SET.
+    const IdentObj& GetEncoded() const { return m_encoded; }
+
+    std::list<CCTFAttributesSet> m_sets;
+    DWORD m_tag = 0;
+    bool m_universal = false;
+
+private:
+    IdentObj m_encoded;
+    std::list<CCTFAttributesSet> m_read;  // the sets m_encoded holds
+    DWORD m_readTag = 0;
+    bool m_readUniversal = false;
+};
+
+inline constexpr const char kOidContentTypeAttr[] = "1.2.840.113549.1.9.3";
+inline constexpr const char kOidMessageDigestAttr[] = "1.2.840.113549.1.9.4";
+inline constexpr const char kOidSigningTimeAttr[] = "1.2.840.113549.1.9.5";
+
+// ---------------------------------------------------------------------------
+// The signed data model.
+
+// The data to sign: the bytes from `start` to `end` of a file (flags 0x1;
+// `data` its name, `end` 0xFFFFFFFF its end) or of a buffer (`data`).
+struct WhatToSignStruct {
+    DWORD flags = 0;
+    DWORD options = 0;
+    const char* data = nullptr;
+    DWORD start = 0;
+    DWORD end = 0;
+    DWORD extra = 0;
+};
+inline constexpr DWORD kWhatToSignFile = 0x1;
+inline constexpr DWORD kSignNoAttributes = 0x10000;
+inline constexpr DWORD kSignPreviousContent = 0x20000;
+inline constexpr DWORD kSignByKeyId = 0x40000;
+inline constexpr DWORD kSignCheckPrevious = 0x80000;
+
+class CERT_API CCTFMessageSignerInfo {
+public:
+    CCTFMessageSignerInfo() = default;
+    CCTFMessageSignerInfo(const CCTFMessageSignerInfo&) = default;
+    CCTFMessageSignerInfo& operator=(const CCTFMessageSignerInfo&) = default;
+    virtual ~CCTFMessageSignerInfo();
+
+    // Bytes consumed; 0 on failure (206, "MessageSignerInfo"). Nothing is
+    // changed on failure.
+    unsigned long ReadData(const void* data, unsigned long size, int* error);
+    IdentObj WriteData(int* error) const;
+    // The signing-time attribute's value; 206 without one.
+    FILETIME GetSigningDate(int* error) const;
+
+    // Ordered by the encoding.
+    int Compare(const CCTFMessageSignerInfo& o) const;
+    bool operator==(const CCTFMessageSignerInfo& o) const { return Compare(o) == 0; }
+    bool operator!=(const CCTFMessageSignerInfo& o) const { return Compare(o) != 0; }
+    bool operator<(const CCTFMessageSignerInfo& o) const { return Compare(o) < 0; }
+    bool operator>(const CCTFMessageSignerInfo& o) const { return Compare(o) > 0; }
+
+    CTOOCryptBitBlob m_signerUniqueId;  // from the signer's certificate, not encoded
+    DWORD m_version = 1;
+    CCTFX509Name m_issuer;
+    IdentObj m_serialNumber;  // INTEGER content as encoded
+    IdentObj m_keyId;         // non-empty: the signer is named by key id
+    CCTFAlgorithmIdentifier m_digestAlgorithm;
+    CCTFAlgorithmIdentifier m_signatureAlgorithm;
+    IdentObj m_signature;  // least significant byte first
+    CCTFAttributesList m_signedAttributes;
+    DWORD m_signedAttributesFlags = 0;
+    CCTFAttributesList m_unsignedAttributes;
+    DWORD m_unsignedAttributesFlags = 0;
+};
+
+// One SignedData in a ContentInfo. Content read from a file stays there:
+// the object notes its byte ranges and the file, and copies them in pieces
+// when it is written.
+class CERT_API CCTFSignData {
+public:
+    CCTFSignData();
+    CCTFSignData(const CCTFSignData& o);
+    CCTFSignData& operator=(const CCTFSignData& o);
+    virtual ~CCTFSignData();
+
+    bool ReadObject(const unsigned char* data, unsigned long size, int* error);
+    // Reads the SignedData at `offset` of the file; bytes consumed, 0 on
+    // failure.
+    unsigned long ReadObject(const CTOOFile& file, unsigned long offset, int* error);
+    IdentObj WriteObject(int* error);
+    // Writes at `offset` of the file; bytes written. Throws XTOOStatus.
+    unsigned long WriteObject(CTOOFile& file, unsigned long offset);
+
+    // The content becomes the described bytes: a file range is noted (read
+    // when written), a memory range copied now.
+    bool AttachData(const WhatToSignStruct& data, int* error);
+    const WhatToSignStruct& GetDataInfo() const { return m_dataInfo; }
+    // The content's size, wherever it is.
+    std::uint64_t GetContentSize() const;
+    bool IsDetached() const { return GetContentSize() == 0 && m_fileRanges.empty(); }
+
+    DWORD m_version = 1;
+    std::list<CCTFAlgorithmIdentifier> m_digestAlgorithms;
+    CASNTIdData m_content;  // the content type; its parameters are the content bytes
+    std::list<IdentObj> m_certificates;
+    std::list<IdentObj> m_crls;
+    std::list<IdentObj> m_signerInfos;
+    IdentObj m_contentInfoType;  // OID content octets
+    WhatToSignStruct m_dataInfo;
+    CTOOString m_fileName;
+
+private:
+    void Clear();
+    void FixName();
+    // The content as ranges of m_fileName (from the descriptor or a read).
+    std::vector<cert::ByteRange> FileRanges() const;
+    // The encoding around the content; `size` the content's size.
+    void Frame(std::uint64_t size, IdentObj& before, IdentObj& after) const;
+
+    std::vector<cert::ByteRange> m_fileRanges;
+};

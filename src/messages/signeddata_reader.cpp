@@ -22,6 +22,13 @@ constexpr std::uint64_t kMaxSmall = 256;
     throw asn::Error(code, static_cast<std::size_t>(offset), reason);
 }
 
+// Universal types that are constructed by nature; the string types may be
+// either (segmented in BER); the rest are primitive.
+bool MayBeConstructed(std::uint32_t tag) {
+    return tag == asn::kSequence || tag == asn::kSet || tag == asn::kExternal || tag == asn::kEmbeddedPdv ||
+           tag == asn::kCharacterString;
+}
+
 // Where the bytes come from: a buffer or a file read in order.
 class Source {
 public:
@@ -145,6 +152,9 @@ public:
         r.indefinite = h.indefinite;
         r.tag = h.tag;
         if (r.Is(asn::kUniversal, asn::kEoc)) Fault(m_pos, "unexpected end-of-contents");
+        if (r.cls == asn::kUniversal && r.constructed != MayBeConstructed(r.tag) && !asn::IsStringTag(r.tag) &&
+            r.tag != asn::kBitString && r.tag != asn::kOctetString)
+            Fault(m_pos, r.constructed ? "constructed form of a primitive type" : "primitive SEQUENCE or SET");
         if (keep) Keep(*keep, *kept, m_buf.data() + m_head, h.headerLen, r.offset);
         Consume(h.headerLen);
         if (!r.indefinite && r.length > limit - m_pos) Fault(r.offset, "length beyond the bytes left");
