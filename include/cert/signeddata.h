@@ -199,6 +199,16 @@ public:
     DWORD m_unsignedAttributesFlags = 0;
 };
 
+// One signature with its certificate (empty when the signed data does not
+// carry it).
+class CERT_API CCTFWholeSignature {
+public:
+    const CTOOCryptBitBlob& GetSignerUniqueID() const { return m_signerInfo.m_signerUniqueId; }
+
+    IdentObj m_certificate;
+    CCTFMessageSignerInfo m_signerInfo;
+};
+
 // One SignedData in a ContentInfo. Content read from a file stays there:
 // the object notes its byte ranges and the file, and copies them in pieces
 // when it is written.
@@ -221,6 +231,11 @@ public:
     // when written), a memory range copied now.
     bool AttachData(const WhatToSignStruct& data, int* error);
     const WhatToSignStruct& GetDataInfo() const { return m_dataInfo; }
+    // Every signer info decoded, in order, each with the first carried
+    // certificate that names it (issuer and serial, or key id) and that no
+    // earlier signer took. A certificate that does not decode stops the walk
+    // (206); errors as (code, "CCTFSignData::GetSigersInfo").
+    std::list<CCTFWholeSignature> GetSigersInfo(int* error) const;
     // The content's size, wherever it is.
     std::uint64_t GetContentSize() const;
     bool IsDetached() const { return GetContentSize() == 0 && m_fileRanges.empty(); }

@@ -532,3 +532,55 @@ unsigned long CCTFSignData::WriteObject(CTOOFile& file, unsigned long offset) {
         TOORethrowAsStatus("CCTFSignData::WriteObject");
     }
 }
+
+namespace {
+
+// Whether `cert` is the certificate `si` names.
+bool Names(const CCTFMessageSignerInfo& si, const CCTFX509Certificate& cert) {
+    if (!si.m_keyId.IsEmpty()) {
+        CCTFCertExtension ski;
+        if (cert.m_info.m_extensions.FindExtension("2.5.29.14", ski)) {
+            try {
+                asn::Reader r(asn::View(ski.m_value));
+                return r.ReadOctetString() == si.m_keyId;
+            } catch (const asn::Error&) {
+                return false;
+            }
+        }
+        return cert.m_info.m_publicKey.GetKeyID() == si.m_keyId;
+    }
+    IdentObj serial = si.m_serialNumber;  // big-endian as encoded; the model keeps it reversed
+    std::reverse(serial.data(), serial.data() + serial.size());
+    return serial == cert.m_info.m_serialNumber && si.m_issuer == cert.m_info.m_issuer;
+}
+
+}  // namespace
+
+std::list<CCTFWholeSignature> CCTFSignData::GetSigersInfo(int* error) const {
+    std::list<CCTFWholeSignature> out;
+    TOOGuarded("CCTFSignData::GetSigersInfo", error, [&] {
+        std::list<IdentObj> left = m_certificates;
+        std::list<CCTFWholeSignature> result;
+        for (const auto& raw : m_signerInfos) {
+            CCTFWholeSignature w;
+            w.m_signerInfo.ReadData(raw.data(), raw.size(), nullptr);
+            for (auto it = left.begin(); it != left.end();) {
+                if (it->IsEmpty()) {
+                    it = left.erase(it);
+                    continue;
+                }
+                CCTFX509Certificate cert;
+                if (!cert.DecodeCert(*it)) throw XTOOStatus(TOOERR_DER_FORMAT, "CCTFSignData::GetSigersInfo");
+                if (Names(w.m_signerInfo, cert)) {
+                    w.m_certificate = *it;
+                    left.erase(it);
+                    break;
+                }
+                ++it;
+            }
+            result.push_back(std::move(w));
+        }
+        out = std::move(result);
+    });
+    return out;
+}

@@ -100,6 +100,17 @@ TEST_F(SignedDataModel, SignerInfosGoBackAsRead) {
             si.GetSigningDate(&st);
             EXPECT_EQ(st, TOOERR_DER_FORMAT);
         }
+        // The signer finds its certificate, by issuer and serial or by key id.
+        const auto signers = d.GetSigersInfo(&st);
+        ASSERT_EQ(signers.size(), 1u);
+        EXPECT_EQ(signers.front().m_certificate, d.m_certificates.front());
+        EXPECT_EQ(signers.front().m_signerInfo, si);
+        CCTFSignData stranger = d;
+        stranger.m_signerInfos.push_back(raw);  // a second signer: the certificate serves only one
+        const auto two = stranger.GetSigersInfo(&st);
+        ASSERT_EQ(two.size(), 2u);
+        EXPECT_TRUE(two.back().m_certificate.IsEmpty());
+
         CCTFMessageSignerInfo again;
         again.ReadData(raw.data(), raw.size(), nullptr);
         EXPECT_TRUE(again == si);
