@@ -134,11 +134,11 @@ ULONGLONG Ticks(const FILETIME& t) { return (ULONGLONG{t.dwHighDateTime} << 32) 
 CertContext* NewCert(const BYTE* p, std::size_t n) {
     auto keys = [](const CERT_INFO& i) {
         const std::string issuer = Bytes(i.Issuer);
-        // Distinct prefixes keep the indexes' keys apart.
-        // "s0:" is the serial alone (an encoded issuer is never empty): the
-        // template search's key when the issuer it was given is typed otherwise.
-        // The keys finds use most come last, nearest the context.
-        return std::vector<std::string>{"i" + issuer, "n" + Bytes(i.Subject), "s0:" + Bytes(i.SerialNumber),
+        // Distinct prefixes keep the indexes' keys apart. "r" is the serial
+        // alone: the template search's key when the issuer it was given is
+        // typed otherwise. The keys finds use most come last, nearest the
+        // context.
+        return std::vector<std::string>{"i" + issuer, "n" + Bytes(i.Subject), "r" + Bytes(i.SerialNumber),
                                         "k" + KeyId(i),
                                         "s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(i.SerialNumber)};
     };

@@ -32,10 +32,11 @@ public:
     std::map<std::uint64_t, CrlContext*> crls;
     std::map<std::uint64_t, store::Element> ctls;
     // One table per kind of key (its first character: hash, serial and
-    // issuer, subject name, key id, issuer name), so that none grows beyond
-    // the number of elements.
-    std::array<FlatIndex<CertContext>, 5> certIndex;
-    std::array<FlatIndex<CrlContext>, 5> crlIndex;
+    // issuer, subject name, key id, issuer name, serial alone), so that
+    // none grows beyond the number of elements.
+    static constexpr std::string_view kKinds = "hsnkir";
+    std::array<FlatIndex<CertContext>, kKinds.size()> certIndex;
+    std::array<FlatIndex<CrlContext>, kKinds.size()> crlIndex;
     std::weak_ptr<Store> self;
 
     // Whether changes go to the backing.
@@ -47,7 +48,6 @@ public:
     std::map<std::uint64_t, CertContext*>& Members(CertContext*) { return certs; }
     std::map<std::uint64_t, CrlContext*>& Members(CrlContext*) { return crls; }
     static std::size_t KindOf(std::string_view key) {
-        static constexpr std::string_view kKinds = "hsnki";
         const std::size_t at = kKinds.find(key[0]);
         return at == std::string_view::npos ? 0 : at;
     }
@@ -388,6 +388,8 @@ CertContext* FindCert(Store& s, DWORD type, const void* para, std::uint64_t afte
         case CERT_FIND_SUBJECT_CERT: {
             const auto& info = *static_cast<const CERT_INFO*>(para);
             const std::string issuer = Bytes(info.Issuer);
+            // Without an issuer, the serial alone.
+            if (issuer.empty()) return s.Next<CertContext>("r" + Bytes(info.SerialNumber), after);
             return s.Next<CertContext>("s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(info.SerialNumber),
                                        after);
         }
