@@ -88,14 +88,9 @@ private:
     std::unique_ptr<std::uint8_t[]> m_scratch;
 };
 
-struct Hdr {
+// A decoded header (length 0 when indefinite) with its absolute offset.
+struct Hdr : asn::Header {
     std::uint64_t offset = 0;
-    std::uint64_t headerLen = 0;
-    std::uint64_t length = 0;  // 0 for an indefinite length
-    std::uint8_t cls = asn::kUniversal;
-    bool constructed = false;
-    bool indefinite = false;
-    std::uint32_t tag = 0;
 
     bool Is(std::uint8_t c, std::uint32_t t) const { return cls == c && tag == t; }
     std::uint64_t ContentOffset() const { return offset + headerLen; }
@@ -144,13 +139,8 @@ public:
         const asn::Header h =
             asn::DecodeHeader(asn::Bytes(m_buf.data() + m_head, have), opt, static_cast<std::size_t>(m_pos));
         Hdr r;
+        static_cast<asn::Header&>(r) = h;
         r.offset = m_pos;
-        r.headerLen = h.headerLen;
-        r.length = h.length;
-        r.cls = h.cls;
-        r.constructed = h.constructed;
-        r.indefinite = h.indefinite;
-        r.tag = h.tag;
         if (r.Is(asn::kUniversal, asn::kEoc)) Fault(m_pos, "unexpected end-of-contents");
         if (r.cls == asn::kUniversal && r.constructed != MayBeConstructed(r.tag) && !asn::IsStringTag(r.tag) &&
             r.tag != asn::kBitString && r.tag != asn::kOctetString)
