@@ -2,12 +2,12 @@
 // (include/cert/capi.h), as the files of this layer share them.
 //
 // Internal to the library. Conventions for contexts and stores:
-// - Memory: a context is one allocation, the public structure at its start
-//   (so a PCCERT_CONTEXT is the address of its Context), then the core, the
-//   encoding and the decoded information. Each reference handed out is one
+// - Memory: a context is one allocation: its index keys, then the public
+//   structure (a PCCERT_CONTEXT is the address of its Context), the core,
+//   the encoding and the decoded information. Each reference handed out is one
 //   count of `refs`; a store holds one count for each of its elements.
 // - Immutable after creation (read without a lock): the encoding, the
-//   decoded information, `sha1`, `keys`, `store`, `seq`. Properties and the
+//   decoded information, the keys (with the SHA-1), `store`, `seq`. Properties and the
 //   caches are under the context's own mutex; membership (`member`) under
 //   the store's mutex. Lock order: a store's mutex, then a context's.
 // - Errors are thrown as Fail{code} and turned into the last error by
@@ -59,7 +59,6 @@ struct Core {
     std::uint8_t keyCount = 0;
     std::uint32_t keyRoom = 0;  // bytes of the allocation before the context
     std::array<std::uint32_t, 6> keyLength{};
-    std::string sha1;            // of the encoding
     std::weak_ptr<Store> store;  // the store the context is an element of
 
     std::mutex lock;  // what follows
@@ -94,6 +93,8 @@ struct alignas(64) Context {
             if (k[0] == letter) return k;
         return {};
     }
+    // The SHA-1 of the encoding (20 bytes), as its index key holds it.
+    std::string_view Sha1() const { return Key('h').substr(1); }
 };
 using CertContext = Context<CERT_CONTEXT>;
 using CrlContext = Context<CRL_CONTEXT>;
@@ -146,7 +147,7 @@ inline ::capi::store::Element ElementOf(CrlContext& c) { return ElementOf(c, c.p
 
 // Property calls shared by certificates and CRLs (the store, when the
 // context has one, learns of the change).
-BOOL GetProperty(Core& c, const std::string& sha1, DWORD id, void* out, DWORD* pcb);
+BOOL GetProperty(Core& c, std::string_view sha1, DWORD id, void* out, DWORD* pcb);
 // The new property list after setting `id` from `data` (null: removed).
 std::vector<Property> PropsWith(Core& c, DWORD id, DWORD flags, const void* data);
 

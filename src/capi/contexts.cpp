@@ -38,8 +38,7 @@ Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, Key
                     DWORD Pub::*size, Info* Pub::*decoded) {
     Arena info;
     DecodeSigned(p, n, info, decode);
-    const std::string sha1 = Sha1(p, n);
-    std::vector<std::string> keys{"h" + sha1};
+    std::vector<std::string> keys{"h" + Sha1(p, n)};
     for (std::string& k : keysOf(*static_cast<const Info*>(info.Root())))
         if (k.size() > 1) keys.push_back(std::move(k));
     std::size_t keyBytes = 0;
@@ -64,7 +63,6 @@ Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, Key
     c->pub.*size = static_cast<DWORD>(n);
     c->pub.*decoded = reinterpret_cast<Info*>(bytes + body);
     c->core.kind = kind;
-    c->core.sha1 = sha1;
     return c;
 }
 
@@ -222,7 +220,7 @@ void DeliverBytes(const std::vector<BYTE>& v, void* out, DWORD* pcb) {
 
 }  // namespace
 
-BOOL GetProperty(Core& c, const std::string& sha1, DWORD id, void* out, DWORD* pcb) {
+BOOL GetProperty(Core& c, std::string_view sha1, DWORD id, void* out, DWORD* pcb) {
     return Guard(false, [&] {
         if (!pcb) Throw(E_INVALIDARG);
         std::vector<BYTE> value;
@@ -304,8 +302,7 @@ BOOL GetPropertyOf(const Pub* p, DWORD id, void* out, DWORD* pcb) {
         SetLastError(E_INVALIDARG);
         return FALSE;
     }
-    Core& c = Of(p)->core;
-    return GetProperty(c, c.sha1, id, out, pcb);
+    return GetProperty(Of(p)->core, Of(p)->Sha1(), id, out, pcb);
 }
 
 template <class Pub>

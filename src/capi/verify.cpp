@@ -116,7 +116,7 @@ bool SignatureVerifies(const BYTE* p, std::size_t n, bool isCrl, const CERT_CONT
 }
 
 bool CrlSignatureVerifies(CrlContext& crl, const CERT_CONTEXT& issuer) {
-    const std::string who = Of(&issuer)->core.sha1;
+    const std::string who(Of(&issuer)->Sha1());
     {
         std::lock_guard<std::mutex> hold(crl.core.lock);
         for (const auto& [sha1, good] : crl.core.verifiedBy)
