@@ -4,8 +4,10 @@
 // Internal to the library. Conventions for contexts and stores:
 // - Memory: a context is one allocation: its index keys, then the public
 //   structure (a PCCERT_CONTEXT is the address of its Context), the core,
-//   the encoding and the decoded information. Each reference handed out is one
-//   count of `refs`; a store holds one count for each of its elements.
+//   the encoding and the decoded information; from the general heap, or in
+//   a large store from the store's chunks (capi/context_heap.h). Each
+//   reference handed out is one count of `refs`; a store holds one count for
+//   each of its elements.
 // - Immutable after creation (read without a lock): the encoding, the
 //   decoded information, the keys (with the SHA-1), `store`, `seq`. Properties and the
 //   caches are under the context's own mutex; membership (`member`) under
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "capi/codec.h"
+#include "capi/context_heap.h"
 #include "capi/store_backing.h"
 
 namespace cert::capi {
@@ -57,6 +60,7 @@ struct Core {
     bool member = false;    // still in it (the store's mutex)
     bool readOnly = false;  // shown from another store, never changed
     std::uint8_t keyCount = 0;
+    bool chunked = false;       // carved from a store's ContextHeap
     std::uint32_t keyRoom = 0;  // bytes of the allocation before the context
     std::array<std::uint32_t, 6> keyLength{};
     std::weak_ptr<Store> store;  // the store the context is an element of
@@ -103,9 +107,10 @@ inline CertContext* Of(PCCERT_CONTEXT p) { return reinterpret_cast<CertContext*>
 inline CrlContext* Of(PCCRL_CONTEXT p) { return reinterpret_cast<CrlContext*>(const_cast<CRL_CONTEXT*>(p)); }
 
 // New contexts with one reference, decoded from the encoding (strict DER,
-// a signed certificate or CRL); they belong to no store.
-CertContext* NewCert(const BYTE* p, std::size_t n);
-CrlContext* NewCrl(const BYTE* p, std::size_t n);
+// a signed certificate or CRL); they belong to no store. A store that is to
+// take them passes its heap.
+CertContext* NewCert(const BYTE* p, std::size_t n, ContextHeap* heap = nullptr);
+CrlContext* NewCrl(const BYTE* p, std::size_t n, ContextHeap* heap = nullptr);
 template <class Pub>
 Context<Pub>* AddRef(Context<Pub>* c) {
     c->core.refs.fetch_add(1, std::memory_order_relaxed);

@@ -35,7 +35,7 @@ void DecodeSigned(const BYTE* p, std::size_t n, Arena& info, Decode decode) {
 // the arena, before it is laid out.
 template <class Pub, class Info, class Decode, class KeysOf>
 Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, KeysOf keysOf, BYTE* Pub::*encoded,
-                    DWORD Pub::*size, Info* Pub::*decoded) {
+                    DWORD Pub::*size, Info* Pub::*decoded, ContextHeap* heap) {
     Arena info;
     DecodeSigned(p, n, info, decode);
     std::vector<std::string> keys{"h" + Sha1(p, n)};
@@ -46,8 +46,11 @@ Context<Pub>* Build(const BYTE* p, std::size_t n, DWORD kind, Decode decode, Key
     constexpr std::size_t kLine = alignof(Context<Pub>);
     const std::size_t keyRoom = (keyBytes + kLine - 1) / kLine * kLine;
     const std::size_t head = Round(sizeof(Context<Pub>)), body = Round(n);
-    auto* mem = static_cast<char*>(::operator new (keyRoom + head + body + info.Size(), std::align_val_t{kLine}));
+    const std::size_t total = keyRoom + head + body + info.Size();
+    void* chunked = heap ? heap->Allocate(total) : nullptr;
+    auto* mem = static_cast<char*>(chunked ? chunked : ::operator new (total, std::align_val_t{kLine}));
     auto* c = new (mem + keyRoom) Context<Pub>{};
+    c->core.chunked = chunked != nullptr;
     c->core.keyRoom = static_cast<std::uint32_t>(keyRoom);
     char* at = mem + keyRoom - keyBytes;
     for (const std::string& k : keys) {
@@ -70,8 +73,12 @@ template <class Pub>
 void Destroy(Context<Pub>* c) {
     if (!c || c->core.refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
     char* mem = reinterpret_cast<char*>(c) - c->core.keyRoom;
+    const bool chunked = c->core.chunked;
     c->~Context<Pub>();
-    ::operator delete (mem, std::align_val_t{alignof(Context<Pub>)});
+    if (chunked)
+        ContextHeap::Free(mem);
+    else
+        ::operator delete (mem, std::align_val_t{alignof(Context<Pub>)});
 }
 
 const CERT_EXTENSION* FindExtension(DWORD count, const CERT_EXTENSION* list, const char* oid) {
@@ -129,7 +136,7 @@ std::string AuthorityKeyId(DWORD count, const CERT_EXTENSION* list) {
 
 ULONGLONG Ticks(const FILETIME& t) { return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime; }
 
-CertContext* NewCert(const BYTE* p, std::size_t n) {
+CertContext* NewCert(const BYTE* p, std::size_t n, ContextHeap* heap) {
     auto keys = [](const CERT_INFO& i) {
         const std::string issuer = Bytes(i.Issuer);
         // Distinct prefixes keep the indexes' keys apart. "r" is the serial
@@ -141,13 +148,13 @@ CertContext* NewCert(const BYTE* p, std::size_t n) {
                                         "s" + std::to_string(issuer.size()) + ":" + issuer + Bytes(i.SerialNumber)};
     };
     return Build<CERT_CONTEXT, CERT_INFO>(p, n, store::kCert, DecodeCertInfo, keys, &CERT_CONTEXT::pbCertEncoded,
-                                          &CERT_CONTEXT::cbCertEncoded, &CERT_CONTEXT::pCertInfo);
+                                          &CERT_CONTEXT::cbCertEncoded, &CERT_CONTEXT::pCertInfo, heap);
 }
 
-CrlContext* NewCrl(const BYTE* p, std::size_t n) {
+CrlContext* NewCrl(const BYTE* p, std::size_t n, ContextHeap* heap) {
     auto keys = [](const CRL_INFO& i) { return std::vector<std::string>{"i" + Bytes(i.Issuer)}; };
     return Build<CRL_CONTEXT, CRL_INFO>(p, n, store::kCrl, DecodeCrlInfo, keys, &CRL_CONTEXT::pbCrlEncoded,
-                                        &CRL_CONTEXT::cbCrlEncoded, &CRL_CONTEXT::pCrlInfo);
+                                        &CRL_CONTEXT::cbCrlEncoded, &CRL_CONTEXT::pCrlInfo, heap);
 }
 
 void Release(CertContext* c) { Destroy(c); }
@@ -284,10 +291,10 @@ namespace {
 
 template <class Make>
 auto Create(DWORD encoding, const BYTE* p, DWORD n, Make make) {
-    using Pub = decltype(make(p, n)->pub);
+    using Pub = decltype(make(p, n, nullptr)->pub);
     return GuardPtr<const Pub>([&]() -> const Pub* {
         if (!(encoding & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        return &make(p, n)->pub;
+        return &make(p, n, nullptr)->pub;
     });
 }
 

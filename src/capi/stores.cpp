@@ -38,6 +38,7 @@ public:
     std::array<FlatIndex<CertContext>, kKinds.size()> certIndex;
     std::array<FlatIndex<CrlContext>, kKinds.size()> crlIndex;
     std::weak_ptr<Store> self;
+    ContextHeap heap;  // where the store's own contexts are made
 
     // Whether changes go to the backing.
     bool Writes() const { return backing && !(flags & CERT_STORE_READONLY_FLAG); }
@@ -97,9 +98,9 @@ public:
             }
             try {
                 if (e.kind == store::kCert) {
-                    Loaded(NewCert(e.encoded.data(), e.encoded.size()), e, seq);
+                    Loaded(NewCert(e.encoded.data(), e.encoded.size(), &heap), e, seq);
                 } else if (e.kind == store::kCrl) {
-                    Loaded(NewCrl(e.encoded.data(), e.encoded.size()), e, seq);
+                    Loaded(NewCrl(e.encoded.data(), e.encoded.size(), &heap), e, seq);
                 }
             } catch (const std::bad_alloc&) {
                 throw;
@@ -229,10 +230,9 @@ std::vector<std::pair<DWORD, std::vector<BYTE>>> Merged(C* base, C* over) {
 }
 
 template <class C, class Pub>
-void Add(HCERTSTORE h, C* created, DWORD disposition, const Pub** out) {
+void Add(const std::shared_ptr<Store>& s, C* created, DWORD disposition, const Pub** out) {
     Fresh<C> fresh(created);
     if (out) *out = nullptr;
-    std::shared_ptr<Store> s = Lookup(h);
     std::lock_guard<std::mutex> hold(s->m);
     C* match = disposition == CERT_STORE_ADD_ALWAYS ? nullptr : MatchOf(*s, fresh.c);
     bool replace = false;
@@ -284,8 +284,10 @@ void Add(HCERTSTORE h, C* created, DWORD disposition, const Pub** out) {
     if (out) *out = &AddRef(c)->pub;
 }
 
-CertContext* CopyOf(const CERT_CONTEXT& c) { return NewCert(c.pbCertEncoded, c.cbCertEncoded); }
-CrlContext* CopyOf(const CRL_CONTEXT& c) { return NewCrl(c.pbCrlEncoded, c.cbCrlEncoded); }
+CertContext* CopyOf(const CERT_CONTEXT& c, ContextHeap* heap) {
+    return NewCert(c.pbCertEncoded, c.cbCertEncoded, heap);
+}
+CrlContext* CopyOf(const CRL_CONTEXT& c, ContextHeap* heap) { return NewCrl(c.pbCrlEncoded, c.cbCrlEncoded, heap); }
 
 // A copy of `given` with its properties, added by the disposition.
 template <class Pub>
@@ -293,9 +295,10 @@ BOOL AddCopy(HCERTSTORE h, const Pub* given, DWORD disposition, const Pub** out)
     return Guard(false, [&] {
         if (out) *out = nullptr;
         if (!given) Throw(E_INVALIDARG);
-        Fresh fresh(CopyOf(*given));
+        std::shared_ptr<Store> s = Lookup(h);
+        Fresh fresh(CopyOf(*given, &s->heap));
         SetProps(fresh.c->core, PersistedProps(Of(given)->core));
-        Add(h, fresh.Take(), disposition, out);
+        Add(s, fresh.Take(), disposition, out);
     });
 }
 
@@ -304,7 +307,8 @@ BOOL AddEncoded(HCERTSTORE h, DWORD encoding, const BYTE* p, DWORD n, DWORD disp
     return Guard(false, [&] {
         if (out) *out = nullptr;
         if (!(encoding & X509_ASN_ENCODING)) Throw(E_INVALIDARG);
-        Add(h, make(p, n), disposition, out);
+        std::shared_ptr<Store> s = Lookup(h);
+        Add(s, make(p, n, &s->heap), disposition, out);
     });
 }
 
