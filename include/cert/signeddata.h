@@ -23,6 +23,8 @@
 
 #include "cert/asn.h"
 #include "cert/certmodel.h"
+#include "cert/certstore.h"
+#include "cert/ctfuser.h"
 #include "cert/export.h"
 #include "cert/toofile.h"
 #include "cert/tools.h"
@@ -260,3 +262,35 @@ private:
 
     std::vector<cert::ByteRange> m_fileRanges;
 };
+
+// ---------------------------------------------------------------------------
+// Signing.
+//
+// Each adds one signer to a SignedData: the signer's certificate and the
+// key the user's container holds for it. The options of WhatToSignStruct
+// (kSign*) choose the shape. The hash is `hashOid` when given, else the
+// first the certificate's key supports. Failures follow the reporting rule
+// (stored in *error, or thrown as XTOOStatus when error is null); a failure
+// leaves *signature and any output file as they were.
+
+// `*signature` is the SignedData to extend (empty: a new one, detached) and
+// receives the result. With kSignPreviousContent the content it carries is
+// what is signed, and `data.data` must be null.
+CERT_API bool CTFSignData(const CCTFUser& user, const CCTFCertContext& signer, const WhatToSignStruct& data,
+                          IdentObj* signature, const CTOOString* hashOid, int* error);
+
+// The file form. With kSignPreviousContent in `flags` the result carries
+// the content: a file that already is a SignedData gets one more signer
+// over the content it carries; any other file becomes the content of
+// `*signature` (or of a new SignedData). Without it the file's bytes are
+// signed detached. The result goes to `outputName` (which may name the
+// input) and, when given, into `*signature`.
+CERT_API bool CTFSignFile(const CCTFUser& user, const CCTFCertContext& signer, const char* fileName,
+                          const char* outputName, IdentObj* signature, unsigned long flags, const CTOOString* hashOid,
+                          int* error);
+
+// Signs a trust list's certificates (concatenated in list order) with the
+// key `keySpec` of `provider`; `signer` must be a CA or a trust-list signer
+// (106). Throws XTOOStatus.
+CERT_API void CTFSignTrustList(CCTFProvider& provider, unsigned long keySpec, const CCTFCertContext& signer,
+                               CCTFSignData& trustList);
