@@ -148,12 +148,6 @@ TEST_F(SignOpenssl, NoAttributesKeyIdentifierAndTwoSigners) {
     ASSERT_EQ(SignFile(a, "data", "two.p7m", kSignPreviousContent), 0);
     ASSERT_EQ(SignFile(b, "two.p7m", "two.p7m", kSignPreviousContent | kSignByKeyId), 0);
     EXPECT_TRUE(Verifies("two.p7m", "cas.pem"));
-    const std::string info = Ok("openssl cms -cmsout -print -engine gost -inform DER -in two.p7m");
-    std::size_t signers = 0;
-    for (std::size_t at = info.find("signatureAlgorithm:"); at != std::string::npos;
-         at = info.find("signatureAlgorithm:", at + 1))
-        ++signers;
-    EXPECT_EQ(signers, 2u) << info;
 }
 
 TEST_F(SignOpenssl, OursAddedToOpensslsStreamedSignature) {
