@@ -104,7 +104,10 @@ CCTFSignData ReadSignedData(const std::string& path) {
     bool whole = path == "-";
     if (!whole) {
         cert::platform::FileReader probe;
-        if (const DWORD e = probe.Open(path)) throw UsageError(path + ": " + FileErrorText(e), WinErr2ToolsErr(e));
+        if (const DWORD e = probe.Open(path)) {
+            if (e == ERROR_DIRECTORY) throw UsageError(path + ": is a folder");
+            throw UsageError("cannot read " + path + ": " + FileErrorText(e), WinErr2ToolsErr(e));
+        }
         char head[10] = {};
         std::size_t got = 0;
         probe.Read(head, sizeof head, got);
