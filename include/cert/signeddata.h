@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
@@ -228,6 +229,9 @@ public:
     IdentObj WriteObject(int* error);
     // Writes at `offset` of the file; bytes written. Throws XTOOStatus.
     unsigned long WriteObject(CTOOFile& file, unsigned long offset);
+    // Passes the encoding to `sink` in pieces (content from a file never
+    // whole in memory); the bytes passed. Throws XTOOStatus, as does `sink`.
+    std::uint64_t WriteTo(const std::function<void(const std::uint8_t*, std::size_t)>& sink);
 
     // The content becomes the described bytes: a file range is noted (read
     // when written), a memory range copied now.
@@ -283,10 +287,15 @@ private:
 //
 // Each adds one signer to a SignedData: the signer's certificate and the
 // key the user's container holds for it. The options of WhatToSignStruct
-// (kSign*) choose the shape. The hash is `hashOid` when given, else the
-// first the certificate's key supports. Failures follow the reporting rule
-// (stored in *error, or thrown as XTOOStatus when error is null); a failure
-// leaves *signature and any output file as they were.
+// (kSign*) choose the shape; kSignCheckPrevious refuses a certificate that
+// already signed it (TOOERR_EXISTS). The hash is `hashOid` when given, else
+// the first the certificate's key supports (73 when the provider has none
+// of that OID). A certificate that may not sign now fails with what
+// CTFCanSignByCert says (106, 203); one whose key the user cannot give with
+// GetUserKey's status (32 when no key matches). Failures follow the
+// reporting rule (stored in *error, or thrown as XTOOStatus when error is
+// null; the step goes to the diagnostics log); a failure leaves *signature
+// and any output file as they were.
 
 // `*signature` is the SignedData to extend (empty: a new one, detached) and
 // receives the result. With kSignPreviousContent the content it carries is
@@ -297,9 +306,13 @@ CERT_API bool CTFSignData(const CCTFUser& user, const CCTFCertContext& signer, c
 // The file form. With kSignPreviousContent in `flags` the result carries
 // the content: a file that already is a SignedData gets one more signer
 // over the content it carries; any other file becomes the content of
-// `*signature` (or of a new SignedData). Without it the file's bytes are
-// signed detached. The result goes to `outputName` (which may name the
-// input) and, when given, into `*signature`.
+// `*signature` (or of a new SignedData). The result is streamed into
+// `outputName`, which may name the input (a work copy takes its place),
+// or, without one, goes into `*signature`. Without the flag the file is
+// signed detached, `*signature` (when not empty) extended, and the result
+// goes to `outputName` and into `*signature`, each when given; an output
+// that is the input itself (by identity, whatever its name) is refused with
+// 28, so that the data is never lost.
 CERT_API bool CTFSignFile(const CCTFUser& user, const CCTFCertContext& signer, const char* fileName,
                           const char* outputName, IdentObj* signature, unsigned long flags, const CTOOString* hashOid,
                           int* error);

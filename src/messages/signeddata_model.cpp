@@ -597,6 +597,26 @@ unsigned long CCTFSignData::GetObjectSize() const {
     return static_cast<unsigned long>(n);
 }
 
+std::uint64_t CCTFSignData::WriteTo(const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
+    try {
+        const std::vector<cert::ByteRange> ranges = FileRanges();
+        IdentObj before, after;
+        Frame(GetContentSize(), before, after);
+        std::uint64_t written = 0;
+        auto put = [&](const std::uint8_t* p, std::size_t n) {
+            if (n) sink(p, n);
+            written += n;
+        };
+        put(before.data(), before.size());
+        put(m_content.GetParameters().data(), m_content.GetParameters().size());
+        if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+        put(after.data(), after.size());
+        return written;
+    } catch (...) {
+        TOORethrowAsStatus("CCTFSignData::WriteObject");
+    }
+}
+
 namespace {
 
 // Whether `cert` is the certificate `si` names.
