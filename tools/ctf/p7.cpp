@@ -1,8 +1,10 @@
 // Signed data for the tool.
 #include "p7.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "cert/certstore.h"
 #include "cert/crlmodel.h"
 #include "cert/toofile.h"
 #include "certs.h"
@@ -21,6 +23,17 @@ std::string Name(const CCTFX509Name& name) {
         text = "(" + Hex(Span(name)) + ")";
     }
     return text;
+}
+
+// Whether `c` is the certificate the signer info names.
+bool Names(const CCTFMessageSignerInfo& si, const CCTFX509Certificate& c) {
+    if (!si.m_keyId.IsEmpty()) {
+        const CCTFCertContext context(c.m_encoded);
+        return context.IsInitialized() && context.GetSubjectKeyId() == si.m_keyId;
+    }
+    IdentObj serial = si.m_serialNumber;  // as encoded; the model keeps it least significant byte first
+    std::reverse(serial.data(), serial.data() + serial.size());
+    return serial == c.m_info.m_serialNumber && si.m_issuer == c.m_info.m_issuer;
 }
 
 struct Signer {
@@ -56,8 +69,10 @@ Shown Describe(const CCTFSignData& data) {
     s.version = data.m_version;
     for (const auto& a : data.m_digestAlgorithms) s.digests.push_back(a.GetOID().str());
     int n = 0;
+    std::vector<CCTFX509Certificate> carried;
     for (const auto& der : data.m_certificates) {
-        const CCTFX509Certificate c = DecodeCertificate(der, "certificate " + std::to_string(++n));
+        carried.push_back(DecodeCertificate(der, "certificate " + std::to_string(++n)));
+        const CCTFX509Certificate& c = carried.back();
         s.certificates.emplace_back(Name(c.m_info.m_subject), ModelSerial(c.m_info.m_serialNumber));
     }
     for (const auto& der : data.m_crls) {
@@ -91,7 +106,10 @@ Shown Describe(const CCTFSignData& data) {
         g.unsignedAttributes = Types(si.m_unsignedAttributes);
         const FILETIME t = si.GetSigningDate(&status);
         if (!status) g.signingTime = IsoTime(t);
-        g.certificate = !w.m_certificate.IsEmpty();
+        // The model pairs each certificate with one signer; a second
+        // signer with the same certificate still finds it carried.
+        g.certificate = !w.m_certificate.IsEmpty() ||
+                        std::any_of(carried.begin(), carried.end(), [&](const auto& c) { return Names(si, c); });
         s.signers.push_back(std::move(g));
     }
     return s;

@@ -80,6 +80,8 @@ const Row kCommands[] = {
     {"crl revoke", "{in} --container src --password-file {pw} --cert {real} --revoke 02 --out {out}",
      kPrints | kReadsInput | kOpensKey | kWritesOut, "crl.der"},
     {"p7 show", "{in}", kPrints | kReadsInput, "p7.der"},
+    {"sign", "--container src --password-file {pw} --cert {real} {in} --out {out}", kPrints | kOpensKey | kWritesOut,
+     "name.der"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
