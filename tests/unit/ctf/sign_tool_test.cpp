@@ -83,6 +83,21 @@ TEST_F(SignTool, AttachedDetachedAndAddedSigners) {
     Verify("d.sig", "content");
 }
 
+TEST_F(SignTool, RsaKeysSignWithSha256) {
+    ASSERT_EQ(
+        certtest::Run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + Sh(F("rsa.pem"))).exitCode,
+        0);
+    ASSERT_EQ(Ctf("key import --container rsa --no-password --in " + Sh(F("rsa.pem"))).exitCode, 0);
+    ASSERT_EQ(Ctf("cert new --container rsa --no-password --subject CN=rsa --out " + Sh(F("rsa.der"))).exitCode, 0);
+    auto r = Ctf("sign --container rsa --no-password --cert " + Sh(F("rsa.der")) + " " + Sh(F("content")) + " -o " +
+                 Sh(F("r.p7s")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string shown = Show("r.p7s");
+    EXPECT_NE(shown.find("\"digestAlgorithm\": \"2.16.840.1.101.3.4.2.1\""), std::string::npos) << shown;
+    r = certtest::Run("openssl cms -verify -binary -noverify -inform DER -in " + Sh(F("r.p7s")) + " -out /dev/null");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
 TEST_F(SignTool, RefusalsLeaveTheOutputAsItWas) {
     certtest::WriteFile(F("pw"), "right\n");
     ASSERT_EQ(Ctf("key new --container locked --alg gost12-256 --password-file " + Sh(F("pw"))).exitCode, 0);
