@@ -236,11 +236,26 @@ public:
     // The content becomes the described bytes: a file range is noted (read
     // when written), a memory range copied now.
     bool AttachData(const WhatToSignStruct& data, int* error);
+    // The inverse: the content goes to what `target` describes and the object
+    // is left detached. With kWhatToSignFile `target.data` names the file,
+    // replaced through a work copy (`start` 0, `end` the size or 0xFFFFFFFF
+    // past 32 bits); otherwise `target.data` becomes a new buffer of
+    // `end` bytes, the caller's to release with delete[]. Out of memory is
+    // 16, a noted range past the end of its file 37; on failure the object
+    // and `target` are as they were.
+    bool DetachData(WhatToSignStruct& target, int* error);
     const WhatToSignStruct& GetDataInfo() const { return m_dataInfo; }
+    // The sizes of the object as a flat record: the encapsulated content (4
+    // plus its type's encoding and bytes), and the whole (12 plus the digest
+    // algorithms, the content, the certificates, 4, the CRLs, 4 and the
+    // signer infos). Throw XTOOStatus when noted content is out of reach.
+    unsigned long GetDataSize() const;
+    unsigned long GetObjectSize() const;
     // Every signer info decoded, in order, each with the first carried
     // certificate that names it (issuer and serial, or key id) and that no
-    // earlier signer took. A certificate that does not decode stops the walk
-    // (206); errors as (code, "CCTFSignData::GetSigersInfo").
+    // earlier signer took. A certificate that makes no context stops the walk
+    // with the context's last error mapped to a status; errors as (code,
+    // "CCTFSignData::GetSigersInfo").
     std::list<CCTFWholeSignature> GetSigersInfo(int* error) const;
     // The content's size, wherever it is.
     std::uint64_t GetContentSize() const;

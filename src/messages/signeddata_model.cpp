@@ -2,9 +2,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "cert/certstore.h"
 #include "cert/platform.h"
 #include "cert/signeddata.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -533,6 +536,67 @@ unsigned long CCTFSignData::WriteObject(CTOOFile& file, unsigned long offset) {
     }
 }
 
+bool CCTFSignData::DetachData(WhatToSignStruct& target, int* error) {
+    static const char kPlace[] = "CCTFSignData::DetachData";
+    return TOOGuarded(kPlace, error, [&] {
+        const std::vector<cert::ByteRange> ranges = FileRanges();
+        const IdentObj& held = m_content.GetParameters();
+        const std::uint64_t size = GetContentSize();
+        WhatToSignStruct out = target;
+        if (target.flags & kWhatToSignFile) {
+            if (!target.data) throw XTOOStatus(TOOERR_BADARG, kPlace);
+            const std::string name = target.data;
+            cert::platform::OutputFile file;
+            DWORD e = file.Open(name, cert::platform::kModeAsBefore);
+            if (e) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
+            auto put = [&](const std::uint8_t* p, std::size_t n) {
+                if (const DWORD we = file.Write(p, n)) throw XTOOStatus(WinErr2ToolsErr(we), name.c_str());
+            };
+            put(held.data(), held.size());
+            if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+            if ((e = file.Commit())) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
+            out.start = 0;
+            out.end = size < 0xFFFFFFFFull ? static_cast<DWORD>(size) : 0xFFFFFFFFu;
+        } else {
+            // A buffer is described by 32-bit offsets: a larger content cannot
+            // be handed over in memory at all.
+            if (size >= 0xFFFFFFFFull) throw XTOOStatus(TOOERR_NOMEM, kPlace);
+            std::unique_ptr<char[]> buf(new (std::nothrow) char[size ? size : 1]);
+            if (!buf) throw XTOOStatus(TOOERR_NOMEM, kPlace);
+            if (!held.IsEmpty()) std::memcpy(buf.get(), held.data(), held.size());
+            std::size_t at = held.size();
+            if (!ranges.empty()) {
+                CopyRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
+                    std::memcpy(buf.get() + at, p, n);
+                    at += n;
+                });
+            }
+            out.data = buf.release();
+            out.start = 0;
+            out.end = static_cast<DWORD>(size);
+        }
+        m_content = CASNTIdData(m_content.GetOID().c_str());
+        m_dataInfo = WhatToSignStruct{};
+        m_fileName = "";
+        m_fileRanges.clear();
+        target = out;
+    });
+}
+
+unsigned long CCTFSignData::GetDataSize() const {
+    asn::Writer oid;
+    oid.Oid(m_content.GetOID().c_str());
+    return static_cast<unsigned long>(4 + oid.view().size() + GetContentSize());
+}
+
+unsigned long CCTFSignData::GetObjectSize() const {
+    std::uint64_t n = 12 + GetDataSize() + 4 + 4;
+    for (const auto& a : m_digestAlgorithms) n += a.GetEncoded(nullptr).size();
+    for (const auto* list : {&m_certificates, &m_crls, &m_signerInfos})
+        for (const auto& o : *list) n += o.size();
+    return static_cast<unsigned long>(n);
+}
+
 std::uint64_t CCTFSignData::WriteTo(const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
     try {
         const std::vector<cert::ByteRange> ranges = FileRanges();
@@ -588,6 +652,13 @@ std::list<CCTFWholeSignature> CCTFSignData::GetSigersInfo(int* error) const {
                 if (it->IsEmpty()) {
                     it = left.erase(it);
                     continue;
+                }
+                // The platform's own decoder judges the blob, as every later
+                // user of the certificate will.
+                CCTFCertContext context;
+                if (!context.CreateContext(*it)) {
+                    const DWORD e = GetLastError();
+                    throw XTOOStatus(e ? WinErr2ToolsErr(e) : TOOERR_DER_FORMAT, "CCTFSignData::GetSigersInfo");
                 }
                 CCTFX509Certificate cert;
                 if (!cert.DecodeCert(*it)) throw XTOOStatus(TOOERR_DER_FORMAT, "CCTFSignData::GetSigersInfo");
