@@ -317,6 +317,13 @@ CERT_API bool CTFSignFile(const CCTFUser& user, const CCTFCertContext& signer, c
                           const char* outputName, IdentObj* signature, unsigned long flags, const CTOOString* hashOid,
                           int* error);
 
+// Progress of the signing functions on the calling thread, for a caller
+// that shows it: `callback` gets the bytes of file content read so far by
+// the current call (hashed, then copied when the content goes into the
+// output) and their total, between pieces. Null stops it.
+using CTFProgressCallback = void (*)(std::uint64_t done, std::uint64_t total, void* context);
+CERT_API void CTFSetSignProgress(CTFProgressCallback callback, void* context);
+
 // Signs a trust list's certificates (concatenated in list order) with the
 // key `keySpec` of `provider`; `signer` must be a CA or a trust-list signer
 // (106). Throws XTOOStatus.

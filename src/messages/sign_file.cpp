@@ -1,6 +1,7 @@
 // CTFSignFile: a file signed detached, or carried in the signature.
 #include <sys/stat.h>
 
+#include "messages/file_ranges.h"
 #include "messages/signing_internal.h"
 #include "platform/files.h"
 
@@ -75,6 +76,8 @@ bool CTFSignFile(const CCTFUser& user, const CCTFCertContext& signer, const char
             }
         }
         if ((flags & kSignCheckPrevious) && HasSigner(sd, signer)) throw XTOOStatus(TOOERR_EXISTS, kPlace);
+        // Content read for the hash, and again when it is copied into the output.
+        cert::messages::ProgressScope progress(Total(content) * (attach && outputName ? 2 : 1));
 
         SignRequest request;
         request.user = &user;

@@ -7,6 +7,7 @@
 #include "cert/certstore.h"
 #include "cert/platform.h"
 #include "cert/signeddata.h"
+#include "messages/file_ranges.h"
 #include "platform/files.h"
 
 namespace {
@@ -26,8 +27,6 @@ template <class F>
 unsigned long Consumed(const char* place, int* error, F&& body) {
     return TOOGuarded(place, error, 0ul, [&] { return static_cast<unsigned long>(body()); });
 }
-
-constexpr std::size_t kPiece = 64 * 1024;
 
 }  // namespace
 
@@ -470,33 +469,6 @@ void CCTFSignData::Frame(std::uint64_t size, IdentObj& before, IdentObj& after) 
     after = Blob(tail.view());
 }
 
-namespace {
-
-// Passes the file's ranges to `sink` in pieces.
-template <class Sink>
-void CopyRanges(const std::string& name, const std::vector<cert::ByteRange>& ranges, Sink&& sink) {
-    cert::platform::FileReader file;
-    const DWORD e = file.Open(name);
-    if (e) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
-    auto buf = std::make_unique<std::uint8_t[]>(kPiece);
-    std::uint64_t pos = 0;
-    for (const auto& r : ranges) {
-        if (r.offset < pos) throw XTOOStatus(TOOERR_BADARG, name.c_str());
-        for (std::uint64_t n = r.offset + r.length; pos < n;) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - pos, kPiece));
-            std::size_t got = 0;
-            const DWORD re = file.Read(buf.get(), want, got);
-            if (re) throw XTOOStatus(WinErr2ToolsErr(re), name.c_str());
-            if (got == 0) throw XTOOStatus(TOOERR_READ, name.c_str());
-            const std::uint64_t from = std::max(pos, r.offset);
-            if (pos + got > from) sink(buf.get() + (from - pos), static_cast<std::size_t>(pos + got - from));
-            pos += got;
-        }
-    }
-}
-
-}  // namespace
-
 IdentObj CCTFSignData::WriteObject(int* error) {
     IdentObj out;
     TOOGuarded("CCTFSignData::WriteObject", error, [&] {
@@ -506,8 +478,9 @@ IdentObj CCTFSignData::WriteObject(int* error) {
         IdentObj b = before;
         b.AddData(m_content.GetParameters());
         if (!ranges.empty()) {
-            CopyRanges(m_fileName.c_str(), ranges,
-                       [&](const std::uint8_t* p, std::size_t n) { b.AddData(p, static_cast<DWORD>(n)); });
+            cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
+                b.AddData(p, static_cast<DWORD>(n));
+            });
         }
         b.AddData(after);
         out = std::move(b);
@@ -528,7 +501,7 @@ unsigned long CCTFSignData::WriteObject(CTOOFile& file, unsigned long offset) {
         };
         put(before.data(), before.size());
         put(m_content.GetParameters().data(), m_content.GetParameters().size());
-        if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+        if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
         put(after.data(), after.size());
         return static_cast<unsigned long>(written);
     } catch (...) {
@@ -553,7 +526,7 @@ bool CCTFSignData::DetachData(WhatToSignStruct& target, int* error) {
                 if (const DWORD we = file.Write(p, n)) throw XTOOStatus(WinErr2ToolsErr(we), name.c_str());
             };
             put(held.data(), held.size());
-            if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+            if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
             if ((e = file.Commit())) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
             out.start = 0;
             out.end = size < 0xFFFFFFFFull ? static_cast<DWORD>(size) : 0xFFFFFFFFu;
@@ -566,7 +539,7 @@ bool CCTFSignData::DetachData(WhatToSignStruct& target, int* error) {
             if (!held.IsEmpty()) std::memcpy(buf.get(), held.data(), held.size());
             std::size_t at = held.size();
             if (!ranges.empty()) {
-                CopyRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
+                cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
                     std::memcpy(buf.get() + at, p, n);
                     at += n;
                 });
@@ -609,7 +582,7 @@ std::uint64_t CCTFSignData::WriteTo(const std::function<void(const std::uint8_t*
         };
         put(before.data(), before.size());
         put(m_content.GetParameters().data(), m_content.GetParameters().size());
-        if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+        if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
         put(after.data(), after.size());
         return written;
     } catch (...) {

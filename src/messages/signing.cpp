@@ -7,6 +7,7 @@
 #include "cert/oids.h"
 #include "cert/verify.h"
 #include "messages/signing_internal.h"
+#include "messages/file_ranges.h"
 
 namespace cert::signing {
 
@@ -171,28 +172,16 @@ void HashBytes(HCRYPTHASH hash, const void* data, std::uint64_t size, const char
     } while (size);
 }
 
+std::uint64_t Total(const std::vector<ByteRange>& ranges) {
+    std::uint64_t sum = 0;
+    for (const ByteRange& r : ranges) sum += r.length;
+    return sum;
+}
+
 void HashFileRanges(HCRYPTHASH hash, const std::string& path, const std::vector<ByteRange>& ranges, const char* place) {
-    if (ranges.empty()) {
-        HashBytes(hash, "", 0, place);
-        return;
-    }
-    cert::platform::FileReader file;
-    if (const DWORD e = file.Open(path)) throw XTOOStatus(WinErr2ToolsErr(e), path.c_str());
-    auto buf = std::make_unique<BYTE[]>(kPiece);
-    std::uint64_t pos = 0;
-    for (const auto& r : ranges) {
-        if (r.offset < pos) throw XTOOStatus(TOOERR_BADARG, path.c_str());
-        while (pos < r.offset + r.length) {
-            const std::size_t want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(r.offset + r.length - pos, kPiece));
-            std::size_t got = 0;
-            if (const DWORD e = file.Read(buf.get(), want, got)) throw XTOOStatus(WinErr2ToolsErr(e), path.c_str());
-            if (got == 0) throw XTOOStatus(TOOERR_READ, path.c_str());
-            const std::uint64_t from = std::max(pos, r.offset);
-            if (pos + got > from) HashBytes(hash, buf.get() + (from - pos), pos + got - from, place);
-            pos += got;
-        }
-    }
+    if (ranges.empty()) HashBytes(hash, "", 0, place);
+    cert::messages::ReadFileRanges(path, ranges,
+                                   [&](const std::uint8_t* p, std::size_t n) { HashBytes(hash, p, n, place); });
 }
 
 std::vector<ByteRange> FileRange(const std::string& path, std::uint64_t start, std::uint64_t end) {
@@ -302,7 +291,9 @@ bool CTFSignData(const CCTFUser& user, const CCTFCertContext& signer, const What
             } else if (!data.data) {
                 HashBytes(h, "", 0, "VRKHashData ()");
             } else if (data.flags & kWhatToSignFile) {
-                HashFileRanges(h, data.data, FileRange(data.data, data.start, data.end), "VRKHashData ()");
+                const std::vector<cert::ByteRange> ranges = FileRange(data.data, data.start, data.end);
+                cert::messages::ProgressScope progress(Total(ranges));
+                HashFileRanges(h, data.data, ranges, "VRKHashData ()");
             } else {
                 HashBytes(h, data.data + data.start, data.end - data.start, "VRKHashData ()");
             }

@@ -34,6 +34,8 @@ void HashBytes(HCRYPTHASH hash, const void* data, std::uint64_t size, const char
 // Feeds the byte ranges of a file, in pieces; memory stays small whatever
 // their size.
 void HashFileRanges(HCRYPTHASH hash, const std::string& path, const std::vector<ByteRange>& ranges, const char* place);
+// The bytes the ranges hold.
+std::uint64_t Total(const std::vector<ByteRange>& ranges);
 // The ranges of a whole file or of [start, end) of it (end 0xFFFFFFFF: the
 // file's end); 4 for a missing file, 37 for a range beyond its end.
 std::vector<ByteRange> FileRange(const std::string& path, std::uint64_t start, std::uint64_t end);

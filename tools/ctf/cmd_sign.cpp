@@ -16,6 +16,7 @@
 #include "crls.h"
 #include "keys.h"
 #include "p7.h"
+#include "progress.h"
 #include "text.h"
 
 namespace {
@@ -194,6 +195,15 @@ int Sign(ctf::Context& ctx, Args& args) {
 
     unsigned long flags =
         (detached ? 0 : kSignPreviousContent) | (noAttrs ? kSignNoAttributes : 0) | (byKeyId ? kSignByKeyId : 0);
+    // Content of a few MiB signs in a blink; beyond that the bar shows the
+    // bytes read for the hash and for the copy into the output.
+    ctf::Progress progress("signing", 0, 8u << 20, ctf::Progress::Unit::Bytes);
+    CTFSetSignProgress(
+        [](std::uint64_t done, std::uint64_t total, void* bar) { static_cast<ctf::Progress*>(bar)->Show(done, total); },
+        &progress);
+    struct Unset {
+        ~Unset() { CTFSetSignProgress(nullptr, nullptr); }
+    } unset;
     try {
         if (detached)
             CTFSignFile(user, certificate, in.c_str(), nullptr, &signature, flags,

@@ -319,7 +319,19 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
 
     // Attached over the input, then a second signer over the same file: the
     // content stays the file's and is carried once.
-    ASSERT_TRUE(CTFSignFile(user_, cert_, in.c_str(), in.c_str(), nullptr, kSignPreviousContent, nullptr, &st)) << st;
+    // Progress counts the content read for the hash and again for the copy.
+    using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+    Calls calls;
+    CTFSetSignProgress(
+        [](std::uint64_t done, std::uint64_t total, void* c) { static_cast<Calls*>(c)->emplace_back(done, total); },
+        &calls);
+    const bool attached =
+        CTFSignFile(user_, cert_, in.c_str(), in.c_str(), nullptr, kSignPreviousContent, nullptr, &st);
+    CTFSetSignProgress(nullptr, nullptr);
+    ASSERT_TRUE(attached) << st;
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), std::make_pair(std::uint64_t{2 * text.size()}, std::uint64_t{2 * text.size()}));
+    EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
     const IdentObj once(certtest::ReadFile(in));
     EXPECT_EQ(std::string(Decode(once).data.m_content.GetParameters().view()), text);
     const std::string link = F("link.p7");
