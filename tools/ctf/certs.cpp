@@ -448,4 +448,14 @@ std::string NameText(const CERT_NAME_BLOB& name) {
     return text;
 }
 
+std::string NameOrHex(const CCTFX509Name& name) {
+    std::string text;
+    try {
+        name.GetX500String(text, X500NameParser::kModeKeywords);
+    } catch (const XTOOStatus&) {
+        text = "(" + Hex(Span(name)) + ")";
+    }
+    return text;
+}
+
 }  // namespace ctf

@@ -31,6 +31,8 @@ std::string CertificateText(const CCTFX509Certificate& cert, const IdentObj& der
 std::string ModelSerial(const IdentObj& leastSignificantFirst);
 // A name as keyword text, or "#" and its hex when it does not read as one.
 std::string NameText(const CERT_NAME_BLOB& name);
+// A name as keyword text, or its hex in parentheses.
+std::string NameOrHex(const CCTFX509Name& name);
 
 // What a self-signed certificate is made of.
 struct NewCertificate {

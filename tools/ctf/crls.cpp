@@ -22,16 +22,6 @@ const char* const kReasons[] = {"unspecified",   "keyCompromise",        "CAComp
 
 DWORD Le32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
 
-std::string Name(const CCTFX509Name& name) {
-    std::string text;
-    try {
-        name.GetX500String(text, X500NameParser::kModeKeywords);
-    } catch (const XTOOStatus&) {
-        text = "(" + Hex(Span(name)) + ")";
-    }
-    return text;
-}
-
 IdentObj KeyId(const CCTF_CRL_Info& info) {
     const CCTFCertExtension* aki = info.m_extensions.Find(cert::oids::kAuthorityKeyIdentifier);
     return aki ? CCTFIssuerPublicKeyID(*aki).GetKeyID() : IdentObj();
@@ -105,7 +95,7 @@ std::string CrlJson(const CCTF_CRL_List& crl, bool entries, const std::string* v
     JsonObject o;
     o.Add("version", std::uint32_t(info.m_version + 1))
         .Add("signatureAlgorithm", crl.m_signatureAlgorithm.GetOID().str())
-        .Add("issuer", Name(info.m_issuer))
+        .Add("issuer", NameOrHex(info.m_issuer))
         .Add("thisUpdate", IsoTime(info.m_thisUpdate));
     if (!CTOOFileTime(info.m_nextUpdate).IsEmpty()) o.Add("nextUpdate", IsoTime(info.m_nextUpdate));
     o.AddJson("number", number.str())
@@ -133,7 +123,7 @@ std::string CrlText(const CCTF_CRL_List& crl, bool entries, const std::string* v
     auto line = [&](const char* label, const std::string& value) { s += std::string(label) + value + "\n"; };
     line("version:      ", std::to_string(info.m_version + 1));
     line("signature:    ", crl.m_signatureAlgorithm.GetOID().str());
-    line("issuer:       ", Name(info.m_issuer));
+    line("issuer:       ", NameOrHex(info.m_issuer));
     line("this update:  ", IsoTime(info.m_thisUpdate));
     if (!CTOOFileTime(info.m_nextUpdate).IsEmpty()) line("next update:  ", IsoTime(info.m_nextUpdate));
     if (n.ours)

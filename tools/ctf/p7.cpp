@@ -15,16 +15,6 @@ namespace ctf {
 
 namespace {
 
-std::string Name(const CCTFX509Name& name) {
-    std::string text;
-    try {
-        name.GetX500String(text, X500NameParser::kModeKeywords);
-    } catch (const XTOOStatus&) {
-        text = "(" + Hex(Span(name)) + ")";
-    }
-    return text;
-}
-
 // Whether `c` is the certificate the signer info names.
 bool Names(const CCTFMessageSignerInfo& si, const CCTFX509Certificate& c) {
     if (!si.m_keyId.IsEmpty()) {
@@ -73,13 +63,13 @@ Shown Describe(const CCTFSignData& data) {
     for (const auto& der : data.m_certificates) {
         carried.push_back(DecodeCertificate(der, "certificate " + std::to_string(++n)));
         const CCTFX509Certificate& c = carried.back();
-        s.certificates.emplace_back(Name(c.m_info.m_subject), ModelSerial(c.m_info.m_serialNumber));
+        s.certificates.emplace_back(NameOrHex(c.m_info.m_subject), ModelSerial(c.m_info.m_serialNumber));
     }
     for (const auto& der : data.m_crls) {
         CCTF_CRL_List crl;
         try {
             crl.DecodeObject(der);
-            s.crls.push_back(Name(crl.m_info.m_issuer));
+            s.crls.push_back(NameOrHex(crl.m_info.m_issuer));
         } catch (const XTOOStatus&) {
             s.crls.push_back("(does not decode)");
         }
@@ -98,7 +88,7 @@ Shown Describe(const CCTFSignData& data) {
             g.keyId = Hex(Span(si.m_keyId));
         } else {
             g.serial = FormatSerial(Span(si.m_serialNumber));
-            g.issuer = Name(si.m_issuer);
+            g.issuer = NameOrHex(si.m_issuer);
         }
         g.digest = si.m_digestAlgorithm.GetOID().str();
         g.signature = si.m_signatureAlgorithm.GetOID().str();
