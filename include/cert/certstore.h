@@ -216,9 +216,8 @@ public:
     const CTOOString& GetText() const { return m_text; }
     void SetText(const CTOOString& text) { m_text = text; }
 
-    struct SerialIndex;
-
 private:
+    struct SerialIndex;
     const SerialIndex& Serials() const;
 
     PCCRL_CONTEXT m_context = nullptr;

@@ -135,17 +135,15 @@ TEST_F(CrlTool, MergeShowAndDeleteInACrlFile) {
     EXPECT_NE(r.out.find("\"listId\": 7"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"signature\": \"good\""), std::string::npos) << r.out;
 
-    // Refused, the file byte for byte: no file, junk to merge, junk as the
-    // file; a miss is exit 1.
+    // Junk to merge or as the file is exit 2, a miss exit 1; the file stays byte for byte
+    // (the library's own tests take the other failures).
     const std::string before = certtest::ReadFile(F("crls.p7"));
     certtest::WriteFile(F("junk"), std::string("\x30\x03\x02\x01\x01", 5));
     EXPECT_EQ(Ctf("crl merge " + file + " " + Sh(F("junk"))).exitCode, certtest::kExitUsage);
     EXPECT_EQ(Ctf("crl merge " + Sh(F("junk")) + " " + Sh(F("b.crl"))).exitCode, certtest::kExitUsage);
-    EXPECT_EQ(Ctf("crl delete " + Sh(F("none.p7")) + " --like " + Sh(F("b.crl"))).exitCode, certtest::kExitUsage);
-    r = Ctf("crl delete " + file + " --like " + Sh(F("a1.crl")) + " --by-number");
-    EXPECT_EQ(r.exitCode, certtest::kExitCheckFailed) << r.out << r.err;
+    EXPECT_EQ(Ctf("crl delete " + file + " --like " + Sh(F("a1.crl")) + " --by-number").exitCode,
+              certtest::kExitCheckFailed);
     EXPECT_EQ(certtest::ReadFile(F("crls.p7")), before);
-    EXPECT_EQ(certtest::ReadFile(F("junk")), std::string("\x30\x03\x02\x01\x01", 5));
 
     ASSERT_EQ(Ctf("crl delete " + file + " --like " + Sh(F("a2.crl")) + " --by-number").exitCode, 0);
     r = Ctf("--json crl delete " + file + " --like " + Sh(F("b.crl")));
