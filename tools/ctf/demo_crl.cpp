@@ -41,8 +41,10 @@ int Run(ctf::Context&) {
                 ctf::CrlText(crl, true, nullptr).c_str());
 
     // Into a CRL file, as the transport directory keeps them: the file is
-    // made, the CRL put in; put in again, it replaces itself.
+    // made, the CRL put in; put in again, it replaces itself. A file of an
+    // earlier run in this home holds the CRL of that run's CA key: it goes.
     const std::string file = cert::platform::CertHome() + "/demo-crls.p7";
+    std::remove(file.c_str());
     int status = 0;
     CTOOString where;
     if (!CTFUpdateCRLsInFile(file, {der}, false, {}, nullptr, true, &status, &where) ||
