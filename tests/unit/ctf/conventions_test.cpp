@@ -40,7 +40,7 @@ struct Row {
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
     // used before. "real.der" ({real}) is a certificate of that key,
-    // "crl.der" a CRL it signed.
+    // "crl.der" ({crl}) a CRL it signed, "crls.p7" a CRL file holding it.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -79,6 +79,8 @@ const Row kCommands[] = {
      kPrints | kReadsInput | kOpensKey | kWritesOut, "real.der"},
     {"crl revoke", "{in} --container src --password-file {pw} --cert {real} --revoke 02 --out {out}",
      kPrints | kReadsInput | kOpensKey | kWritesOut, "crl.der"},
+    {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
+    {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -106,6 +108,7 @@ protected:
                       " --revoke 01 -o " + Sh(F("crl.der")))
                       .exitCode,
                   kExitOk);
+        ASSERT_EQ(Ctf("crl merge " + Sh(F("crls.p7")) + " " + Sh(F("crl.der"))).exitCode, kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);
@@ -142,6 +145,7 @@ protected:
         put("{in}", in.empty() ? Sh(F(r.input)) : in);
         put("{pw}", pw.empty() ? Sh(F("pw")) : pw);
         put("{real}", Sh(F("real.der")));
+        put("{crl}", Sh(F("crl.der")));
         return std::string(r.command) + " " + a;
     }
 
