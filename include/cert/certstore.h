@@ -30,7 +30,9 @@
 // storage lock (CertDll::StorageLock) for reading.
 #pragma once
 
+#include <atomic>
 #include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -193,6 +195,12 @@ public:
 
     // The authority key identifier's key id ("2.5.29.35"), empty without.
     IdentObj GetIssuerKeyId() const;
+    // The first entry whose serial has exactly these bytes (least
+    // significant first, as the entries hold them), or null; valid while
+    // the context is. The index behind it is built on the first lookup and
+    // shared by the copies of this context; lookups may run on several
+    // threads at once.
+    const CRL_ENTRY* FindEntry(const BYTE* serial, DWORD size) const;
     // The CRL number's INTEGER content in encoded order (empty without the
     // extension), decoded once; throws XTOOStatus 42 "CCTFCRLContext"
     // without a context.
@@ -209,7 +217,11 @@ public:
     void SetText(const CTOOString& text) { m_text = text; }
 
 private:
+    struct SerialIndex;
+    const SerialIndex& Serials() const;
+
     PCCRL_CONTEXT m_context = nullptr;
+    mutable std::atomic<std::shared_ptr<const SerialIndex>> m_serials;
     int m_checkStatus = 0;
     CTOOString m_text;
     IdentObj m_number;

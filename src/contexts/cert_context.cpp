@@ -467,10 +467,7 @@ int CCTFCertContext::IsValidSignature(const CCTFCertContext& issuer) const {
 int CCTFCertContext::IsRevoked(const CCTFCRLContext& crl) const {
     if (!IsInitialized() || !crl.IsInitialized()) return 0;
     const CRYPT_INTEGER_BLOB& serial = m_context->pCertInfo->SerialNumber;
-    const CRL_INFO* info = crl.GetContext()->pCrlInfo;
-    for (DWORD i = 0; i < info->cCRLEntry; ++i)
-        if (SameBytes(info->rgCRLEntry[i].SerialNumber, serial)) return 1;
-    return 0;
+    return crl.FindEntry(serial.pbData, serial.cbData) ? 1 : 0;
 }
 
 unsigned long CTFGetStorageType(CCTFCertContext& context) { return context.GetStorageType(); }

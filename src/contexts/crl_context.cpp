@@ -1,6 +1,7 @@
 // CCTFCRLContext: one CRL over the platform's context.
 #include <cstring>
 
+#include "capi/flat_index.h"
 #include "cert/oids.h"
 #include "contexts/contexts_internal.h"
 #include "contexts/crl_internal.h"
@@ -12,8 +13,36 @@ CCTFCRLContext::CCTFCRLContext(PCCRL_CONTEXT context)
 
 CCTFCRLContext::CCTFCRLContext(const IdentObj& encoded, unsigned long encoding) { CreateCRLContext(encoded, encoding); }
 
+// Entries by serial: the first entry of each serial is the one at the
+// lowest address, the platform's array being in CRL order.
+struct CCTFCRLContext::SerialIndex {
+    cert::capi::FlatTable<const CRL_ENTRY*> table;
+
+    static std::uint64_t Hash(const BYTE* p, DWORD n) {
+        return cert::capi::FlatTable<const CRL_ENTRY*>::Hash(std::string_view(reinterpret_cast<const char*>(p), n));
+    }
+    explicit SerialIndex(const CRL_INFO& info) {
+        table.Reserve(info.cCRLEntry);
+        for (DWORD i = 0; i < info.cCRLEntry; ++i) {
+            const CRYPT_INTEGER_BLOB& s = info.rgCRLEntry[i].SerialNumber;
+            table.Insert(Hash(s.pbData, s.cbData), &info.rgCRLEntry[i]);
+        }
+    }
+    const CRL_ENTRY* First(const BYTE* p, DWORD n) const {
+        const CRL_ENTRY* best = nullptr;
+        table.Probe(Hash(p, n), [&](std::size_t, const CRL_ENTRY* e) {
+            if ((!best || e < best) && e->SerialNumber.cbData == n &&
+                (n == 0 || std::memcmp(e->SerialNumber.pbData, p, n) == 0))
+                best = e;
+            return false;
+        });
+        return best;
+    }
+};
+
 CCTFCRLContext::CCTFCRLContext(const CCTFCRLContext& o)
     : m_context(o.m_context ? CertDuplicateCRLContext(o.m_context) : nullptr),
+      m_serials(m_context ? o.m_serials.load() : nullptr),
       m_checkStatus(o.m_checkStatus),
       m_text(o.m_text),
       m_number(o.m_number),
@@ -28,6 +57,7 @@ CCTFCRLContext& CCTFCRLContext::operator=(const CCTFCRLContext& o) {
 
 CCTFCRLContext::CCTFCRLContext(CCTFCRLContext&& o) noexcept
     : m_context(o.m_context),
+      m_serials(o.m_serials.exchange(nullptr)),
       m_checkStatus(o.m_checkStatus),
       m_text(std::move(o.m_text)),
       m_number(std::move(o.m_number)),
@@ -40,6 +70,7 @@ CCTFCRLContext& CCTFCRLContext::operator=(CCTFCRLContext&& o) noexcept {
     Reset();
     m_context = o.m_context;
     o.m_context = nullptr;
+    m_serials.store(o.m_serials.exchange(nullptr));
     m_checkStatus = o.m_checkStatus;
     m_text = std::move(o.m_text);
     m_number = std::move(o.m_number);
@@ -50,6 +81,7 @@ CCTFCRLContext& CCTFCRLContext::operator=(CCTFCRLContext&& o) noexcept {
 CCTFCRLContext::~CCTFCRLContext() { Reset(); }
 
 void CCTFCRLContext::Reset() {
+    m_serials.store(nullptr);
     if (m_context) CertFreeCRLContext(m_context);
     m_context = nullptr;
     m_checkStatus = 0;
@@ -96,6 +128,22 @@ IdentObj CCTFCRLContext::GetIssuerKeyId() const {
     });
 }
 
+const CCTFCRLContext::SerialIndex& CCTFCRLContext::Serials() const {
+    std::shared_ptr<const SerialIndex> index = m_serials.load(std::memory_order_acquire);
+    if (!index) {
+        // Threads that race here each build one; the first stored is kept
+        // and the others dropped, so every lookup sees one whole index.
+        std::shared_ptr<const SerialIndex> built = std::make_shared<const SerialIndex>(*m_context->pCrlInfo);
+        if (m_serials.compare_exchange_strong(index, built, std::memory_order_acq_rel)) index = std::move(built);
+    }
+    return *index;
+}
+
+const CRL_ENTRY* CCTFCRLContext::FindEntry(const BYTE* serial, DWORD size) const {
+    if (!IsInitialized()) return nullptr;
+    return Answer(static_cast<const CRL_ENTRY*>(nullptr), [&] { return Serials().First(serial, size); });
+}
+
 const IdentObj& CCTFCRLContext::GetSerialNumber() {
     if (!m_context) throw XTOOStatus(TOOERR_BADFORMAT, "CCTFCRLContext");
     if (!m_numberRead) {
@@ -127,6 +175,7 @@ bool CCTFCRLContext::DeleteCRLFromStore() {
     // The platform frees the context it deletes; ours is that one now.
     PCCRL_CONTEXT gone = m_context;
     m_context = nullptr;
+    m_serials.store(nullptr);
     m_number.Empty();
     m_numberRead = false;
     return CertDeleteCRLFromStore(gone) != FALSE;

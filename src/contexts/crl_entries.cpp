@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "capi/flat_index.h"
 #include "cert/crlmodel.h"
 #include "cert/oids.h"
 
@@ -52,21 +53,19 @@ DWORD CCTF_CRL_Entry::GetObjectSize() const {
 }
 
 // ---------------------------------------------------------------------------
-// The index: an open-addressing table of (hash, entry, place) with linear
-// probing, one slot per entry. A node-based map would add two allocations
-// per entry to a list that already has one; a CRL of a million entries is
-// indexed here in one table of 32 MiB. Places grow with every append, so
-// among entries of one serial the smallest place is the first in the list.
+// The index: the library's flat table of (hash, entry, place), one slot per
+// entry. A node-based map would add two allocations per entry to a list
+// that already has one; a CRL of a million entries is indexed here in one
+// table of 48 MiB. Places grow with every append, so among entries of one
+// serial the smallest place is the first in the list.
 struct CCTF_CRL_EntryList::Index {
     using Iter = std::list<CCTF_CRL_Entry>::iterator;
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint64_t place = 0;  // 0: empty
+    struct Ref {
         Iter it{};
+        std::uint64_t place = 0;  // 0: empty
+        explicit operator bool() const { return place != 0; }
     };
-    std::vector<Slot> slots;
-    std::size_t mask = 0;
-    std::size_t used = 0;
+    cert::capi::FlatTable<Ref> table;
     std::uint64_t nextPlace = 1;
     // The list as the index last matched it: its size and its end nodes,
     // so that most edits made behind the index's back are noticed.
@@ -84,62 +83,26 @@ struct CCTF_CRL_EntryList::Index {
                back == (list.empty() ? nullptr : &list.back());
     }
 
-    static std::uint64_t Hash(const IdentObj& serial) { return std::hash<std::string_view>{}(serial.view()); }
+    static std::uint64_t Hash(const IdentObj& serial) { return cert::capi::FlatTable<Ref>::Hash(serial.view()); }
 
     void Build(std::list<CCTF_CRL_Entry>& list) {
-        std::size_t cap = 16;
-        while (cap < list.size() * 2) cap *= 2;
-        slots.assign(cap, Slot{});
-        mask = cap - 1;
-        used = 0;
+        table.Clear();
+        table.Reserve(list.size());
         nextPlace = 1;
-        for (auto it = list.begin(); it != list.end(); ++it) Place(Slot{Hash(it->m_serialNumber), nextPlace++, it});
-        used = list.size();
+        for (auto it = list.begin(); it != list.end(); ++it) Insert(it);
         Note(list);
     }
 
-    void Place(const Slot& s) {
-        std::size_t i = s.hash & mask;
-        while (slots[i].place) i = (i + 1) & mask;
-        slots[i] = s;
-    }
+    void Insert(Iter it) { table.Insert(Hash(it->m_serialNumber), Ref{it, nextPlace++}); }
 
-    void Insert(Iter it) {
-        if ((used + 1) * 2 > slots.size()) {
-            std::vector<Slot> old(slots.size() * 2);
-            old.swap(slots);
-            mask = slots.size() - 1;
-            for (const Slot& s : old)
-                if (s.place) Place(s);
-        }
-        Place(Slot{Hash(it->m_serialNumber), nextPlace++, it});
-        ++used;
-    }
-
-    // The slot of the first entry with these bytes, or npos.
+    // The slot of the first entry with these bytes, or SIZE_MAX.
     std::size_t First(const IdentObj& serial) const {
-        const std::uint64_t h = Hash(serial);
         std::size_t best = SIZE_MAX;
-        for (std::size_t i = h & mask; slots[i].place; i = (i + 1) & mask) {
-            const Slot& s = slots[i];
-            if (s.hash != h || (best != SIZE_MAX && s.place >= slots[best].place)) continue;
-            if (s.it->m_serialNumber == serial) best = i;
-        }
+        table.Probe(Hash(serial), [&](std::size_t slot, const Ref& r) {
+            if ((best == SIZE_MAX || r.place < table.At(best).place) && r.it->m_serialNumber == serial) best = slot;
+            return false;
+        });
         return best;
-    }
-
-    // Empties slot `hole` and moves later slots of its run back where
-    // their home allows, so that no probe stops early (no tombstones).
-    void Remove(std::size_t hole) {
-        for (std::size_t j = (hole + 1) & mask; slots[j].place; j = (j + 1) & mask) {
-            const std::size_t home = slots[j].hash & mask;
-            const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
-            if (stays) continue;
-            slots[hole] = slots[j];
-            hole = j;
-        }
-        slots[hole] = Slot{};
-        --used;
     }
 };
 
@@ -181,7 +144,7 @@ const CCTF_CRL_Entry* CCTF_CRL_EntryList::Find(const IdentObj& serial) const {
     if (empty()) return nullptr;
     const Index& index = Indexed();
     const std::size_t slot = index.First(serial);
-    return slot == SIZE_MAX ? nullptr : &*index.slots[slot].it;
+    return slot == SIZE_MAX ? nullptr : &*index.table.At(slot).it;
 }
 
 bool CCTF_CRL_EntryList::FindElement(const IdentObj& serial, CCTF_CRL_Entry& out) const {
@@ -196,8 +159,8 @@ bool CCTF_CRL_EntryList::EraseElement(const IdentObj& serial) {
     Index& index = Indexed();
     const std::size_t slot = index.First(serial);
     if (slot == SIZE_MAX) return false;
-    const Index::Iter it = index.slots[slot].it;
-    index.Remove(slot);
+    const Index::Iter it = index.table.At(slot).it;
+    index.table.EraseAt(slot);
     erase(it);
     index.Note(*this);
     return true;

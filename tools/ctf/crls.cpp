@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cert/oids.h"
+#include "cert/signeddata.h"
 #include "cert/tootime.h"
 #include "cert/vrkscapi.h"
 #include "certs.h"
@@ -21,11 +22,6 @@ const char* const kReasons[] = {"unspecified",   "keyCompromise",        "CAComp
                                 "removeFromCRL", "privilegeWithdrawn",   "AACompromise"};
 
 DWORD Le32(const BYTE* p) { return DWORD(p[0]) | DWORD(p[1]) << 8 | DWORD(p[2]) << 16 | DWORD(p[3]) << 24; }
-
-IdentObj KeyId(const CCTF_CRL_Info& info) {
-    const CCTFCertExtension* aki = info.m_extensions.Find(cert::oids::kAuthorityKeyIdentifier);
-    return aki ? CCTFIssuerPublicKeyID(*aki).GetKeyID() : IdentObj();
-}
 
 struct Number {
     std::string hex;
@@ -49,15 +45,72 @@ Number NumberOf(const CCTF_CRL_List& crl) {
 
 }  // namespace
 
-CCTF_CRL_List ReadCrl(const std::string& path) {
-    const EncodedInput in = ReadEncodedInput(path);
+CCTF_CRL_List DecodeCrl(const std::string& path, const IdentObj& der) {
     CCTF_CRL_List crl;
     try {
-        crl.DecodeObject(in.bytes);
+        crl.DecodeObject(der);
     } catch (const XTOOStatus& s) {
         throw Error(kUsage, path + ": not a CRL the model reads", s.Status(), s.Place());
     }
     return crl;
+}
+
+CCTF_CRL_List ReadCrl(const std::string& path) { return DecodeCrl(path, ReadEncodedInput(path).bytes); }
+
+bool IsCrlFile(const IdentObj& bytes) {
+    CCTFSignData data;
+    int error = 0;
+    return data.ReadObject(bytes.data(), bytes.size(), &error);
+}
+
+std::vector<CCTF_CRL_List> CrlsOfFile(const std::string& path, const IdentObj& bytes) {
+    CCTFSignData data;
+    int error = 0;
+    if (!data.ReadObject(bytes.data(), bytes.size(), &error))
+        throw Error(kUsage, path + ": not a CRL file (PKCS #7 signed data)", error, "CCTFSignData::ReadObject");
+    std::vector<CCTF_CRL_List> out;
+    for (const IdentObj& der : data.m_crls) {
+        CCTF_CRL_List crl;
+        try {
+            crl.DecodeObject(der);
+        } catch (const XTOOStatus& s) {
+            throw Error(kUsage, path + ": CRL " + std::to_string(out.size() + 1) + " is not a CRL the model reads",
+                        s.Status(), s.Place());
+        }
+        out.push_back(std::move(crl));
+    }
+    return out;
+}
+
+std::vector<CCTF_CRL_List> ReadCrlFile(const std::string& path) {
+    InputRules rules;
+    rules.ber = true;
+    return CrlsOfFile(path, ReadEncodedInput(path, rules).bytes);
+}
+
+Error CrlFileError(const std::string& file, int status, const CTOOString& place) {
+    switch (status) {
+        case TOOERR_NOFILE:
+            return Error(kUsage, file + ": no such CRL file", status, place.str());
+        case TOOERR_NOTSUPPORTED:
+            return Error(kUsage, file + ": not a regular file", status, place.str());
+        case TOOERR_BADARG:
+        case TOOERR_BADFORMAT:
+        case TOOERR_DER_FORMAT:
+        case TOOERR_DER_DEPTH:
+        case TOOERR_DER_LIMIT:
+        case cert::kStatusBadSignedDataVersion:
+            return Error(kUsage, file + ": not a CRL file, or a CRL that does not decode; nothing changed", status,
+                         place.str());
+        default:
+            return Error(ExitForStatus(status), file + ": cannot edit the CRL file; nothing changed", status,
+                         place.str());
+    }
+}
+
+IdentObj CrlKeyId(const CCTF_CRL_Info& info) {
+    const CCTFCertExtension* aki = info.m_extensions.Find(cert::oids::kAuthorityKeyIdentifier);
+    return aki ? CCTFIssuerPublicKeyID(*aki).GetKeyID() : IdentObj();
 }
 
 CCTFCertContext ReadCertificateContext(const std::string& path) {
@@ -99,7 +152,7 @@ std::string CrlJson(const CCTF_CRL_List& crl, bool entries, const std::string* v
         .Add("thisUpdate", IsoTime(info.m_thisUpdate));
     if (!CTOOFileTime(info.m_nextUpdate).IsEmpty()) o.Add("nextUpdate", IsoTime(info.m_nextUpdate));
     o.AddJson("number", number.str())
-        .Add("keyId", Hex(Span(KeyId(info))))
+        .Add("keyId", Hex(Span(CrlKeyId(info))))
         .Add("count", std::uint64_t(info.m_entries.size()));
     if (entries) {
         std::vector<std::string> list;
@@ -131,7 +184,7 @@ std::string CrlText(const CCTF_CRL_List& crl, bool entries, const std::string* v
              "list " + std::to_string(n.listId) + ", counter " + std::to_string(n.counter) + ", " + IsoTime(n.time));
     else if (!n.hex.empty())
         line("number:       ", n.hex);
-    line("key id:       ", Hex(Span(KeyId(info))));
+    line("key id:       ", Hex(Span(CrlKeyId(info))));
     line("entries:      ", std::to_string(info.m_entries.size()));
     if (entries)
         for (const auto& e : info.m_entries)

@@ -16,6 +16,20 @@ namespace ctf {
 // One CRL, DER or PEM. Refused (exit 2) with the library's status and place
 // when it does not decode.
 CCTF_CRL_List ReadCrl(const std::string& path);
+// The same of bytes read already.
+CCTF_CRL_List DecodeCrl(const std::string& path, const IdentObj& der);
+// The CRLs of a CRL file (PKCS #7 signed data, DER or PEM), in order;
+// refused (exit 2) when it is no signed data or one of its CRLs does not
+// decode. `isFile` answers whether the bytes are signed data at all.
+std::vector<CCTF_CRL_List> ReadCrlFile(const std::string& path);
+std::vector<CCTF_CRL_List> CrlsOfFile(const std::string& path, const IdentObj& bytes);
+bool IsCrlFile(const IdentObj& bytes);
+// The failure of an edit of a CRL file: exit 2 for what the user gave (a
+// missing file, one that does not decode or is no regular file, a CRL that
+// does not decode), else as the status says.
+Error CrlFileError(const std::string& file, int status, const CTOOString& place);
+// The key id of the CRL's authority key identifier; empty without one.
+IdentObj CrlKeyId(const CCTF_CRL_Info& info);
 // One certificate as a context, DER or PEM; refused (exit 2) otherwise.
 CCTFCertContext ReadCertificateContext(const std::string& path);
 

@@ -1,7 +1,9 @@
-// Demo step: a CA of the demo's own, a CRL it issues through the CRL model
-// and a serial looked up in it.
+// Demo step: a CA of the demo's own, a CRL it issues through the CRL model,
+// merged into a CRL file, and a serial looked up in it.
 #include <cstdio>
 
+#include "cert/crlfile.h"
+#include "cert/platform.h"
 #include "cert/vrkscapi.h"
 #include "certs.h"
 #include "cli.h"
@@ -37,12 +39,32 @@ int Run(ctf::Context&) {
     const IdentObj der = crl.GetEncodetObject();
     std::printf("a CRL of %u bytes, signed by the demo CA and checked with its certificate:\n%s", unsigned(der.size()),
                 ctf::CrlText(crl, true, nullptr).c_str());
-    const CCTF_CRL_Entry* e = crl.m_info.m_entries.Find(revoked);
-    std::printf("serial 01A2B3 is %s\n",
+
+    // Into a CRL file, as the transport directory keeps them: the file is
+    // made, the CRL put in; put in again, it replaces itself. A file of an
+    // earlier run in this home holds the CRL of that run's CA key: it goes.
+    const std::string file = cert::platform::CertHome() + "/demo-crls.p7";
+    std::remove(file.c_str());
+    int status = 0;
+    CTOOString where;
+    if (!CTFUpdateCRLsInFile(file, {der}, false, {}, nullptr, true, &status, &where) ||
+        !CTFUpdateCRLsInFile(file, {der}, false, {}, nullptr, false, &status, &where)) {
+        std::printf("  cannot merge the CRL: %d %s\n", status, where.c_str());
+        return ctf::kFailure;
+    }
+    const std::vector<CCTF_CRL_List> inFile = ctf::ReadCrlFile(file);
+    std::printf("%s holds %zu CRL(s) after the CRL was merged twice\n", file.c_str(), inFile.size());
+    if (inFile.size() != 1) return ctf::kFailure;
+
+    // The lookup goes through the index of the CRL's entries.
+    const CCTF_CRL_Entry* e = inFile.front().m_info.m_entries.Find(revoked);
+    std::printf("serial 01A2B3 in the file's CRL is %s\n",
                 e ? ("revoked: " + ctf::ReasonName(e->GetReasonCode())).c_str() : "not revoked");
-    return e ? ctf::kOk : ctf::kFailure;
+    const bool other = inFile.front().m_info.m_entries.Find(ctf::SerialArgument("01A2B4", "serial")) != nullptr;
+    std::printf("serial 01A2B4 is %s\n", other ? "revoked" : "not revoked");
+    return e && !other ? ctf::kOk : ctf::kFailure;
 }
 
-ctf::DemoRegistrar step({55, "CRLs: a CA issues a CRL through the CRL model, a serial looked up", Run});
+ctf::DemoRegistrar step({55, "CRLs: a CA issues a CRL, merged into a CRL file, a serial looked up", Run});
 
 }  // namespace

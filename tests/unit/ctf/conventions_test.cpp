@@ -40,7 +40,7 @@ struct Row {
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
     // used before. "real.der" ({real}) is a certificate of that key,
-    // "crl.der" a CRL it signed.
+    // "crl.der" ({crl}) a CRL it signed, "crls.p7" a CRL file holding it.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -82,6 +82,8 @@ const Row kCommands[] = {
     {"p7 show", "{in}", kPrints | kReadsInput, "p7.der"},
     {"sign", "--container src --password-file {pw} --cert {real} {in} --out {out}", kPrints | kOpensKey | kWritesOut,
      "name.der"},
+    {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
+    {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -114,6 +116,7 @@ protected:
                                       " -keyout ec.key -out ec.pem -subj /CN=p7 -days 1 2>&1 && openssl cms -sign"
                                       " -binary -in name.der -signer ec.pem -inkey ec.key -outform DER -out p7.der");
         ASSERT_EQ(p7.exitCode, 0) << p7.out;
+        ASSERT_EQ(Ctf("crl merge " + Sh(F("crls.p7")) + " " + Sh(F("crl.der"))).exitCode, kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);
@@ -150,6 +153,7 @@ protected:
         put("{in}", in.empty() ? Sh(F(r.input)) : in);
         put("{pw}", pw.empty() ? Sh(F("pw")) : pw);
         put("{real}", Sh(F("real.der")));
+        put("{crl}", Sh(F("crl.der")));
         return std::string(r.command) + " " + a;
     }
 
