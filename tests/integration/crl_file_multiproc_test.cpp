@@ -12,26 +12,6 @@
 
 namespace {
 
-pid_t Fork(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int rc = 100;
-        try {
-            rc = body();
-        } catch (...) {
-            rc = 101;
-        }
-        ::_exit(rc);
-    }
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int st = 0;
-    if (::waitpid(pid, &st, 0) != pid) return -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 class CrlFileProcesses : public certtest::HomeTest {};
 
 TEST_F(CrlFileProcesses, ParallelMergesIntoANewFileKeepEveryCrl) {
@@ -40,7 +20,7 @@ TEST_F(CrlFileProcesses, ParallelMergesIntoANewFileKeepEveryCrl) {
     auto issuer = [](int p, int i) { return "CN=Центр " + std::to_string(p) + "-" + std::to_string(i) + ", C=RU"; };
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p)
-        children.push_back(Fork([&, p] {
+        children.push_back(certtest::ForkChild([&, p] {
             // Each CRL in an edit of its own, so the processes take turns
             // many times, the first ones all finding no file.
             for (int i = 0; i < kEach; ++i) {
@@ -51,7 +31,7 @@ TEST_F(CrlFileProcesses, ParallelMergesIntoANewFileKeepEveryCrl) {
             }
             return 0;
         }));
-    for (pid_t c : children) EXPECT_EQ(Wait(c), 0);
+    for (pid_t c : children) EXPECT_EQ(certtest::ExitOf(c), 0);
 
     const std::list<IdentObj> crls = crlfiletest::CrlsIn(certtest::ReadFile(path));
     ASSERT_EQ(crls.size(), std::size_t(kProcesses * kEach));

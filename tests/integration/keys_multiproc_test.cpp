@@ -18,27 +18,6 @@ namespace {
 
 constexpr const char* kPassword = "multi";
 
-// A child runs `body` and ends with its result; nothing of gtest runs there.
-pid_t Fork(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int rc = 100;
-        try {
-            rc = body();
-        } catch (...) {
-            rc = 101;
-        }
-        ::_exit(rc);
-    }
-    return pid;
-}
-
-int Wait(pid_t pid) {
-    int st = 0;
-    if (::waitpid(pid, &st, 0) != pid) return -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 // One line appended whole (O_APPEND), so lines of processes do not mix.
 void Mark(const std::string& file, const std::string& line) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
@@ -73,7 +52,7 @@ class KeysMultiProcess : public certtest::HomeTest {};
 TEST_F(KeysMultiProcess, AProcessHoldingTheKeyLockMakesAnothersGetUserKeyWait) {
     const CCTFCertContext cert = MakeBound("waiter");
     const std::string order = home_ / "order", held = home_ / "held";
-    const pid_t holder = Fork([&] {
+    const pid_t holder = certtest::ForkChild([&] {
         IPC::CReadWriteLock lock("CCTFUser_GetUserKey()");
         IPC::CWriteLocker hold(lock);
         Mark(held, "held");
@@ -87,7 +66,7 @@ TEST_F(KeysMultiProcess, AProcessHoldingTheKeyLockMakesAnothersGetUserKeyWait) {
     int status = 0;
     EXPECT_NE(user.GetUserKey(0, &cert, &status), 0u) << status;
     Mark(order, "got the key");
-    ASSERT_EQ(Wait(holder), 0);
+    ASSERT_EQ(certtest::ExitOf(holder), 0);
     EXPECT_EQ(certtest::ReadFile(order), "released\ngot the key\n");
     // The lock's file is where the named locks live.
     EXPECT_EQ(::access(IPC::LockFilePath("CCTFUser_GetUserKey()").c_str(), F_OK), 0);
@@ -99,7 +78,7 @@ TEST_F(KeysMultiProcess, BindingCopyingAndDeletingAtOnceLoseNoBinding) {
     for (int i = 0; i < kProcesses; ++i) certs.push_back(MakeBound("user" + std::to_string(i)));
     std::vector<pid_t> children;
     for (int i = 0; i < kProcesses; ++i) {
-        children.push_back(Fork([&, i] {
+        children.push_back(certtest::ForkChild([&, i] {
             const std::string name = "user" + std::to_string(i);
             VRKSetPasswordPrompt(Answer, nullptr);
             for (int round = 0; round < kRounds; ++round) {
@@ -133,7 +112,7 @@ TEST_F(KeysMultiProcess, BindingCopyingAndDeletingAtOnceLoseNoBinding) {
             return 0;
         }));
     }
-    for (pid_t pid : children) EXPECT_EQ(Wait(pid), 0);
+    for (pid_t pid : children) EXPECT_EQ(certtest::ExitOf(pid), 0);
     for (int i = 0; i < kProcesses; ++i) {
         CCTFUser user;
         const std::string name = "user" + std::to_string(i);

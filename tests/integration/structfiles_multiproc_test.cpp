@@ -146,12 +146,6 @@ pid_t Spawn(const std::string& role, const std::string& arg) {
     return pid;
 }
 
-int Wait(pid_t pid) {
-    int st = 0;
-    if (::waitpid(pid, &st, 0) != pid) return -1;
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
 class MultiProcess : public certtest::HomeTest {};
 
 }  // namespace
@@ -160,8 +154,8 @@ TEST_F(MultiProcess, TwoProcessesAppendingToOneRecordFileLoseNothing) {
     const std::string path = home_ / "shared.dat";
     pid_t a = Spawn("append", path + "|a");
     pid_t b = Spawn("append", path + "|b");
-    ASSERT_EQ(Wait(a), 0);
-    ASSERT_EQ(Wait(b), 0);
+    ASSERT_EQ(certtest::ExitOf(a), 0);
+    ASSERT_EQ(certtest::ExitOf(b), 0);
 
     CRecFile f(path.c_str(), "rb", kRecordSize);
     ASSERT_TRUE(f.IsOpen()) << f.GetErrText();
@@ -184,8 +178,8 @@ TEST_F(MultiProcess, SectionFileWrittenByTwoProcessesStaysWhole) {
     ASSERT_TRUE(f.PutSection("General", {{"CertificateNumber", "7"}}));
     pid_t a = Spawn("sections", path + "|1");
     pid_t b = Spawn("sections", path + "|2");
-    EXPECT_EQ(Wait(a), 0);
-    EXPECT_EQ(Wait(b), 0);
+    EXPECT_EQ(certtest::ExitOf(a), 0);
+    EXPECT_EQ(certtest::ExitOf(b), 0);
     CConfigFileSectionList all;
     ASSERT_TRUE(f.GetAllSections(&all));
     std::set<std::string> names;
@@ -210,7 +204,7 @@ TEST_F(MultiProcess, NamedLockExcludesOtherProcesses) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         Touch(dir + "/order", "A");
     }
-    ASSERT_EQ(Wait(reader), 0);
+    ASSERT_EQ(certtest::ExitOf(reader), 0);
 
     // A reader there holds off a writer here.
     pid_t holder = Spawn("holdread", dir);
@@ -220,15 +214,15 @@ TEST_F(MultiProcess, NamedLockExcludesOtherProcesses) {
         IPC::CWriteLocker w(lock);
         Touch(dir + "/order", "D");
     }
-    ASSERT_EQ(Wait(holder), 0);
+    ASSERT_EQ(certtest::ExitOf(holder), 0);
     EXPECT_EQ(certtest::ReadFile(dir + "/order"), "ABCD");
 }
 
 TEST_F(MultiProcess, ContainerListKeepsAddsOfBothProcesses) {
     pid_t a = Spawn("containers", "a");
     pid_t b = Spawn("containers", "b");
-    EXPECT_EQ(Wait(a), 0);
-    EXPECT_EQ(Wait(b), 0);
+    EXPECT_EQ(certtest::ExitOf(a), 0);
+    EXPECT_EQ(certtest::ExitOf(b), 0);
     CommonContInfoList list;
     std::set<std::string> seen;
     for (const char* p = list.GetFirst(); p; p = list.GetNext()) seen.insert(p);

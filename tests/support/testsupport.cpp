@@ -365,4 +365,23 @@ int AsUnprivileged(const std::function<int()>& body) {
     return WEXITSTATUS(status);
 }
 
+pid_t ForkChild(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int rc = 100;
+        try {
+            rc = body();
+        } catch (...) {
+        }
+        ::_exit(rc);
+    }
+    return pid;
+}
+
+int ExitOf(pid_t pid) {
+    int st = 0;
+    if (::waitpid(pid, &st, 0) != pid) return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
 }  // namespace certtest

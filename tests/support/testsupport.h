@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <sys/types.h>
+
 #include <functional>
 #include <span>
 #include <string>
@@ -96,5 +98,11 @@ bool HaveGostEngine();
 // rights or did not end normally. The folders `body` works in must be open
 // to others (a TempDir is 0700 until chmod'ed).
 int AsUnprivileged(const std::function<int()>& body);
+
+// A forked child runs `body` and ends with its result (100 when it throws);
+// nothing of gtest runs there. ExitOf waits for a child: its exit code, or
+// -1 when it did not end normally.
+pid_t ForkChild(const std::function<int()>& body);
+int ExitOf(pid_t pid);
 
 }  // namespace certtest
