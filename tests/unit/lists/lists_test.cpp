@@ -190,6 +190,71 @@ TEST_F(Lists, MacListsFollowTheLayoutAndVerifyOnlyWithTheirKey) {
     }
 }
 
+TEST_F(Lists, SignedRecordListsFollowTheLayoutAndRefuseSignaturesPastTheReserve) {
+    HCRYPTPROV p = 0;
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(VRKAcquireContext(&p, "lists-signer", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &key)) << std::hex << GetLastError();
+    const std::string alg = "1.2.643.2.2.9";
+    for (std::size_t n : {0u, 1u, 3u}) {
+        const std::string path = home_.path() + "/signed" + std::to_string(n) + ".lst";
+        CCTFTrustRootCertList l;
+        l.SetNewFileName(path.c_str());
+        CTOOString a(alg.c_str());
+        IdentObj keyId("SK", 2), user("u", 1);
+        l.SetProtectInfo(a, keyId, user, key);
+        EXPECT_EQ(l.GetFileVersion(), CTF_LIST_VERSION_PKCS7);
+        l.SetFileVersion(0x10001);
+        l.SetPurposeCode(le::FourCC("TRCL"));
+        Fill(l, Certs(n));
+        ASSERT_EQ(l.WriteFile(nullptr), 0);
+        const std::string file = ReadFile(path);
+        const std::size_t sigAt = 12 + 8 + 8 + 8 + 1 + 8 + 8 + alg.size() + 8 + 2 + 8;
+        ASSERT_GT(file.size(), sigAt + 64);
+        const std::string sig = file.substr(sigAt, 64);
+        le::Writer block;
+        block.Code("CSGN").U32(alg.size() + 2 + 64 + 24).Code("ASGN").U32(alg.size()).Put(alg);
+        block.Code("SKID").U32(2).Put(std::string("SK")).Code("VSGN").U32(64).Put(sig);
+        EXPECT_EQ(certtest::Hex(file), certtest::Hex(Expected(le::FourCC("TRCL"), 0x10001, "u", Certs(n),
+                                                              std::string(block.Take().view()))));
+        // The signature is the key's over the records.
+        std::string records;
+        for (const auto& c : Certs(n)) records += std::string(le::Writer().U32(c.size()).Put(c).Take().view());
+        HCRYPTHASH h = 0;
+        ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &h));
+        ASSERT_TRUE(VRKHashData(h, records.data(), records.size()));
+        EXPECT_TRUE(VRKVerifySignature(h, IdentObj(sig.data(), 64), key, 0)) << n;
+        VRKDestroyHash(h);
+        // Loaded back, the signature block is read and not judged.
+        CCTFTrustRootCertList back;
+        back.SetNewFileName(path.c_str());
+        back.LoadFile();
+        EXPECT_FALSE(back.IsMacMode());
+        EXPECT_EQ(back.GetProtectValue(), IdentObj(sig.data(), 64));
+        EXPECT_EQ(Loaded(back), Certs(n));
+    }
+    VRKDestroyKey(key);
+    VRKReleaseContext(p);
+
+    // A GOST 2012-512 signature does not fit the 64-byte reserve.
+    ASSERT_TRUE(VRKAcquireContext(&p, "lists-signer-512", nullptr, VRK_PROV_TYPE_GOST_2012_512, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &key)) << std::hex << GetLastError();
+    CCTFTrustRootCertList big;
+    const std::string path = home_.path() + "/big.lst";
+    big.SetNewFileName(path.c_str());
+    CTOOString a("1.2.643.7.1.1.2.3");
+    IdentObj none;
+    big.SetProtectInfo(a, none, none, key);
+    big.SetFileVersion(0x10001);
+    Fill(big, Certs(1));
+    CTOOString errorFile;
+    EXPECT_EQ(big.WriteFile(&errorFile), int(TOOERR_BADARG));
+    EXPECT_EQ(errorFile, path.c_str());
+    EXPECT_EQ(certtest::Run("ls " + certtest::Sh(path)).exitCode, 2);
+    VRKDestroyKey(key);
+    VRKReleaseContext(p);
+}
+
 TEST_F(Lists, PlainKeyBlobsImportOnlySymmetricKeysAndNeverExport) {
     MacKey k(kKeyBytes, CALG_VRK_KEY_Z);
     ASSERT_NE(k.key, 0u);
