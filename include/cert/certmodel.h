@@ -46,6 +46,7 @@
 #include "cert/export.h"
 #include "cert/platform.h"
 #include "cert/tools.h"
+#include "cert/tootime.h"
 #include "cert/x500name.h"
 
 class CTOOFile;
@@ -469,3 +470,14 @@ CERT_API int CTFExportPKInfo(HCRYPTPROV hProv, HCRYPTKEY hKey, CCTFCertPublicKey
 // Imports `info` into the provider (VRKImportPKInfo): its result, the key
 // handle in *hKey.
 CERT_API int CTFIportPKInfo(HCRYPTPROV hProv, const CCTFCertPublicKeyInfo& info, HCRYPTKEY* hKey);
+
+// ---------------------------------------------------------------------------
+// Whether `at` (now, universal, when empty) lies inside the certificate's
+// private-key usage period ("2.5.29.16"). `secondsLeft` becomes -1 and `end`
+// 0 first; a certificate without the extension answers true. With it `end`
+// is the period's end (0 when it has none) and, inside the period,
+// `secondsLeft` the whole seconds left (-1 when it has no end); outside it
+// `secondsLeft` is 0 and the answer false. An extension that does not decode
+// answers false.
+CERT_API bool CTFIsSignKeyPeriodValid(const CCTFCertInfo& cert, LONGLONG& secondsLeft, FILETIME& end,
+                                      const CTOOFileTime& at);

@@ -17,12 +17,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <string>
 #include <vector>
 
 #include "cert/asn.h"
 #include "cert/certmodel.h"
+#include "cert/certstore.h"
+#include "cert/ctfuser.h"
 #include "cert/export.h"
 #include "cert/toofile.h"
 #include "cert/tools.h"
@@ -226,15 +229,33 @@ public:
     IdentObj WriteObject(int* error);
     // Writes at `offset` of the file; bytes written. Throws XTOOStatus.
     unsigned long WriteObject(CTOOFile& file, unsigned long offset);
+    // Passes the encoding to `sink` in pieces (content from a file never
+    // whole in memory); the bytes passed. Throws XTOOStatus, as does `sink`.
+    std::uint64_t WriteTo(const std::function<void(const std::uint8_t*, std::size_t)>& sink);
 
     // The content becomes the described bytes: a file range is noted (read
     // when written), a memory range copied now.
     bool AttachData(const WhatToSignStruct& data, int* error);
+    // The inverse: the content goes to what `target` describes and the object
+    // is left detached. With kWhatToSignFile `target.data` names the file,
+    // replaced through a work copy (`start` 0, `end` the size or 0xFFFFFFFF
+    // past 32 bits); otherwise `target.data` becomes a new buffer of
+    // `end` bytes, the caller's to release with delete[]. Out of memory is
+    // 16, a noted range past the end of its file 37; on failure the object
+    // and `target` are as they were.
+    bool DetachData(WhatToSignStruct& target, int* error);
     const WhatToSignStruct& GetDataInfo() const { return m_dataInfo; }
+    // The sizes of the object as a flat record: the encapsulated content (4
+    // plus its type's encoding and bytes), and the whole (12 plus the digest
+    // algorithms, the content, the certificates, 4, the CRLs, 4 and the
+    // signer infos). Throw XTOOStatus when noted content is out of reach.
+    unsigned long GetDataSize() const;
+    unsigned long GetObjectSize() const;
     // Every signer info decoded, in order, each with the first carried
     // certificate that names it (issuer and serial, or key id) and that no
-    // earlier signer took. A certificate that does not decode stops the walk
-    // (206); errors as (code, "CCTFSignData::GetSigersInfo").
+    // earlier signer took. A certificate that makes no context stops the walk
+    // with the context's last error mapped to a status; errors as (code,
+    // "CCTFSignData::GetSigersInfo").
     std::list<CCTFWholeSignature> GetSigersInfo(int* error) const;
     // The content's size, wherever it is.
     std::uint64_t GetContentSize() const;
@@ -260,3 +281,51 @@ private:
 
     std::vector<cert::ByteRange> m_fileRanges;
 };
+
+// ---------------------------------------------------------------------------
+// Signing.
+//
+// Each adds one signer to a SignedData: the signer's certificate and the
+// key the user's container holds for it. The options of WhatToSignStruct
+// (kSign*) choose the shape; kSignCheckPrevious refuses a certificate that
+// already signed it (TOOERR_EXISTS). The hash is `hashOid` when given, else
+// the first the certificate's key supports (73 when the provider has none
+// of that OID). A certificate that may not sign now fails with what
+// CTFCanSignByCert says (106, 203); one whose key the user cannot give with
+// GetUserKey's status (32 when no key matches). Failures follow the
+// reporting rule (stored in *error, or thrown as XTOOStatus when error is
+// null; the step goes to the diagnostics log); a failure leaves *signature
+// and any output file as they were.
+
+// `*signature` is the SignedData to extend (empty: a new one, detached) and
+// receives the result. With kSignPreviousContent the content it carries is
+// what is signed, and `data.data` must be null.
+CERT_API bool CTFSignData(const CCTFUser& user, const CCTFCertContext& signer, const WhatToSignStruct& data,
+                          IdentObj* signature, const CTOOString* hashOid, int* error);
+
+// The file form. With kSignPreviousContent in `flags` the result carries
+// the content: a file that already is a SignedData gets one more signer
+// over the content it carries; any other file becomes the content of
+// `*signature` (or of a new SignedData). The result is streamed into
+// `outputName`, which may name the input (a work copy takes its place),
+// or, without one, goes into `*signature`. Without the flag the file is
+// signed detached, `*signature` (when not empty) extended, and the result
+// goes to `outputName` and into `*signature`, each when given; an output
+// that is the input itself (by identity, whatever its name) is refused with
+// 28, so that the data is never lost.
+CERT_API bool CTFSignFile(const CCTFUser& user, const CCTFCertContext& signer, const char* fileName,
+                          const char* outputName, IdentObj* signature, unsigned long flags, const CTOOString* hashOid,
+                          int* error);
+
+// Progress of the signing functions on the calling thread, for a caller
+// that shows it: `callback` gets the bytes of file content read so far by
+// the current call (hashed, then copied when the content goes into the
+// output) and their total, between pieces. Null stops it.
+using CTFProgressCallback = void (*)(std::uint64_t done, std::uint64_t total, void* context);
+CERT_API void CTFSetSignProgress(CTFProgressCallback callback, void* context);
+
+// Signs a trust list's certificates (concatenated in list order) with the
+// key `keySpec` of `provider`; `signer` must be a CA or a trust-list signer
+// (106). Throws XTOOStatus.
+CERT_API void CTFSignTrustList(CCTFProvider& provider, unsigned long keySpec, const CCTFCertContext& signer,
+                               CCTFSignData& trustList);

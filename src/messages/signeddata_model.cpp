@@ -2,9 +2,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "cert/certstore.h"
 #include "cert/platform.h"
 #include "cert/signeddata.h"
+#include "messages/file_ranges.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -23,8 +27,6 @@ template <class F>
 unsigned long Consumed(const char* place, int* error, F&& body) {
     return TOOGuarded(place, error, 0ul, [&] { return static_cast<unsigned long>(body()); });
 }
-
-constexpr std::size_t kPiece = 64 * 1024;
 
 }  // namespace
 
@@ -467,33 +469,6 @@ void CCTFSignData::Frame(std::uint64_t size, IdentObj& before, IdentObj& after) 
     after = Blob(tail.view());
 }
 
-namespace {
-
-// Passes the file's ranges to `sink` in pieces.
-template <class Sink>
-void CopyRanges(const std::string& name, const std::vector<cert::ByteRange>& ranges, Sink&& sink) {
-    cert::platform::FileReader file;
-    const DWORD e = file.Open(name);
-    if (e) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
-    auto buf = std::make_unique<std::uint8_t[]>(kPiece);
-    std::uint64_t pos = 0;
-    for (const auto& r : ranges) {
-        if (r.offset < pos) throw XTOOStatus(TOOERR_BADARG, name.c_str());
-        for (std::uint64_t n = r.offset + r.length; pos < n;) {
-            const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - pos, kPiece));
-            std::size_t got = 0;
-            const DWORD re = file.Read(buf.get(), want, got);
-            if (re) throw XTOOStatus(WinErr2ToolsErr(re), name.c_str());
-            if (got == 0) throw XTOOStatus(TOOERR_READ, name.c_str());
-            const std::uint64_t from = std::max(pos, r.offset);
-            if (pos + got > from) sink(buf.get() + (from - pos), static_cast<std::size_t>(pos + got - from));
-            pos += got;
-        }
-    }
-}
-
-}  // namespace
-
 IdentObj CCTFSignData::WriteObject(int* error) {
     IdentObj out;
     TOOGuarded("CCTFSignData::WriteObject", error, [&] {
@@ -503,8 +478,9 @@ IdentObj CCTFSignData::WriteObject(int* error) {
         IdentObj b = before;
         b.AddData(m_content.GetParameters());
         if (!ranges.empty()) {
-            CopyRanges(m_fileName.c_str(), ranges,
-                       [&](const std::uint8_t* p, std::size_t n) { b.AddData(p, static_cast<DWORD>(n)); });
+            cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
+                b.AddData(p, static_cast<DWORD>(n));
+            });
         }
         b.AddData(after);
         out = std::move(b);
@@ -525,9 +501,90 @@ unsigned long CCTFSignData::WriteObject(CTOOFile& file, unsigned long offset) {
         };
         put(before.data(), before.size());
         put(m_content.GetParameters().data(), m_content.GetParameters().size());
-        if (!ranges.empty()) CopyRanges(m_fileName.c_str(), ranges, put);
+        if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
         put(after.data(), after.size());
         return static_cast<unsigned long>(written);
+    } catch (...) {
+        TOORethrowAsStatus("CCTFSignData::WriteObject");
+    }
+}
+
+bool CCTFSignData::DetachData(WhatToSignStruct& target, int* error) {
+    static const char kPlace[] = "CCTFSignData::DetachData";
+    return TOOGuarded(kPlace, error, [&] {
+        const std::vector<cert::ByteRange> ranges = FileRanges();
+        const IdentObj& held = m_content.GetParameters();
+        const std::uint64_t size = GetContentSize();
+        WhatToSignStruct out = target;
+        if (target.flags & kWhatToSignFile) {
+            if (!target.data) throw XTOOStatus(TOOERR_BADARG, kPlace);
+            const std::string name = target.data;
+            cert::platform::OutputFile file;
+            DWORD e = file.Open(name, cert::platform::kModeAsBefore);
+            if (e) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
+            auto put = [&](const std::uint8_t* p, std::size_t n) {
+                if (const DWORD we = file.Write(p, n)) throw XTOOStatus(WinErr2ToolsErr(we), name.c_str());
+            };
+            put(held.data(), held.size());
+            if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
+            if ((e = file.Commit())) throw XTOOStatus(WinErr2ToolsErr(e), name.c_str());
+            out.start = 0;
+            out.end = size < 0xFFFFFFFFull ? static_cast<DWORD>(size) : 0xFFFFFFFFu;
+        } else {
+            // A buffer is described by 32-bit offsets: a larger content cannot
+            // be handed over in memory at all.
+            if (size >= 0xFFFFFFFFull) throw XTOOStatus(TOOERR_NOMEM, kPlace);
+            std::unique_ptr<char[]> buf(new (std::nothrow) char[size ? size : 1]);
+            if (!buf) throw XTOOStatus(TOOERR_NOMEM, kPlace);
+            if (!held.IsEmpty()) std::memcpy(buf.get(), held.data(), held.size());
+            std::size_t at = held.size();
+            if (!ranges.empty()) {
+                cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, [&](const std::uint8_t* p, std::size_t n) {
+                    std::memcpy(buf.get() + at, p, n);
+                    at += n;
+                });
+            }
+            out.data = buf.release();
+            out.start = 0;
+            out.end = static_cast<DWORD>(size);
+        }
+        m_content = CASNTIdData(m_content.GetOID().c_str());
+        m_dataInfo = WhatToSignStruct{};
+        m_fileName = "";
+        m_fileRanges.clear();
+        target = out;
+    });
+}
+
+unsigned long CCTFSignData::GetDataSize() const {
+    asn::Writer oid;
+    oid.Oid(m_content.GetOID().c_str());
+    return static_cast<unsigned long>(4 + oid.view().size() + GetContentSize());
+}
+
+unsigned long CCTFSignData::GetObjectSize() const {
+    std::uint64_t n = 12 + GetDataSize() + 4 + 4;
+    for (const auto& a : m_digestAlgorithms) n += a.GetEncoded(nullptr).size();
+    for (const auto* list : {&m_certificates, &m_crls, &m_signerInfos})
+        for (const auto& o : *list) n += o.size();
+    return static_cast<unsigned long>(n);
+}
+
+std::uint64_t CCTFSignData::WriteTo(const std::function<void(const std::uint8_t*, std::size_t)>& sink) {
+    try {
+        const std::vector<cert::ByteRange> ranges = FileRanges();
+        IdentObj before, after;
+        Frame(GetContentSize(), before, after);
+        std::uint64_t written = 0;
+        auto put = [&](const std::uint8_t* p, std::size_t n) {
+            if (n) sink(p, n);
+            written += n;
+        };
+        put(before.data(), before.size());
+        put(m_content.GetParameters().data(), m_content.GetParameters().size());
+        if (!ranges.empty()) cert::messages::ReadFileRanges(m_fileName.c_str(), ranges, put);
+        put(after.data(), after.size());
+        return written;
     } catch (...) {
         TOORethrowAsStatus("CCTFSignData::WriteObject");
     }
@@ -568,6 +625,13 @@ std::list<CCTFWholeSignature> CCTFSignData::GetSigersInfo(int* error) const {
                 if (it->IsEmpty()) {
                     it = left.erase(it);
                     continue;
+                }
+                // The platform's own decoder judges the blob, as every later
+                // user of the certificate will.
+                CCTFCertContext context;
+                if (!context.CreateContext(*it)) {
+                    const DWORD e = GetLastError();
+                    throw XTOOStatus(e ? WinErr2ToolsErr(e) : TOOERR_DER_FORMAT, "CCTFSignData::GetSigersInfo");
                 }
                 CCTFX509Certificate cert;
                 if (!cert.DecodeCert(*it)) throw XTOOStatus(TOOERR_DER_FORMAT, "CCTFSignData::GetSigersInfo");

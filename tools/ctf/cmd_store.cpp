@@ -17,6 +17,7 @@
 #include "certs.h"
 #include "cli.h"
 #include "io.h"
+#include "progress.h"
 #include "text.h"
 
 namespace {
@@ -25,32 +26,8 @@ using ctf::Args;
 using ctf::JsonObject;
 using ctf::UsageError;
 
-// ---------------------------------------------------------------------------
-// Progress on standard error, when it is a terminal and the work is long.
-class Progress {
-public:
-    Progress(std::string what, std::size_t total)
-        : what_(std::move(what)), total_(total), shown_(total >= kWorthShowing && isatty(STDERR_FILENO)) {}
-    ~Progress() {
-        if (shown_ && drawn_) std::fprintf(stderr, "\r%*s\r", 60, "");
-    }
-    void Step() {
-        ++done_;
-        if (!shown_ || (done_ % kEvery && done_ != total_)) return;
-        const std::size_t width = 30, filled = total_ ? width * done_ / total_ : width;
-        std::fprintf(stderr, "\r%s [%s%s] %zu/%zu", what_.c_str(), std::string(filled, '#').c_str(),
-                     std::string(width - filled, ' ').c_str(), done_, total_);
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-
-private:
-    static constexpr std::size_t kWorthShowing = 200;
-    static constexpr std::size_t kEvery = 50;
-    std::string what_;
-    std::size_t total_, done_ = 0;
-    bool shown_, drawn_ = false;
-};
+// A bar for work on more than a few hundred objects.
+constexpr std::uint64_t kWorthShowing = 200;
 
 // ---------------------------------------------------------------------------
 // Opening.
@@ -377,7 +354,7 @@ int Add(ctf::Context& ctx, Args& args) {
     CCTFCertStorage s;
     Open(s, w, true);
     std::size_t certs = 0, crls = 0;
-    Progress progress("adding", total);
+    ctf::Progress progress("adding", total, kWorthShowing);
     for (auto& in : inputs) {
         for (const auto& c : in.certs) {
             const bool had = Holds(s, c);
@@ -585,7 +562,7 @@ int Export(ctf::Context& ctx, Args& args) {
     if (format == "pem") {
         std::list<CCTFCertContext> all;
         s.FindCertList(all, CERT_FIND_ANY, nullptr);
-        Progress progress("exporting", all.size());
+        ctf::Progress progress("exporting", all.size(), kWorthShowing);
         for (const auto& c : all) {
             bytes += PemBlock("CERTIFICATE", c.GetContext()->pbCertEncoded, c.GetContext()->cbCertEncoded);
             ++certs;

@@ -79,6 +79,9 @@ const Row kCommands[] = {
      kPrints | kReadsInput | kOpensKey | kWritesOut, "real.der"},
     {"crl revoke", "{in} --container src --password-file {pw} --cert {real} --revoke 02 --out {out}",
      kPrints | kReadsInput | kOpensKey | kWritesOut, "crl.der"},
+    {"p7 show", "{in}", kPrints | kReadsInput, "p7.der"},
+    {"sign", "--container src --password-file {pw} --cert {real} {in} --out {out}", kPrints | kOpensKey | kWritesOut,
+     "name.der"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -106,6 +109,11 @@ protected:
                       " --revoke 01 -o " + Sh(F("crl.der")))
                       .exitCode,
                   kExitOk);
+        const auto p7 = certtest::Run("cd " + Sh(dir_.path()) +
+                                      " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
+                                      " -keyout ec.key -out ec.pem -subj /CN=p7 -days 1 2>&1 && openssl cms -sign"
+                                      " -binary -in name.der -signer ec.pem -inkey ec.key -outform DER -out p7.der");
+        ASSERT_EQ(p7.exitCode, 0) << p7.out;
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);

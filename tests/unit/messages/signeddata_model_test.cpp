@@ -1,8 +1,11 @@
 #include <algorithm>
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "cert/certstore.h"
 #include "cert/signeddata.h"
 #include "testsupport.h"
 
@@ -197,3 +200,72 @@ TEST(SignedDataModelBuilt, AttachedMemoryAndRefusals) {
 }
 
 }  // namespace
+
+TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
+    std::string der;
+    Sign("sig", "-nodetach -stream", &der);
+    CTOOFile f((dir_ / "sig").c_str(), "rb");
+    CCTFSignData d;
+    ASSERT_GT(d.ReadObject(f, 0, nullptr), 0u);
+    const unsigned long whole = d.GetObjectSize();
+    const unsigned long data = d.GetDataSize();
+    EXPECT_EQ(data, 4 + 11 + content_.size());  // the data OID's encoding, the bytes
+    unsigned long parts = 12 + data + 8;
+    for (const auto& a : d.m_digestAlgorithms) parts += a.GetEncoded(nullptr).size();
+    for (const auto* l : {&d.m_certificates, &d.m_crls, &d.m_signerInfos})
+        for (const auto& o : *l) parts += o.size();
+    EXPECT_EQ(whole, parts);
+
+    // Into memory: a copy keeps the file's ranges, the buffer is new.
+    CCTFSignData inMemory = d;
+    WhatToSignStruct mem;
+    int st = -1;
+    ASSERT_TRUE(inMemory.DetachData(mem, &st)) << st;
+    std::unique_ptr<const char[]> owned(mem.data);
+    EXPECT_EQ(std::string(mem.data + mem.start, mem.end - mem.start), content_);
+    EXPECT_TRUE(inMemory.IsDetached());
+    EXPECT_EQ(inMemory.GetObjectSize(), whole - content_.size());
+
+    // Into a file, here the signed file itself: the content is read before
+    // the new file takes its place.
+    const std::string target = dir_ / "sig";
+    WhatToSignStruct file;
+    file.flags = kWhatToSignFile;
+    file.data = target.c_str();
+    ASSERT_TRUE(d.DetachData(file, &st)) << st;
+    EXPECT_EQ(file.start, 0u);
+    EXPECT_EQ(file.end, content_.size());
+    EXPECT_EQ(certtest::ReadFile(dir_ / "sig"), content_);
+    certtest::WriteFile(dir_ / "detached", std::string(d.WriteObject(nullptr).view()));
+    EXPECT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in detached -content sig -out /dev/null 2>&1"),
+              "CMS Verification successful\n");
+
+    // A noted range past the file's end: nothing delivered, nothing changed.
+    CCTFSignData shrunk;
+    WhatToSignStruct range;
+    range.flags = kWhatToSignFile;
+    const std::string content = dir_ / "content";
+    range.data = content.c_str();
+    range.start = 10;
+    range.end = static_cast<DWORD>(content_.size() + 1);
+    ASSERT_TRUE(shrunk.AttachData(range, nullptr));
+    WhatToSignStruct out;
+    out.flags = kWhatToSignFile;
+    const std::string never = dir_ / "never";
+    out.data = never.c_str();
+    EXPECT_FALSE(shrunk.DetachData(out, &st));
+    EXPECT_EQ(st, TOOERR_SHORTREAD);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "never"));
+    EXPECT_EQ(out.data, never.c_str());
+    EXPECT_EQ(shrunk.GetDataInfo().end, range.end);
+
+    // A carried certificate that makes no context stops the pairing with the
+    // platform's reason.
+    CCTFSignData broken = inMemory;
+    broken.m_certificates.push_front(certtest::BlobFromHex("3003020101"));
+    broken.GetSigersInfo(&st);
+    CCTFCertContext probe;
+    ASSERT_FALSE(probe.CreateContext(certtest::BlobFromHex("3003020101")));
+    EXPECT_EQ(st, WinErr2ToolsErr(GetLastError()));
+    EXPECT_NE(st, 0);
+}
