@@ -40,7 +40,10 @@ int Remove(ctf::Context& ctx, ctf::Args& args) {
     }
     for (const auto& der : gone) store.DeleteCertificate(CCTFCertContext(der));
     if (gone.empty()) {
-        std::printf("%s: no certificate matched; the list is unchanged\n", path.c_str());
+        if (ctx.json)
+            std::printf("%s\n", ctf::JsonObject().Add("file", path).Add("removed", std::uint64_t(0)).str().c_str());
+        else
+            std::printf("%s: no certificate matched; the list is unchanged\n", path.c_str());
         return ctf::kCheckFailed;
     }
     std::size_t dropped = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cert/asn.h"
 #include "cert/capi.h"
 #include "cert/convert.h"
 #include "cert/lecursor.h"
@@ -21,11 +22,9 @@ namespace {
 constexpr std::size_t kMaxListFile = std::size_t(1) << 30;
 
 std::string ReadWhole(const std::string& path) {
-    std::string bytes;
-    if (DWORD e = cert::platform::ReadWholeFile(path, bytes, kMaxListFile))
-        throw UsageError(path + ": " + FileErrorText(e), WinErr2ToolsErr(e));
-    if (bytes.empty()) throw UsageError(path + ": is empty", TOOERR_NOFILE);
-    return bytes;
+    const IdentObj b = ReadInputFile(path, kMaxListFile);
+    if (b.IsEmpty()) throw UsageError(path + ": is empty", TOOERR_NOFILE);
+    return std::string(b.view());
 }
 
 [[noreturn]] void NotLoaded(const std::string& path, int status) {
@@ -74,9 +73,24 @@ ListInputs ReadListInputs(const std::vector<std::string>& paths) {
                 out.certificates.emplace_back(c->pbCertEncoded, c->cbCertEncoded);
             continue;
         }
-        const std::vector<IdentObj> elements = ReadCertificates(path);
-        for (std::size_t i = 0; i < elements.size(); ++i)
-            AddElement(elements[i], path + ": object " + std::to_string(i + 1), out);
+        // Certificates, CRLs and bundles, one DER element after another, or
+        // the same in PEM blocks.
+        IdentObj der;
+        if (!pem)
+            der = IdentObj(bytes);
+        else if (!CTFB64BlobToBinary(IdentObj(bytes), der) || der.IsEmpty())
+            throw UsageError(path + ": is not valid PEM", TOOERR_BADFORMAT);
+        try {
+            asn::Reader r(asn::View(der));
+            for (std::size_t i = 1; !r.AtEnd(); ++i) {
+                const asn::Element e = r.Next();
+                AddElement(IdentObj(e.encoded.data(), static_cast<DWORD>(e.encoded.size())),
+                           path + ": object " + std::to_string(i), out);
+            }
+        } catch (const asn::Error& e) {
+            throw UsageError(path + ": malformed DER at offset " + std::to_string(e.Offset()) + ": " + e.Reason(),
+                             TOOERR_DER_FORMAT);
+        }
     }
     return out;
 }
