@@ -12,8 +12,7 @@
 #include <openssl/x509.h>
 
 #include "bench_support.h"
-#include "cert/certlist.h"
-#include "cert/platform.h"
+#include "list_side.h"
 
 namespace {
 
@@ -25,7 +24,6 @@ struct Fixture {
     Fixture() {
         char tmpl[] = "/tmp/bench-lists-XXXXXX";
         folder = mkdtemp(tmpl);
-        cert::platform::SetCertHome(folder + "/home");
         record = folder + "/roots.lst";
         pkcs7 = folder + "/roots.p7b";
         // One signed certificate, then copies that differ in their serial.
@@ -43,23 +41,20 @@ struct Fixture {
         X509_sign(x, key, EVP_sha256());
         unsigned char* out = nullptr;
         const int n = i2d_X509(x, &out);
-        const std::vector<BYTE> der(out, out + n);
+        const std::vector<unsigned char> der(out, out + n);
         OPENSSL_free(out);
         X509_free(x);
         EVP_PKEY_free(key);
-        static const BYTE serial[] = {0x02, 0x04, 0x11, 0x22, 0x33, 0x44};
+        static const unsigned char serial[] = {0x02, 0x04, 0x11, 0x22, 0x33, 0x44};
         const auto at = std::search(der.begin(), der.end(), std::begin(serial), std::end(serial)) - der.begin() + 2;
-        CCTFCertList r(record.c_str()), p(pkcs7.c_str());
-        p.SetFileVersion(CTF_LIST_VERSION_PKCS7);
+        std::vector<std::vector<std::uint8_t>> certs;
         for (std::size_t i = 0; i < kCount; ++i) {
-            std::vector<BYTE> copy = der;
+            std::vector<unsigned char> copy = der;
             const std::uint32_t v = 0x10000000u | std::uint32_t(i);
-            for (int b = 0; b < 4; ++b) copy[at + b] = BYTE(v >> (24 - 8 * b));
-            const IdentObj c(copy.data(), DWORD(copy.size()));
-            r.ReturnStorage()->AddEncodetCertificate(c);
-            p.ReturnStorage()->AddEncodetCertificate(c);
+            for (int b = 0; b < 4; ++b) copy[at + b] = static_cast<unsigned char>(v >> (24 - 8 * b));
+            certs.push_back(std::move(copy));
         }
-        if (r.WriteFile(nullptr) || p.WriteFile(nullptr)) std::abort();
+        if (!listside::WriteLists(certs, record, pkcs7, folder + "/home")) std::abort();
     }
     ~Fixture() { std::system(("rm -rf '" + folder + "'").c_str()); }
 };
@@ -74,10 +69,10 @@ std::string Slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-unsigned long Ours(const std::string& path) {
-    CCTFCertList l(path.c_str());
-    l.LoadFile();
-    return l.GetCertificateAmount();
+long Ours(const std::string& path) {
+    const long n = listside::Load(path);
+    if (n != long(kCount)) std::abort();
+    return n;
 }
 
 void BM_LoadPkcs7List(benchmark::State& state) {
