@@ -446,6 +446,22 @@ TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
     EXPECT_EQ(sd.m_crls.size(), 1u);
     EXPECT_TRUE(sd.m_signerInfos.empty());
 
+    // Two writers installing CRLs into the list keep both.
+    {
+        CCTFCertList w1(path.c_str()), w2(path.c_str());
+        w1.LoadFile();
+        w2.LoadFile();
+        ASSERT_TRUE(w1.ReturnStorage()->AddEncodetCRL(Der("empty.crl.der")));
+        ASSERT_TRUE(w2.ReturnStorage()->AddEncodetCRL(Der("stale.crl.der")));
+        ASSERT_EQ(w1.WriteFile(nullptr), 0);
+        ASSERT_EQ(w2.WriteFile(nullptr), 0);
+        CCTFSignData both;
+        const std::string b = ReadFile(path);
+        ASSERT_TRUE(both.ReadObject(reinterpret_cast<const unsigned char*>(b.data()), b.size(), nullptr));
+        EXPECT_EQ(both.m_crls.size(), 3u);
+        EXPECT_EQ(both.m_certificates.size(), 2u);
+    }
+
     // Unsigned: the check says 140, the protect status stays 0.
     CCTFTrustRootCertList t(path.c_str());
     t.LoadFile();
