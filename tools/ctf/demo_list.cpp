@@ -1,10 +1,13 @@
 // Demo step: the sample CA in a MAC-protected trust list and in a PKCS #7
-// list, written, shown and checked; a copy with one byte changed fails its
-// check, and the status is explained.
+// list that a demo CA signs, written, shown and checked; a copy with one
+// byte changed fails its check, and the status is explained.
 #include <cstdio>
 #include <string>
 
 #include "cert/platform.h"
+#include "cert/signeddata.h"
+#include "cert/vrkscapi.h"
+#include "certs.h"
 #include "cli.h"
 #include "io.h"
 #include "lists.h"
@@ -36,9 +39,39 @@ int Run(ctf::Context&) {
     ctf::WriteList(mac, macList);
     std::printf("%s", ctf::ListText(ctf::OpenList(macList, &key, true), macList).c_str());
 
-    CCTFCertList p7(p7List.c_str());
+    // A CA of the demo's own signs the PKCS #7 list.
+    VRKSCApi::CryptProvider p;
+    VRKSCApi::CryptKey signKey;
+    if (!VRKAcquireContext(&p, "demo-list-ca", nullptr, VRK_PROV_TYPE_GOST,
+                           CRYPT_NEWKEYSET | VRK_CHOOSE_CONTAINER | CRYPT_SILENT) ||
+        !VRKGenKey(p, AT_SIGNATURE, 0, &signKey)) {
+        std::printf("  no key: 0x%08X\n", GetLastError());
+        return ctf::kFailure;
+    }
+    ctf::NewCertificate what;
+    what.subject = CCTFX509Name("CN=Demo list CA", 0, true);
+    what.ca = true;
+    const CCTFCertContext signer(ctf::MakeSelfSigned(p, what).m_encoded);
+    CCTFProvider provider;
+    int err = 0;
+    if (!provider.Init("demo-list-ca", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT, &err)) {
+        std::printf("  cannot open the demo CA's key: %d\n", err);
+        return ctf::kFailure;
+    }
+    CCTFTrustRootCertList p7(p7List.c_str());
     p7.SetFileVersion(CTF_LIST_VERSION_PKCS7);
     p7.ReturnStorage()->AddEncodetCertificate(ca);
+    p7.ReturnStorage()->AddEncodetCertificate(signer.GetEncoded());
+    CCTFSignData& sd = p7.GetSignData();
+    PCCERT_CONTEXT c = nullptr;
+    while ((c = CertEnumCertificatesInStore(p7.ReturnStorage()->GetHandle(), c)) != nullptr)
+        sd.m_certificates.emplace_back(c->pbCertEncoded, c->cbCertEncoded);
+    try {
+        CTFSignTrustList(provider, AT_SIGNATURE, signer, sd);
+    } catch (const XTOOStatus& e) {
+        std::printf("  cannot sign the list: %d %s\n", e.Status(), e.Place());
+        return ctf::kFailure;
+    }
     ctf::WriteList(p7, p7List);
     std::printf("\n%s", ctf::ListText(ctf::OpenList(p7List, nullptr, false), p7List).c_str());
 
@@ -53,6 +86,7 @@ int Run(ctf::Context&) {
     return st == TOOERR_BADSIGN ? ctf::kOk : ctf::kFailure;
 }
 
-ctf::DemoRegistrar step({65, "Lists: the sample CA in a MAC trust list and a PKCS #7 list; a changed byte fails", Run});
+ctf::DemoRegistrar step({65, "Lists: the sample CA in a MAC trust list and a signed PKCS #7 list; a changed byte fails",
+                         Run});
 
 }  // namespace
