@@ -27,13 +27,20 @@ inline std::size_t CountCerts(const CCTFCertList& l) {
     return n;
 }
 
+// A folder of this process's own for the files LoadFile reads, removed at
+// exit.
 inline std::string Scratch(const char* name) {
-    static const std::string dir = [] {
-        auto d = std::filesystem::temp_directory_path() / ("certlist_fuzz_" + std::to_string(::getpid()));
-        std::filesystem::create_directories(d);
-        return d.string();
-    }();
-    return dir + "/" + name;
+    struct Folder {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("certlist_fuzz_" + std::to_string(::getpid()));
+        Folder() { std::filesystem::create_directories(path); }
+        ~Folder() {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static const Folder dir;
+    return (dir.path / name).string();
 }
 
 inline void Put(const std::string& path, const std::uint8_t* data, std::size_t size) {
