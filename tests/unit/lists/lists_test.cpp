@@ -232,6 +232,17 @@ TEST_F(Lists, SignedRecordListsFollowTheLayoutAndRefuseSignaturesPastTheReserve)
         EXPECT_FALSE(back.IsMacMode());
         EXPECT_EQ(back.GetProtectValue(), IdentObj(sig.data(), 64));
         EXPECT_EQ(Loaded(back), Certs(n));
+
+        // A signature algorithm outside the table: 73, though the rest parses.
+        std::string odd = file;
+        odd[odd.find(alg) + alg.size() - 1] = '8';
+        certtest::WriteFile(path, odd);
+        try {
+            back.LoadFile();
+            ADD_FAILURE() << "an unknown signature algorithm loaded";
+        } catch (const XTOOStatus& e) {
+            EXPECT_EQ(e.Status(), int(TOOERR_UNKNOWN_ALG));
+        }
     }
     VRKDestroyKey(key);
     VRKReleaseContext(p);
