@@ -209,6 +209,33 @@ std::shared_ptr<KeyObj> ImportPrivate(gost::ByteView blob, KeyObj& imp) {
     return k;
 }
 
+// A GOST 28147-89 key in clear (type 8): the header, u32 32, the 32 key
+// bytes. Only symmetric keys come this way (a MAC key that a trust list is
+// protected with); such keys are never exported in clear.
+std::shared_ptr<KeyObj> ImportPlain(gost::ByteView blob) {
+    BLOBHEADER header{};
+    gost::ByteView key;
+    try {
+        le::Reader r(blob);
+        header = ReadBlobHeader(r);
+        if (r.U32() != 32) Throw(NTE_BAD_LEN);
+        key = r.Take(32);
+        r.Finish();
+    } catch (const le::Error&) {
+        Throw(NTE_BAD_LEN);
+    }
+    if (header.bVersion != CUR_BLOB_VERSION) Throw(NTE_BAD_VER);
+    if (header.aiKeyAlg != CALG_GOST_28147 && header.aiKeyAlg != CALG_VRK_KEY_Z && header.aiKeyAlg != CALG_VRK_KEY_A)
+        Throw(NTE_BAD_ALGID);
+    auto k = std::make_shared<KeyObj>();
+    k->alg = header.aiKeyAlg;
+    k->cls = AlgClass::Cipher;
+    k->secret.Assign(key.data(), key.size());
+    k->sbox = DefaultSboxOf(header.aiKeyAlg);
+    k->iv.Alloc(8);
+    return k;
+}
+
 }  // namespace
 }  // namespace vrk
 
@@ -292,6 +319,9 @@ BOOL VRKImportKey(HCRYPTPROV hProv, const BYTE* blob, DWORD size, HCRYPTKEY hImp
                 *phKey = Keys().Add(std::move(k));
                 return;
             }
+            case PLAINTEXTKEYBLOB:
+                *phKey = Keys().Add(ImportPlain(b));
+                return;
             default:
                 Throw(NTE_BAD_TYPE);
         }

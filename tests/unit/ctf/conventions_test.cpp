@@ -40,7 +40,8 @@ struct Row {
     // container name not used before; {pw}: a password file; "src": a
     // container with a signature key under {pw}; {out}: an output path not
     // used before. "real.der" ({real}) is a certificate of that key,
-    // "crl.der" ({crl}) a CRL it signed, "crls.p7" a CRL file holding it.
+    // "crl.der" ({crl}) a CRL it signed, "crls.p7" a CRL file holding it;
+    // "ca.der" ({ca}) a CA certificate of it.
     const char* args;
     unsigned traits;
     const char* input = "";  // fixture file behind {in}
@@ -80,6 +81,13 @@ const Row kCommands[] = {
     {"crl revoke", "{in} --container src --password-file {pw} --cert {real} --revoke 02 --out {out}",
      kPrints | kReadsInput | kOpensKey | kWritesOut, "crl.der"},
     {"p7 show", "{in}", kPrints | kReadsInput, "p7.der"},
+    {"list new", "{out} --pkcs7 {in}", kPrints | kReadsInput | kManyInputs, "real.der"},
+    {"list show", "{in}", kPrints, "list.lst"},
+    {"list check", "{in}", kPrints | kMayFindNone, "list.lst"},
+    {"list add", "{in} {real}", kPrints | kManyInputs, "list.lst"},
+    {"list remove", "{in} --serial 01", kPrints | kManyInputs | kMayFindNone, "list.lst"},
+    {"list sign", "{in} --container src --password-file {pw} --cert {ca}", kPrints | kOpensKey, "list.p7b"},
+    {"list crl", "{in} --issuer-cert {real}", kPrints, "crl.der"},
     {"sign", "--container src --password-file {pw} --cert {real} {in} --out {out}", kPrints | kOpensKey | kWritesOut,
      "name.der"},
     {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
@@ -111,6 +119,14 @@ protected:
                       " --revoke 01 -o " + Sh(F("crl.der")))
                       .exitCode,
                   kExitOk);
+        // Lists: a record list, and a PKCS #7 list that src signs as the CA
+        // of "ca.der" ({ca}).
+        ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) +
+                      " --subject CN=FixtureCA --ca --out " + Sh(F("ca.der")))
+                      .exitCode,
+                  kExitOk);
+        ASSERT_EQ(Ctf("list new " + Sh(F("list.lst")) + " --record " + Sh(F("real.der"))).exitCode, kExitOk);
+        ASSERT_EQ(Ctf("list new " + Sh(F("list.p7b")) + " --pkcs7 " + Sh(F("ca.der"))).exitCode, kExitOk);
         const auto p7 = certtest::Run("cd " + Sh(dir_.path()) +
                                       " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
                                       " -keyout ec.key -out ec.pem -subj /CN=p7 -days 1 2>&1 && openssl cms -sign"
@@ -154,6 +170,7 @@ protected:
         put("{pw}", pw.empty() ? Sh(F("pw")) : pw);
         put("{real}", Sh(F("real.der")));
         put("{crl}", Sh(F("crl.der")));
+        put("{ca}", Sh(F("ca.der")));
         return std::string(r.command) + " " + a;
     }
 

@@ -1,0 +1,567 @@
+// List files: the record layout built here from its tables (never through
+// the writer), MAC protection, bad input, copies, concurrent writers, the
+// PKCS #7 form and CRL files.
+#include <memory>
+
+#include "../contexts/pki.h"
+#include "cert/certlist.h"
+#include "cert/lecursor.h"
+#include "cert/vrkscapi.h"
+#include "testsupport.h"
+
+namespace {
+
+using certtest::ReadFile;
+
+struct Pki {
+    std::unique_ptr<certtest::TempDir> dir;
+    std::string path(const std::string& n) const { return *dir / n; }
+};
+
+const Pki& SharedPki() {
+    static Pki p = [] {
+        Pki q;
+        q.dir = std::make_unique<certtest::TempDir>();
+        std::string why;
+        const pki::Kind& k = certtest::HaveGostEngine() ? pki::kKinds[1] : pki::kKinds[0];
+        if (!pki::Make(q.dir->path(), k, why)) ADD_FAILURE() << why;
+        return q;
+    }();
+    return p;
+}
+
+IdentObj Der(const std::string& name) { return IdentObj(ReadFile(SharedPki().path(name))); }
+
+std::vector<IdentObj> Certs(std::size_t n) {
+    const char* names[] = {"ca.der", "good.der", "revoked.der", "expired.der"};
+    std::vector<IdentObj> out;
+    for (std::size_t i = 0; i < n; ++i) out.push_back(Der(names[i]));
+    return out;
+}
+
+// The record form from the layout tables. `prot` is the protection block
+// as it stands in the header, `filler` the zero bytes after "HEND".
+std::string Expected(std::uint32_t purpose, std::uint32_t version, const std::string& user,
+                     const std::vector<IdentObj>& certs, const std::string& prot = "", std::size_t filler = 0) {
+    const std::uint32_t n = certs.size(), l = user.size();
+    const std::uint32_t h = l + 48 + 4 * n + prot.size() + filler;
+    le::Writer w;
+    w.U32(purpose).U32(version).U32(h);
+    w.Code("CTRL").U32(h - 4).Code("USER").U32(l + 8).Code("U_ID").U32(l).Put(user);
+    w.Put(prot);
+    w.Code("CINF").U32(16 + 4 * n).Code("CNUM").U32(n).Code("C_SZ");
+    for (const auto& c : certs) w.U32(4 + c.size());
+    w.Code("HEND").Zeros(filler);
+    for (const auto& c : certs) w.U32(c.size()).Put(c);
+    return std::string(w.Take().view());
+}
+
+std::string MacBlock(const std::string& alg, const std::string& keyId, const std::string& mac) {
+    le::Writer w;
+    w.Code("CMAC").U32(alg.size() + keyId.size() + 28);
+    w.Code("AMAC").U32(alg.size()).Put(alg).Code("MKID").U32(keyId.size()).Put(keyId);
+    w.Code("VMAC").U32(4).Put(mac);
+    return std::string(w.Take().view());
+}
+
+// A 28147-89 key in a verify-only context, from its clear bytes.
+struct MacKey {
+    HCRYPTPROV prov = 0;
+    HCRYPTKEY key = 0;
+    explicit MacKey(const std::string& bytes32, ALG_ID alg = CALG_GOST_28147) {
+        EXPECT_TRUE(VRKAcquireContext(&prov, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT));
+        le::Writer w;
+        w.U8(PLAINTEXTKEYBLOB).U8(CUR_BLOB_VERSION).U16(0).U32(alg).U32(32).Put(bytes32);
+        IdentObj blob = w.Take();
+        EXPECT_TRUE(VRKImportKey(prov, blob.data(), blob.size(), 0, 0, &key)) << std::hex << GetLastError();
+    }
+    ~MacKey() {
+        if (key) VRKDestroyKey(key);
+        if (prov) VRKReleaseContext(prov);
+    }
+};
+
+const std::string kKeyBytes(32, '\x5A');
+
+void Fill(CCTFCertList& l, const std::vector<IdentObj>& certs) {
+    for (const auto& c : certs) ASSERT_TRUE(l.ReturnStorage()->AddEncodetCertificate(c));
+}
+
+std::vector<IdentObj> Loaded(const CCTFCertList& l) {
+    std::vector<IdentObj> out;
+    PCCERT_CONTEXT c = nullptr;
+    while ((c = CertEnumCertificatesInStore(l.ReturnStorage()->GetHandle(), c)) != nullptr)
+        out.emplace_back(c->pbCertEncoded, c->cbCertEncoded);
+    return out;
+}
+
+void WriteMacList(const std::string& path, const std::vector<IdentObj>& certs, const MacKey& k,
+                  const char* alg = CTF_OID_LIST_MAC_A) {
+    CCTFTrustRootCertList l;
+    l.SetNewFileName(path.c_str());
+    l.SetPurposeCode(le::FourCC("TRCL"));
+    CTOOString a(alg);
+    IdentObj keyId("K1", 2), user("alice", 5);
+    l.SetProtectInfo(a, keyId, user, k.key);
+    Fill(l, certs);
+    ASSERT_EQ(l.WriteFile(nullptr), 0);
+}
+
+class Lists : public certtest::HomeTest {};
+
+TEST_F(Lists, PlainListsOfNoneOneAndSeveralFollowTheLayout) {
+    for (std::size_t n : {0u, 1u, 3u}) {
+        certtest::TempDir d;
+        const std::string path = d / "plain.lst";
+        CCTFCertList l(path.c_str());
+        l.SetPurposeCode(le::FourCC("ASSK"));
+        l.SetFileVersion(0x10001);
+        l.SetUserId(IdentObj("user", 4));
+        Fill(l, Certs(n));
+        ASSERT_EQ(l.WriteFile(nullptr), 0);
+        EXPECT_EQ(certtest::Hex(ReadFile(path)), certtest::Hex(Expected(le::FourCC("ASSK"), 0x10001, "user", Certs(n))))
+            << n;
+
+        CCTFCertList back(path.c_str());
+        back.LoadFile();
+        EXPECT_EQ(back.GetCertificateAmount(), n);
+        EXPECT_EQ(back.GetPurposeCode(), le::FourCC("ASSK"));
+        EXPECT_EQ(back.GetUserId(), IdentObj("user", 4));
+        EXPECT_EQ(Loaded(back), Certs(n));
+        EXPECT_EQ(back.GetProtectStatus(), 0);
+    }
+}
+
+TEST_F(Lists, MacListsFollowTheLayoutAndVerifyOnlyWithTheirKey) {
+    MacKey k(kKeyBytes);
+    const std::string alg = CTF_OID_LIST_MAC_A;
+    for (std::size_t n : {0u, 1u, 3u}) {
+        certtest::TempDir d;
+        const std::string path = d / "mac.p7s";
+        WriteMacList(path, Certs(n), k);
+        const std::string file = ReadFile(path);
+        // The MAC is the provider's; its place is fixed by the layout.
+        const std::size_t macAt = 12 + 8 + 8 + 8 + 5 + 8 + 8 + alg.size() + 8 + 2 + 8;
+        ASSERT_GT(file.size(), macAt + 4);
+        const std::string mac = file.substr(macAt, 4);
+        EXPECT_EQ(certtest::Hex(file),
+                  certtest::Hex(Expected(le::FourCC("TRCL"), 1, "alice", Certs(n), MacBlock(alg, "K1", mac))))
+            << n;
+        EXPECT_EQ(le::Reader(file.data(), 12).Array<12>()[8], 5 + 84 + alg.size() + 2 + 4 * n);
+
+        // Loaded with the same protection: verified.
+        CCTFTrustRootCertList ok;
+        ok.SetNewFileName(path.c_str());
+        CTOOString a(alg.c_str());
+        IdentObj none, user;
+        ok.SetProtectInfo(a, none, user, k.key);
+        ok.LoadFile();
+        // An empty list's MAC covers nothing: it never verifies.
+        EXPECT_EQ(ok.GetProtectStatus(), n ? 0 : int(TOOERR_BADFORMAT));
+        EXPECT_EQ(ok.ReturnStorage()->GetStatus(), n ? 0 : CTF_STORAGE_UNTRUSTED);
+        EXPECT_TRUE(ok.IsMacMode());
+        EXPECT_EQ(ok.GetKeyId(), IdentObj("K1", 2));
+        EXPECT_EQ(Loaded(ok), Certs(n));
+
+        // Without the key it loads, and says so.
+        CCTFTrustRootCertList nokey;
+        nokey.SetNewFileName(path.c_str());
+        nokey.LoadFile();
+        EXPECT_EQ(nokey.GetProtectStatus(), TOOERR_BADFORMAT);
+        EXPECT_EQ(nokey.ReturnStorage()->GetStatus(), CTF_STORAGE_UNTRUSTED);
+
+        // Through the path constructor it is checked as a PKCS #7 list.
+        CCTFTrustRootCertList asPkcs7(path.c_str());
+        asPkcs7.LoadFile();
+        EXPECT_EQ(asPkcs7.GetProtectStatus(), CTFERR_LIST_NO_SIGNER);
+        EXPECT_EQ(asPkcs7.ReturnStorage()->GetStatus(), CTF_STORAGE_UNTRUSTED);
+
+        // A plain list skips the protection block.
+        CCTFCertList plain(path.c_str());
+        plain.LoadFile();
+        EXPECT_EQ(plain.GetProtectStatus(), 0);
+        EXPECT_EQ(Loaded(plain), Certs(n));
+
+        CTOOString ga;
+        IdentObj gk, gu;
+        EXPECT_EQ(CCTFTrustRootCertList(path.c_str()).GetProtectInfo(ga, gk, gu), 1);
+        EXPECT_EQ(ga, alg.c_str());
+        EXPECT_EQ(gu, IdentObj("alice", 5));
+    }
+}
+
+TEST_F(Lists, SignedRecordListsFollowTheLayoutAndRefuseSignaturesPastTheReserve) {
+    HCRYPTPROV p = 0;
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(VRKAcquireContext(&p, "lists-signer", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &key)) << std::hex << GetLastError();
+    const std::string alg = "1.2.643.2.2.9";
+    for (std::size_t n : {0u, 1u, 3u}) {
+        const std::string path = home_.path() + "/signed" + std::to_string(n) + ".lst";
+        CCTFTrustRootCertList l;
+        l.SetNewFileName(path.c_str());
+        CTOOString a(alg.c_str());
+        IdentObj keyId("SK", 2), user("u", 1);
+        l.SetProtectInfo(a, keyId, user, key);
+        EXPECT_EQ(l.GetFileVersion(), CTF_LIST_VERSION_PKCS7);
+        l.SetFileVersion(0x10001);
+        l.SetPurposeCode(le::FourCC("TRCL"));
+        Fill(l, Certs(n));
+        ASSERT_EQ(l.WriteFile(nullptr), 0);
+        const std::string file = ReadFile(path);
+        const std::size_t sigAt = 12 + 8 + 8 + 8 + 1 + 8 + 8 + alg.size() + 8 + 2 + 8;
+        ASSERT_GT(file.size(), sigAt + 64);
+        const std::string sig = file.substr(sigAt, 64);
+        le::Writer block;
+        block.Code("CSGN").U32(alg.size() + 2 + 64 + 24).Code("ASGN").U32(alg.size()).Put(alg);
+        block.Code("SKID").U32(2).Put(std::string("SK")).Code("VSGN").U32(64).Put(sig);
+        EXPECT_EQ(certtest::Hex(file), certtest::Hex(Expected(le::FourCC("TRCL"), 0x10001, "u", Certs(n),
+                                                              std::string(block.Take().view()))));
+        // The signature is the key's over the records.
+        std::string records;
+        for (const auto& c : Certs(n)) records += std::string(le::Writer().U32(c.size()).Put(c).Take().view());
+        HCRYPTHASH h = 0;
+        ASSERT_TRUE(VRKCreateHash(p, CALG_GOST_R3411_94, 0, &h));
+        ASSERT_TRUE(VRKHashData(h, records.data(), records.size()));
+        EXPECT_TRUE(VRKVerifySignature(h, IdentObj(sig.data(), 64), key, 0)) << n;
+        VRKDestroyHash(h);
+        // Loaded back, the signature block is read and not judged.
+        CCTFTrustRootCertList back;
+        back.SetNewFileName(path.c_str());
+        back.LoadFile();
+        EXPECT_FALSE(back.IsMacMode());
+        EXPECT_EQ(back.GetProtectValue(), IdentObj(sig.data(), 64));
+        EXPECT_EQ(Loaded(back), Certs(n));
+
+        // A signature algorithm outside the table: 73, though the rest parses.
+        std::string odd = file;
+        odd[odd.find(alg) + alg.size() - 1] = '8';
+        certtest::WriteFile(path, odd);
+        try {
+            back.LoadFile();
+            ADD_FAILURE() << "an unknown signature algorithm loaded";
+        } catch (const XTOOStatus& e) {
+            EXPECT_EQ(e.Status(), int(TOOERR_UNKNOWN_ALG));
+        }
+    }
+    VRKDestroyKey(key);
+    VRKReleaseContext(p);
+
+    // A GOST 2012-512 signature does not fit the 64-byte reserve.
+    ASSERT_TRUE(VRKAcquireContext(&p, "lists-signer-512", nullptr, VRK_PROV_TYPE_GOST_2012_512, CRYPT_NEWKEYSET));
+    ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &key)) << std::hex << GetLastError();
+    CCTFTrustRootCertList big;
+    const std::string path = home_.path() + "/big.lst";
+    big.SetNewFileName(path.c_str());
+    CTOOString a("1.2.643.7.1.1.2.3");
+    IdentObj none;
+    big.SetProtectInfo(a, none, none, key);
+    big.SetFileVersion(0x10001);
+    Fill(big, Certs(1));
+    CTOOString errorFile;
+    EXPECT_EQ(big.WriteFile(&errorFile), int(TOOERR_BADARG));
+    EXPECT_EQ(errorFile, path.c_str());
+    EXPECT_EQ(certtest::Run("ls " + certtest::Sh(path)).exitCode, 2);
+    VRKDestroyKey(key);
+    VRKReleaseContext(p);
+}
+
+TEST_F(Lists, PlainKeyBlobsImportOnlySymmetricKeysAndNeverExport) {
+    MacKey k(kKeyBytes, CALG_VRK_KEY_Z);
+    ASSERT_NE(k.key, 0u);
+    auto import = [&](BYTE type, BYTE version, ALG_ID alg, DWORD len, std::size_t bytes) {
+        le::Writer w;
+        w.U8(type).U8(version).U16(0).U32(alg).U32(len).Put(std::string(bytes, '\x01'));
+        IdentObj blob = w.Take();
+        HCRYPTKEY h = 0;
+        BOOL ok = VRKImportKey(k.prov, blob.data(), blob.size(), 0, 0, &h);
+        if (h) VRKDestroyKey(h);
+        return ok ? 0u : GetLastError();
+    };
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, CALG_VRK_KEY_A, 32, 32), 0u);
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, CALG_GOST_R3410_2001, 32, 32), DWORD(NTE_BAD_ALGID));
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, CALG_GOST_28147, 31, 31), DWORD(NTE_BAD_LEN));
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, CALG_GOST_28147, 32, 31), DWORD(NTE_BAD_LEN));
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, CUR_BLOB_VERSION, CALG_GOST_28147, 32, 33), DWORD(NTE_BAD_LEN));
+    EXPECT_EQ(import(PLAINTEXTKEYBLOB, 1, CALG_GOST_28147, 32, 32), DWORD(NTE_BAD_VER));
+    IdentObj out;
+    EXPECT_FALSE(VRKExportKey(k.key, 0, PLAINTEXTKEYBLOB, 0, out));
+}
+
+TEST_F(Lists, ChangedRecordsWrongKeysAndForgedMacsFailTheCheckNotTheLoad) {
+    MacKey k(kKeyBytes), other(std::string(32, '\x11'));
+    const std::string path = home_.path() + "/mac.lst";
+    WriteMacList(path, Certs(2), k);
+    const std::string good = ReadFile(path);
+    auto check = [&](const std::string& bytes, const MacKey& key, const char* alg = CTF_OID_LIST_MAC_A) {
+        certtest::WriteFile(path, bytes);
+        CCTFTrustRootCertList l;
+        l.SetNewFileName(path.c_str());
+        CTOOString a(alg);
+        IdentObj none;
+        l.SetProtectInfo(a, none, none, key.key);
+        l.LoadFile();
+        EXPECT_EQ(l.GetCertificateAmount(), 2u);
+        return std::make_pair(l.GetProtectStatus(), l.ReturnStorage()->GetStatus());
+    };
+    EXPECT_EQ(check(good, k), std::make_pair(0, 0));
+    std::string changed = good;
+    changed[changed.size() - 10] ^= 1;
+    EXPECT_EQ(check(changed, k), std::make_pair(int(TOOERR_BADSIGN), CTF_STORAGE_UNTRUSTED));
+    EXPECT_EQ(check(good, other), std::make_pair(int(TOOERR_BADSIGN), CTF_STORAGE_UNTRUSTED));
+
+    // An unknown "AMAC" falls back to the unkeyed hash: a forger who puts
+    // that hash in as a 32-byte "MAC" still fails.
+    const std::string records = good.substr(good.size() - (Certs(2)[0].size() + Certs(2)[1].size() + 8));
+    HCRYPTHASH hh = 0;
+    IdentObj digest;
+    ASSERT_TRUE(VRKCreateHash(k.prov, CALG_GOST_R3411_94, 0, &hh));
+    ASSERT_TRUE(VRKHashData(hh, records.data(), records.size()));
+    ASSERT_TRUE(VRKGetHashParam(hh, HP_HASHVAL, digest));
+    VRKDestroyHash(hh);
+    le::Writer block;
+    block.Code("CMAC").U32(5 + 0 + 28 + 28).Code("AMAC").U32(5).Put(std::string("1.2.3"));
+    block.Code("MKID").U32(0).Code("VMAC").U32(digest.size()).Put(digest);
+    std::string forged = Expected(le::FourCC("TRCL"), 1, "", Certs(2), std::string(block.Take().view()));
+    EXPECT_EQ(check(forged, k).first, int(TOOERR_BADSIGN));
+}
+
+TEST_F(Lists, BadInputIsRefusedWithItsStatusAndNoCrash) {
+    MacKey k(kKeyBytes);
+    const std::string path = home_.path() + "/bad.lst";
+    WriteMacList(path, Certs(2), k);
+    const std::string good = ReadFile(path);
+    const std::uint32_t h = le::Reader(good.data(), 12).Array<12>()[8] | 0u;
+    ASSERT_GT(h, 0u);
+
+    std::vector<std::pair<std::string, std::string>> bad;
+    for (std::size_t cut = 0; cut < good.size(); cut += (cut < 12 + h + 8 ? 1 : 97))
+        bad.emplace_back("cut at " + std::to_string(cut), good.substr(0, cut));
+    bad.emplace_back("one byte too long", good + '\0');
+    for (const char* code : {"CTRL", "CINF", "CNUM", "C_SZ", "CMAC", "AMAC", "MKID", "VMAC"}) {
+        std::string b = good;
+        std::size_t at = b.find(code, 12);
+        ASSERT_NE(at, std::string::npos) << code;
+        b[at + 1] = 'x';
+        bad.emplace_back(std::string("misspelt ") + code, b);
+    }
+    auto patch = [&](const char* code, std::size_t plus, std::uint32_t v) {
+        std::string b = good;
+        std::size_t at = b.find(code) + plus;
+        for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (8 * i));
+        return b;
+    };
+    bad.emplace_back("count past header", patch("CNUM", 4, 0x40000000));
+    bad.emplace_back("size past file", patch("C_SZ", 4, 0xFFFFFFF0));
+    bad.emplace_back("header past file", patch("TRCL", 8, 0xFFFFFFF0));
+    bad.emplace_back("user id past header", patch("U_ID", 4, 0x7FFFFFFF));
+    // The inner length beyond its record.
+    std::string inner = good;
+    std::size_t rec = 12 + h;
+    inner[rec] = char(0xFF);
+    bad.emplace_back("inner length past its size", inner);
+
+    for (const auto& [what, bytes] : bad) {
+        certtest::WriteFile(path, bytes);
+        CCTFTrustRootCertList l;
+        l.SetNewFileName(path.c_str());
+        try {
+            l.LoadFile();
+            ADD_FAILURE() << what << " loaded";
+        } catch (const XTOOStatus& e) {
+            EXPECT_NE(e.Status(), 0) << what;
+            EXPECT_STREQ(e.Place(), path.c_str()) << what;
+            if (bytes.size() >= 12) {
+                EXPECT_EQ(e.Status(), TOOERR_LISTFORMAT) << what;
+            }
+        }
+        int err = 0;
+        CCTFTrustRootCertList m;
+        EXPECT_FALSE(m.ReadObject(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &err)) << what;
+        EXPECT_NE(err, 0) << what;
+        EXPECT_EQ(ReadFile(path), bytes) << what;
+    }
+    // An unknown purpose or version loads.
+    std::string odd = patch("TRCL", 0, 0x12345678);
+    odd = odd.substr(0, 4) + std::string("\x99\x00\x00\x00", 4) + odd.substr(8);
+    CCTFCertList any;
+    int err = -1;
+    EXPECT_TRUE(any.ReadObject(reinterpret_cast<const unsigned char*>(odd.data()), odd.size(), &err));
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(any.GetPurposeCode(), 0x12345678u);
+}
+
+TEST_F(Lists, CopiesOwnTheirHandlesAndWritersKeepEachOthersChanges) {
+    MacKey k(kKeyBytes);
+    const std::string path = home_.path() + "/roots.lst";
+    WriteMacList(path, Certs(1), k);
+    {
+        auto original = std::make_unique<CCTFTrustRootCertList>();
+        original->SetNewFileName(path.c_str());
+        CTOOString a(CTF_OID_LIST_MAC_A);
+        IdentObj none;
+        original->SetProtectInfo(a, none, none, k.key);
+        original->LoadFile();
+        CCTFTrustRootCertList copy(*original);
+        CCTFTrustRootCertList assigned;
+        assigned = *original;
+        original.reset();
+        // Two writers that loaded the same list: both additions survive.
+        ASSERT_TRUE(copy.ReturnStorage()->AddEncodetCertificate(Certs(2)[1]));
+        ASSERT_EQ(copy.WriteFile(nullptr), 0);
+        CCTFTrustRootCertList second;
+        second.SetNewFileName(path.c_str());
+        second.SetProtectInfo(a, none, none, k.key);
+        second.LoadFile();
+        (void)assigned;
+    }
+    CCTFTrustRootCertList a1, a2;
+    for (auto* l : {&a1, &a2}) {
+        l->SetNewFileName(path.c_str());
+        CTOOString a(CTF_OID_LIST_MAC_A);
+        IdentObj none;
+        l->SetProtectInfo(a, none, none, k.key);
+        l->LoadFile();
+    }
+    ASSERT_TRUE(a1.ReturnStorage()->AddEncodetCertificate(Certs(3)[2]));
+    ASSERT_TRUE(a2.ReturnStorage()->AddEncodetCertificate(Certs(4)[3]));
+    ASSERT_TRUE(a2.ReturnStorage()->DeleteCertificate(CCTFCertContext(Certs(1)[0])));
+    ASSERT_EQ(a1.WriteFile(nullptr), 0);
+    ASSERT_EQ(a2.WriteFile(nullptr), 0);
+    CCTFTrustRootCertList back;
+    back.SetNewFileName(path.c_str());
+    CTOOString a(CTF_OID_LIST_MAC_A);
+    IdentObj none;
+    back.SetProtectInfo(a, none, none, k.key);
+    back.LoadFile();
+    EXPECT_EQ(back.GetProtectStatus(), 0);
+    const auto c = Certs(4);
+    EXPECT_EQ(Loaded(back), (std::vector<IdentObj>{c[1], c[2], c[3]}));
+    // No work file is left beside the list.
+    EXPECT_EQ(certtest::Run("ls -A " + certtest::Sh(home_.path()) + " | grep -c roots").out, "1\n");
+}
+
+TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
+    const std::string path = home_.path() + "/list.lst";  // a record-form name
+    {
+        CCTFCertList l(path.c_str());
+        l.SetFileVersion(CTF_LIST_VERSION_PKCS7);
+        Fill(l, Certs(2));
+        ASSERT_TRUE(l.ReturnStorage()->AddEncodetCRL(Der("crl.der")));
+        ASSERT_EQ(l.WriteFile(nullptr), 0);
+    }
+    CCTFSignData sd;
+    const std::string bytes = ReadFile(path);
+    ASSERT_TRUE(sd.ReadObject(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr));
+    EXPECT_EQ(sd.m_certificates.size(), 2u);
+    EXPECT_EQ(sd.m_crls.size(), 1u);
+    EXPECT_TRUE(sd.m_signerInfos.empty());
+
+    // Two writers installing CRLs into the list keep both.
+    {
+        CCTFCertList w1(path.c_str()), w2(path.c_str());
+        w1.LoadFile();
+        w2.LoadFile();
+        ASSERT_TRUE(w1.ReturnStorage()->AddEncodetCRL(Der("empty.crl.der")));
+        ASSERT_TRUE(w2.ReturnStorage()->AddEncodetCRL(Der("stale.crl.der")));
+        ASSERT_EQ(w1.WriteFile(nullptr), 0);
+        ASSERT_EQ(w2.WriteFile(nullptr), 0);
+        CCTFSignData both;
+        const std::string b = ReadFile(path);
+        ASSERT_TRUE(both.ReadObject(reinterpret_cast<const unsigned char*>(b.data()), b.size(), nullptr));
+        EXPECT_EQ(both.m_crls.size(), 3u);
+        EXPECT_EQ(both.m_certificates.size(), 2u);
+    }
+
+    // Unsigned: the check says 140, the protect status stays 0.
+    CCTFTrustRootCertList t(path.c_str());
+    t.LoadFile();
+    EXPECT_EQ(t.GetFileVersion(), CTF_LIST_VERSION_PKCS7);
+    EXPECT_EQ(t.GetCheckResult(), CTFERR_LIST_NO_SIGNER);
+    EXPECT_EQ(t.GetProtectStatus(), 0);
+    EXPECT_EQ(t.ReturnStorage()->GetStatus(), 0);
+
+    // A signer info is kept through a rewrite; with no verifier registered
+    // the check never passes.
+    const std::string signedPath = home_.path() + "/signed.p7s";
+    const auto r = certtest::Run("openssl cms -sign -binary -nodetach -in " + certtest::Sh(path) + " -signer " +
+                                 certtest::Sh(SharedPki().path("ca.pem")) + " -inkey " +
+                                 certtest::Sh(SharedPki().path("ca.key")) + " -outform DER -out " +
+                                 certtest::Sh(signedPath) + (certtest::HaveGostEngine() ? " -engine gost" : ""));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    CCTFTrustRootCertList s(signedPath.c_str());
+    s.LoadFile();
+    EXPECT_EQ(s.GetCheckResult(), CTFERR_LIST_NO_RESULT);
+    EXPECT_EQ(s.GetProtectStatus(), CTF_TRUST_E_NOSIGNATURE);
+    EXPECT_EQ(s.ReturnStorage()->GetStatus(), 0);
+    const auto signerBefore = s.GetSignData().m_signerInfos;
+    ASSERT_EQ(signerBefore.size(), 1u);
+    ASSERT_TRUE(s.ReturnStorage()->AddEncodetCertificate(Certs(3)[2]));
+    ASSERT_EQ(s.WriteFile(nullptr), 0);
+    CCTFTrustRootCertList again(signedPath.c_str());
+    again.LoadFile();
+    EXPECT_EQ(again.GetSignData().m_signerInfos, signerBefore);
+    EXPECT_EQ(again.GetCertificateAmount(), 2u);  // openssl's signed content is not the list
+
+    // Without the signer's certificate anywhere: 138.
+    CCTFTrustRootCertList bare(signedPath.c_str());
+    std::string b = ReadFile(signedPath);
+    CCTFSignData model;
+    ASSERT_TRUE(model.ReadObject(reinterpret_cast<const unsigned char*>(b.data()), b.size(), nullptr));
+    model.m_certificates.clear();
+    IdentObj w = model.WriteObject(nullptr);
+    certtest::WriteFile(signedPath, std::string(w.view()));
+    bare.LoadFile();
+    EXPECT_EQ(bare.GetCheckResult(), CTFERR_LIST_NO_SIGNER_CERT);
+
+    // A SignedData of version 2 does not load; the file stays as it was.
+    std::string v2 = ReadFile(path);
+    std::size_t at = v2.find(std::string("\x02\x01\x01", 3));
+    ASSERT_NE(at, std::string::npos);
+    v2[at + 2] = 2;
+    certtest::WriteFile(path, v2);
+    CCTFCertList bad(path.c_str());
+    try {
+        bad.LoadFile();
+        ADD_FAILURE() << "version 2 loaded";
+    } catch (const XTOOStatus& e) {
+        EXPECT_EQ(e.Status(), cert::kStatusBadSignedDataVersion);
+    }
+    EXPECT_EQ(ReadFile(path), v2);
+}
+
+TEST_F(Lists, CrlFilesCarryTheVerdictOnTheirSignature) {
+    const std::string crl = SharedPki().path("crl.der");
+    CCTFCertStorage roots(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 0, nullptr);
+    CCTFCertStorage closed;
+    CCTFCRLFileList none;
+    EXPECT_EQ(none.GetStatus(), CTF_CRLFILE_NOTHING);
+
+    CCTFCRLFileList noStorage(crl, closed, nullptr);
+    EXPECT_EQ(noStorage.GetStatus(), CTF_CRLFILE_NO_ISSUER);
+    CCTFCRLFileList noIssuer(crl, roots, nullptr);
+    EXPECT_EQ(noIssuer.GetStatus(), CTF_CRLFILE_NO_ISSUER);
+    ASSERT_TRUE(roots.AddEncodetCertificate(Der("ca.der")));
+    CCTFCRLFileList verified(crl, roots, nullptr);
+    EXPECT_EQ(verified.GetStatus(), CTF_CRLFILE_VERIFIED);
+    // The forger's CRL names the CA's key identifier: found, not verified.
+    CCTFCRLFileList forged(SharedPki().path("forged.crl.der"), roots, nullptr);
+    EXPECT_EQ(forged.GetStatus(), CTF_CRLFILE_BAD_SIGNATURE);
+
+    XTOOStatus st(0);
+    CCTFCRLFileList missing;
+    EXPECT_FALSE(missing.LoadFile(home_.path() + "/none.crl", roots, &st));
+    EXPECT_EQ(st.Status(), TOOERR_NOFILE);
+    certtest::WriteFile(home_.path() + "/junk.crl", "junk");
+    EXPECT_THROW(missing.LoadFile(home_.path() + "/junk.crl", roots, nullptr), XTOOStatus);
+
+    // Saved through a work copy, it reads back the same CRL.
+    const std::string mine = home_.path() + "/mine.crl";
+    certtest::WriteFile(mine, ReadFile(crl));
+    CCTFCRLFileList own(mine, roots, nullptr);
+    EXPECT_EQ(own.SaveFile(), 0);
+    CCTFCRLFileList reread(mine, roots, nullptr);
+    EXPECT_EQ(reread.GetStatus(), CTF_CRLFILE_VERIFIED);
+}
+
+}  // namespace
