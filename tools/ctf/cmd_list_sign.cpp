@@ -12,19 +12,6 @@
 
 namespace {
 
-// The spec of the container's key that the certificate is of, 0 for none.
-DWORD SpecOf(HCRYPTPROV prov, const CCTFCertContext& certificate) {
-    const IdentObj wanted =
-        ctf::DecodeCertificate(certificate.GetEncoded(), "the certificate").m_info.m_publicKey.GetKeyID();
-    for (DWORD spec : {DWORD(AT_SIGNATURE), DWORD(AT_KEYEXCHANGE)}) {
-        VRKSCApi::CryptKey key;
-        if (!VRKGetUserKey(prov, spec, &key)) continue;
-        CCTFCertPublicKeyInfo info;
-        if (CTFExportPKInfo(prov, key, info) && info.GetKeyID() == wanted) return spec;
-    }
-    return 0;
-}
-
 int Sign(ctf::Context& ctx, ctf::Args& args) {
     const ctf::KeyOptions k = ctf::ReadKeyOptions(args);
     const auto certPath = args.Option("cert");
@@ -35,25 +22,11 @@ int Sign(ctf::Context& ctx, ctf::Args& args) {
 
     CCTFCertContext certificate;
     if (certPath) certificate = ctf::ReadCertificateContext(*certPath);
-    const auto password = ctf::TakePassword(k.passwordFrom, "Password of container \"" + k.container + "\"", false);
     ctf::PasswordPrompt prompt(k);
-    const bool hadPassword = password.has_value();
     CCTFUser user;
-    const char* keyOid =
-        certPath ? certificate.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId : nullptr;
-    if (int rc = user.LogInUser(k.container.c_str(), ctf::OrNone(password), ctf::OrNone(password), keyOid, false, true,
-                                k.machine)) {
-        prompt.Rethrow();
-        ctf::ThrowKeyStatus(rc, "CCTFUser::LogInUser", k, hadPassword, "cannot open the container");
-    }
-    if (!certPath && (!user.FindCertificate(certificate) || !certificate.IsInitialized()))
-        throw ctf::UsageError("container \"" + k.container + "\" holds no certificate: give --cert",
-                              TOOERR_NO_CERTIFICATE);
-    const DWORD spec = SpecOf(user.GetProvider(), certificate);
-    prompt.Rethrow();
-    if (!spec)
-        throw ctf::Error(ctf::kUsage, "the certificate is not of a key of container \"" + k.container + "\"",
-                         TOOERR_NOKEY_FOR_CERT);
+    const ctf::SigningKey key = ctf::OpenSigningKey(k, prompt, user, certificate);
+    const DWORD spec = key.spec;
+    const bool hadPassword = key.hadPassword;
     CCTFProvider provider;
     int err = 0;
     if (!provider.Init(k.container.c_str(), nullptr, VRK_PROV_TYPE_GOST, k.machine ? CRYPT_MACHINE_KEYSET : 0, &err)) {

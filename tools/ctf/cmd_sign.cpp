@@ -51,26 +51,6 @@ std::string HashOid(const std::string& text) {
     return text;
 }
 
-// The key spec of the container whose public key is the certificate's; 0
-// when neither key is, with `failure` the error of a key that would not open
-// for another reason than being absent (a wrong password).
-DWORD MatchingSpec(HCRYPTPROV prov, const CCTFCertContext& certificate, DWORD& failure) {
-    failure = 0;
-    const IdentObj wanted =
-        ctf::DecodeCertificate(certificate.GetEncoded(), "the certificate").m_info.m_publicKey.GetKeyID();
-    for (DWORD spec : {DWORD(AT_SIGNATURE), DWORD(AT_KEYEXCHANGE)}) {
-        VRKSCApi::CryptKey key;
-        if (!VRKGetUserKey(prov, spec, &key)) {
-            const DWORD e = GetLastError();
-            if (e != static_cast<DWORD>(NTE_NO_KEY) && !failure) failure = e;
-            continue;
-        }
-        CCTFCertPublicKeyInfo info;
-        if (CTFExportPKInfo(prov, key, info) && info.GetKeyID() == wanted) return spec;
-    }
-    return 0;
-}
-
 // Where the library writes an attached signature: OUT itself when it is a
 // regular file or new (the library replaces it through a work copy, also
 // when OUT is IN); else ("-", a device, a FIFO) a file of a folder of our
@@ -157,32 +137,11 @@ int Sign(ctf::Context& ctx, Args& args) {
         signature = ctf::ReadEncodedInput(*add, rules).bytes;
     }
 
-    const auto password = ctf::TakePassword(k.passwordFrom, "Password of container " + k.container, false);
     ctf::PasswordPrompt prompt(k);
-    const bool hadPassword = password.has_value();
     CCTFUser user;
-    const char* keyOid =
-        certPath ? certificate.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId : nullptr;
-    if (int rc = user.LogInUser(k.container.c_str(), ctf::OrNone(password), ctf::OrNone(password), keyOid, false, true,
-                                k.machine)) {
-        prompt.Rethrow();
-        ctf::ThrowKeyStatus(rc, "CCTFUser::LogInUser", k, hadPassword, "cannot open the container");
-    }
-    if (!certPath) {
-        // The certificate bound to the container's key.
-        if (!user.FindCertificate(certificate) || !certificate.IsInitialized())
-            throw ctf::UsageError("container " + Quoted(k.container) + " holds no certificate: give --cert",
-                                  TOOERR_NO_CERTIFICATE);
-    }
-    DWORD failure = 0;
-    const DWORD spec = MatchingSpec(user.GetProvider(), certificate, failure);
-    prompt.Rethrow();
-    if (!spec && failure)
-        ctf::ThrowKeyError(failure, k, hadPassword || prompt.GaveOpenPassword(), "cannot open the container's keys");
-    if (!spec)
-        throw ctf::Error(ctf::kUsage,
-                         "the certificate is not of a key of container " + Quoted(k.container) + "; nothing signed",
-                         TOOERR_NOKEY_FOR_CERT);
+    const ctf::SigningKey key = ctf::OpenSigningKey(k, prompt, user, certificate);
+    const DWORD spec = key.spec;
+    const bool hadPassword = key.hadPassword;
     // The library finds the key through the certificate's key-provider
     // property: the container's unique name and the matching spec.
     IdentObj unique;

@@ -326,4 +326,53 @@ BOOL PasswordPrompt::Answer(const char* container, DWORD, DWORD purpose, cert::S
     }
 }
 
+namespace {
+
+// The key spec of the container whose public key is the certificate's; 0
+// when neither key is, with `failure` the error of a key that would not open
+// for another reason than being absent (a wrong password).
+DWORD MatchingSpec(HCRYPTPROV prov, const CCTFCertContext& certificate, DWORD& failure) {
+    failure = 0;
+    const IdentObj wanted = CCTFCertInfo(*certificate.GetContext()).m_publicKey.GetKeyID();
+    for (DWORD spec : {DWORD(AT_SIGNATURE), DWORD(AT_KEYEXCHANGE)}) {
+        VRKSCApi::CryptKey key;
+        if (!VRKGetUserKey(prov, spec, &key)) {
+            const DWORD e = GetLastError();
+            if (e != static_cast<DWORD>(NTE_NO_KEY) && !failure) failure = e;
+            continue;
+        }
+        CCTFCertPublicKeyInfo info;
+        if (CTFExportPKInfo(prov, key, info) && info.GetKeyID() == wanted) return spec;
+    }
+    return 0;
+}
+
+}  // namespace
+
+SigningKey OpenSigningKey(const KeyOptions& k, const PasswordPrompt& prompt, CCTFUser& user,
+                          CCTFCertContext& certificate) {
+    const std::string quoted = "\"" + k.container + "\"";
+    const bool given = certificate.IsInitialized();
+    const auto password = TakePassword(k.passwordFrom, "Password of container " + quoted, false);
+    SigningKey out;
+    out.hadPassword = password.has_value();
+    const char* keyOid = given ? certificate.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId : nullptr;
+    if (int rc =
+            user.LogInUser(k.container.c_str(), OrNone(password), OrNone(password), keyOid, false, true, k.machine)) {
+        prompt.Rethrow();
+        ThrowKeyStatus(rc, "CCTFUser::LogInUser", k, out.hadPassword, "cannot open the container");
+    }
+    if (!given && (!user.FindCertificate(certificate) || !certificate.IsInitialized()))
+        throw UsageError("container " + quoted + " holds no certificate: give --cert", TOOERR_NO_CERTIFICATE);
+    DWORD failure = 0;
+    out.spec = MatchingSpec(user.GetProvider(), certificate, failure);
+    prompt.Rethrow();
+    if (!out.spec && failure)
+        ThrowKeyError(failure, k, out.hadPassword || prompt.GaveOpenPassword(), "cannot open the container's keys");
+    if (!out.spec)
+        throw Error(kUsage, "the certificate is not of a key of container " + quoted + "; nothing signed",
+                    TOOERR_NOKEY_FOR_CERT);
+    return out;
+}
+
 }  // namespace ctf

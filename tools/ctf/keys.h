@@ -149,4 +149,17 @@ private:
     std::exception_ptr failure_;
 };
 
+// Opens the container of `k` in `user` to sign with one of its keys.
+// `certificate` is the signer's, or empty to take the one bound to the
+// container's key. Gives the spec of the container's key whose public key is
+// the certificate's, and whether a password was given. A wrong password, no
+// certificate and no such key are user errors; `prompt` answers the
+// provider's questions meanwhile.
+struct SigningKey {
+    DWORD spec = 0;
+    bool hadPassword = false;
+};
+SigningKey OpenSigningKey(const KeyOptions& k, const PasswordPrompt& prompt, CCTFUser& user,
+                          CCTFCertContext& certificate);
+
 }  // namespace ctf
