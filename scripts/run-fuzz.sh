@@ -10,6 +10,9 @@ BUILD=${1:?usage: run-fuzz.sh BUILD SECONDS [--merge]}
 SECONDS_EACH=${2:?usage: run-fuzz.sh BUILD SECONDS [--merge]}
 MERGE=${3:-}
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# Targets that go through files (list files) sync what they write: on a
+# memory file system that costs nothing, on a disk it would halve their pace.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 found=0
 status=0
 for bin in "$BUILD"/tests/fuzz/fuzz_*; do
