@@ -141,7 +141,18 @@ const CCTFCRLContext::SerialIndex& CCTFCRLContext::Serials() const {
 
 const CRL_ENTRY* CCTFCRLContext::FindEntry(const BYTE* serial, DWORD size) const {
     if (!IsInitialized()) return nullptr;
-    return Answer(static_cast<const CRL_ENTRY*>(nullptr), [&] { return Serials().First(serial, size); });
+    try {
+        return Serials().First(serial, size);
+    } catch (...) {
+        // Without room for the index the entries are still there to scan: a
+        // revoked certificate must not pass for want of memory.
+        const CRL_INFO& info = *m_context->pCrlInfo;
+        for (DWORD i = 0; i < info.cCRLEntry; ++i) {
+            const CRYPT_INTEGER_BLOB& s = info.rgCRLEntry[i].SerialNumber;
+            if (s.cbData == size && (size == 0 || std::memcmp(s.pbData, serial, size) == 0)) return &info.rgCRLEntry[i];
+        }
+        return nullptr;
+    }
 }
 
 const IdentObj& CCTFCRLContext::GetSerialNumber() {
