@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -142,9 +143,17 @@ void CCTF_CRL_EntryList::Reindex() const { m_index.reset(); }
 
 const CCTF_CRL_Entry* CCTF_CRL_EntryList::Find(const IdentObj& serial) const {
     if (empty()) return nullptr;
-    const Index& index = Indexed();
-    const std::size_t slot = index.First(serial);
-    return slot == SIZE_MAX ? nullptr : &*index.table.At(slot).it;
+    try {
+        const Index& index = Indexed();
+        const std::size_t slot = index.First(serial);
+        return slot == SIZE_MAX ? nullptr : &*index.table.At(slot).it;
+    } catch (const std::bad_alloc&) {
+        // No room for the index: the entries are still there to scan.
+        m_index.reset();
+        for (const CCTF_CRL_Entry& e : *this)
+            if (e.m_serialNumber == serial) return &e;
+        return nullptr;
+    }
 }
 
 bool CCTF_CRL_EntryList::FindElement(const IdentObj& serial, CCTF_CRL_Entry& out) const {
