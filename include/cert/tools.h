@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cert/export.h"
@@ -313,8 +314,9 @@ CERT_API void TOOReport(int status, const char* place, int* pStatus, CTOOString*
 CERT_API int TOOStatusOfCurrentException(CTOOString* innerPlace = nullptr) noexcept;
 // Inside a catch handler only: reports the exception being handled by the
 // rule of TOOReport, with "place: inner place" as the place (the inner place
-// alone when it starts with `place` already).
-CERT_API void TOOReportCurrentException(const char* place, int* pStatus);
+// alone when it starts with `place` already); the place also goes to
+// *pPlace when given.
+CERT_API void TOOReportCurrentException(const char* place, int* pStatus, CTOOString* pPlace = nullptr);
 // Inside a catch handler only, for the functions that report by throwing: an
 // XTOOStatus goes on as it is; any other exception becomes an XTOOStatus
 // with its status (as above) and `place`.
@@ -337,13 +339,22 @@ R TOOGuarded(const char* place, int* pStatus, R failed, F&& body) {
     }
     return failed;
 }
-// The same for a body that returns nothing: true on success.
+// The same for a body that returns nothing: true on success; the place of a
+// failure also goes to *pPlace when given.
+template <class F>
+bool TOOGuarded(const char* place, int* pStatus, CTOOString* pPlace, F&& body) {
+    try {
+        body();
+        if (pStatus) *pStatus = TOO_OK;
+        return true;
+    } catch (...) {
+        TOOReportCurrentException(place, pStatus, pPlace);
+    }
+    return false;
+}
 template <class F>
 bool TOOGuarded(const char* place, int* pStatus, F&& body) {
-    return TOOGuarded(place, pStatus, false, [&] {
-        body();
-        return true;
-    });
+    return TOOGuarded(place, pStatus, static_cast<CTOOString*>(nullptr), std::forward<F>(body));
 }
 
 // ---------------------------------------------------------------------------

@@ -32,7 +32,7 @@ int TOOStatusOfCurrentException(CTOOString* innerPlace) noexcept {
     }
 }
 
-void TOOReportCurrentException(const char* place, int* pStatus) {
+void TOOReportCurrentException(const char* place, int* pStatus, CTOOString* pPlace) {
     CTOOString inner;
     const int status = TOOStatusOfCurrentException(&inner);
     std::string where;
@@ -47,7 +47,7 @@ void TOOReportCurrentException(const char* place, int* pStatus) {
         // The place of the inner failure is lost, the status is not.
         where.clear();
     }
-    TOOReport(status, where.empty() ? place : where.c_str(), pStatus);
+    TOOReport(status, where.empty() ? place : where.c_str(), pStatus, pPlace);
 }
 
 void TOORethrowAsStatus(const char* place) {

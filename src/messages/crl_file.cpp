@@ -196,31 +196,10 @@ int Answered(const char* function, int status, const char* place) {
 
 }  // namespace
 
-namespace {
-
-// Runs `body` under the reporting rule, with "function: inner place" as the
-// place.
-template <class F>
-bool Reported(const char* function, int* error, CTOOString* place, F&& body) {
-    try {
-        body();
-        if (error) *error = TOO_OK;
-        return true;
-    } catch (...) {
-        CTOOString inner;
-        const int status = TOOStatusOfCurrentException(&inner);
-        const std::string where = std::string(function) + (inner.IsEmpty() ? "" : ": " + inner.str());
-        TOOReport(status, where.c_str(), error, place);
-    }
-    return false;
-}
-
-}  // namespace
-
 bool CTFUpdateCRLsInFile(const std::string& fileName, const std::list<IdentObj>& newCrls, bool matchNumber,
                          const std::list<CCTFX509Name>& issuersToDrop, CCTFCertStorage* storage, bool createMissing,
                          int* error, CTOOString* place) {
-    return Reported(kUpdatePlace, error, place, [&] {
+    return TOOGuarded(kUpdatePlace, error, place, [&] {
         LockedCrlFile file(fileName);
         if (!file.Load(createMissing)) Fail(TOOERR_NOFILE, fileName);
         // The edits go to a copy of the set: nothing is kept unless the
@@ -249,7 +228,7 @@ int CTFUpdateCRLInFile(const CTOOString& fileName, const IdentObj& newCrl, bool 
 
 bool CTFDeleteCrlFromFile(bool byNumber, const CCTFX509Name& issuer, const IdentObj& id, const std::string& fileName,
                           int* error, CTOOString* place) {
-    return Reported(kDeletePlace, error, place, [&] {
+    return TOOGuarded(kDeletePlace, error, place, [&] {
         LockedCrlFile file(fileName);
         if (!file.Load(false)) Fail(TOOERR_NOFILE, fileName);
         std::list<IdentObj>& crls = file.Data().m_crls;
