@@ -7,20 +7,6 @@
 
 namespace {
 
-// A signed list cannot keep a signature over what changed: it goes, and
-// the caller is told.
-std::size_t DropSignatures(ctf::OpenedList& l) {
-    if (l.protection != ctf::ListProtection::Signature) return 0;
-    if (l.pkcs7) {
-        auto& signers = l.Trust()->GetSignData().m_signerInfos;
-        const std::size_t n = signers.size();
-        signers.clear();
-        return n;
-    }
-    l.list->SetProtectionFlag(0);  // written as a plain record list
-    return 1;
-}
-
 int Add(ctf::Context& ctx, ctf::Args& args) {
     std::vector<std::string> pos = args.Positionals();
     const auto keyPath = args.Option("mac-key");
@@ -39,7 +25,7 @@ int Add(ctf::Context& ctx, ctf::Args& args) {
     for (const auto& c : in.crls)
         if (!l.list->ReturnStorage()->AddEncodetCRL(c))
             throw ctf::UsageError("list add: a CRL is refused by the store", WinErr2ToolsErr(GetLastError()));
-    const std::size_t dropped = DropSignatures(l);
+    const std::size_t dropped = ctf::DropSignatures(l);
     ctf::WriteList(*l.list, path);
     if (ctx.json)
         std::printf("%s\n", ctf::JsonObject()

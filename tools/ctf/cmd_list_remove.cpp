@@ -46,16 +46,7 @@ int Remove(ctf::Context& ctx, ctf::Args& args) {
             std::printf("%s: no certificate matched; the list is unchanged\n", path.c_str());
         return ctf::kCheckFailed;
     }
-    std::size_t dropped = 0;
-    if (l.protection == ctf::ListProtection::Signature) {
-        if (l.pkcs7) {
-            dropped = l.Trust()->GetSignData().m_signerInfos.size();
-            l.Trust()->GetSignData().m_signerInfos.clear();
-        } else {
-            l.list->SetProtectionFlag(0);
-            dropped = 1;
-        }
-    }
+    const std::size_t dropped = ctf::DropSignatures(l);
     ctf::WriteList(*l.list, path);
     if (ctx.json)
         std::printf("%s\n", ctf::JsonObject()

@@ -379,4 +379,16 @@ void WriteList(CCTFCertList& list, const std::string& path) {
                     st);
 }
 
+std::size_t DropSignatures(OpenedList& l) {
+    if (l.protection != ListProtection::Signature) return 0;
+    if (l.pkcs7) {
+        auto& signers = l.Trust()->GetSignData().m_signerInfos;
+        const std::size_t n = signers.size();
+        signers.clear();
+        return n;
+    }
+    l.list->SetProtectionFlag(0);
+    return 1;
+}
+
 }  // namespace ctf

@@ -51,6 +51,11 @@ struct OpenedList {
 // a plain list. A file that does not load: exit 2 with its status.
 OpenedList OpenList(const std::string& path, const ListMacKey* key, bool keyRequired);
 
+// A signed list cannot keep a signature over what changed: its signatures
+// go (a record list is written plain). How many went, for the caller to
+// say so.
+std::size_t DropSignatures(OpenedList& l);
+
 // The MAC algorithm of `--mac`: a, z, or an OID of a MAC; exit 2 otherwise.
 std::string MacAlgorithmArgument(const std::string& text);
 
