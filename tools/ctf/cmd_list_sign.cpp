@@ -25,13 +25,11 @@ int Sign(ctf::Context& ctx, ctf::Args& args) {
     ctf::PasswordPrompt prompt(k);
     CCTFUser user;
     const ctf::SigningKey key = ctf::OpenSigningKey(k, prompt, user, certificate);
-    const DWORD spec = key.spec;
-    const bool hadPassword = key.hadPassword;
     CCTFProvider provider;
     int err = 0;
     if (!provider.Init(k.container.c_str(), nullptr, VRK_PROV_TYPE_GOST, k.machine ? CRYPT_MACHINE_KEYSET : 0, &err)) {
         prompt.Rethrow();
-        ctf::ThrowKeyStatus(err, "CCTFProvider::Init", k, hadPassword, "cannot open the container");
+        ctf::ThrowKeyStatus(err, "CCTFProvider::Init", k, key.hadPassword, "cannot open the container");
     }
 
     // The signature covers the certificates in the order the list is
@@ -42,13 +40,13 @@ int Sign(ctf::Context& ctx, ctf::Args& args) {
     while ((c = CertEnumCertificatesInStore(l.list->ReturnStorage()->GetHandle(), c)) != nullptr)
         sd.m_certificates.emplace_back(c->pbCertEncoded, c->cbCertEncoded);
     try {
-        CTFSignTrustList(provider, spec, certificate, sd);
+        CTFSignTrustList(provider, key.spec, certificate, sd);
     } catch (const XTOOStatus& e) {
         prompt.Rethrow();
         if (e.Status() == 106)
             throw ctf::Error(ctf::kCheckFailed, "the certificate is neither a CA nor a trust-list signer", 106,
                              e.Place());
-        ctf::ThrowKeyStatus(e.Status(), e.Place(), k, hadPassword, "cannot sign the list");
+        ctf::ThrowKeyStatus(e.Status(), e.Place(), k, key.hadPassword, "cannot sign the list");
     }
     ctf::WriteList(*l.list, path);
     const std::size_t signers = sd.m_signerInfos.size();

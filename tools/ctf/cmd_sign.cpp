@@ -140,14 +140,12 @@ int Sign(ctf::Context& ctx, Args& args) {
     ctf::PasswordPrompt prompt(k);
     CCTFUser user;
     const ctf::SigningKey key = ctf::OpenSigningKey(k, prompt, user, certificate);
-    const DWORD spec = key.spec;
-    const bool hadPassword = key.hadPassword;
     // The library finds the key through the certificate's key-provider
-    // property: the container's unique name and the matching spec.
+    // property: the container's unique name and which of its keys matches.
     IdentObj unique;
     std::string container = k.container;
     if (VRKGetProvParam(user.GetProvider(), PP_UNIQUE_CONTAINER, unique, 0)) container = unique.view().data();
-    if (!ctf::SetKeyProvider(certificate, container, spec))
+    if (!ctf::SetKeyProvider(certificate, container, key.spec))
         ctf::ThrowWinError(GetLastError(), "cannot name the key of the certificate");
     const char* keyAlg = certificate.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
     if (!hash && keyAlg && std::string(keyAlg) == kOidRsa) hashOid = kOidSha256;
@@ -184,7 +182,7 @@ int Sign(ctf::Context& ctx, Args& args) {
                              status, place);
         if (status == TOOERR_BADARG || ctf::ExitForStatus(status) == ctf::kUsage)
             throw ctf::Error(ctf::kUsage, in + ": cannot be signed", status, place);
-        ctf::ThrowKeyStatus(status, place.c_str(), k, hadPassword || prompt.GaveOpenPassword(), "cannot sign");
+        ctf::ThrowKeyStatus(status, place.c_str(), k, key.hadPassword || prompt.GaveOpenPassword(), "cannot sign");
     }
     std::size_t signers = 0;
     if (detached) {

@@ -151,8 +151,9 @@ private:
 
 // Opens the container of `k` in `user` to sign with one of its keys.
 // `certificate` is the signer's, or empty to take the one bound to the
-// container's key. Gives the spec of the container's key whose public key is
-// the certificate's, and whether a password was given. A wrong password, no
+// container's key. Gives which of the container's keys (AT_SIGNATURE or
+// AT_KEYEXCHANGE) has the certificate's public key, and whether a password
+// was given. A wrong password, no
 // certificate and no such key are user errors; `prompt` answers the
 // provider's questions meanwhile.
 struct SigningKey {
