@@ -328,9 +328,10 @@ BOOL PasswordPrompt::Answer(const char* container, DWORD, DWORD purpose, cert::S
 
 namespace {
 
-// The key spec of the container whose public key is the certificate's; 0
-// when neither key is, with `failure` the error of a key that would not open
-// for another reason than being absent (a wrong password).
+// Which of the container's keys (AT_SIGNATURE, AT_KEYEXCHANGE) has the
+// certificate's public key; 0 when neither has, with `failure` the error of
+// a key that would not open for another reason than being absent (a wrong
+// password).
 DWORD MatchingSpec(HCRYPTPROV prov, const CCTFCertContext& certificate, DWORD& failure) {
     failure = 0;
     const IdentObj wanted = CCTFCertInfo(*certificate.GetContext()).m_publicKey.GetKeyID();
