@@ -190,6 +190,22 @@ struct CRL_INFO {
     CERT_EXTENSION* rgExtension;
 };
 
+// The trust status of a chain and of each of its elements: error bits and
+// information bits (the library sets no information bits).
+struct CERT_TRUST_STATUS {
+    DWORD dwErrorStatus;
+    DWORD dwInfoStatus;
+};
+constexpr DWORD CERT_TRUST_NO_ERROR = 0;
+constexpr DWORD CERT_TRUST_IS_NOT_TIME_VALID = 0x1;
+constexpr DWORD CERT_TRUST_IS_REVOKED = 0x4;
+constexpr DWORD CERT_TRUST_IS_NOT_SIGNATURE_VALID = 0x8;
+constexpr DWORD CERT_TRUST_IS_UNTRUSTED_ROOT = 0x20;
+constexpr DWORD CERT_TRUST_REVOCATION_STATUS_UNKNOWN = 0x40;
+constexpr DWORD CERT_TRUST_IS_CYCLIC = 0x80;
+constexpr DWORD CERT_TRUST_INVALID_BASIC_CONSTRAINTS = 0x400;
+constexpr DWORD CERT_TRUST_IS_PARTIAL_CHAIN = 0x10000;
+
 // Value types of name attributes, and the ASN.1 type each stands for.
 constexpr DWORD CERT_RDN_ANY_TYPE = 0;
 constexpr DWORD CERT_RDN_ENCODED_BLOB = 1;  // Value is the whole encoded value
