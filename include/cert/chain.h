@@ -71,7 +71,12 @@ public:
     // Loads "<dir>\d_station\<name>" (no "\d_station" with the alternative
     // layout) as a protected trust list, with the CRLs of its "_REM.CRL"
     // file, and appends it named `name`. 0 with `status` set (4: missing)
-    // when it cannot be loaded, else 1.
+    // when it cannot be loaded, else 1 (also when it is loaded already).
+    // No lock is held while the file is read and its protection checked; a
+    // thread wanting a list another thread reads waits for it, except a
+    // thread that is itself reading a list (its protection check): for it
+    // the list is not available (4), so no list is read twice and no two
+    // checks wait for each other.
     int Load(const char* name, XTOOStatus* status);
     // Every "*.p7s", then (not in the alternative layout) "*.trl" list.
     void LoadAll();
@@ -99,7 +104,10 @@ public:
     int FindSubjectCertificate(const CCTFCertInfo& info, CCTFCertContext& out) const;
 
     // The directory given to Init or CTFSetTransDir, and the flags (8 after
-    // a new directory: the storages are to be loaded again).
+    // a new directory: the storages are to be loaded again). With 8 set,
+    // the next Load, LoadAll or search that loads drops every storage Load
+    // entered (the root storage and the users' stay), clears allLoaded and
+    // the 8, and so reads the new directory's lists.
     CTOOString GetTransDir() const;
     void SetTransDir(const CTOOString& dir);
     unsigned long GetFlags() const;
