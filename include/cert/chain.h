@@ -93,11 +93,15 @@ public:
     // with the CCTFCertStorage::FindIssuerCertificate convention.
     int FindIssuerCertificate(const CCTFCertContext& subject, CCTFCertContext& issuer, unsigned long* flags,
                               CCTFCRLContext* crl);
-    // Installs a CRL: its issuer found by key identifier (issuer and serial,
-    // else key identifier, else name), not older than the stored one (143),
-    // into the storage, its "_rem.crl" file, the list file and, with the
-    // application flag's 0x2, the system stores. The `error` rule; true for
-    // code 0.
+    // Installs a CRL: its issuer the first certificate of the loaded
+    // storages (all are loaded first) that the authority key identifier
+    // names (issuer and serial, else key identifier, else name) and whose
+    // key verifies it (else 212 "GD_RegCRLRequest "); newer than the stored
+    // one of that issuer (else 143), which it replaces in the storage, then
+    // the node's "_rem.crl" file when there is one, the list file (a PKCS #7
+    // list; other processes' CRLs in it stay) and, with the application
+    // flag's 0x2, the system stores. A refused CRL (28, 212, 143) writes
+    // nothing. The `error` rule; true for code 0.
     bool UpdateCRLInStorage(const CCTFCRLContext& crl, int* error, CTOOString* place);
     // The first certificate of the loaded storages matching `info`
     // (subject-certificate find): 1, or 0.

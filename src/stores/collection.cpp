@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -115,8 +117,16 @@ bool cert::stores::IsFolder(const std::string& path) {
 std::string cert::stores::IssuerNodeId(const CCTFCertContext& subject) {
     if (!subject.IsInitialized()) return {};
     const CERT_INFO* info = subject.GetContext()->pCertInfo;
+    // The identifier names a file: bytes that could leave the folder (a
+    // separator, a dot) or are no text do not make one.
+    const auto usable = [](const CRYPT_BIT_BLOB* id) {
+        if (id->cbData < 4) return false;
+        for (DWORD i = 0; i < 4; ++i)
+            if (!std::isalnum(id->pbData[i])) return false;
+        return true;
+    };
     for (const CRYPT_BIT_BLOB* id : {&info->IssuerUniqueId, &info->SubjectUniqueId})
-        if (id->cbData >= 4) return std::string(reinterpret_cast<const char*>(id->pbData), 4);
+        if (usable(id)) return std::string(reinterpret_cast<const char*>(id->pbData), 4);
     if (info->SerialNumber.cbData == 16) {
         const BYTE* s = info->SerialNumber.pbData;
         char text[8];
@@ -255,6 +265,9 @@ int CCTFCertStorageCollection::Load(const char* name, XTOOStatus* status) {
         return 0;
     };
     if (!name || !*name) return fail(TOOERR_NOFILE, CTOOString("CCTFCertStorageCollection::Load"));
+    // A storage is a list of the station folder, named by its bare name.
+    if (std::strpbrk(name, "/\\") || std::string_view(name) == "." || std::string_view(name) == "..")
+        return fail(TOOERR_BADARG, CTOOString(name));
     try {
         const std::string key = Folded(name);
         unsigned generation = 0;

@@ -45,6 +45,14 @@ TEST_F(Tdir, NodeIdComesFromUniqueIdsElseFromARequestSerial) {
     // The subject unique identifier (the key-id text) comes before the serial.
     EXPECT_EQ(cert::stores::IssuerNodeId(CCTFCertContext(ModelCert("CN=User", "CN=Node CA", "00420005", true))),
               "0042");
+    // Unique identifiers that are no name of a file are passed over.
+    CCTFX509Certificate sneaky;
+    ASSERT_TRUE(sneaky.DecodeCert(ModelCert("CN=User", "CN=Node CA", "00010005")));
+    sneaky.m_info.m_issuerUniqueId = CTOOCryptBitBlob("../x", 4);
+    EXPECT_EQ(cert::stores::IssuerNodeId(CCTFCertContext(sneaky.GetEncodetCert())), "0001");
+    XTOOStatus status(0);
+    EXPECT_EQ(CTFGetStorageCollection().Load("../0001_trl.p7s", &status), 0);
+    EXPECT_EQ(status.Status(), TOOERR_BADARG);
     // A serial of another length names no node.
     EXPECT_EQ(cert::stores::IssuerNodeId(CCTFCertContext(SharedPki().Der("good.der"))), "");
 }

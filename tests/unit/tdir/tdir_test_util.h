@@ -9,10 +9,9 @@
 #include <vector>
 
 #include "../contexts/pki.h"
-#include "cert/asn.h"
+#include "../model/model_test_util.h"
 #include "cert/certlist.h"
 #include "cert/lecursor.h"
-#include "cert/oids.h"
 #include "cert/transdir.h"
 #include "cert/vrkscapi.h"
 #include "testsupport.h"
@@ -37,27 +36,12 @@ inline const Pki& SharedPki(int which = 0) {
     return p[which];
 }
 
-inline IdentObj GostKeyInfo() {
-    asn::Writer w;
-    auto spki = w.BeginSequence();
-    auto alg = w.BeginSequence();
-    w.Oid(cert::oids::kGostR3410_2012_256);
-    auto params = w.BeginSequence();
-    w.Oid(cert::oids::kSign2001ParamSetA).Oid(cert::oids::kGostR3411_2012_256).End(params).End(alg);
-    std::string key(64, '\0');
-    for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<char>(i * 7 + 1);
-    asn::Writer octets;
-    octets.OctetString(asn::Bytes(reinterpret_cast<const std::uint8_t*>(key.data()), key.size()));
-    w.BitString(octets.view()).End(spki);
-    return w.Take();
-}
-
 // A certificate with a 16-byte serial made from `keyIdText` as requests get
 // theirs, without unique identifiers unless asked.
 inline IdentObj ModelCert(const std::string& subject, const CCTFX509Name& issuer, const char* keyIdText,
                           bool keepUniqueId = false) {
     const CCTFAlgorithmIdentifier alg(cert::oids::kGostR3410_2012_256WithR3411);
-    const IdentObj keyDer = GostKeyInfo();
+    const IdentObj keyDer = modeltest::GostKey();
     CCTFCertPublicKeyInfo key;
     key.ReadData(keyDer.data(), keyDer.size());
     XTOOStatus status(0);
