@@ -92,6 +92,7 @@ const Row kCommands[] = {
      "name.der"},
     {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
     {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
+    {"verify-cert", "{in} --trust {ca}", kPrints | kReadsInput | kManyInputs, "ca.der"},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
