@@ -109,7 +109,7 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
 
     if (!ctx.json) std::fputs(header.c_str(), stdout);
     std::vector<std::string> json;
-    bool clean = true;
+    bool clean = true, first = true;
     for (const auto& [file, certs] : subjects)
         for (std::size_t i = 0; i < certs.size(); ++i) {
             const CCTFCertContext cert(certs[i]);
@@ -132,7 +132,8 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
                 if (certs.size() > 1) title += ", certificate " + std::to_string(i + 1);
                 title += bits ? ": NOT TRUSTED" : ": OK";
                 if (when) title += " at " + ctf::IsoTime(*when);
-                std::printf("%s", ctf::ChainText(title, chain, bits).c_str());
+                std::printf("%s%s", first ? "" : "\n", ctf::ChainText(title, chain, bits).c_str());
+                first = false;
             }
         }
     if (ctx.json) std::printf("%s\n", ctf::JsonArray(json).c_str());
