@@ -1,46 +1,48 @@
 // Demo step: the sample transport directory (the one the build made, or
 // one made now in the demo's home): its storages as the library lists
-// them, then a good, a revoked, an expired and an unknown user verified
-// against it, each chain explained.
+// them, kind by kind, then a good, a revoked, an expired and an unknown
+// user verified against it, each chain explained. Both through the
+// commands a user would type.
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <vector>
 
-#include "cert/chain.h"
 #include "cert/transdir.h"
 #include "cli.h"
 #include "sample_tdir.h"
-#include "tdir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Every storage kind the sample has, from the root storage to the users.
-constexpr unsigned long kStorages = CTF_SL_TRUST | CTF_SL_TRUST_OTHER | CTF_SL_CRL_OWN | CTF_SL_CRL_OTHER |
-                                    CTF_SL_OWN_USERS | CTF_SL_EXT_USERS | CTF_SL_COMMON;
+struct Kind {
+    unsigned long flag;
+    const char* what;
+};
+constexpr Kind kKinds[] = {{CTF_SL_TRUST, "the trust storage"},
+                           {CTF_SL_COMMON, "the common list"},
+                           {CTF_SL_TRUST_OTHER, "the other trust storages"},
+                           {CTF_SL_CRL_OWN, "the own node's CRLs"},
+                           {CTF_SL_CRL_OTHER, "the other nodes' CRLs"},
+                           {CTF_SL_OWN_USERS, "own users"},
+                           {CTF_SL_EXT_USERS, "external users"}};
 
-std::size_t Count(const CCTFCertStorage& s) {
-    std::size_t n = 0;
-    PCCERT_CONTEXT c = nullptr;
-    while ((c = CertEnumCertificatesInStore(s.GetHandle(), c)) != nullptr) ++n;
-    return n;
-}
-
-void ListStorages(const ctf::Context& ctx, const std::string& dir) {
-    struct Free {
-        ~Free() { CTFFreeRootStorage(); }
-    } freeAfter;
-    ctf::Context at = ctx;
-    at.transportDir = dir;
-    ctf::OpenTransportDir(at, std::string("0001"), CTF_APP_SYSTEM_STORES);
-    std::printf("CTFGetStorageList(0x%08lX, \"0001\"):\n", kStorages);
-    for (const CCTFCertStorage& s : CTFGetStorageList(kStorages, "0001")) {
-        std::string name = static_cast<const char*>(s.GetName());
-        if (name.rfind(dir, 0) == 0) name = name.substr(dir.size() + 1);
-        std::printf("  %-34s type 0x%08lX  %zu certificate(s), %zu CRL(s)\n", name.c_str(),
-                    static_cast<unsigned long>(s.GetType()), Count(s), s.GetCRLList().size());
-    }
+// Runs `ctf --transport-dir DIR COMMAND ARGS...` in this process, the
+// command line shown first.
+int Command(const ctf::Context& ctx, const std::string& dir, const std::string& name,
+            const std::vector<std::string>& argv) {
+    std::string line = "$ ctf --transport-dir " + dir + " " + name;
+    for (const auto& a : argv) line += " " + a;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    const ctf::Command& c = ctf::Commands().at(name);
+    ctf::Context run = ctx;
+    run.command = name;
+    run.transportDir = dir;
+    ctf::Args args(argv, c.flags, run, c.lists);
+    args.Check();
+    return c.run(run, args);
 }
 
 int Run(ctf::Context& ctx) {
@@ -53,24 +55,22 @@ int Run(ctf::Context& ctx) {
             std::printf("no sample from the build here: made one\n");
         }
     }
-    std::printf("sample transport directory: %s\n\n", dir.c_str());
-    ListStorages(ctx, dir);
+    std::printf("sample transport directory: %s\n", dir.c_str());
 
-    const ctf::Command& verify = ctf::Commands().at("verify-cert");
+    for (const Kind& k : kKinds) {
+        char flag[16];
+        std::snprintf(flag, sizeof flag, "0x%lX", k.flag);
+        std::printf("\n%s:\n", k.what);
+        if (const int rc = Command(ctx, dir, "tdir ls", {"--flags", flag, "--node", "0001"})) return rc;
+    }
+
     bool asExpected = true;
     for (const auto& [user, expected] : {std::pair{"good", ctf::kOk},
                                          {"revoked", ctf::kCheckFailed},
                                          {"expired", ctf::kCheckFailed},
                                          {"unknown", ctf::kCheckFailed}}) {
-        const std::string file = dir + "/files/" + user + ".cer";
-        std::printf("\n$ ctf --transport-dir %s verify-cert %s --node 0001\n", dir.c_str(), file.c_str());
-        std::fflush(stdout);
-        ctf::Context run = ctx;
-        run.command = "verify-cert";
-        run.transportDir = dir;
-        ctf::Args args({file, "--node", "0001"}, verify.flags, run, verify.lists);
-        args.Check();
-        const int rc = verify.run(run, args);
+        std::printf("\n");
+        const int rc = Command(ctx, dir, "verify-cert", {dir + "/files/" + user + ".cer", "--node", "0001"});
         std::printf("exit %d (%s)\n", rc, rc == expected ? "as expected" : "NOT as expected");
         asExpected &= rc == expected;
     }
