@@ -36,26 +36,26 @@ std::string Serial(const CRYPT_INTEGER_BLOB& b) { return ModelSerial(IdentObj(b.
 
 // A CRL is out of date once its next update has passed: it still decides,
 // but the reader should know it is stale.
-bool OutOfDate(const CRL_INFO& crl) {
+bool OutOfDate(const CRL_INFO& crl, const CTOOFileTime& at) {
     const CTOOFileTime next(crl.NextUpdate);
-    return !next.IsEmpty() && next < CTOOFileTime::now();
+    return !next.IsEmpty() && next < (at.IsEmpty() ? CTOOFileTime::now() : at);
 }
 
-std::string CrlJson(const CCTFCRLContext& crl) {
+std::string CrlJson(const CCTFCRLContext& crl, const CTOOFileTime& at) {
     if (!crl.IsInitialized()) return "null";
     const CRL_INFO& info = *crl.GetContext()->pCrlInfo;
     JsonObject o;
     o.Add("issuer", NameText(info.Issuer)).Add("thisUpdate", IsoTime(info.ThisUpdate));
     if (!CTOOFileTime(info.NextUpdate).IsEmpty()) o.Add("nextUpdate", IsoTime(info.NextUpdate));
-    return o.Add("outOfDate", OutOfDate(info)).str();
+    return o.Add("outOfDate", OutOfDate(info, at)).str();
 }
 
-std::string CrlText(const CCTFCRLContext& crl) {
+std::string CrlText(const CCTFCRLContext& crl, const CTOOFileTime& at) {
     if (!crl.IsInitialized()) return "none";
     const CRL_INFO& info = *crl.GetContext()->pCrlInfo;
     std::string s = "issued " + IsoTime(info.ThisUpdate);
     if (!CTOOFileTime(info.NextUpdate).IsEmpty()) s += ", next " + IsoTime(info.NextUpdate);
-    if (OutOfDate(info)) s += " (OUT OF DATE)";
+    if (OutOfDate(info, at)) s += " (OUT OF DATE)";
     return s;
 }
 
@@ -77,7 +77,7 @@ std::string TrustBitsText(DWORD bits) {
     return s;
 }
 
-std::string ChainText(const std::string& title, const CCTFCertificateChain& chain, DWORD bits) {
+std::string ChainText(const std::string& title, const CCTFCertificateChain& chain, DWORD bits, const CTOOFileTime& at) {
     std::string s = title + "\n";
     std::size_t i = 0;
     for (const CCTFChainElement& e : chain.elements) {
@@ -91,7 +91,7 @@ std::string ChainText(const std::string& title, const CCTFCertificateChain& chai
              "\n";
         s += "      bits:     " + Hex32(own) + " " + TrustBitsText(own) + "\n";
         if (own) s += "                " + CTFGetCertTotalBitMaskExplaination(own).str() + "\n";
-        s += "      crl:      " + CrlText(e.crl) + "\n";
+        s += "      crl:      " + CrlText(e.crl, at) + "\n";
     }
     const DWORD code = CTFCertFlags2WinErr(bits);
     s += "  chain:    " + Hex32(bits) + " " + TrustBitsText(bits) + "\n";
@@ -99,7 +99,7 @@ std::string ChainText(const std::string& title, const CCTFCertificateChain& chai
     return s;
 }
 
-std::string ChainJson(const std::string& file, const CCTFCertificateChain& chain, DWORD bits) {
+std::string ChainJson(const std::string& file, const CCTFCertificateChain& chain, DWORD bits, const CTOOFileTime& at) {
     std::vector<std::string> elements;
     for (const CCTFChainElement& e : chain.elements) {
         const CERT_INFO& info = *e.cert.GetContext()->pCertInfo;
@@ -112,7 +112,7 @@ std::string ChainJson(const std::string& file, const CCTFCertificateChain& chain
                                .Add("notAfter", IsoTime(info.NotAfter))
                                .Add("error", std::uint32_t(own))
                                .Add("bits", TrustBitsText(own))
-                               .AddJson("crl", CrlJson(e.crl))
+                               .AddJson("crl", CrlJson(e.crl, at))
                                .str());
     }
     const DWORD code = CTFCertFlags2WinErr(bits);

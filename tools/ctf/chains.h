@@ -18,12 +18,16 @@ namespace ctf {
 std::string TrustBitsText(DWORD bits);
 
 // One chain whose verdict is `bits` (the chain's own status, or the status
-// an exported check gave for it). `title` heads the text form; `file`
-// names the input in the JSON form.
-std::string ChainText(const std::string& title, const CCTFCertificateChain& chain, DWORD bits);
+// an exported check gave for it), judged at `at` (empty: now), which tells
+// whether a CRL was out of date. `title` heads the text form; `file` names
+// the input in the JSON form.
+std::string ChainText(const std::string& title, const CCTFCertificateChain& chain, DWORD bits,
+                      const CTOOFileTime& at = {});
 // {"file","error","code","text","elements":[{"subject","issuer","serial",
-// "notBefore","notAfter","error","bits","crl"}]}: `crl` is null or
-// {"issuer","thisUpdate","nextUpdate","outOfDate"}.
-std::string ChainJson(const std::string& file, const CCTFCertificateChain& chain, DWORD bits);
+// "notBefore","notAfter","error","bits","crl"}]}: `issuer` is the name the
+// certificate gives, `crl` null or {"issuer","thisUpdate","nextUpdate",
+// "outOfDate"}.
+std::string ChainJson(const std::string& file, const CCTFCertificateChain& chain, DWORD bits,
+                      const CTOOFileTime& at = {});
 
 }  // namespace ctf

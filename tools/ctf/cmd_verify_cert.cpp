@@ -68,8 +68,6 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
     const auto at = args.Option("at"), appFlag = args.Option("app-flag"), node = args.Option("node");
     args.Done();
     if (certFiles.empty()) throw ctf::UsageError("give at least one CERT");
-    if (node && (node->size() != 4 || node->find_first_of("/\\.") != std::string::npos))
-        throw ctf::UsageError("--node " + *node + ": a node is named by four characters");
     if (node && ctx.transportDir.empty()) throw ctf::UsageError("--node needs --transport-dir");
     const DWORD flag = appFlag ? ctf::NumberArgument("app-flag", *appFlag, 0xFFFFFFFF) : kDefaultAppFlag;
     const std::optional<CTOOFileTime> when = at ? std::optional(TimeArgument(*at)) : std::nullopt;
@@ -126,13 +124,14 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
             }
             clean &= bits == 0;
             if (ctx.json) {
-                json.push_back(ctf::ChainJson(file, chain, bits));
+                json.push_back(ctf::ChainJson(file, chain, bits, when.value_or(CTOOFileTime())));
             } else {
                 std::string title = file;
                 if (certs.size() > 1) title += ", certificate " + std::to_string(i + 1);
                 title += bits ? ": NOT TRUSTED" : ": OK";
                 if (when) title += " at " + ctf::IsoTime(*when);
-                std::printf("%s%s", first ? "" : "\n", ctf::ChainText(title, chain, bits).c_str());
+                std::printf("%s%s", first ? "" : "\n",
+                            ctf::ChainText(title, chain, bits, when.value_or(CTOOFileTime())).c_str());
                 first = false;
             }
         }

@@ -119,6 +119,10 @@ TEST_F(VerifyCert, AtJudgesTheChainAtThatTime) {
     const auto late = Verify(F("good.cer") + trusted + " --at " + At(400));
     EXPECT_EQ(late.exitCode, kExitCheckFailed);
     EXPECT_EQ(Errors(late.out)[0] & kTime, kTime) << late.out;
+    // The CRL, current now, has long passed its next update by then: it
+    // still decides, and says so.
+    EXPECT_NE(late.out.find("\"outOfDate\": true"), std::string::npos) << late.out;
+    EXPECT_EQ(Verify(F("good.cer") + trusted).out.find("\"outOfDate\": true"), std::string::npos);
 }
 
 TEST_F(VerifyCert, InputThatIsNoCertificateExits2NamingIt) {
