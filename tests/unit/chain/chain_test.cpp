@@ -3,8 +3,6 @@
 // time, and hostile stores that must still give an answer.
 #include <functional>
 
-#include "cert/asn.h"
-
 #include "chain_fixture.h"
 
 namespace {
@@ -311,29 +309,6 @@ TEST_F(Chain, ListsFilteredByChains) {
     EXPECT_EQ(listed(0x80), std::vector<IdentObj>{stranger.der});
     EXPECT_EQ(listed(0x30).size(), 2u);
     EXPECT_THROW(CTFGetCertContextList(CCTFCertStorage(), 0x2), XTOOStatus);
-}
-
-TEST_F(Chain, ValidUsagesIntersect) {
-    auto withUsages = [](const std::vector<const char*>& oids) {
-        asn::Writer w;
-        const auto seq = w.BeginSequence();
-        for (const char* o : oids) w.Oid(o);
-        w.End(seq);
-        CertSpec s;
-        s.extra.emplace_back("2.5.29.37", FALSE, w.Take());
-        return s;
-    };
-    const Cert a = certpki::Issue(pki().ca, withUsages({"1.3.6.1.5.5.7.3.2", "1.3.6.1.5.5.7.3.4"}));
-    const Cert b = certpki::Issue(pki().ca, withUsages({"1.3.6.1.5.5.7.3.4", "1.3.6.1.5.5.7.3.1"}));
-    std::list<CTOOString> usages;
-    bool any = false;
-    CTFCertGetValidUsages({pki().leaf.context, a.context, b.context}, usages, any);
-    EXPECT_FALSE(any);
-    ASSERT_EQ(usages.size(), 1u);
-    EXPECT_STREQ(usages.front().c_str(), "1.3.6.1.5.5.7.3.4");
-    CTFCertGetValidUsages({pki().leaf.context}, usages, any);
-    EXPECT_TRUE(any);
-    EXPECT_TRUE(usages.empty());
 }
 
 // Stores an attacker filled: every build still ends, with the answer the
