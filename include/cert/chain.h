@@ -141,7 +141,11 @@ public:
 
     // Builds the chain of `cert` with the checks `*flags` (7 when null) and
     // the additional storage. False only without a certificate; a chain
-    // that reaches no root comes back with 0x10000.
+    // that reaches no root comes back with 0x10000, and so does one longer
+    // than 128 certificates (cut there). A CRL, whatever its source (the
+    // cache, a download, the caller's search), decides only when the
+    // issuer's key verifies it; a self-issued certificate with a valid
+    // self-signature is never answered from the cache.
     bool GetCertificateChain(const CCTFCertContext& cert, CCTFCertificateChain& chain, unsigned long* flags,
                              const CCTFCertStorage* additional);
     void SetCallbackForCertStoreSearch(CTFIssuerSearchCallback callback, void* context);

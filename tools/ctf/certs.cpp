@@ -395,6 +395,10 @@ CCTFX509Certificate MakeCertificate(HCRYPTPROV prov, const NewCertificate& what,
         what.keyIdText.empty() ? nullptr : what.keyIdText.c_str(), IdentObj(), CCTFX509Name(), what.ca, &status);
     if (status.Status()) throw Error(kFailure, "cannot build the certificate", status.Status(), status.Place());
     info.m_issuer = issuer ? issuer->m_info.m_subject : info.m_subject;
+    if (!what.notBefore.IsEmpty() && !what.notAfter.IsEmpty()) {
+        info.m_notBefore = what.notBefore;
+        info.m_notAfter = what.notAfter;
+    }
     const auto crl = Strings(what.crlUrls), caIssuers = Strings(what.caIssuerUrls), ocsp = Strings(what.ocspUrls);
     if (!CCTFCertInfo::AddCRLPoints(info, int(crl.size()), Pointers(crl).data()) ||
         !CCTFCertInfo::AddAiaPoints(info, int(caIssuers.size()), Pointers(caIssuers).data(), int(ocsp.size()),

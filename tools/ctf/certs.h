@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cert/certmodel.h"
+#include "cert/tootime.h"
 #include "cli.h"
 
 namespace ctf {
@@ -42,6 +43,9 @@ struct NewCertificate {
     DWORD extendedUsage = 0;
     std::string keyIdText;  // empty: none
     std::vector<std::string> crlUrls, caIssuerUrls, ocspUrls;
+    // Validity set by hand (both, or neither: then from now for `months`),
+    // for certificates that must already have expired.
+    CTOOFileTime notBefore, notAfter;
 };
 
 // The certificate, built by the model (CreateCertReq, the distribution

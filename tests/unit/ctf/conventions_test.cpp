@@ -92,6 +92,7 @@ const Row kCommands[] = {
      "name.der"},
     {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
     {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
+    {"verify-cert", "{in} --trust {ca}", kPrints | kReadsInput | kManyInputs, "ca.der"},
     {"tdir ls", "--transport-dir {td}", kPrints},
     {"tdir find", "01 --transport-dir {td}", kPrints | kMayFindNone},
     {"tdir add-crl", "{crl} --transport-dir {td}", kPrints | kMayFindNone},
