@@ -15,23 +15,12 @@
 // Every hundredth certificate is revoked: both sides must find exactly
 // those, so that no check can be skipped unnoticed.
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "bench_support.h"
-#include "cert/chain.h"
-#include "cert/convert.h"
-#include "cert/transdir.h"
-#include "pki.h"
+#include "chain_side.h"
 
 namespace {
 
@@ -39,76 +28,6 @@ constexpr int kCertificates = 10000;
 constexpr int kCrlEntries = 1000000;
 constexpr int kRevokedEvery = 100;
 constexpr int kOpensslSample = 8;
-
-struct Files {
-    std::string dir;
-    std::vector<std::string> certs;  // DER, with a PEM beside each (".pem")
-    std::string ca, crl;             // DER, PEM beside
-    std::size_t crlBytes = 0;
-};
-
-void Write(const std::string& path, const IdentObj& der, const char* label) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()), std::streamsize(der.size()));
-    std::ofstream(path + ".pem") << "-----BEGIN " << label << "-----\n"
-                                 << TOO_MIMEBase64Encode(der.data(), der.size(), 64) << "\n-----END " << label
-                                 << "-----\n";
-}
-
-IdentObj Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return IdentObj(s.str());
-}
-
-// The CA, its certificates and its CRL: made once, in a folder removed at
-// exit.
-const Files& Made() {
-    static const Files files = [] {
-        Files f;
-        std::string pattern = (std::filesystem::temp_directory_path() / "bench_chain.XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        f.dir = pattern;
-        static std::string removeAtExit = pattern;
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(removeAtExit, ec);
-        });
-
-        const certpki::Cert ca = certpki::SelfSigned(certpki::CaSpec("CN=Bench Chain CA, O=Bench, C=RU"));
-        certpki::CrlSpec crl;
-        crl.revoked.reserve(kCrlEntries);
-        for (int i = 0; i < kCertificates; ++i) {
-            certpki::CertSpec spec;
-            spec.subject = "CN=Bench User " + std::to_string(i) + ", O=Bench, C=RU";
-            spec.key = "bench-user";
-            spec.keyUsage = 0x80;
-            const certpki::Cert cert = certpki::Issue(ca, spec);
-            f.certs.push_back(f.dir + "/user" + std::to_string(i) + ".der");
-            Write(f.certs.back(), cert.der, "CERTIFICATE");
-            if (i % kRevokedEvery == 0) crl.revoked.push_back({cert.Serial(), {}, 0});
-        }
-        // The rest of the entries: 16-byte serials no certificate here has.
-        std::mt19937_64 rng(1);
-        while (crl.revoked.size() < std::size_t(kCrlEntries)) {
-            unsigned char serial[16];
-            for (int j = 0; j < 16; j += 8) {
-                const std::uint64_t r = rng();
-                for (int k = 0; k < 8; ++k) serial[j + k] = static_cast<unsigned char>(r >> (8 * k));
-            }
-            serial[15] = static_cast<unsigned char>((serial[15] & 0x7F) | 0x01);  // positive, minimal
-            crl.revoked.push_back({IdentObj(serial, sizeof serial), {}, 0});
-        }
-        const IdentObj crlDer = certpki::MakeCrl(ca, crl).GetEncoded();
-        f.crlBytes = crlDer.size();
-        f.ca = f.dir + "/ca.der";
-        f.crl = f.dir + "/crl.der";
-        Write(f.ca, ca.der, "CERTIFICATE");
-        Write(f.crl, crlDer, "X509 CRL");
-        return f;
-    }();
-    return files;
-}
 
 double ChildrenCpu() {
     rusage u{};
@@ -119,7 +38,7 @@ double ChildrenCpu() {
 // One `openssl verify -crl_check` over the first `count` certificates: its
 // CPU seconds; `revoked` gets how many it found revoked, `ok` how many
 // passed.
-double OpensslRun(const Files& f, int count, int& ok, int& revoked) {
+double OpensslRun(const benchchain::Files& f, int count, int& ok, int& revoked) {
     std::string cmd = "openssl verify -engine gost -crl_check -CAfile '" + f.ca + ".pem' -CRLfile '" + f.crl + ".pem'";
     for (int i = 0; i < count; ++i) cmd += " '" + f.certs[std::size_t(i)] + ".pem'";
     cmd += " 2>&1";
@@ -143,26 +62,12 @@ void BM_VerifyAgainstMillionEntryCrl(benchmark::State& state) {
         state.SkipWithError("no GOST engine");
         return;
     }
-    const Files& f = Made();
+    const benchchain::Files& f = benchchain::Make(kCertificates, kCrlEntries, kRevokedEvery);
     double ours = 0, outside = 0, opensslLoad = 0, opensslPerCert = 0;
     for (auto _ : state) {
-        int clean = 0, revoked = 0;
-        ours += bench::Seconds([&] {
-            CCTFCertStorage root(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 7, nullptr);
-            root.AddEncodetCertificate(Read(f.ca));
-            root.AddEncodetCRL(Read(f.crl));
-            CTFLoadRootStorage(root, CTOOString(f.dir.c_str()), 0);
-            for (const std::string& path : f.certs) {
-                CERT_TRUST_STATUS status{0, 0};
-                CTFVerifyCertificate(CCTFCertContext(Read(path)), status);
-                if (status.dwErrorStatus == 0)
-                    ++clean;
-                else if (status.dwErrorStatus == CERT_TRUST_IS_REVOKED)
-                    ++revoked;
-            }
-            CTFFreeRootStorage();
-        });
-        if (revoked != RevokedAmong(kCertificates) || clean + revoked != kCertificates)
+        benchchain::Verdicts v;
+        ours += bench::Seconds([&] { v = benchchain::VerifyAll(f); });
+        if (v.revoked != RevokedAmong(kCertificates) || v.clean + v.revoked != kCertificates)
             state.SkipWithError("our verdicts are not the expected ones");
 
         int ok1 = 0, rev1 = 0, okN = 0, revN = 0;

@@ -330,7 +330,7 @@ certpki::CertSpec SpecOf(const Cert& c) {
     const bool ca =
         c.profile != P::NotCa && c.profile != P::Leaf && c.profile != P::LeafNoAki && c.profile != P::LeafNoKi;
     s.ca = ca;
-    s.notCa = !ca;
+    s.markEndEntity = !ca;
     s.pathLength = c.profile == P::CaPath0 ? 0 : -1;
     s.keyUsage = c.profile == P::NotCa ? -1 : ca && c.profile != P::CaSignOnly ? 0x06 : 0x80;
     s.subjectKeyId = HasKeyIds(c.profile) && c.profile != P::LeafNoKi;

@@ -153,7 +153,7 @@ Cert Make(const CertSpec& spec, const Cert* issuer) {
     info.m_notAfter = CTOOFileTime(spec.notAfter).IsEmpty() ? Days(365) : spec.notAfter;
     info.m_publicKey = key.publicKey;
 
-    if (spec.basicConstraints && (spec.ca || spec.notCa || issuer == nullptr || spec.pathLength >= 0))
+    if (spec.basicConstraints && (spec.ca || issuer == nullptr || spec.pathLength >= 0))
         info.m_extensions.push_back(
             Extension(cert::oids::kBasicConstraints, true, BasicConstraints(spec.ca, spec.pathLength)));
     if (spec.keyUsage >= 0)

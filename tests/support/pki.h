@@ -41,8 +41,7 @@ struct CertSpec {
     bool ca = false;       // basic constraints with the CA flag
     int pathLength = -1;   // with `ca`: the limit, -1 none
     bool basicConstraints = true;
-    bool notCa = false;  // basic constraints even without `ca`: CA:FALSE written out
-    int keyUsage = -1;   // the first key-usage byte (0x80 signature, 0x06 cert and CRL signing); -1 none
+    int keyUsage = -1;  // the first key-usage byte (0x80 signature, 0x06 cert and CRL signing); -1 none
     bool subjectKeyId = true;
     bool authorityKeyId = true;  // key id, issuer name and serial of the issuer
     std::vector<std::string> crlUrls;
