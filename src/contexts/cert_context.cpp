@@ -457,10 +457,16 @@ int VerifyGostSigned(const BYTE* der, DWORD size, PCCERT_CONTEXT issuer) {
 int CCTFCertContext::IsValidSignature(const CCTFCertContext& issuer) const {
     return Answer(0, [&] {
         if (!IsInitialized() || !issuer.IsInitialized()) return 0;
-        const int gost = VerifyGostSigned(m_context->pbCertEncoded, m_context->cbCertEncoded, issuer.m_context);
-        if (gost >= 0) return gost;
-        DWORD flags = CERT_STORE_SIGNATURE_FLAG;
-        return CertVerifySubjectCertificateContext(m_context, issuer.m_context, &flags) && flags == 0 ? 1 : 0;
+        return RememberedSignature(
+                   m_context, issuer.m_context,
+                   [](PCCERT_CONTEXT subject, PCCERT_CONTEXT by) {
+                       const int gost = VerifyGostSigned(subject->pbCertEncoded, subject->cbCertEncoded, by);
+                       if (gost >= 0) return gost;
+                       DWORD flags = CERT_STORE_SIGNATURE_FLAG;
+                       return CertVerifySubjectCertificateContext(subject, by, &flags) && flags == 0 ? 1 : 0;
+                   })
+                   ? 1
+                   : 0;
     });
 }
 

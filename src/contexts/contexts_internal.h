@@ -46,6 +46,10 @@ int VerifyGostSigned(const BYTE* der, DWORD size, PCCERT_CONTEXT issuer);
 // The same with OpenSSL for a CRL of any other algorithm: 1 good, else 0.
 int VerifyCrlWithOpenssl(const BYTE* crl, DWORD crlSize, const BYTE* issuer, DWORD issuerSize);
 
+// `verify(subject, issuer)` (1 good) remembered for this pair of encodings,
+// bounded in number.
+bool RememberedSignature(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer, int (*verify)(PCCERT_CONTEXT, PCCERT_CONTEXT));
+
 // Logs a line of this layer (CertPutLogFormatted).
 void Log(const std::string& text, int level);
 

@@ -1,5 +1,7 @@
 // CCTFCRLContext: one CRL over the platform's context.
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "capi/flat_index.h"
 #include "cert/oids.h"
@@ -128,12 +130,63 @@ IdentObj CCTFCRLContext::GetIssuerKeyId() const {
     });
 }
 
+namespace {
+
+// The indexes of the CRLs looked up lately, by platform context. A store's
+// search hands out a fresh wrapper of the same context for every
+// certificate checked; without this each would index a large CRL again.
+// Every entry holds a reference to its context, so no other CRL can take
+// its address while the entry lives. Bounded in number of CRLs.
+class IndexRegistry {
+public:
+    template <class Build>
+    std::shared_ptr<const void> Get(PCCRL_CONTEXT crl, Build&& build) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = known_.find(crl);
+            if (it != known_.end()) return it->second;
+        }
+        std::shared_ptr<const void> built = build();
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = known_.find(crl);
+        if (it != known_.end()) return it->second;
+        if (known_.size() >= kLimit) Clear();
+        known_.emplace(CertDuplicateCRLContext(crl), built);
+        return built;
+    }
+
+private:
+    void Clear() {
+        for (auto& [c, index] : known_) CertFreeCRLContext(c);
+        known_.clear();
+    }
+    static constexpr std::size_t kLimit = 16;
+    std::mutex mutex_;
+    std::unordered_map<PCCRL_CONTEXT, std::shared_ptr<const void>> known_;
+};
+
+IndexRegistry& Indexes() {
+    static IndexRegistry* registry = new IndexRegistry;
+    return *registry;
+}
+
+// Small CRLs index faster than the registry is worth.
+constexpr DWORD kSharedIndexEntries = 1024;
+
+}  // namespace
+
 const CCTFCRLContext::SerialIndex& CCTFCRLContext::Serials() const {
     std::shared_ptr<const SerialIndex> index = m_serials.load(std::memory_order_acquire);
     if (!index) {
-        // Threads that race here each build one; the first stored is kept
-        // and the others dropped, so every lookup sees one whole index.
-        std::shared_ptr<const SerialIndex> built = std::make_shared<const SerialIndex>(*m_context->pCrlInfo);
+        std::shared_ptr<const SerialIndex> built;
+        if (m_context->pCrlInfo->cCRLEntry >= kSharedIndexEntries)
+            built = std::static_pointer_cast<const SerialIndex>(Indexes().Get(m_context, [&] {
+                return std::static_pointer_cast<const void>(std::make_shared<const SerialIndex>(*m_context->pCrlInfo));
+            }));
+        else
+            built = std::make_shared<const SerialIndex>(*m_context->pCrlInfo);
+        // Threads that race here each get one; the first stored is kept and
+        // the others dropped, so every lookup sees one whole index.
         if (m_serials.compare_exchange_strong(index, built, std::memory_order_acq_rel)) index = std::move(built);
     }
     return *index;

@@ -1,7 +1,7 @@
 // The issuer and CRL searches of CCTFCertStorage.
 #include <openssl/sha.h>
 
-#include <map>
+#include <unordered_map>
 #include <mutex>
 
 #include "cert/frame.h"
@@ -11,40 +11,101 @@ using namespace cert::contexts;
 
 namespace {
 
-// Whether a CRL's signature verifies with an issuer's key, remembered by the
-// SHA-1 of both encodings: a chain build asks about one CRL many times.
+// Signature verdicts remembered by the SHA-256 of the signed object's and
+// the issuer's encodings: a chain build asks about one CRL many times, and
+// verifying many certificates under one CA would otherwise check the CA's
+// and the root's signatures again for every one of them. A collision-proof
+// hash, because a remembered "good" must never answer for other bytes.
 class SignatureMemo {
 public:
-    bool Verified(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
-        std::string key(2 * SHA_DIGEST_LENGTH, '\0');
-        SHA1(crl->pbCrlEncoded, crl->cbCrlEncoded, reinterpret_cast<unsigned char*>(key.data()));
-        SHA1(issuer->pbCertEncoded, issuer->cbCertEncoded,
-             reinterpret_cast<unsigned char*>(key.data()) + SHA_DIGEST_LENGTH);
+    template <class Verify>
+    bool Verified(const BYTE* der, DWORD size, PCCERT_CONTEXT issuer, Verify&& verify) {
+        std::string key(2 * SHA256_DIGEST_LENGTH, '\0');
+        SHA256(der, size, reinterpret_cast<unsigned char*>(key.data()));
+        SHA256(issuer->pbCertEncoded, issuer->cbCertEncoded,
+               reinterpret_cast<unsigned char*>(key.data()) + SHA256_DIGEST_LENGTH);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             auto it = known_.find(key);
             if (it != known_.end()) return it->second;
         }
-        int ok = VerifyGostSigned(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer);
-        if (ok < 0)
-            ok = VerifyCrlWithOpenssl(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer->pbCertEncoded,
-                                      issuer->cbCertEncoded);
+        const bool ok = verify() == 1;
         std::lock_guard<std::mutex> lock(mutex_);
+        // Bounded: a flood of distinct objects costs a fresh start, never
+        // unbounded memory.
         if (known_.size() >= kLimit) known_.clear();
-        known_.emplace(key, ok == 1);
-        return ok == 1;
+        known_.emplace(std::move(key), ok);
+        return ok;
     }
 
 private:
-    static constexpr std::size_t kLimit = 4096;
+    static constexpr std::size_t kLimit = 16384;
     std::mutex mutex_;
-    std::map<std::string, bool> known_;
+    std::unordered_map<std::string, bool> known_;
 };
 
 SignatureMemo& Memo() {
     static SignatureMemo* memo = new SignatureMemo;
     return *memo;
 }
+
+// CRL verdicts by platform context and issuer: hashing a CRL of a million
+// entries for every certificate checked would cost more than the check.
+// Each entry holds a reference to its CRL, so no other CRL can take its
+// address while the entry lives.
+class CrlVerdicts {
+public:
+    bool Verified(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
+        std::string key(reinterpret_cast<const char*>(&crl), sizeof crl);
+        key.resize(sizeof crl + SHA256_DIGEST_LENGTH);
+        SHA256(issuer->pbCertEncoded, issuer->cbCertEncoded, reinterpret_cast<unsigned char*>(key.data()) + sizeof crl);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            auto it = known_.find(key);
+            if (it != known_.end()) return it->second.ok;
+        }
+        int ok = VerifyGostSigned(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer);
+        if (ok < 0)
+            ok = VerifyCrlWithOpenssl(crl->pbCrlEncoded, crl->cbCrlEncoded, issuer->pbCertEncoded,
+                                      issuer->cbCertEncoded);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (known_.size() >= kLimit) {
+            for (auto& [k, v] : known_) CertFreeCRLContext(v.held);
+            known_.clear();
+        }
+        if (!known_.count(key)) known_.emplace(std::move(key), Verdict{ok == 1, CertDuplicateCRLContext(crl)});
+        return ok == 1;
+    }
+
+private:
+    struct Verdict {
+        bool ok;
+        PCCRL_CONTEXT held;
+    };
+    static constexpr std::size_t kLimit = 256;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Verdict> known_;
+};
+
+bool CrlVerified(PCCRL_CONTEXT crl, PCCERT_CONTEXT issuer) {
+    static CrlVerdicts* verdicts = new CrlVerdicts;
+    return verdicts->Verified(crl, issuer);
+}
+
+// Issuer candidates of one name (and key identifier) tried per search. Real
+// stores hold a handful; a store stuffed with thousands of look-alikes must
+// not make one search verify thousands of signatures.
+constexpr std::size_t kMaxIssuerCandidates = 32;
+
+}  // namespace
+
+bool cert::contexts::RememberedSignature(PCCERT_CONTEXT subject, PCCERT_CONTEXT issuer,
+                                         int (*verify)(PCCERT_CONTEXT, PCCERT_CONTEXT)) {
+    return Memo().Verified(subject->pbCertEncoded, subject->cbCertEncoded, issuer,
+                           [&] { return verify(subject, issuer); });
+}
+
+namespace {
 
 ULONGLONG ThisUpdate(PCCRL_CONTEXT c) { return CTOOFileTime(c->pCrlInfo->ThisUpdate).Ticks(); }
 
@@ -70,7 +131,7 @@ int CCTFCertStorage::GetCrlFromStorage(const CCTFCertContext& issuer, CCTFCRLCon
             if (best.IsInitialized() && ThisUpdate(c) <= ThisUpdate(best.GetContext())) continue;
             // Only a CRL the issuer signed counts: a forged newer one would
             // otherwise hide a revocation.
-            if (!Memo().Verified(c, issuer.GetContext())) continue;
+            if (!CrlVerified(c, issuer.GetContext())) continue;
             best = candidate;
         }
         if (!best.IsInitialized()) return 0;
@@ -110,6 +171,10 @@ int CCTFCertStorage::FindIssuerCertificate(const CCTFCertContext& subject, CCTFC
                 if (!authorityKeyId.IsEmpty() && candidate.GetSubjectKeyId() != authorityKeyId) continue;
                 candidate.SetStorageType(m_type);
                 candidates.push_back(std::move(candidate));
+                if (candidates.size() == kMaxIssuerCandidates) {
+                    CertFreeCertificateContext(c);
+                    break;
+                }
             }
         }
 

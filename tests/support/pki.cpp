@@ -103,7 +103,8 @@ IdentObj FreshSerial() {
     IdentObj serial;
     serial.Alloc(4);
     for (int i = 0; i < 4; ++i) serial.data()[i] = BYTE(n >> (8 * i));
-    serial.data()[3] &= 0x7F;
+    // The top byte set and the sign bit clear: a minimal positive INTEGER.
+    serial.data()[3] = BYTE(0x40 | ((n >> 24) & 0x3F));
     return serial;
 }
 
@@ -153,14 +154,15 @@ Cert Make(const CertSpec& spec, const Cert* issuer) {
     info.m_notAfter = CTOOFileTime(spec.notAfter).IsEmpty() ? Days(365) : spec.notAfter;
     info.m_publicKey = key.publicKey;
 
-    if (spec.basicConstraints && (spec.ca || issuer == nullptr || spec.pathLength >= 0))
+    if (spec.basicConstraints && (spec.ca || issuer == nullptr || spec.markEndEntity))
         info.m_extensions.push_back(
             Extension(cert::oids::kBasicConstraints, true, BasicConstraints(spec.ca, spec.pathLength)));
     if (spec.keyUsage >= 0)
         info.m_extensions.push_back(Extension(cert::oids::kKeyUsage, true, KeyUsage(spec.keyUsage)));
     if (spec.subjectKeyId)
-        info.m_extensions.push_back(
-            Extension(cert::oids::kSubjectKeyIdentifier, false, OctetString(key.publicKey.GetKeyID())));
+        info.m_extensions.push_back(Extension(
+            cert::oids::kSubjectKeyIdentifier, false,
+            OctetString(spec.subjectKeyIdValue.IsEmpty() ? key.publicKey.GetKeyID() : spec.subjectKeyIdValue)));
     if (spec.authorityKeyId) {
         const CCTFCertInfo& signer = issuer ? issuer->model.m_info : info;
         const IdentObj keyId = signer.m_publicKey.GetKeyID();
@@ -174,12 +176,15 @@ Cert Make(const CertSpec& spec, const Cert* issuer) {
         if (!CCTFCertInfo::AddCRLPoints(info, int(pointers.size()), pointers.data())) Fail("cannot encode the CDP");
     }
 
+    for (const CCTFCertExtension& e : spec.extra) info.m_extensions.push_back(e);
+
     const IdentObj toBeSigned = info.GetEncodetInfo();
     if (toBeSigned.IsEmpty()) Fail("cannot encode " + spec.subject);
     CCTFX509Certificate cert;
     cert.m_info = info;
     cert.m_signatureAlgorithm = algorithm;
-    cert.m_signature = CTOOCryptBitBlob(Sign(issuer ? issuer->key : keyName, toBeSigned));
+    cert.m_signature = spec.unsigned_ ? CTOOCryptBitBlob(IdentObj(std::string(64, '\x5A')))
+                                      : CTOOCryptBitBlob(Sign(issuer ? issuer->key : keyName, toBeSigned));
     if (spec.brokenSignature) Break(cert.m_signature);
 
     Cert out;

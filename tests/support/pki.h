@@ -34,14 +34,15 @@ const Key& GetKey(const std::string& name);
 // subject's own for a self-signed one.
 struct CertSpec {
     std::string subject = "CN=Leaf, O=Test";
-    std::string key;       // key name; empty: the subject text
-    IdentObj serial;       // least significant byte first; empty: a fresh one
-    FILETIME notBefore{};  // empty: a day ago
-    FILETIME notAfter{};   // empty: a year ahead
-    bool ca = false;       // basic constraints with the CA flag
-    int pathLength = -1;   // with `ca`: the limit, -1 none
-    bool basicConstraints = true;
-    int keyUsage = -1;  // the first key-usage byte (0x80 signature, 0x06 cert and CRL signing); -1 none
+    std::string key;               // key name; empty: the subject text
+    IdentObj serial;               // least significant byte first; empty: a fresh one
+    FILETIME notBefore{};          // empty: a day ago
+    FILETIME notAfter{};           // empty: a year ahead
+    bool ca = false;               // basic constraints with the CA flag
+    int pathLength = -1;           // with `ca`: the limit, -1 none
+    bool basicConstraints = true;  // written for a CA or a self-signed certificate
+    bool markEndEntity = false;    // written with the CA flag clear for any other
+    int keyUsage = -1;             // the first key-usage byte (0x80 signature, 0x06 cert and CRL signing); -1 none
     bool subjectKeyId = true;
     bool authorityKeyId = true;  // key id, issuer name and serial of the issuer
     std::vector<std::string> crlUrls;
@@ -49,6 +50,10 @@ struct CertSpec {
     // subject (the signature stays the issuer key's).
     std::string issuerName;
     bool brokenSignature = false;  // one bit of the signature flipped
+    // Fixed bytes instead of a signature: cheap look-alikes by the thousand.
+    bool unsigned_ = false;
+    IdentObj subjectKeyIdValue;  // the key identifier to claim; empty: the key's
+    std::vector<CCTFCertExtension> extra;
 };
 
 // A certificate with the key that certifies it.
