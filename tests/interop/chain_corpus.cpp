@@ -106,6 +106,15 @@ unsigned SerialOf(const std::string& name) {
     throw std::invalid_argument("no certificate " + name + " in the corpus");
 }
 
+std::string CrlFor(const std::string& ca) {
+    const Cert& c = CertNamed(ca);
+    for (const Crl& crl : Crls()) {
+        const Cert& by = CertNamed(crl.issuer);
+        if (std::string(by.cn) == c.cn && std::string(by.key) == c.key) return crl.issuer;
+    }
+    return {};
+}
+
 bool IsAltered(const std::string& name) {
     static const std::set<std::string> altered = {"rootb", "cabad", "leafbad"};
     return altered.count(name) != 0;

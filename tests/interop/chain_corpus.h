@@ -57,6 +57,9 @@ const std::vector<Cert>& Certs();
 const std::vector<Crl>& Crls();
 const Cert& CertNamed(const std::string& name);
 unsigned SerialOf(const std::string& name);
+// The CRL (its `issuer`) that speaks for certificates of this CA: one
+// under the same name and key. Empty when it has none.
+std::string CrlFor(const std::string& ca);
 // Made, then given a broken signature.
 bool IsAltered(const std::string& name);
 

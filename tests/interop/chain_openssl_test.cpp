@@ -158,7 +158,8 @@ std::vector<std::string> Untrusted(const Case& c) {
 struct Corpus {
     std::unique_ptr<certtest::TempDir> dir;
     corpus::Made made;
-    std::map<std::string, std::string> names;  // DER -> name
+    std::map<std::string, std::string> names;     // DER -> name
+    std::map<std::string, std::string> crlNames;  // DER -> issuer name
     std::string why;
 };
 
@@ -169,7 +170,10 @@ void Finish(Corpus& c) {
         certtest::WriteFile(*c.dir / (name + ".crt"), corpus::Pem(der, "CERTIFICATE"));
     }
     std::string crls;
-    for (const auto& [issuer, der] : c.made.crls) crls += corpus::Pem(der, "X509 CRL");
+    for (const auto& [issuer, der] : c.made.crls) {
+        crls += corpus::Pem(der, "X509 CRL");
+        c.crlNames[std::string(der.view())] = issuer;
+    }
     certtest::WriteFile(*c.dir / "crls.pem", crls);
 }
 
@@ -252,8 +256,9 @@ protected:
     }
     static CCTFCertStorage Memory() { return CCTFCertStorage(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 7, nullptr); }
 
-    // The chain of `c` as our engine builds it, written as "leaf3 0, ca1 0,
-    // root 0 = 0" to compare with the table.
+    // The chain of `c` as our engine builds it, written as "leaf3 0 crl ca1,
+    // ca1 0 crl root, root 0 = 0" (the CRL that decided each element below
+    // the last) to compare with the table.
     std::string OurChain(const Corpus& corpus, const Case& c, DWORD& status) {
         CCTFCertStorage root = Memory(), additional = Memory();
         additional.SetStatus(0x20);
@@ -280,13 +285,22 @@ protected:
             const auto it = corpus.names.find(std::string(e.cert.GetEncoded().view()));
             text += (text.empty() ? "" : ", ") + (it == corpus.names.end() ? std::string("?") : it->second) + " " +
                     Bits(e.status.dwErrorStatus);
+            if (&e == &chain.elements.back()) break;
+            const IdentObj crl = e.crl.GetEncoded();
+            const auto by = corpus.crlNames.find(std::string(crl.view()));
+            text += " crl " + (crl.IsEmpty() ? "-" : by == corpus.crlNames.end() ? "?" : by->second);
         }
         status = chain.status.dwErrorStatus;
         return text + " = " + Bits(status);
     }
     static std::string Expected(const Case& c) {
         std::string text;
-        for (const Step& s : c.chain) text += (text.empty() ? "" : ", ") + std::string(s.cert) + " " + Bits(s.bits);
+        for (std::size_t i = 0; i < c.chain.size(); ++i) {
+            text += (text.empty() ? "" : ", ") + std::string(c.chain[i].cert) + " " + Bits(c.chain[i].bits);
+            if (i + 1 == c.chain.size()) break;
+            const std::string crl = corpus::CrlFor(c.chain[i + 1].cert);
+            text += " crl " + (crl.empty() ? "-" : crl);
+        }
         return text + " = " + Bits(c.bits);
     }
     static std::string Bits(DWORD bits) {
