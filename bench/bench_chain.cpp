@@ -5,13 +5,13 @@
 // OpenSSL checks the CRL's signature again for every certificate it
 // verifies, a Streebog hash over the whole CRL each time (0.4 s of CPU per
 // certificate here), so one run over all 10,000 certificates would take
-// more than an hour. Its side is therefore
-// two runs over the same files, one certificate and a sample of them, which
-// separate its one-time load from its cost per certificate; the figure for
-// 10,000 is that load plus 10,000 times that cost. Both sizes are printed.
-// Ours verifies every certificate; its load (reading and decoding the files,
-// filling the storage) is counted too. Time is CPU time: this thread's for
-// ours, the children's for the openssl processes.
+// more than an hour. Its side is therefore two runs over the same files,
+// one certificate and a sample of them, which separate its one-time load
+// from its cost per certificate; the figure for 10,000 is that load plus
+// 10,000 times that cost. Both sizes are printed. Ours verifies every
+// certificate; its load (reading and decoding the files, filling the
+// storage) is counted too. Time is CPU time: this thread's for ours, the
+// children's for the openssl processes.
 //
 // Every hundredth certificate is revoked: both sides must find exactly
 // those, so that no check can be skipped unnoticed.
