@@ -40,8 +40,8 @@ double ChildrenCpu() {
 // CPU seconds; `revoked` gets how many it found revoked, `ok` how many
 // passed.
 double OpensslRun(const benchchain::Files& f, int count, int& ok, int& revoked) {
-    std::string cmd = "openssl verify -engine gost -crl_check -CAfile '" + f.ca + ".pem' -CRLfile '" + f.crl + ".pem'";
-    for (int i = 0; i < count; ++i) cmd += " '" + f.certs[std::size_t(i)] + ".pem'";
+    std::string cmd = "openssl verify -engine gost -crl_check -CAfile '" + f.ca + ".pem' -CRLfile '" + f.crl + "'";
+    for (int i = 0; i < count; ++i) cmd += " '" + f.certs[std::size_t(i)] + "'";
     cmd += " 2>&1";
     const double t0 = ChildrenCpu();
     FILE* p = popen(cmd.c_str(), "r");

@@ -11,19 +11,15 @@
 
 #include "cert/chain.h"
 #include "cert/transdir.h"
+#include "pem.h"
 #include "pki.h"
 
 namespace benchchain {
 
 namespace {
 
-void Write(const std::string& path, const IdentObj& der, const char* label) {
+void Write(const std::string& path, const IdentObj& der) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(der.data()), std::streamsize(der.size()));
-    const std::string b64 = TOO::Base64Encode(der.data(), der.size());
-    std::ofstream pem(path + ".pem");
-    pem << "-----BEGIN " << label << "-----\n";
-    for (std::size_t at = 0; at < b64.size(); at += 64) pem << b64.substr(at, 64) << "\n";
-    pem << "-----END " << label << "-----\n";
 }
 
 IdentObj Read(const std::string& path) {
@@ -57,7 +53,7 @@ const Files& Make(int certificates, int crlEntries, int revokedEvery) {
             spec.keyUsage = 0x80;
             const certpki::Cert cert = certpki::Issue(ca, spec);
             f.certs.push_back(f.dir + "/user" + std::to_string(i) + ".der");
-            Write(f.certs.back(), cert.der, "CERTIFICATE");
+            Write(f.certs.back(), cert.der);
             if (i % revokedEvery == 0) crl.revoked.push_back({cert.Serial(), {}, 0});
         }
         // The other entries: 16-byte serials no certificate here has.
@@ -75,8 +71,9 @@ const Files& Make(int certificates, int crlEntries, int revokedEvery) {
         f.crlBytes = crlDer.size();
         f.ca = f.dir + "/ca.der";
         f.crl = f.dir + "/crl.der";
-        Write(f.ca, ca.der, "CERTIFICATE");
-        Write(f.crl, crlDer, "X509 CRL");
+        Write(f.ca, ca.der);
+        std::ofstream(f.ca + ".pem") << certtest::Pem(ca.der, "CERTIFICATE");
+        Write(f.crl, crlDer);
         return f;
     }();
     return files;

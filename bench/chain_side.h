@@ -11,8 +11,9 @@ namespace benchchain {
 
 // One CA, `certificates` end-user certificates of it and its CRL of
 // `crlEntries` entries, every `revokedEvery`-th certificate among them;
-// each object as DER at its path and as PEM at the path + ".pem". Made once
-// per program in a folder removed at exit.
+// each as DER, and the CA also as PEM at its path + ".pem" (openssl takes
+// its trusted certificates in no other form). Made once per program in a
+// folder removed at exit.
 struct Files {
     std::string dir, ca, crl;
     std::vector<std::string> certs;

@@ -125,13 +125,6 @@ void AlterSignature(IdentObj& der) {
     der.data()[der.size() - 5] ^= 0x01;
 }
 
-std::string Pem(const IdentObj& der, const char* label) {
-    const std::string b64 = TOO::Base64Encode(der.data(), der.size());
-    std::string pem = std::string("-----BEGIN ") + label + "-----\n";
-    for (std::size_t at = 0; at < b64.size(); at += 64) pem += b64.substr(at, 64) + "\n";
-    return pem + "-----END " + label + "-----\n";
-}
-
 long long EpochOf(const char* utc) {
     std::tm t{};
     if (std::sscanf(utc, "%4d%2d%2d%2d%2d%2d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec) !=

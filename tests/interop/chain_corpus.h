@@ -79,8 +79,6 @@ bool MakeWithOurs(Made& out, std::string& why);
 
 // A byte of the signature value flipped.
 void AlterSignature(IdentObj& der);
-// PEM of one DER object; `label` as in "CERTIFICATE", "X509 CRL".
-std::string Pem(const IdentObj& der, const char* label);
 // "YYYYMMDDHHMMSSZ" as seconds since 1970 and as a file time.
 long long EpochOf(const char* utc);
 

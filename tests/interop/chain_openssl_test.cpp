@@ -41,6 +41,7 @@
 #include "cert/chain.h"
 #include "cert/transdir.h"
 #include "chain_corpus.h"
+#include "pem.h"
 #include "testsupport.h"
 
 namespace {
@@ -167,11 +168,11 @@ void Finish(Corpus& c) {
     for (auto& [name, der] : c.made.certs) {
         if (corpus::IsAltered(name)) corpus::AlterSignature(der);
         c.names[std::string(der.view())] = name;
-        certtest::WriteFile(*c.dir / (name + ".crt"), corpus::Pem(der, "CERTIFICATE"));
+        certtest::WriteFile(*c.dir / (name + ".crt"), certtest::Pem(der, "CERTIFICATE"));
     }
     std::string crls;
     for (const auto& [issuer, der] : c.made.crls) {
-        crls += corpus::Pem(der, "X509 CRL");
+        crls += certtest::Pem(der, "X509 CRL");
         c.crlNames[std::string(der.view())] = issuer;
     }
     certtest::WriteFile(*c.dir / "crls.pem", crls);
