@@ -17,57 +17,55 @@ constexpr const char* kFutureFrom = "20450101000000Z";
 constexpr const char* kCrlFrom = "20250101000000Z";
 constexpr const char* kCrlTo = "20450101000000Z";
 
-using P = Profile;
-
 }  // namespace
 
 const std::vector<Cert>& Certs() {
     static const std::vector<Cert> certs = {
-        {"root", "Root", nullptr, "kR", P::Root},
-        {"rootb", "Root B", nullptr, "kRB", P::Root},
-        {"unknown", "Unknown Root", nullptr, "kU", P::Root},
-        {"untrusted", "Untrusted Root", nullptr, "kUT", P::Root},
-        {"twina", "Twin CA", nullptr, "kTA", P::Root},
-        {"twinb", "Twin CA", nullptr, "kTB", P::Root},
-        {"rootn", "Root NoKI", nullptr, "kRN", P::RootNoKi},
-        {"xself", "Cross CA", nullptr, "kX", P::Root},
-        {"ca1", "CA 1", "root", "kC1", P::Ca},
-        {"ca2", "CA 2", "ca1", "kC2", P::Ca},
-        {"caexp", "CA Expired", "root", "kCE", P::Ca, kLongAgo, kExpiredTo},
-        {"carev", "CA Revoked", "root", "kCR", P::Ca},
-        {"canocrl", "CA No CRL", "root", "kCN", P::Ca},
-        {"castale", "CA Stale CRL", "root", "kCS", P::Ca},
-        {"cabad", "CA Bad Signature", "root", "kCB", P::Ca},
-        {"caku", "CA Sign Only", "root", "kCK", P::CaSignOnly},
-        {"capl0", "CA Path 0", "root", "kCP", P::CaPath0},
-        {"casub", "CA Below Path 0", "capl0", "kCU", P::Ca},
-        {"canotca", "CA Not CA", "root", "kCT", P::NotCa},
-        {"canoki", "CA NoKI", "rootn", "kCI", P::CaNoKi},
-        {"xold", "Cross CA", "root", "kX", P::Ca, kLongAgo, kExpiredTo},
-        {"xnew", "Cross CA", "root", "kX", P::Ca},
-        {"leaf2", "Leaf 2", "root", "kL", P::Leaf},
-        {"leaf3", "Leaf 3", "ca1", "kL", P::Leaf},
-        {"leaf4", "Leaf 4", "ca2", "kL", P::Leaf},
-        {"leafexp", "Leaf Expired", "ca1", "kL", P::Leaf, kLongAgo, kExpiredTo},
-        {"leaffut", "Leaf Future", "ca1", "kL", P::Leaf, kFutureFrom, kFarAhead},
-        {"leafrev", "Leaf Revoked", "ca1", "kL", P::Leaf},
-        {"leafbad", "Leaf Bad Signature", "ca1", "kL", P::Leaf},
-        {"leafcaexp", "Leaf of CA Expired", "caexp", "kL", P::Leaf},
-        {"leafcarev", "Leaf of CA Revoked", "carev", "kL", P::Leaf},
-        {"leafnocrl", "Leaf of CA No CRL", "canocrl", "kL", P::Leaf},
-        {"leafstale", "Leaf of CA Stale", "castale", "kL", P::Leaf},
-        {"leafstalerev", "Leaf Revoked of CA Stale", "castale", "kL", P::Leaf},
-        {"leafcabad", "Leaf of CA Bad Signature", "cabad", "kL", P::Leaf},
-        {"leafrootb", "Leaf of Root B", "rootb", "kL", P::Leaf},
-        {"leafku", "Leaf of CA Sign Only", "caku", "kL", P::Leaf},
-        {"leafpl", "Leaf Below Path 0", "casub", "kL", P::Leaf},
-        {"leafnotca", "Leaf of CA Not CA", "canotca", "kL", P::Leaf},
-        {"leafunk", "Leaf of Unknown Root", "unknown", "kL", P::Leaf},
-        {"leafutr", "Leaf of Untrusted Root", "untrusted", "kL", P::Leaf},
-        {"leaftwin", "Leaf of Twin", "twinb", "kL", P::Leaf},
-        {"leaftwinnoaki", "Leaf of Twin without AKI", "twinb", "kL", P::LeafNoAki},
-        {"leafnoki", "Leaf NoKI", "canoki", "kL", P::LeafNoKi},
-        {"leafx", "Leaf of Cross CA", "xnew", "kL", P::Leaf},
+        {"root", "Root", nullptr, "kR", kCa},
+        {"rootb", "Root B", nullptr, "kRB", kCa},
+        {"unknown", "Unknown Root", nullptr, "kU", kCa},
+        {"untrusted", "Untrusted Root", nullptr, "kUT", kCa},
+        {"twina", "Twin CA", nullptr, "kTA", kCa},
+        {"twinb", "Twin CA", nullptr, "kTB", kCa},
+        {"rootn", "Root NoKI", nullptr, "kRN", kCaNoKi},
+        {"xself", "Cross CA", nullptr, "kX", kCa},
+        {"ca1", "CA 1", "root", "kC1", kCa},
+        {"ca2", "CA 2", "ca1", "kC2", kCa},
+        {"caexp", "CA Expired", "root", "kCE", kCa, kLongAgo, kExpiredTo},
+        {"carev", "CA Revoked", "root", "kCR", kCa},
+        {"canocrl", "CA No CRL", "root", "kCN", kCa},
+        {"castale", "CA Stale CRL", "root", "kCS", kCa},
+        {"cabad", "CA Bad Signature", "root", "kCB", kCa},
+        {"caku", "CA Sign Only", "root", "kCK", kCaSignOnly},
+        {"capl0", "CA Path 0", "root", "kCP", kCaPath0},
+        {"casub", "CA Below Path 0", "capl0", "kCU", kCa},
+        {"canotca", "CA Not CA", "root", "kCT", kNotCa},
+        {"canoki", "CA NoKI", "rootn", "kCI", kCaNoKi},
+        {"xold", "Cross CA", "root", "kX", kCa, kLongAgo, kExpiredTo},
+        {"xnew", "Cross CA", "root", "kX", kCa},
+        {"leaf2", "Leaf 2", "root", "kL", kLeaf},
+        {"leaf3", "Leaf 3", "ca1", "kL", kLeaf},
+        {"leaf4", "Leaf 4", "ca2", "kL", kLeaf},
+        {"leafexp", "Leaf Expired", "ca1", "kL", kLeaf, kLongAgo, kExpiredTo},
+        {"leaffut", "Leaf Future", "ca1", "kL", kLeaf, kFutureFrom, kFarAhead},
+        {"leafrev", "Leaf Revoked", "ca1", "kL", kLeaf},
+        {"leafbad", "Leaf Bad Signature", "ca1", "kL", kLeaf},
+        {"leafcaexp", "Leaf of CA Expired", "caexp", "kL", kLeaf},
+        {"leafcarev", "Leaf of CA Revoked", "carev", "kL", kLeaf},
+        {"leafnocrl", "Leaf of CA No CRL", "canocrl", "kL", kLeaf},
+        {"leafstale", "Leaf of CA Stale", "castale", "kL", kLeaf},
+        {"leafstalerev", "Leaf Revoked of CA Stale", "castale", "kL", kLeaf},
+        {"leafcabad", "Leaf of CA Bad Signature", "cabad", "kL", kLeaf},
+        {"leafrootb", "Leaf of Root B", "rootb", "kL", kLeaf},
+        {"leafku", "Leaf of CA Sign Only", "caku", "kL", kLeaf},
+        {"leafpl", "Leaf Below Path 0", "casub", "kL", kLeaf},
+        {"leafnotca", "Leaf of CA Not CA", "canotca", "kL", kLeaf},
+        {"leafunk", "Leaf of Unknown Root", "unknown", "kL", kLeaf},
+        {"leafutr", "Leaf of Untrusted Root", "untrusted", "kL", kLeaf},
+        {"leaftwin", "Leaf of Twin", "twinb", "kL", kLeaf},
+        {"leaftwinnoaki", "Leaf of Twin without AKI", "twinb", "kL", kLeafNoAki},
+        {"leafnoki", "Leaf NoKI", "canoki", "kL", kLeafNoKi},
+        {"leafx", "Leaf of Cross CA", "xnew", "kL", kLeaf},
     };
     return certs;
 }
@@ -140,32 +138,6 @@ long long EpochOf(const char* utc) {
 
 namespace {
 
-const char* Section(Profile p) {
-    switch (p) {
-        case P::Root:
-            return "x_root";
-        case P::Ca:
-            return "x_ca";
-        case P::CaPath0:
-            return "x_capl0";
-        case P::CaSignOnly:
-            return "x_caku";
-        case P::NotCa:
-            return "x_notca";
-        case P::RootNoKi:
-            return "x_rootnoki";
-        case P::CaNoKi:
-            return "x_canoki";
-        case P::Leaf:
-            return "x_leaf";
-        case P::LeafNoAki:
-            return "x_leafnoaki";
-        case P::LeafNoKi:
-            return "x_leafnoki";
-    }
-    return "";
-}
-
 // `openssl ca` adds key identifiers unless told "none", and keeps only the
 // name attributes its policy lists.
 const char kConfig[] = R"([ ca ]
@@ -181,58 +153,24 @@ unique_subject = no
 [ any ]
 commonName = supplied
 organizationName = optional
-[ x_root ]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = none
-[ x_ca ]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid,issuer:always
-[ x_capl0 ]
-basicConstraints = critical,CA:TRUE,pathlen:0
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid,issuer:always
-[ x_caku ]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,digitalSignature
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid,issuer:always
-[ x_notca ]
-basicConstraints = critical,CA:FALSE
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid,issuer:always
-[ x_rootnoki ]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = none
-authorityKeyIdentifier = none
-[ x_canoki ]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
-subjectKeyIdentifier = none
-authorityKeyIdentifier = none
-[ x_leaf ]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = keyid,issuer:always
-[ x_leafnoaki ]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-subjectKeyIdentifier = hash
-authorityKeyIdentifier = none
-[ x_leafnoki ]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-subjectKeyIdentifier = none
-authorityKeyIdentifier = none
 [ x_crlaki ]
 authorityKeyIdentifier = keyid
 )";
+
+// The extension section of one certificate.
+std::string Section(const Cert& c) {
+    std::string s = std::string("[ x_") + c.name +
+                    " ]\nbasicConstraints = critical,CA:" + (c.ext.ca ? "TRUE" : "FALSE") +
+                    (c.ext.pathLength >= 0 ? ",pathlen:" + std::to_string(c.ext.pathLength) : "") + "\n";
+    if (c.ext.keyUsage >= 0) {
+        std::string names;
+        for (const auto& [bit, name] : {std::pair{0x80, "digitalSignature"}, {0x04, "keyCertSign"}, {0x02, "cRLSign"}})
+            if (c.ext.keyUsage & bit) names += std::string(",") + name;
+        s += "keyUsage = critical" + names + "\n";
+    }
+    s += std::string("subjectKeyIdentifier = ") + (c.ext.ski ? "hash" : "none") + "\n";
+    return s + "authorityKeyIdentifier = " + (c.ext.aki && c.issuer ? "keyid,issuer:always" : "none") + "\n";
+}
 
 const char kFunctions[] = R"(set -e
 cd "$1"
@@ -260,8 +198,6 @@ std::string Hex4(unsigned v) {
     return b;
 }
 
-bool HasKeyIds(Profile p) { return p != P::RootNoKi && p != P::CaNoKi; }
-
 }  // namespace
 
 bool MakeWithOpenssl(const std::string& dir, Made& out, std::string& why) {
@@ -271,8 +207,8 @@ bool MakeWithOpenssl(const std::string& dir, Made& out, std::string& why) {
     for (const Cert& c : Certs())
         if (keys.insert(c.key).second) script += "key " + std::string(c.key) + "\n";
     for (const Cert& c : Certs()) {
-        script += "issue " + Sh(c.name) + " " + Sh(c.cn) + " " + c.key + " " + Hex4(SerialOf(c.name)) + " " +
-                  Section(c.profile) + " " + c.from + " " + c.to;
+        script += "issue " + Sh(c.name) + " " + Sh(c.cn) + " " + c.key + " " + Hex4(SerialOf(c.name)) + " " + "x_" +
+                  c.name + " " + c.from + " " + c.to;
         if (c.issuer) script += std::string(" ") + c.issuer + " " + CertNamed(c.issuer).key;
         script += "\n";
     }
@@ -284,9 +220,11 @@ bool MakeWithOpenssl(const std::string& dir, Made& out, std::string& why) {
         certtest::WriteFile(dir + "/" + crl.issuer + ".idx", rows);
         const Cert& issuer = CertNamed(crl.issuer);
         script += std::string("crl ") + crl.issuer + " " + issuer.key + " " + crl.thisUpdate + " " + crl.nextUpdate +
-                  " " + (HasKeyIds(issuer.profile) ? "x_crlaki" : "''") + "\n";
+                  " " + (issuer.ext.ski ? "x_crlaki" : "''") + "\n";
     }
-    certtest::WriteFile(dir + "/ca.cnf", kConfig);
+    std::string config = kConfig;
+    for (const Cert& c : Certs()) config += Section(c);
+    certtest::WriteFile(dir + "/ca.cnf", config);
     certtest::WriteFile(dir + "/make.sh", script);
     const auto r = certtest::Run("sh " + Sh(dir + "/make.sh") + " " + Sh(dir));
     if (r.exitCode != 0) {
@@ -329,14 +267,12 @@ certpki::CertSpec SpecOf(const Cert& c) {
     s.serial = SerialBytes(c.name);
     s.notBefore = At(c.from);
     s.notAfter = At(c.to);
-    const bool ca =
-        c.profile != P::NotCa && c.profile != P::Leaf && c.profile != P::LeafNoAki && c.profile != P::LeafNoKi;
-    s.ca = ca;
-    s.markEndEntity = !ca;
-    s.pathLength = c.profile == P::CaPath0 ? 0 : -1;
-    s.keyUsage = c.profile == P::NotCa ? -1 : ca && c.profile != P::CaSignOnly ? 0x06 : 0x80;
-    s.subjectKeyId = HasKeyIds(c.profile) && c.profile != P::LeafNoKi;
-    s.authorityKeyId = s.subjectKeyId && c.issuer && c.profile != P::LeafNoAki;
+    s.ca = c.ext.ca;
+    s.markEndEntity = !c.ext.ca;
+    s.pathLength = c.ext.pathLength;
+    s.keyUsage = c.ext.keyUsage;
+    s.subjectKeyId = c.ext.ski;
+    s.authorityKeyId = c.ext.aki && c.issuer;
     return s;
 }
 
@@ -356,7 +292,7 @@ bool MakeWithOurs(Made& out, std::string& why) {
             spec.thisUpdate = At(crl.thisUpdate);
             spec.nextUpdate = At(crl.nextUpdate);
             for (const Revoked& r : crl.revoked) spec.revoked.push_back({SerialBytes(r.cert), At(r.date)});
-            if (!HasKeyIds(CertNamed(crl.issuer).profile)) spec.keyId = certpki::CrlKeyId::None;
+            if (!CertNamed(crl.issuer).ext.ski) spec.keyId = certpki::CrlKeyId::None;
             out.crls[crl.issuer] = certpki::MakeCrl(made.at(crl.issuer), spec).GetEncoded();
         }
     } catch (const std::exception& e) {

@@ -16,26 +16,24 @@ namespace corpus {
 inline constexpr const char* kLongAgo = "20200101000000Z";
 inline constexpr const char* kFarAhead = "20451231000000Z";
 
-// The extension sets a certificate can carry.
-enum class Profile {
-    Root,        // CA, key usage keyCertSign|cRLSign, subject key identifier
-    Ca,          // the same with the authority key identifier
-    CaPath0,     // Ca with a path length of 0
-    CaSignOnly,  // Ca whose key usage is digitalSignature alone
-    NotCa,       // basic constraints CA:FALSE below a CA's name
-    RootNoKi,    // Root without key identifiers
-    CaNoKi,      // Ca without key identifiers
-    Leaf,        // CA:FALSE, digitalSignature, both key identifiers
-    LeafNoAki,   // Leaf without the authority key identifier
-    LeafNoKi,    // Leaf without key identifiers
+// The extensions of a certificate, written alike by both makers.
+struct Extensions {
+    bool ca;              // basic constraints (critical) with the CA flag set or clear
+    int pathLength = -1;  // -1: none
+    int keyUsage = -1;    // the first key-usage byte (0x80 digitalSignature, 0x04 keyCertSign, 0x02 cRLSign); -1 none
+    bool ski = true;      // subject key identifier
+    bool aki = true;      // authority key identifier (key id, issuer, serial) on an issued certificate
 };
+inline constexpr Extensions kCa{true, -1, 0x06}, kCaPath0{true, 0, 0x06}, kCaSignOnly{true, -1, 0x80}, kNotCa{false},
+    kCaNoKi{true, -1, 0x06, false, false}, kLeaf{false, -1, 0x80}, kLeafNoAki{false, -1, 0x80, true, false},
+    kLeafNoKi{false, -1, 0x80, false, false};
 
 struct Cert {
     const char* name;    // how the tables refer to it
     const char* cn;      // subject CN; O=Corpus follows
     const char* issuer;  // the issuing certificate's name; nullptr: self-signed
     const char* key;     // keys are named apart: renewals and cross-certificates share one
-    Profile profile;
+    Extensions ext;
     const char* from = kLongAgo;
     const char* to = kFarAhead;
 };
