@@ -283,7 +283,10 @@ public:
     bool FindCertList(std::list<CCTFCertContext>& out, unsigned long findType, const void* para) const;
     // `*flags`' low three bits ask for checks (0: all); passed ones are
     // cleared, 0x10000 no CRL, 0x20 untrusted self-signed issuer, 0x20000
-    // no issuer (result 0). 1 with `issuer` (and `crl`) set.
+    // no issuer (result 0). 1 with `issuer` (and `crl`) set. The first
+    // candidate that passes is taken, else the first met; at most 32
+    // candidates of the issuer's name (and key identifier) are tried, so a
+    // store crowded with look-alikes costs bounded work.
     int FindIssuerCertificate(const CCTFCertContext& subject, CCTFCertContext& issuer, unsigned long* flags,
                               CCTFCRLContext* crl) const;
     // The newest CRL of `issuer` whose signature its key verifies: 1 found.

@@ -71,7 +71,12 @@ public:
     // Loads "<dir>\d_station\<name>" (no "\d_station" with the alternative
     // layout) as a protected trust list, with the CRLs of its "_REM.CRL"
     // file, and appends it named `name`. 0 with `status` set (4: missing)
-    // when it cannot be loaded, else 1.
+    // when it cannot be loaded, else 1 (also when it is loaded already).
+    // No lock is held while the file is read and its protection checked; a
+    // thread wanting a list another thread reads waits for it, except a
+    // thread that is itself reading a list (its protection check): for it
+    // the list is not available (4), so no list is read twice and no two
+    // checks wait for each other.
     int Load(const char* name, XTOOStatus* status);
     // Every "*.p7s", then (not in the alternative layout) "*.trl" list.
     void LoadAll();
@@ -88,18 +93,25 @@ public:
     // with the CCTFCertStorage::FindIssuerCertificate convention.
     int FindIssuerCertificate(const CCTFCertContext& subject, CCTFCertContext& issuer, unsigned long* flags,
                               CCTFCRLContext* crl);
-    // Installs a CRL: its issuer found by key identifier (issuer and serial,
-    // else key identifier, else name), not older than the stored one (143),
-    // into the storage, its "_rem.crl" file, the list file and, with the
-    // application flag's 0x2, the system stores. The `error` rule; true for
-    // code 0.
+    // Installs a CRL: its issuer the first certificate of the loaded
+    // storages (all are loaded first) that the authority key identifier
+    // names (issuer and serial, else key identifier, else name) and whose
+    // key verifies it (else 212 "GD_RegCRLRequest "); newer than the stored
+    // one of that issuer (else 143), which it replaces in the storage, then
+    // the node's "_rem.crl" file when there is one, the list file (a PKCS #7
+    // list; other processes' CRLs in it stay) and, with the application
+    // flag's 0x2, the system stores. A refused CRL (28, 212, 143) writes
+    // nothing. The `error` rule; true for code 0.
     bool UpdateCRLInStorage(const CCTFCRLContext& crl, int* error, CTOOString* place);
     // The first certificate of the loaded storages matching `info`
     // (subject-certificate find): 1, or 0.
     int FindSubjectCertificate(const CCTFCertInfo& info, CCTFCertContext& out) const;
 
     // The directory given to Init or CTFSetTransDir, and the flags (8 after
-    // a new directory: the storages are to be loaded again).
+    // a new directory: the storages are to be loaded again). With 8 set,
+    // the next Load, LoadAll or search that loads drops every storage Load
+    // entered (the root storage and the users' stay), clears allLoaded and
+    // the 8, and so reads the new directory's lists.
     CTOOString GetTransDir() const;
     void SetTransDir(const CTOOString& dir);
     unsigned long GetFlags() const;
@@ -129,7 +141,11 @@ public:
 
     // Builds the chain of `cert` with the checks `*flags` (7 when null) and
     // the additional storage. False only without a certificate; a chain
-    // that reaches no root comes back with 0x10000.
+    // that reaches no root comes back with 0x10000, and so does one longer
+    // than 128 certificates (cut there). A CRL, whatever its source (the
+    // cache, a download, the caller's search), decides only when the
+    // issuer's key verifies it; a self-issued certificate with a valid
+    // self-signature is never answered from the cache.
     bool GetCertificateChain(const CCTFCertContext& cert, CCTFCertificateChain& chain, unsigned long* flags,
                              const CCTFCertStorage* additional);
     void SetCallbackForCertStoreSearch(CTFIssuerSearchCallback callback, void* context);

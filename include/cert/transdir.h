@@ -80,7 +80,8 @@ CERT_API void CTFFreeRootStorage();
 CERT_API bool CTFIsTrustStorageInit();
 
 // The highest number found in the request-status files plus one (0 when
-// none), computed once; then counted up by CTFAddCurrentCertNumber.
+// none), computed once (again after a new transport directory or source);
+// then counted up by CTFAddCurrentCertNumber.
 CERT_API unsigned long CTFGetCurrentCertNumber();
 CERT_API void CTFAddCurrentCertNumber();
 

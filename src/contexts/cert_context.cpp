@@ -388,7 +388,9 @@ int CCTFCertContext::GetCertificateType() const {
     return Answer(-1, [&] {
         if (!IsInitialized()) return -1;
         const int ca = SaysCA(m_context);
-        const bool issuer = ca >= 0 ? ca == 1 : (OldSubjectType(m_context) & CERT_CA_SUBJECT_FLAG) != 0;
+        // Neither extension (-1 from both) is an end entity.
+        const int old = ca >= 0 ? 0 : OldSubjectType(m_context);
+        const bool issuer = ca >= 0 ? ca == 1 : old > 0 && (old & CERT_CA_SUBJECT_FLAG) != 0;
         if (!issuer) return 1;
         return IsSelfIssued() ? 3 : 2;
     });

@@ -4,9 +4,7 @@
 // so it is never destroyed.
 #include "contexts/storage_factory.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +16,7 @@
 
 #include "cert/frame.h"
 #include "contexts/contexts_internal.h"
+#include "platform/files.h"
 
 namespace vrks::certificate {
 
@@ -44,23 +43,6 @@ std::string Hex8(DWORD code) {
     char text[16];
     std::snprintf(text, sizeof text, "%08X", code);
     return text;
-}
-
-// The entry of `folder` that equals `name` but for case, or `name`.
-std::string OnDiskSpelling(const boost::filesystem::path& folder, const std::string& name) {
-    boost::system::error_code ec;
-    if (boost::filesystem::exists(folder / name, ec)) return name;
-    DIR* d = opendir(folder.empty() ? "." : folder.c_str());
-    if (!d) return name;
-    std::string found = name;
-    while (dirent* e = readdir(d)) {
-        if (strcasecmp(e->d_name, name.c_str()) == 0) {
-            found = e->d_name;
-            break;
-        }
-    }
-    closedir(d);
-    return found;
 }
 
 }  // namespace
@@ -94,7 +76,7 @@ std::string StoragePath(const std::string& given) {
             out /= part;
             continue;
         }
-        out /= OnDiskSpelling(out, name);
+        out /= cert::platform::OnDiskSpelling(out.string(), name);
     }
     std::string text = out.string();
     if (text.size() > 1 && text.back() == '/') text.pop_back();

@@ -8,7 +8,9 @@
 #include <cstring>
 #include <new>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -415,6 +417,43 @@ DWORD FileReader::ReadToEnd(std::size_t& have, std::size_t limit,
         const std::uint64_t left = m_size == kUnknownSize ? kUnknownSize : m_size - std::min(m_size, m_taken);
         return ReadToEndOf(m_fd, left, have, limit, resize);
     });
+}
+
+std::string OnDiskSpelling(const std::string& folder, const std::string& name) {
+    const std::string dir = folder.empty() ? "." : folder;
+    struct stat st {};
+    if (::lstat((dir + "/" + name).c_str(), &st) == 0) return name;
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return name;
+    std::string found = name;
+    while (dirent* e = ::readdir(d)) {
+        if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(d);
+    return found;
+}
+
+std::string ResolveNoCase(const std::string& base, const std::string& relative) {
+    std::string out = base;
+    while (out.size() > 1 && (out.back() == '/' || out.back() == '\\')) out.pop_back();
+    bool missing = false;
+    std::size_t at = 0;
+    while (at <= relative.size()) {
+        std::size_t end = relative.find_first_of("/\\", at);
+        if (end == std::string::npos) end = relative.size();
+        const std::string part = relative.substr(at, end - at);
+        at = end + 1;
+        if (part.empty() || part == ".") continue;
+        const std::string spelled = missing ? part : OnDiskSpelling(out, part);
+        struct stat st {};
+        const std::string next = out.empty() ? spelled : (out == "/" ? "/" + spelled : out + "/" + spelled);
+        if (!missing && ::lstat(next.c_str(), &st) != 0) missing = true;
+        out = next;
+    }
+    return out;
 }
 
 }  // namespace cert::platform

@@ -24,6 +24,16 @@ int WriteAll(int fd, const void* data, std::size_t size);
 // ERROR_FILE_TOO_LARGE (out emptied) or the error of read(2).
 DWORD ReadAllFromFd(int fd, std::string& out, std::size_t limit, std::size_t sizeHint);
 
+// Names written on the other platform differ from ours in case only, so
+// existing entries are looked up without regard to case.
+// The entry of `folder` (empty: the current folder) that equals `name` but
+// for case, or `name` itself when it exists as given or nothing matches.
+std::string OnDiskSpelling(const std::string& folder, const std::string& name);
+// `base` followed by the components of `relative` ('/' or '\' separated),
+// each spelled as an existing entry spells it; a component that does not
+// exist (and everything below it) keeps the spelling given.
+std::string ResolveNoCase(const std::string& base, const std::string& relative);
+
 // New content for a path, by the rules of WriteFileAtomic: for a regular
 // file (or none) a work copy in the same folder, made under an unpredictable
 // name, created exclusively, never through a link and with its final mode

@@ -47,6 +47,25 @@ void Decide(const CCTFCertContext& subject, const CCTFCRLContext& crl, unsigned 
         flags &= ~CTF_CHECK_REVOCATION;
 }
 
+// A trust store's issuer search: found unless 0x20000 comes back; the
+// certificate found as its own issuer is a root, whose CRL is no question.
+template <class Search>
+bool StoreAnswer(Search&& search, const CCTFCertContext& subject, CCTFCertContext& issuer, CCTFCRLContext& crl,
+                 bool& isRoot, unsigned long& flags) {
+    unsigned long f = flags;
+    CCTFCertContext found;
+    CCTFCRLContext foundCrl;
+    if (!search(found, &f, &foundCrl) || (f & CTF_CHECK_NO_ISSUER)) return false;
+    if (found == subject) {
+        isRoot = true;
+        f &= ~CTF_CHECK_NO_CRL;
+    }
+    issuer = found;
+    crl = foundCrl;
+    flags = f;
+    return true;
+}
+
 }  // namespace
 
 struct CCTFChainEngine::Impl {
@@ -214,36 +233,19 @@ bool CCTFChainEngine::Impl::FindInCache(const CCTFCertContext& subject, CCTFCert
 
 bool CCTFChainEngine::Impl::FindInMainStore(const CCTFCertContext& subject, CCTFCertContext& issuer,
                                             CCTFCRLContext& crl, bool& isRoot, unsigned long& flags) {
-    unsigned long f = flags;
-    CCTFCertContext found;
-    CCTFCRLContext foundCrl;
-    if (!CTFGetStorageCollection().FindIssuerCertificate(subject, found, &f, &foundCrl) || (f & CTF_CHECK_NO_ISSUER))
-        return false;
-    if (found == subject) {
-        isRoot = true;
-        f &= ~CTF_CHECK_NO_CRL;
-    }
-    issuer = found;
-    crl = foundCrl;
-    flags = f;
-    return true;
+    return StoreAnswer(
+        [&](CCTFCertContext& found, unsigned long* f, CCTFCRLContext* c) {
+            return CTFGetStorageCollection().FindIssuerCertificate(subject, found, f, c);
+        },
+        subject, issuer, crl, isRoot, flags);
 }
 
 bool CCTFChainEngine::Impl::FindInAdditionalStore(const CCTFCertStorage& additional, const CCTFCertContext& subject,
                                                   CCTFCertContext& issuer, CCTFCRLContext& crl, bool& isRoot,
                                                   unsigned long& flags) {
-    unsigned long f = flags;
-    CCTFCertContext found;
-    CCTFCRLContext foundCrl;
-    if (!additional.FindIssuerCertificate(subject, found, &f, &foundCrl) || (f & CTF_CHECK_NO_ISSUER)) return false;
-    if (found == subject) {
-        isRoot = true;
-        f &= ~CTF_CHECK_NO_CRL;
-    }
-    issuer = found;
-    crl = foundCrl;
-    flags = f;
-    return true;
+    return StoreAnswer([&](CCTFCertContext& found, unsigned long* f,
+                           CCTFCRLContext* c) { return additional.FindIssuerCertificate(subject, found, f, c); },
+                       subject, issuer, crl, isRoot, flags);
 }
 
 void CCTFChainEngine::Impl::OpenMSStorages() {
@@ -288,6 +290,7 @@ bool CCTFChainEngine::Impl::FindInMsStore(const CCTFCertContext& subject, CCTFCe
     }
     f = requested;
     found.Reset();
+    foundCrl.Reset();
     if (!msRoot.IsOpen() || !msRoot.FindIssuerCertificate(subject, found, &f, nullptr) || (f & CTF_CHECK_NO_ISSUER))
         return false;
     if (found == subject) {
@@ -297,11 +300,10 @@ bool CCTFChainEngine::Impl::FindInMsStore(const CCTFCertContext& subject, CCTFCe
         flags = f;
         return true;
     }
+    // Another issuer's CRL is looked for among the intermediates first.
     f &= ~(CTF_CHECK_REVOCATION | CTF_CHECK_NO_CRL);
     if (requested & CTF_CHECK_REVOCATION) {
-        if (msCa.IsOpen() && msCa.GetCrlFromStorage(found, foundCrl))
-            Decide(subject, foundCrl, f);
-        else if (msRoot.GetCrlFromStorage(found, foundCrl))
+        if ((msCa.IsOpen() && msCa.GetCrlFromStorage(found, foundCrl)) || msRoot.GetCrlFromStorage(found, foundCrl))
             Decide(subject, foundCrl, f);
         else
             f |= CTF_CHECK_NO_CRL;

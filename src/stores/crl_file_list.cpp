@@ -30,31 +30,11 @@ bool CCTFCRLFileList::LoadFile(const CTOOString& path, CCTFCertStorage& storage,
             m_status = CTF_CRLFILE_NO_ISSUER;
             return true;
         }
-        CCTFIssuerPublicKeyID aki;
-        if (const CCTFCertExtension* e = m_info.m_extensions.Find("2.5.29.35"))
-            aki = CCTFIssuerPublicKeyID(*e);
-        else if (const CCTFCertExtension* e1 = m_info.m_extensions.Find("2.5.29.1"))
-            aki = CCTFIssuerPublicKeyID(*e1);
         unsigned long verdict = CTF_CRLFILE_NO_ISSUER;
-        for (const auto& c : StoreCertificates(storage)) {
-            CCTFCertContext cert(c);
-            if (!cert.IsInitialized()) continue;
-            bool match;
-            if (!aki.GetSerialNumber().IsEmpty()) {
-                // As written, the certificate's own issuer is compared with
-                // the CRL's: only a self-issued CA is found this way.
-                IdentObj serial;
-                match = cert.GetSubjectSerialNumber(serial) && serial == aki.GetSerialNumber() &&
-                        cert.GetIssuerName() == m_info.m_issuer;
-            } else if (!aki.GetKeyID().IsEmpty()) {
-                match = cert.GetSubjectKeyId() == aki.GetKeyID();
-            } else {
-                match = cert.GetSubjectName() == m_info.m_issuer;
-            }
-            if (!match) continue;
+        const std::vector<CCTFCertContext> candidates = CrlIssuerCandidates(m_info, storage);
+        if (!candidates.empty()) {
             int err = 0;
-            verdict = CheckSign(cert, &err, nullptr) ? CTF_CRLFILE_VERIFIED : CTF_CRLFILE_BAD_SIGNATURE;
-            break;
+            verdict = CheckSign(candidates.front(), &err, nullptr) ? CTF_CRLFILE_VERIFIED : CTF_CRLFILE_BAD_SIGNATURE;
         }
         m_status = verdict;
         return true;
@@ -65,6 +45,39 @@ bool CCTFCRLFileList::LoadFile(const CTOOString& path, CCTFCertStorage& storage,
         *status = XTOOStatus(st, path.c_str());
         return false;
     }
+}
+
+std::vector<CCTFCertContext> cert::lists::CrlIssuerCandidates(const CCTF_CRL_Info& crl,
+                                                              const CCTFCertStorage& storage) {
+    CCTFIssuerPublicKeyID aki;
+    if (const CCTFCertExtension* e = crl.m_extensions.Find("2.5.29.35"))
+        aki = CCTFIssuerPublicKeyID(*e);
+    else if (const CCTFCertExtension* e1 = crl.m_extensions.Find("2.5.29.1"))
+        aki = CCTFIssuerPublicKeyID(*e1);
+    std::vector<CCTFCertContext> certs;
+    for (const auto& c : StoreCertificates(storage)) {
+        CCTFCertContext cert(c);
+        if (cert.IsInitialized()) certs.push_back(std::move(cert));
+    }
+    std::vector<CCTFCertContext> out;
+    const auto pick = [&](auto&& match) {
+        for (const CCTFCertContext& cert : certs)
+            if (match(cert)) out.push_back(cert);
+    };
+    if (!aki.GetSerialNumber().IsEmpty())
+        // As written, the certificate's own issuer is compared with the
+        // CRL's: only a self-issued CA is found this way, so the key
+        // identifier still has its turn.
+        pick([&](const CCTFCertContext& cert) {
+            IdentObj serial;
+            return cert.GetSubjectSerialNumber(serial) && serial == aki.GetSerialNumber() &&
+                   cert.GetIssuerName() == crl.m_issuer;
+        });
+    if (out.empty() && !aki.GetKeyID().IsEmpty())
+        pick([&](const CCTFCertContext& cert) { return cert.GetSubjectKeyId() == aki.GetKeyID(); });
+    if (out.empty() && aki.GetSerialNumber().IsEmpty() && aki.GetKeyID().IsEmpty())
+        pick([&](const CCTFCertContext& cert) { return cert.GetSubjectName() == crl.m_issuer; });
+    return out;
 }
 
 int CCTFCRLFileList::SaveFile() {

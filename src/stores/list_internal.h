@@ -39,4 +39,11 @@ bool ResetStore(CCTFCertStorage& s);
 // The status for the thread's last error (36 when there is none).
 int LastErrorStatus();
 
+// The certificates of `storage` that may have issued the CRL, in store
+// order, by its authority key identifier ("2.5.29.35", else "2.5.29.1"):
+// by issuer serial when it names one, else (or when that finds none) by
+// key identifier, else by the CRL's issuer name. Whether one signed it is
+// the caller's check.
+std::vector<CCTFCertContext> CrlIssuerCandidates(const CCTF_CRL_Info& crl, const CCTFCertStorage& storage);
+
 }  // namespace cert::lists

@@ -152,10 +152,3 @@ void CTFUpdateCacheCrl(const CCTFCRLContext& crl) {
         // The cache keeps what it had.
     }
 }
-
-// Where the library is built without the transport directory's installer, a
-// downloaded CRL has no trust storage to go to.
-__attribute__((weak)) int CTFUpdateCRLContext(const CCTFCRLContext&, int* error, CTOOString* place) {
-    TOOReport(CTFERR_NO_TRUST_STORAGE, "m_VPN_TrustStorages", error, place);
-    return 0;
-}

@@ -92,6 +92,9 @@ const Row kCommands[] = {
      "name.der"},
     {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
     {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
+    {"tdir ls", "--transport-dir {td}", kPrints},
+    {"tdir find", "01 --transport-dir {td}", kPrints | kMayFindNone},
+    {"tdir add-crl", "{crl} --transport-dir {td}", kPrints | kMayFindNone},
 };
 
 // A SEQUENCE { INTEGER 5 }: enough for the commands that read any DER.
@@ -133,6 +136,10 @@ protected:
                                       " -binary -in name.der -signer ec.pem -inkey ec.key -outform DER -out p7.der");
         ASSERT_EQ(p7.exitCode, 0) << p7.out;
         ASSERT_EQ(Ctf("crl merge " + Sh(F("crls.p7")) + " " + Sh(F("crl.der"))).exitCode, kExitOk);
+        // A transport directory whose node list holds the CRL's issuer.
+        std::filesystem::create_directories(F("td/d_station"));
+        ASSERT_EQ(Ctf("list new " + Sh(F("td/d_station/0001_trl.p7s")) + " --pkcs7 " + Sh(F("real.der"))).exitCode,
+                  kExitOk);
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);
@@ -171,6 +178,7 @@ protected:
         put("{real}", Sh(F("real.der")));
         put("{crl}", Sh(F("crl.der")));
         put("{ca}", Sh(F("ca.der")));
+        put("{td}", Sh(F("td")));
         return std::string(r.command) + " " + a;
     }
 
