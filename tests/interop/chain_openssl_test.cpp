@@ -249,7 +249,7 @@ std::map<std::string, Verdict> OpensslVerdicts(const Corpus& corpus) {
 
 FILETIME FileTimeOf(const char* utc) { return CTOOFileTime::FromUnix(corpus::EpochOf(utc)).GetFileTime(); }
 
-class ChainCorpus : public certtest::HomeTest {
+class ChainOpenssl : public certtest::HomeTest {
 protected:
     void TearDown() override {
         CTFFreeRootStorage();
@@ -326,12 +326,12 @@ protected:
     }
 };
 
-TEST_F(ChainCorpus, OpensslMadeCorpus) {
+TEST_F(ChainOpenssl, OpensslMadeCorpus) {
     if (!certtest::HaveGostEngine()) GTEST_SKIP() << "no GOST engine";
     Check(OpensslCorpus());
 }
 
-TEST_F(ChainCorpus, OurCorpus) {
+TEST_F(ChainOpenssl, OurCorpus) {
     if (!certtest::HaveGostEngine()) GTEST_SKIP() << "no GOST engine";
     Check(OurCorpus());
 }
