@@ -497,10 +497,6 @@ int CCTFCertStorageCollection::FindSubjectCertificate(const CCTFCertInfo& info, 
     return 0;
 }
 
-// Until the system-store functions are linked in, installing a CRL reaches
-// the trust storages only.
-__attribute__((weak)) int CTFUpdateCrlInSystemStorage(const std::list<CCTFCRLContext>&) { return 0; }
-
 CTOOString CCTFCertStorageCollection::GetTransDir() const {
     SharedLock lock(m_impl->mutex);
     return m_impl->transDir;

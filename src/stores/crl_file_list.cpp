@@ -65,13 +65,14 @@ std::vector<CCTFCertContext> cert::lists::CrlIssuerCandidates(const CCTF_CRL_Inf
             if (match(cert)) out.push_back(cert);
     };
     if (!aki.GetSerialNumber().IsEmpty())
-        // As written, the certificate's own issuer is compared with the
-        // CRL's: only a self-issued CA is found this way, so the key
-        // identifier still has its turn.
+        // The identifier names the CA's certificate by its issuer and
+        // serial; without the issuer's name the CRL's stands in, which only
+        // a self-issued CA matches.
         pick([&](const CCTFCertContext& cert) {
             IdentObj serial;
+            const CCTFX509Name& issuer = aki.GetIssuerName().IsEmpty() ? crl.m_issuer : aki.GetIssuerName();
             return cert.GetSubjectSerialNumber(serial) && serial == aki.GetSerialNumber() &&
-                   cert.GetIssuerName() == crl.m_issuer;
+                   cert.GetIssuerName() == issuer;
         });
     if (out.empty() && !aki.GetKeyID().IsEmpty())
         pick([&](const CCTFCertContext& cert) { return cert.GetSubjectKeyId() == aki.GetKeyID(); });

@@ -29,8 +29,8 @@ int AddCrl(ctf::Context& ctx, ctf::Args& args) {
     if (error && !refused)
         throw ctf::Error(ctf::ExitForStatus(error), in + ": the CRL was not installed", error, place.str());
     const std::string issuer = ctf::NameOrHex(model.m_info.m_issuer);
-    const std::string reason = error == CTFERR_CRL_NOT_NEWER ? "not newer than the CRL installed"
-                                                             : "its issuer is in no trust storage";
+    const std::string reason =
+        error == CTFERR_CRL_NOT_NEWER ? "not newer than the CRL installed" : "its issuer is in no trust storage";
     if (ctx.json) {
         ctf::JsonObject o;
         o.Add("installed", !refused).Add("issuer", issuer);

@@ -241,9 +241,14 @@ TEST_F(Containers, CertificatesWithoutPasswordAndTheSearchHook) {
     asn::Reader bits(spki.PublicKey.pbData, spki.PublicKey.cbData);
     EXPECT_TRUE(bits.ReadOctetString() == signature->m_publicKey);
 
-    // Without a hook the exchange key has no certificate; with one, what it
-    // finds is bound to that key; a throwing hook finds nothing.
-    EXPECT_EQ(CTFSetKeyCertificateSearch(SearchForTest), nullptr);
+    // The exchange key has no certificate: the transport directory's
+    // search (registered at load) finds none without trust storages. With
+    // the test's hook what it finds is bound to that key; a throwing hook
+    // finds nothing.
+    EXPECT_FALSE(
+        std::find_if(keys.begin(), keys.end(), [](auto& k) { return k.m_keySpec == AT_KEYEXCHANGE; })->IsCertExist());
+    const CTFKeyCertificateSearch atLoad = CTFSetKeyCertificateSearch(SearchForTest);
+    EXPECT_NE(atLoad, nullptr);
     g_found = IdentObj(std::string_view(der));
     keys = box.GetContainerInfo().m_keys;
     EXPECT_EQ(g_searched, 1);
@@ -254,7 +259,7 @@ TEST_F(Containers, CertificatesWithoutPasswordAndTheSearchHook) {
     EXPECT_EQ(CTFSetKeyCertificateSearch(ThrowingSearch), SearchForTest);
     keys = box.GetContainerInfo().m_keys;
     EXPECT_EQ(std::count_if(keys.begin(), keys.end(), [](auto& k) { return k.IsCertExist(); }), 1);
-    EXPECT_EQ(CTFSetKeyCertificateSearch(nullptr), ThrowingSearch);
+    EXPECT_EQ(CTFSetKeyCertificateSearch(atLoad), ThrowingSearch);
 }
 
 TEST_F(Containers, ListUserMachineFullyQualified) {

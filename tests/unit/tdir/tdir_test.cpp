@@ -9,6 +9,7 @@
 #include "cert/chain.h"
 #include "cert/crlmodel.h"
 #include "cert/ctfuser.h"
+#include "pki.h"
 #include "stores/collection_internal.h"
 #include "tdir_test_util.h"
 
@@ -330,6 +331,24 @@ TEST_F(Tdir, CrlInstallsOnlyWhenItsIssuerSignedItAndItIsNewer) {
     EXPECT_EQ(CTFUpdateCRLContext(CCTFCRLContext(p.Der("crl.der")), &error, &place), 0);
     EXPECT_EQ(error, CTFERR_NO_TRUST_STORAGE);
     EXPECT_STREQ(place.c_str(), "m_VPN_TrustStorages");
+}
+
+TEST_F(Tdir, CrlNamingItsIssuerByIssuerAndSerialInstalls) {
+    // An intermediate's CRL whose authority key identifier carries the
+    // root's name and the intermediate's serial, no key identifier.
+    const certpki::Cert root = certpki::SelfSigned(certpki::CaSpec("CN=Tdir Root, O=Test"));
+    const certpki::Cert sub = certpki::Issue(root, certpki::CaSpec("CN=Tdir Sub, O=Test"));
+    certpki::CrlSpec spec;
+    spec.keyId = certpki::CrlKeyId::IssuerAndSerial;
+    const CCTFCRLContext crl = certpki::MakeCrl(sub, spec);
+    const std::string dir = home_.path() + "/t", st = dir + "/d_station";
+    WriteList(st + "/0001_trl.p7s", {root.der});
+    WriteList(st + "/0002_trl.p7s", {sub.der});
+    LoadRoot(dir, "d_station", "0001_trl.p7s");
+    int error = -1;
+    EXPECT_EQ(CTFUpdateCRLContext(crl, &error, nullptr), 1) << error;
+    EXPECT_EQ(CrlsOfList(st + "/0002_trl.p7s"), std::vector<IdentObj>{crl.GetEncoded()});
+    EXPECT_TRUE(CrlsOfList(st + "/0001_trl.p7s").empty());
 }
 
 TEST_F(Tdir, FindsAndHooksReachTheStorageList) {
