@@ -68,7 +68,8 @@ bool StoreAnswer(Search&& search, const CCTFCertContext& subject, CCTFCertContex
 
 }  // namespace
 
-struct CCTFChainEngine::Impl {
+// The engine's steps are its own: kept out of the library's exports.
+struct __attribute__((visibility("hidden"))) CCTFChainEngine::Impl {
     CTFIssuerSearchCallback callback = nullptr;
     void* context = nullptr;
     CCTFCertStorage msRoot, msCa;

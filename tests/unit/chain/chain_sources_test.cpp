@@ -139,7 +139,6 @@ TEST_F(Sources, DownloadedCrlDecides) {
     spec.subject = "CN=With CDP";
     spec.crlUrls = {"http://crl.example/ca.crl"};
     const Cert leaf = certpki::Issue(pki().ca, spec);
-    Trust({&pki().root, &pki().ca}, {pki().rootCrl});
     CrlSpec forged;
     forged.signingKey = "Forger";
 
@@ -158,6 +157,10 @@ TEST_F(Sources, DownloadedCrlDecides) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        // A CRL fetched is installed into the trust storage: each case
+        // starts from one without the CA's.
+        CTFFreeRootStorage();
+        Trust({&pki().root, &pki().ca}, {pki().rootCrl});
         Updater::Reset();
         Cache::updates = 0;
         Updater::served = c.served;
@@ -170,6 +173,13 @@ TEST_F(Sources, DownloadedCrlDecides) {
         EXPECT_EQ(Cache::updates, c.retrieved);
         // Planned for each certificate met as subject or issuer.
         EXPECT_EQ(Updater::planned, 5);
+        // The product's CRL went into the trust storage: it decides there
+        // without the updater.
+        if (c.leafBits == 0x4) {
+            CertDll::SetCrlUpdaterHooks(nullptr);
+            EXPECT_EQ(Bits(Build(leaf)), (std::vector<DWORD>{0x4, 0, 0}));
+            CertDll::SetCrlUpdaterHooks(&Updater::kHooks);
+        }
     }
 
     // A CRL at hand is fetched again only when forced.
