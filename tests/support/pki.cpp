@@ -285,4 +285,15 @@ CCTFCertStorage MemoryStore(const std::vector<const Cert*>& certs, const std::ve
     return store;
 }
 
+IdentObj WithFillerSignature(const CCTFCertInfo& info, const CCTFAlgorithmIdentifier& signatureAlgorithm) {
+    CCTFX509Certificate cert;
+    cert.m_info = info;
+    cert.m_signatureAlgorithm = signatureAlgorithm;
+    IdentObj filler;
+    filler.Alloc(64);
+    for (DWORD i = 0; i < filler.size(); ++i) filler.data()[i] = BYTE(i + 1);
+    cert.m_signature = CTOOCryptBitBlob(filler);
+    return cert.GetEncodetCert();
+}
+
 }  // namespace certpki

@@ -102,4 +102,8 @@ CCTFCRLContext Revoke(const Cert& issuer, const std::vector<const Cert*>& revoke
 CCTFCertStorage MemoryStore(const std::vector<const Cert*>& certs, const std::vector<CCTFCRLContext>& crls = {},
                             bool untrusted = false);
 
+// The certificate of `info` with a fixed filler in place of a signature, for
+// tests whose certificates are only found and never verified.
+IdentObj WithFillerSignature(const CCTFCertInfo& info, const CCTFAlgorithmIdentifier& signatureAlgorithm);
+
 }  // namespace certpki

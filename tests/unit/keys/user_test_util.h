@@ -10,6 +10,7 @@
 #include "cert/ctfuser.h"
 #include "cert/oids.h"
 #include "cert/vrkscapi.h"
+#include "pki.h"
 #include "testsupport.h"
 
 namespace usertest {
@@ -41,14 +42,7 @@ inline CCTFCertContext CertFor(const CCTFCertPublicKeyInfo& key, const std::stri
                                                     nullptr, IdentObj(), CCTFX509Name(), false, &status);
     EXPECT_EQ(status.Status(), 0) << status.Place();
     info.m_issuer = info.m_subject;
-    CCTFX509Certificate cert;
-    cert.m_info = info;
-    cert.m_signatureAlgorithm = signatureAlgorithm;
-    IdentObj dummy;
-    dummy.Alloc(64);
-    for (DWORD i = 0; i < dummy.size(); ++i) dummy.data()[i] = BYTE(i + 1);
-    cert.m_signature = CTOOCryptBitBlob(dummy);
-    CCTFCertContext context(cert.GetEncodetCert());
+    CCTFCertContext context(certpki::WithFillerSignature(info, signatureAlgorithm));
     EXPECT_TRUE(context.IsInitialized());
     std::u16string wideContainer(container.begin(), container.end());
     std::u16string wideProvider;

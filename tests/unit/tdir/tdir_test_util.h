@@ -14,6 +14,7 @@
 #include "cert/lecursor.h"
 #include "cert/transdir.h"
 #include "cert/vrkscapi.h"
+#include "pki.h"
 #include "testsupport.h"
 
 namespace tdirtest {
@@ -50,14 +51,7 @@ inline IdentObj ModelCert(const std::string& subject, const CCTFX509Name& issuer
     EXPECT_EQ(status.Status(), 0) << status.Place();
     info.m_issuer = issuer;
     if (!keepUniqueId) info.m_subjectUniqueId = CTOOCryptBitBlob();
-    CCTFX509Certificate cert;
-    cert.m_info = info;
-    cert.m_signatureAlgorithm = alg;
-    IdentObj filler;
-    filler.Alloc(64);
-    for (DWORD i = 0; i < filler.size(); ++i) filler.data()[i] = BYTE(i + 1);
-    cert.m_signature = CTOOCryptBitBlob(filler);
-    return cert.GetEncodetCert();
+    return certpki::WithFillerSignature(info, alg);
 }
 
 inline IdentObj ModelCert(const std::string& subject, const std::string& issuer, const char* keyIdText,
