@@ -15,38 +15,11 @@ using certpki::CrlSpec;
 using certpki::Days;
 using chaintest::Named;
 
-TEST_F(Chain, GoodChainsOfDepthOneToThree) {
-    const Cert& root = pki().root;
-    const Cert& ca = pki().ca;
-    const Cert& leaf = pki().leaf;
-    Trust({&root, &ca}, {pki().rootCrl, pki().caCrl});
-
-    struct Case {
-        const Cert* cert;
-        std::vector<const Cert*> path;  // the certificates from it to the root
-    };
-    const Case cases[] = {{&root, {&root}}, {&ca, {&ca, &root}}, {&leaf, {&leaf, &ca, &root}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path.size());
-        const CCTFCertificateChain chain = Build(*c.cert);
-        EXPECT_EQ(Bits(chain), std::vector<DWORD>(c.path.size(), 0));
-        EXPECT_EQ(chain.status.dwErrorStatus, 0u);
-        EXPECT_FALSE(chain.fromCache);
-        EXPECT_NE(CTOOFileTime(chain.time).Ticks(), 0u);
-        std::size_t i = 0;
-        for (const CCTFChainElement& e : chain.elements) {
-            EXPECT_EQ(e.cert, c.path[i]->context);
-            const Cert* issuer = i + 1 < c.path.size() ? c.path[i + 1] : &root;
-            EXPECT_EQ(e.issuer, issuer->context);
-            // Each element names the CRL that decided it: its issuer's.
-            EXPECT_EQ(e.crl, issuer == &root ? pki().rootCrl : pki().caCrl);
-            ++i;
-        }
-    }
-}
-
 // One leaf under the shared root and CA, judged with the stores a case sets
-// up: the bits of each element from the leaf up, and of the chain.
+// up: the bits of each element from the leaf up, and of the chain. Good
+// chains, revocation, expiry, bad signatures and path lengths are judged
+// against OpenSSL's verdicts in the interop corpus; these are the shapes
+// only this engine's rules decide.
 struct BitsCase {
     const char* name;
     std::function<Cert(Chain&)> setUp;  // fills the stores, gives the certificate
@@ -84,31 +57,6 @@ TEST_F(Chain, ElementAndChainBits) {
          },
          {0, 0, 0},
          0},
-        {"revoked leaf",
-         [](Chain& t) {
-             t.Trust({&t.pki().root, &t.pki().ca}, {t.pki().rootCrl, t.pki().caRevokesLeaf});
-             return t.pki().leaf;
-         },
-         {0x4, 0, 0},
-         0x4},
-        {"revoked intermediate",
-         [](Chain& t) {
-             t.Trust({&t.pki().root, &t.pki().ca}, {t.pki().rootRevokesCa, t.pki().caCrl});
-             return t.pki().leaf;
-         },
-         {0, 0x4, 0},
-         0x4},
-        {"a CRL past its next update still decides",
-         [](Chain& t) {
-             CrlSpec old;
-             old.thisUpdate = Days(-30);
-             old.nextUpdate = Days(-20);
-             t.Trust({&t.pki().root, &t.pki().ca},
-                     {t.pki().rootCrl, certpki::Revoke(t.pki().ca, {&t.pki().leaf}, old)});
-             return t.pki().leaf;
-         },
-         {0x4, 0, 0},
-         0x4},
         {"a forged newer CRL does not hide the revocation",
          [](Chain& t) {
              CrlSpec forged;
@@ -120,25 +68,6 @@ TEST_F(Chain, ElementAndChainBits) {
          },
          {0x4, 0, 0},
          0x4},
-        {"bad signature of the leaf",
-         [](Chain& t) {
-             t.TrustAll();
-             CertSpec s;
-             s.brokenSignature = true;
-             return certpki::Issue(t.pki().ca, s);
-         },
-         {0x8, 0, 0},
-         0x8},
-        {"expired leaf",
-         [](Chain& t) {
-             t.TrustAll();
-             CertSpec s;
-             s.notBefore = Days(-60);
-             s.notAfter = Days(-1);
-             return certpki::Issue(t.pki().ca, s);
-         },
-         {0x1, 0, 0},
-         0x1},
         {"a CA that says it is none",
          [](Chain& t) {
              CertSpec notCa = CaSpec("CN=Not A CA");
@@ -150,17 +79,6 @@ TEST_F(Chain, ElementAndChainBits) {
              return certpki::Issue(t.keep.back(), CertSpec{});
          },
          {0, 0x400, 0},
-         0x400},
-        {"path length 0 above another CA",
-         [](Chain& t) {
-             Cert zero = certpki::Issue(t.pki().root, CaSpec("CN=Zero", 0));
-             t.keep.push_back(zero);
-             Cert below = certpki::Issue(t.keep.back(), CaSpec("CN=Below Zero"));
-             t.keep.push_back(below);
-             t.Trust({&t.pki().root, &t.keep.front(), &t.keep.back()}, {}, 0x1);
-             return certpki::Issue(t.keep.back(), CertSpec{});
-         },
-         {0, 0, 0x400, 0},
          0x400},
         {"basic constraints are judged only on an otherwise clean chain",
          [](Chain& t) {
