@@ -3,6 +3,7 @@
 #include "cert/verify.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "cert/errtext.h"
@@ -365,14 +366,152 @@ bool CTFRemoveSignaturesFromFile(const char* signedFile, const char* contentFile
     });
 }
 
-unsigned long CTFGetSignaturesSizes(const CCTFCertContext&, unsigned long, CCTFSignData*, unsigned long, const char*,
-                                    int* error) {
-    TOOReport(TOOERR_NO_CONTAINER_INFO, "CTFGetSignaturesSizes", error);
-    return 0;
+namespace {
+
+// The hash a GOST key signs with when the caller names none.
+const char* GostHashOf(ALG_ID keyAlg) {
+    switch (keyAlg) {
+        case CALG_GOST_R3410_2001:
+        case CALG_GOST_R3410_2001_DH:
+            return cert::oids::kGostR3411_94;
+        case CALG_GOST_R3410_2012_256:
+        case CALG_GOST_R3410_2012_256_DH:
+            return cert::oids::kGostR3411_2012_256;
+        case CALG_GOST_R3410_2012_512:
+        case CALG_GOST_R3410_2012_512_DH:
+            return cert::oids::kGostR3411_2012_512;
+        default:
+            return nullptr;
+    }
 }
 
-unsigned long CTFGetSignaturesSizes(const IdentObj&, unsigned long, CCTFSignData*, unsigned long, const char*,
-                                    int* error) {
-    TOOReport(TOOERR_NO_CONTAINER_INFO, "CTFGetSignaturesSizes", error);
-    return 0;
+// As signing writes them: GOST identifiers without parameters, the others
+// with NULL.
+CCTFAlgorithmIdentifier AlgorithmFor(const std::string& oid) {
+    static const BYTE kNull[] = {0x05, 0x00};
+    return oid.rfind("1.2.643.", 0) == 0 ? CCTFAlgorithmIdentifier(oid.c_str())
+                                         : CCTFAlgorithmIdentifier(oid.c_str(), IdentObj(kNull, sizeof kNull));
+}
+
+IdentObj Encoded(const asn::Writer& w) { return IdentObj(w.view().data(), static_cast<DWORD>(w.view().size())); }
+
+CCTFAttributesSet AttributeOf(const char* type, const IdentObj& value) {
+    CCTFAttributesSet s;
+    s.m_type = type;
+    s.m_values.push_back(value);
+    return s;
+}
+
+unsigned long SignatureSize(const IdentObj& certificate, unsigned long flags, CCTFSignData* signedData,
+                            unsigned long dataSize, const char* hashOid) {
+    static const char kPlace[] = "CTFGetSignaturesSizes";
+    if (certificate.IsEmpty()) throw XTOOStatus(TOOERR_BADARG, kPlace);
+    CCTFX509Certificate decoded;
+    if (!decoded.DecodeCert(certificate)) throw XTOOStatus(TOOERR_DER_FORMAT, kPlace);
+    const CCTFCertContext context(certificate);
+    if (!context.IsInitialized()) throw XTOOStatus(TOOERR_DER_FORMAT, kPlace);
+
+    CCTFSignData sd;
+    if (signedData) {
+        sd = *signedData;
+    } else if (dataSize) {
+        const std::string placeholder(dataSize, '\0');
+        WhatToSignStruct content;
+        content.data = placeholder.data();
+        content.end = dataSize;
+        int st = 0;
+        if (!sd.AttachData(content, &st)) throw XTOOStatus(st, kPlace);
+    }
+    if (flags & kSizeWithoutCertificate)
+        sd.m_version = 3;
+    else if (std::find(sd.m_certificates.begin(), sd.m_certificates.end(), certificate) == sd.m_certificates.end())
+        sd.m_certificates.push_back(certificate);
+
+    const std::string keyOid = context.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
+    unsigned keyAlg = 0, extra = 0;
+    if (!GetAlgIDFromOID(keyOid.c_str(), static_cast<unsigned long>(keyOid.size()), keyAlg, extra))
+        throw XTOOStatus(TOOERR_UNKNOWN_ALG, keyOid.c_str());
+    // The hash the signature will use: the caller's when named, so that the
+    // size is that of the signature to come; else the key's own.
+    std::string hash = hashOid && *hashOid ? hashOid : "";
+    if (hash.empty()) {
+        if (const char* gost = GostHashOf(keyAlg)) {
+            hash = gost;
+        } else {
+            const std::list<CTOOString> supported = CTFGetSupportedHashOIDS(&context);
+            if (supported.empty()) throw XTOOStatus(TOOERR_UNKNOWN_ALG, keyOid.c_str());
+            hash = supported.front().str();
+        }
+    }
+    const ALG_ID hashAlg = HashAlgOf(hash);
+    if (!hashAlg) throw XTOOStatus(TOOERR_UNKNOWN_ALG, hash.c_str());
+
+    // The provider tells the sizes: the digest's, and the key's, of which a
+    // GOST signature holds two numbers.
+    VRKSCApi::CryptProvider prov;
+    if (!VRKAcquireContext(&prov, nullptr, VRK_PROV_GOST, VRK_PROV_TYPE_GOST, CRYPT_VERIFYCONTEXT))
+        FailLast("CryptAcquireContextA");
+    VRKSCApi::CryptHash h;
+    IdentObj digest;
+    if (!VRKCreateHash(prov, hashAlg, 0, &h) || !VRKGetHashParam(h, HP_HASHVAL, digest)) FailLast(hash.c_str());
+    DWORD signatureSize = 64;
+    VRKSCApi::CryptKey key;
+    if (!CTFIportPKInfo(prov, CCTFCertPublicKeyInfo(context.GetContext()->pCertInfo->SubjectPublicKeyInfo), &key))
+        FailLast("CryptImportPublicKeyInfo");
+    IdentObj bits;
+    if (VRKGetKeyParam(key, KP_KEYLEN, bits) && bits.size() == sizeof(DWORD)) {
+        DWORD n = 0;
+        std::memcpy(&n, bits.data(), sizeof n);
+        if (n) signatureSize = GostHashOf(keyAlg) ? 2 * (n / 8) : (n + 7) / 8;
+    }
+
+    CCTFMessageSignerInfo si;
+    const CCTFCertInfo& info = decoded.m_info;
+    IdentObj serial = info.m_serialNumber;  // held least significant byte first
+    std::reverse(serial.data(), serial.data() + serial.size());
+    si.m_version = 1;
+    si.m_issuer = info.m_issuer;
+    si.m_serialNumber = serial;
+    si.m_digestAlgorithm = AlgorithmFor(hash);
+    si.m_signatureAlgorithm = AlgorithmFor(cert::signing::SignatureOid(hashAlg, context).str());
+    si.m_signature.Alloc(signatureSize);
+    CCTFAttributesList& attrs = si.m_signedAttributes;
+    attrs.m_tag = asn::kSet;
+    attrs.m_universal = true;
+    asn::Writer type, md, time;
+    type.Oid(cert::kOidData);
+    attrs.m_sets.push_back(AttributeOf(kOidContentTypeAttr, Encoded(type)));
+    // The product's hash chains the attributes onto the data: no digest.
+    if (hashAlg != CALG_VRK_HASH) {
+        md.OctetString(digest);
+        attrs.m_sets.push_back(AttributeOf(kOidMessageDigestAttr, Encoded(md)));
+    }
+    time.UtcTime(CTOOFileTime::now().GetFileTime());
+    attrs.m_sets.push_back(AttributeOf(kOidSigningTimeAttr, Encoded(time)));
+    sd.m_signerInfos.push_back(si.WriteData(nullptr));
+    const CCTFAlgorithmIdentifier digestAlg = AlgorithmFor(hash);
+    const IdentObj digestEncoded = digestAlg.GetEncoded(nullptr);
+    if (std::none_of(sd.m_digestAlgorithms.begin(), sd.m_digestAlgorithms.end(),
+                     [&](const CCTFAlgorithmIdentifier& a) { return a.GetEncoded(nullptr) == digestEncoded; }))
+        sd.m_digestAlgorithms.push_back(digestAlg);
+    return static_cast<unsigned long>(sd.WriteObject(nullptr).size());
+}
+
+unsigned long SizeReported(const IdentObj& certificate, unsigned long flags, CCTFSignData* signedData,
+                           unsigned long dataSize, const char* hashOid, int* error) {
+    return TOOGuarded("CTFGetSignaturesSizes", error, 0ul,
+                      [&] { return SignatureSize(certificate, flags, signedData, dataSize, hashOid); });
+}
+
+}  // namespace
+
+unsigned long CTFGetSignaturesSizes(const CCTFCertContext& certificate, unsigned long flags, CCTFSignData* signedData,
+                                    unsigned long dataSize, const char* hashOid, int* error) {
+    return SizeReported(certificate.IsInitialized() ? certificate.GetEncoded() : IdentObj(), flags, signedData,
+                        dataSize, hashOid, error);
+}
+
+unsigned long CTFGetSignaturesSizes(const IdentObj& certificate, unsigned long flags, CCTFSignData* signedData,
+                                    unsigned long dataSize, const char* hashOid, int* error) {
+    return SizeReported(certificate, flags, signedData, dataSize, hashOid, error);
 }

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "../keys/user_test_util.h"
+#include "cert/oid.h"
 #include "cert/signeddata.h"
 #include "cert/verify.h"
 
@@ -270,6 +271,55 @@ TEST_F(Verify, TrustListsNeedAnAuthority) {
     ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
     EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyNotTrustListSigner}));
     EXPECT_FALSE(r.front().m_text.IsEmpty());
+}
+
+// The size told beforehand is the size a real signature then has, for each
+// key size (a 2012-512 signature is twice as long) and for RSA; a failure is
+// 0 with its status.
+TEST_F(Verify, SizeToComeIsTheRealSize) {
+    WriteAll(F("content"), std::string(5000, 'x'));
+    int st = -1;
+    for (const char* alg : {cert::oids::kGostR3410_2001, cert::oids::kGostR3410_2012_256,
+                            cert::oids::kGostR3410_2012_512, cert::oids::kRsa}) {
+        SCOPED_TRACE(alg);
+        CCTFUser user;
+        const std::string name = std::string("k") + std::to_string(std::string(alg).size()) + alg[4];
+        ASSERT_NO_FATAL_FAILURE(MakeKey(user, name, alg, "pw"));
+        const bool rsa = std::string(alg) == cert::oids::kRsa;  // its one key is the exchange key
+        CCTFCertContext cert = CertFor(user.GetPublicKey(), name, rsa ? AT_KEYEXCHANGE : AT_SIGNATURE);
+        if (rsa) {
+            // An exchange key's certificate is not made for signing: say it is.
+            CCTFX509Certificate c;
+            ASSERT_TRUE(c.DecodeCert(cert.GetEncoded()));
+            c.m_info.m_extensions.Update(CCTFCertExtension("2.5.29.15", TRUE, certtest::BlobFromHex("03020780")));
+            CCTFCertContext edited(c.GetEncodetCert());
+            edited.CCTFSetContextProperty(CERT_KEY_PROV_INFO_PROP_ID, 0, cert.GetProviderInfo());
+            cert = edited;
+        }
+        const CTOOString hash(rsa ? "2.16.840.1.101.3.4.2.1" : CTFGetSupportedHashOIDS(&cert).front().c_str());
+        SCOPED_TRACE(hash.str());
+        const unsigned long told = CTFGetSignaturesSizes(cert, 0, nullptr, 5000, hash.c_str(), &st);
+        ASSERT_EQ(st, 0);
+        ASSERT_TRUE(CTFSignFile(user, cert, F("content").c_str(), F("signed").c_str(), nullptr, kSignPreviousContent,
+                                &hash, &st))
+            << st;
+        EXPECT_EQ(told, ReadAll(F("signed")).size());
+
+        // One more signer on a detached signature, without its certificate.
+        IdentObj sig;
+        ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
+        CCTFSignData sd;
+        ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
+        const unsigned long more = CTFGetSignaturesSizes(cert.GetEncoded(), 0, &sd, 0, hash.c_str(), &st);
+        ASSERT_TRUE(CTFSignData(user, cert, memory_, &sig, &hash, &st)) << st;
+        EXPECT_EQ(more, sig.size());
+        EXPECT_EQ(CTFGetSignaturesSizes(cert, kSizeWithoutCertificate, &sd, 0, hash.c_str(), &st),
+                  more - cert.GetEncoded().size());
+    }
+    EXPECT_EQ(CTFGetSignaturesSizes(IdentObj(), 0, nullptr, 10, nullptr, &st), 0u);
+    EXPECT_EQ(st, TOOERR_BADARG);
+    EXPECT_EQ(CTFGetSignaturesSizes(IdentObj("\x30\x03\x02\x01\x01", 5), 0, nullptr, 10, nullptr, &st), 0u);
+    EXPECT_EQ(st, TOOERR_DER_FORMAT);
 }
 
 }  // namespace
