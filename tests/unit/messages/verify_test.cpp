@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "../../fuzz/verify_fuzz.h"
 #include "../keys/user_test_util.h"
 #include "cert/oid.h"
 #include "cert/signeddata.h"
@@ -320,6 +321,12 @@ TEST_F(Verify, SizeToComeIsTheRealSize) {
     EXPECT_EQ(st, TOOERR_BADARG);
     EXPECT_EQ(CTFGetSignaturesSizes(IdentObj("\x30\x03\x02\x01\x01", 5), 0, nullptr, 10, nullptr, &st), 0u);
     EXPECT_EQ(st, TOOERR_DER_FORMAT);
+}
+
+// The saved inputs of the verification's fuzz target stay consistent.
+TEST(VerifyCorpus, SavedInputsStayConsistent) {
+    const std::string dir = std::string(CERT_SOURCE_DIR) + "/tests/fuzz/corpus/verify";
+    EXPECT_GE(certtest::ReplayCorpus(dir, verifyfuzz::RunVerify), 10);
 }
 
 }  // namespace
