@@ -113,11 +113,10 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
     for (const CCTFWholeSignatureCheck& r : results) {
         ++n;
         const DWORD status = r.m_status;
-        // The library explains every status it sets; one it left unexplained
-        // still gets the text of its code.
-        const std::string text = status == 0           ? std::string("signature valid")
-                                 : !r.m_text.IsEmpty() ? r.m_text.str()
-                                                       : CTFGetWinErrorExplaination(status).str();
+        // The library explains every status it sets, but not a valid one;
+        // that gets the text of its code as well.
+        const std::string text =
+            status && !r.m_text.IsEmpty() ? r.m_text.str() : CTFGetWinErrorExplaination(status).str();
         std::optional<CCTFCertContext> cert;
         if (!r.m_certificate.IsEmpty()) cert.emplace(r.m_certificate);
         const SignerName name = NameOf(r, cert ? &*cert : nullptr);
@@ -145,14 +144,14 @@ int Verify(ctf::Context& ctx, ctf::Args& args) {
         std::printf("%ssigner %zu: %s, serial %s: %s\n", n > 1 ? "\n" : "", n,
                     name.subject.empty() ? "(certificate not found)" : name.subject.c_str(), name.serial.c_str(),
                     good ? "OK" : "NOT VALID");
-        std::printf("  signed at: %s\n", when.empty() ? "(not said)" : when.c_str());
-        std::printf("  signature: %s %s\n", Hex32(status).c_str(), text.c_str());
+        std::printf("  signed at:   %s\n", when.empty() ? "(not said)" : when.c_str());
+        std::printf("  signature:   %s %s\n", Hex32(status).c_str(), text.c_str());
         if (!verdict) {
-            std::printf("  chain:     none, no certificate of the signer\n");
+            std::printf("  certificate: not found, no chain\n");
             continue;
         }
-        std::string title = "  chain:     ";
-        title += verdict->bits ? "NOT TRUSTED" : "trusted";
+        std::string title = "  certificate: ";
+        title += verdict->bits ? "chain NOT TRUSTED" : "chain trusted";
         if (storages.HasAt()) title += " at " + ctf::IsoTime(storages.At());
         std::fputs(ctf::ChainText(title, verdict->chain, verdict->bits, storages.At()).c_str(), stdout);
     }
