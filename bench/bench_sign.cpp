@@ -4,13 +4,9 @@
 // the same key and certificate; each child's own CPU time and peak resident
 // size come from wait4, so the heap each side needs for 256 MiB shows as it
 // is, and the time waited for it beside them. Our attached output is checked once by `openssl cms -verify`.
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,36 +14,14 @@
 #include <vector>
 
 #include "bench_support.h"
-
-extern char** environ;
+#include "child.h"
 
 namespace {
 
 constexpr std::size_t kSize = 256u << 20;
 
-struct Child {
-    bool ok = false;
-    double cpu = 0;      // user + system seconds, all threads
-    double elapsed = 0;  // what the caller waits
-    double peakMiB = 0;  // ru_maxrss
-};
-
-// Runs `command` under /bin/sh and waits for it alone.
-Child Run(const std::string& command) {
-    Child c;
-    const char* argv[] = {"sh", "-c", command.c_str(), nullptr};
-    pid_t pid = 0;
-    const auto start = std::chrono::steady_clock::now();
-    if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return c;
-    int status = 0;
-    rusage ru{};
-    if (wait4(pid, &status, 0, &ru) != pid) return c;
-    c.elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    c.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    c.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-    c.peakMiB = double(ru.ru_maxrss) / 1024.0;
-    return c;
-}
+using bench::Child;
+Child Run(const std::string& command) { return bench::RunChild(command); }
 
 std::string Q(const std::string& s) { return "'" + s + "'"; }
 

@@ -1,11 +1,5 @@
 // `ctf sign`: adds a signer to a file with a container's key, through the
 // library's file signing.
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -14,6 +8,7 @@
 #include "certs.h"
 #include "cli.h"
 #include "crls.h"
+#include "io.h"
 #include "keys.h"
 #include "p7.h"
 #include "progress.h"
@@ -51,64 +46,6 @@ std::string HashOid(const std::string& text) {
     return text;
 }
 
-// Where the library writes an attached signature: OUT itself when it is a
-// regular file or new (the library replaces it through a work copy, also
-// when OUT is IN); else ("-", a device, a FIFO) a file of a folder of our
-// own, copied to OUT once signing succeeded. A link or a folder is refused
-// before anything is signed.
-class AttachedOutput {
-public:
-    explicit AttachedOutput(const std::string& out) : out_(out) {
-        struct stat st {};
-        if (out != "-" && ::lstat(out.c_str(), &st) != 0) return;
-        if (out != "-" && S_ISLNK(st.st_mode))
-            throw ctf::UsageError(out + ": is a symbolic link; name the file it points to");
-        if (out != "-" && S_ISDIR(st.st_mode)) throw ctf::UsageError(out + ": is a folder");
-        if (out != "-" && S_ISREG(st.st_mode)) return;
-        std::string folder = cert::platform::TempFolder() + "/ctf-sign-XXXXXX";
-        if (!::mkdtemp(folder.data())) ctf::ThrowWinError(cert::platform::SetLastErrorFromErrno(), "no work folder");
-        folder_ = folder;
-    }
-    ~AttachedOutput() {
-        if (folder_.empty()) return;
-        ::unlink(Path().c_str());
-        ::rmdir(folder_.c_str());
-    }
-    AttachedOutput(const AttachedOutput&) = delete;
-    AttachedOutput& operator=(const AttachedOutput&) = delete;
-
-    // The file the library writes.
-    std::string Path() const { return folder_.empty() ? out_ : folder_ + "/signed"; }
-    // Copies the work file to OUT in pieces.
-    void Deliver() const {
-        if (folder_.empty()) return;
-        cert::platform::FileReader from;
-        if (const DWORD e = from.Open(Path())) ctf::ThrowWinError(e, "cannot read the signed data back");
-        const int fd = out_ == "-" ? STDOUT_FILENO : ::open(out_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0) ctf::ThrowWinError(cert::platform::SetLastErrorFromErrno(), "cannot write " + out_);
-        const std::unique_ptr<int, void (*)(int*)> closer(fd == STDOUT_FILENO ? nullptr : new int(fd), [](int* f) {
-            if (f) ::close(*f);
-            delete f;
-        });
-        std::unique_ptr<char[]> buf(new char[1 << 20]);
-        for (;;) {
-            std::size_t got = 0;
-            if (const DWORD e = from.Read(buf.get(), 1 << 20, got))
-                ctf::ThrowWinError(e, "cannot read the signed data back");
-            if (got == 0) break;
-            for (std::size_t at = 0; at < got;) {
-                const ssize_t n = ::write(fd, buf.get() + at, got - at);
-                if (n < 0 && errno == EINTR) continue;
-                if (n <= 0) ctf::ThrowWinError(cert::platform::SetLastErrorFromErrno(), "cannot write " + out_);
-                at += static_cast<std::size_t>(n);
-            }
-        }
-    }
-
-private:
-    std::string out_, folder_;
-};
-
 int Sign(ctf::Context& ctx, Args& args) {
     KeyOptions k = ctf::ReadKeyOptions(args);
     const auto certPath = args.Option("cert");
@@ -128,8 +65,8 @@ int Sign(ctf::Context& ctx, Args& args) {
     if (hash) hashOid = HashOid(*hash).c_str();
     CCTFCertContext certificate;
     if (certPath) certificate = ctf::ReadCertificateContext(*certPath);
-    std::unique_ptr<AttachedOutput> attached;
-    if (!detached) attached = std::make_unique<AttachedOutput>(out);
+    std::unique_ptr<ctf::StagedOutput> attached;
+    if (!detached) attached = std::make_unique<ctf::StagedOutput>(out, "signed");
     IdentObj signature;
     if (add) {
         ctf::InputRules rules;

@@ -4,7 +4,6 @@
 // user verified against it, each chain explained. Both through the
 // commands a user would type.
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,8 +12,6 @@
 #include "sample_tdir.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Kind {
     unsigned long flag;
@@ -28,40 +25,15 @@ constexpr Kind kKinds[] = {{CTF_SL_TRUST, "the trust storage"},
                            {CTF_SL_OWN_USERS, "own users"},
                            {CTF_SL_EXT_USERS, "external users"}};
 
-// Runs `ctf --transport-dir DIR COMMAND ARGS...` in this process, the
-// command line shown first.
-int Command(const ctf::Context& ctx, const std::string& dir, const std::string& name,
-            const std::vector<std::string>& argv) {
-    std::string line = "$ ctf --transport-dir " + dir + " " + name;
-    for (const auto& a : argv) line += " " + a;
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-    const ctf::Command& c = ctf::Commands().at(name);
-    ctf::Context run = ctx;
-    run.command = name;
-    run.transportDir = dir;
-    ctf::Args args(argv, c.flags, run, c.lists);
-    args.Check();
-    return c.run(run, args);
-}
-
 int Run(ctf::Context& ctx) {
-    std::string dir = ctf::BuiltSampleTransportDir();
-    if (dir.empty()) {
-        dir = cert::platform::CertHome() + "/sample-tdir";
-        std::error_code ec;
-        if (!fs::is_directory(fs::path(dir) / "d_station", ec)) {
-            ctf::MakeSampleTransportDir(dir);
-            std::printf("no sample from the build here: made one\n");
-        }
-    }
+    const std::string dir = ctf::DemoSampleTransportDir();
     std::printf("sample transport directory: %s\n", dir.c_str());
 
     for (const Kind& k : kKinds) {
         char flag[16];
         std::snprintf(flag, sizeof flag, "0x%lX", k.flag);
         std::printf("\n%s:\n", k.what);
-        if (const int rc = Command(ctx, dir, "tdir ls", {"--flags", flag, "--node", "0001"})) return rc;
+        if (const int rc = ctf::RunInTransportDir(ctx, dir, "tdir ls", {"--flags", flag, "--node", "0001"})) return rc;
     }
 
     bool asExpected = true;
@@ -70,7 +42,8 @@ int Run(ctf::Context& ctx) {
                                          {"expired", ctf::kCheckFailed},
                                          {"unknown", ctf::kCheckFailed}}) {
         std::printf("\n");
-        const int rc = Command(ctx, dir, "verify-cert", {dir + "/files/" + user + ".cer", "--node", "0001"});
+        const int rc =
+            ctf::RunInTransportDir(ctx, dir, "verify-cert", {dir + "/files/" + user + ".cer", "--node", "0001"});
         std::printf("exit %d (%s)\n", rc, rc == expected ? "as expected" : "NOT as expected");
         asExpected &= rc == expected;
     }

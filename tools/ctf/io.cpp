@@ -4,10 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -312,6 +315,47 @@ cert::Secret AskPassword(const std::string& prompt, bool isNew) {
     if (first.empty()) throw UsageError("no password typed (--no-password asks for none)");
     if (isNew && !(ReadTerminalLine(tty.get(), "Again") == first)) throw UsageError("the two passwords typed differ");
     return first;
+}
+
+StagedOutput::StagedOutput(const std::string& out, const std::string& name) : out_(out), name_(name) {
+    struct stat st {};
+    if (out != "-" && ::lstat(out.c_str(), &st) != 0) return;
+    if (out != "-" && S_ISLNK(st.st_mode)) throw UsageError(out + ": is a symbolic link; name the file it points to");
+    if (out != "-" && S_ISDIR(st.st_mode)) throw UsageError(out + ": is a folder");
+    if (out != "-" && S_ISREG(st.st_mode)) return;
+    std::string folder = cert::platform::TempFolder() + "/ctf-out-XXXXXX";
+    if (!::mkdtemp(folder.data())) ThrowWinError(cert::platform::SetLastErrorFromErrno(), "no work folder");
+    folder_ = folder;
+}
+
+StagedOutput::~StagedOutput() {
+    if (folder_.empty()) return;
+    ::unlink(Path().c_str());
+    ::rmdir(folder_.c_str());
+}
+
+void StagedOutput::Deliver() const {
+    if (folder_.empty()) return;
+    cert::platform::FileReader from;
+    if (const DWORD e = from.Open(Path())) ThrowWinError(e, "cannot read " + Path() + " back");
+    const int fd = out_ == "-" ? STDOUT_FILENO : ::open(out_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) ThrowWinError(cert::platform::SetLastErrorFromErrno(), "cannot write " + out_);
+    const std::unique_ptr<int, void (*)(int*)> closer(fd == STDOUT_FILENO ? nullptr : new int(fd), [](int* f) {
+        if (f) ::close(*f);
+        delete f;
+    });
+    std::unique_ptr<char[]> buf(new char[1 << 20]);
+    for (;;) {
+        std::size_t got = 0;
+        if (const DWORD e = from.Read(buf.get(), 1 << 20, got)) ThrowWinError(e, "cannot read " + Path() + " back");
+        if (got == 0) break;
+        for (std::size_t at = 0; at < got;) {
+            const ssize_t n = ::write(fd, buf.get() + at, got - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) ThrowWinError(cert::platform::SetLastErrorFromErrno(), "cannot write " + out_);
+            at += static_cast<std::size_t>(n);
+        }
+    }
 }
 
 }  // namespace ctf

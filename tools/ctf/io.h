@@ -76,6 +76,28 @@ EncodedSecret ReadEncodedSecret(const std::string& path, const InputRules& rules
 // and a folder.
 void WriteOutputFile(const std::string& path, ByteSpan bytes, unsigned mode = 0644);
 
+// An output file the library writes itself (it cannot write to standard
+// output or a device): OUT itself when it is a regular file or new (the
+// library replaces it through a work copy, also when OUT is an input);
+// else ("-", a device, a FIFO) `name` in a folder of our own, copied to OUT
+// by Deliver() once the library succeeded, and removed with this object.
+// Refused before anything is written (exit 2): a symbolic link, a folder.
+class StagedOutput {
+public:
+    StagedOutput(const std::string& out, const std::string& name);
+    ~StagedOutput();
+    StagedOutput(const StagedOutput&) = delete;
+    StagedOutput& operator=(const StagedOutput&) = delete;
+
+    // The file the library writes.
+    std::string Path() const { return folder_.empty() ? out_ : folder_ + "/" + name_; }
+    // Copies the work file to OUT in pieces (nothing when OUT was written).
+    void Deliver() const;
+
+private:
+    std::string out_, name_, folder_;
+};
+
 // A Windows code of the file functions, in the user's terms ("permission
 // denied"); the platform's own text for the rest.
 std::string FileErrorText(DWORD winError);

@@ -1,11 +1,15 @@
 #include "sample_tdir.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "cert/certlist.h"
 #include "cert/crlmodel.h"
+#include "cert/oid.h"
+#include "cert/oids.h"
 #include "cert/signeddata.h"
 #include "cert/vrkscapi.h"
 #include "certs.h"
@@ -155,6 +159,59 @@ IdentObj SerialOf(const CCTFCertContext& c) {
     return s;
 }
 
+// An attached signed data of `content` by `signer` with its key, claiming
+// to be signed at `at`. Made here rather than by CTFSignData, which rightly
+// refuses a certificate outside its validity: the sample wants the
+// signature the expired user made while it still could.
+IdentObj SignAsOf(const Key& key, const CCTFCertContext& signer, const std::string& content, const CTOOFileTime& at) {
+    unsigned hashAlg = 0, extra = 0;
+    IdentObj signatureOid;
+    if (!GetAlgIDFromOID(cert::oids::kGostR3411_2012_256, sizeof cert::oids::kGostR3411_2012_256 - 1, hashAlg, extra) ||
+        !GetOIDFromAlgID(signatureOid, hashAlg, CALG_GOST_R3410_2012_256))
+        throw Error(kFailure, "the OID registry has no GOST R 34.11-2012 signature");
+    auto hash = [&](VRKSCApi::CryptHash& h, const void* p, std::size_t n) {
+        if (!VRKCreateHash(key.Prov(), hashAlg, 0, &h) || !VRKHashData(h, p, static_cast<DWORD>(n)))
+            ThrowWinError(GetLastError(), "cannot hash the sample document");
+    };
+    auto value = [](const asn::Writer& w) { return IdentObj(w.view().data(), static_cast<DWORD>(w.view().size())); };
+    auto attribute = [](const char* type, const IdentObj& v) {
+        CCTFAttributesSet a;
+        a.m_type = type;
+        a.m_values.push_back(v);
+        return a;
+    };
+
+    VRKSCApi::CryptHash contentHash;
+    hash(contentHash, content.data(), content.size());
+    IdentObj digest;
+    if (!VRKGetHashParam(contentHash, HP_HASHVAL, digest)) ThrowWinError(GetLastError(), "cannot hash the document");
+    CCTFMessageSignerInfo si;
+    si.m_signedAttributes.m_tag = asn::kSet;
+    si.m_signedAttributes.m_universal = true;
+    si.m_signedAttributes.m_sets = {attribute(kOidContentTypeAttr, value(asn::Writer().Oid(cert::kOidData))),
+                                    attribute(kOidSigningTimeAttr, value(asn::Writer().UtcTime(at.GetFileTime()))),
+                                    attribute(kOidMessageDigestAttr, value(asn::Writer().OctetString(digest)))};
+    const IdentObj signedAttributes = si.m_signedAttributes.WriteData(nullptr);
+    VRKSCApi::CryptHash attributesHash;
+    hash(attributesHash, signedAttributes.data(), signedAttributes.size());
+    if (!VRKSignHash(attributesHash, AT_SIGNATURE, 0, si.m_signature))
+        ThrowWinError(GetLastError(), "cannot sign the sample document");
+
+    const CCTFCertInfo info(*signer.GetContext());
+    si.m_issuer = info.m_issuer;
+    si.m_serialNumber = info.m_serialNumber;  // held least significant byte first
+    std::reverse(si.m_serialNumber.data(), si.m_serialNumber.data() + si.m_serialNumber.size());
+    si.m_digestAlgorithm = CCTFAlgorithmIdentifier(cert::oids::kGostR3411_2012_256);
+    si.m_signatureAlgorithm = CCTFAlgorithmIdentifier(std::string(signatureOid.view()).c_str());
+
+    CCTFSignData data;
+    data.m_content = CASNTIdData(cert::kOidData, IdentObj(content.data(), static_cast<DWORD>(content.size())));
+    data.m_digestAlgorithms.push_back(si.m_digestAlgorithm);
+    data.m_certificates.push_back(signer.GetEncoded());
+    data.m_signerInfos.push_back(si.WriteData(nullptr));
+    return data.WriteObject(nullptr);
+}
+
 }  // namespace
 
 void MakeSampleTransportDir(const std::string& dir) {
@@ -208,6 +265,15 @@ void MakeSampleTransportDir(const std::string& dir) {
     for (const auto& [name, cert] : loose) WriteDer((files / name).string(), cert->GetEncoded());
     WriteDer((files / "root.crl").string(), rootCrl);
     WriteDer((files / "ca0002.crl").string(), caCrl);
+
+    // A document signed by three users: now by the good and the revoked
+    // one (the revocation is older than the signature), by the expired one
+    // when it was still valid.
+    const std::string letter = "A letter from the sample transport directory.\n";
+    WriteOutputFile((files / "letter.txt").string(), Span(letter));
+    WriteDer((files / "good.p7s").string(), SignAsOf(goodKey, good, letter, now));
+    WriteDer((files / "revoked.p7s").string(), SignAsOf(revokedKey, revoked, letter, now));
+    WriteDer((files / "expired.p7s").string(), SignAsOf(expiredKey, expired, letter, DaysFrom(now, -100)));
 }
 
 std::string BuiltSampleTransportDir() {
@@ -216,6 +282,33 @@ std::string BuiltSampleTransportDir() {
     if (fs::is_directory(fs::path(CTF_SAMPLE_TDIR) / "d_station", ec)) return CTF_SAMPLE_TDIR;
 #endif
     return {};
+}
+
+std::string DemoSampleTransportDir() {
+    std::error_code ec;
+    std::string dir = BuiltSampleTransportDir();
+    if (!dir.empty() && fs::is_regular_file(fs::path(dir) / "files" / "good.p7s", ec)) return dir;
+    dir = cert::platform::CertHome() + "/sample-tdir";
+    if (!fs::is_regular_file(fs::path(dir) / "files" / "good.p7s", ec)) {
+        MakeSampleTransportDir(dir);
+        std::printf("no sample from the build here: made one\n");
+    }
+    return dir;
+}
+
+int RunInTransportDir(const Context& ctx, const std::string& dir, const std::string& name,
+                      const std::vector<std::string>& argv) {
+    std::string line = "$ ctf --transport-dir " + dir + " " + name;
+    for (const auto& a : argv) line += " " + a;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    const Command& c = Commands().at(name);
+    Context run = ctx;
+    run.command = name;
+    run.transportDir = dir;
+    Args args(argv, c.flags, run, c.lists);
+    args.Check();
+    return c.run(run, args);
 }
 
 }  // namespace ctf

@@ -12,9 +12,15 @@
 //   files/*.cer, files/*.crl  the same certificates and CRLs as DER files
 //                             (root, ca0002, good, revoked, expired,
 //                             unknown, external; root.crl, ca0002.crl)
+//   files/letter.txt and files/{good,revoked,expired}.p7s: a document and
+//                             its attached signature by each of those
+//                             users (the expired one's made 100 days ago)
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "cli.h"
 
 namespace ctf {
 
@@ -25,5 +31,14 @@ void MakeSampleTransportDir(const std::string& dir);
 
 // The sample the build made, when it is there; else empty.
 std::string BuiltSampleTransportDir();
+
+// For the demo: the sample the build made, or (when there is none, or one
+// from before the signed letters) one made now in the home, said so.
+std::string DemoSampleTransportDir();
+
+// Runs `ctf --transport-dir DIR NAME ARGS...` in this process, the command
+// line shown first; its exit code.
+int RunInTransportDir(const Context& ctx, const std::string& dir, const std::string& name,
+                      const std::vector<std::string>& argv);
 
 }  // namespace ctf

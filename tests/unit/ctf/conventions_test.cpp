@@ -93,6 +93,8 @@ const Row kCommands[] = {
     {"crl merge", "{out} {in}", kPrints | kReadsInput | kManyInputs, "crl.der"},
     {"crl delete", "{in} --like {crl}", kPrints | kMayFindNone, "crls.p7"},
     {"verify-cert", "{in} --trust {ca}", kPrints | kReadsInput | kManyInputs, "ca.der"},
+    {"verify", "{in} --trust {real}", kPrints | kMayFindNone, "signed.p7s"},
+    {"unsign", "{in} --out {out}", kPrints | kWritesOut, "signed.p7s"},
     {"tdir ls", "--transport-dir {td}", kPrints},
     {"tdir find", "01 --transport-dir {td}", kPrints | kMayFindNone},
     {"tdir add-crl", "{crl} --transport-dir {td}", kPrints | kMayFindNone},
@@ -136,6 +138,10 @@ protected:
                                       " -keyout ec.key -out ec.pem -subj /CN=p7 -days 1 2>&1 && openssl cms -sign"
                                       " -binary -in name.der -signer ec.pem -inkey ec.key -outform DER -out p7.der");
         ASSERT_EQ(p7.exitCode, 0) << p7.out;
+        ASSERT_EQ(Ctf("sign --container src --password-file " + Sh(F("pw")) + " --cert " + Sh(F("real.der")) + " " +
+                      Sh(F("name.der")) + " -o " + Sh(F("signed.p7s")))
+                      .exitCode,
+                  kExitOk);
         ASSERT_EQ(Ctf("crl merge " + Sh(F("crls.p7")) + " " + Sh(F("crl.der"))).exitCode, kExitOk);
         // A transport directory whose node list holds the CRL's issuer.
         std::filesystem::create_directories(F("td/d_station"));
