@@ -1,0 +1,275 @@
+// Verification: a verdict per signer for each way a signature goes wrong,
+// files read as streams, content separated from its signatures, and input
+// that is broken on purpose.
+#include <filesystem>
+#include <fstream>
+
+#include "../keys/user_test_util.h"
+#include "cert/signeddata.h"
+#include "cert/verify.h"
+
+namespace {
+
+using usertest::CertFor;
+using usertest::MakeKey;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::vector<DWORD> Statuses(const std::list<CCTFWholeSignatureCheck>& r) {
+    std::vector<DWORD> out;
+    for (const auto& c : r) out.push_back(c.m_status);
+    return out;
+}
+
+class Verify : public certtest::HomeTest {
+protected:
+    void SetUp() override {
+        HomeTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(MakeKey(user_, "signer", cert::oids::kGostR3410_2012_256, "pw"));
+        cert_ = CertFor(user_.GetPublicKey(), "signer", AT_SIGNATURE);
+        data_ = "data to be signed\n";
+        memory_.data = data_.data();
+        memory_.end = static_cast<DWORD>(data_.size());
+    }
+    std::string F(const std::string& name) { return home_ / name; }
+
+    // Verifies `sig` over `data`; the statuses, or the error as the only one.
+    std::vector<DWORD> Check(const IdentObj& sig, const std::string& data, const CCTFCertStorage* store = nullptr) {
+        WhatToSignStruct w;
+        w.data = data.data();
+        w.end = static_cast<DWORD>(data.size());
+        std::list<CCTFWholeSignatureCheck> r;
+        int st = -1;
+        if (!CTFVerifySignedData(&r, w, sig, store, &st)) return {0xEEEE0000u | DWORD(st)};
+        return Statuses(r);
+    }
+
+    CCTFUser user_;
+    CCTFCertContext cert_;
+    std::string data_;
+    WhatToSignStruct memory_;
+};
+
+// Two signers over one content, one with attributes and a 2012 hash, one
+// without by key identifier and 34.11-94: each judged on its own hash, and
+// each tampering caught with its own status.
+TEST_F(Verify, EachTamperingHasItsStatus) {
+    IdentObj sig;
+    int st = -1;
+    ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
+    WhatToSignStruct bare = memory_;
+    bare.options = kSignNoAttributes | kSignByKeyId;
+    const CTOOString h94(cert::oids::kGostR3411_94);
+    ASSERT_TRUE(CTFSignData(user_, cert_, bare, &sig, &h94, &st)) << st;
+
+    std::list<CCTFWholeSignatureCheck> r;
+    ASSERT_TRUE(CTFVerifySignedData(&r, memory_, sig, nullptr, &st)) << st;
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0, 0}));
+    EXPECT_EQ(r.front().m_certificate, cert_.GetEncoded());
+    EXPECT_TRUE(r.front().m_text.IsEmpty());
+    // Results copy and order as values.
+    const auto copy = r.front();
+    EXPECT_EQ(copy, r.front());
+    EXPECT_NE(r.front(), r.back());
+    EXPECT_TRUE((r.front() < r.back()) != (r.back() < r.front()));
+
+    std::string changed = data_;
+    changed[0] ^= 1;
+    EXPECT_EQ(Check(sig, changed), (std::vector<DWORD>{kVerifyDigestMismatch, kVerifyBadSignature}));
+    CCTFSignData sd;
+    ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
+
+    // The signature value and a signed attribute (the signing time's last
+    // digit): the digest still matches, the signature does not.
+    CCTFMessageSignerInfo si;
+    ASSERT_NE(si.ReadData(sd.m_signerInfos.front().data(), sd.m_signerInfos.front().size(), &st), 0u);
+    CCTFSignData bad = sd;
+    CCTFMessageSignerInfo flipped = si;
+    flipped.m_signature.data()[5] ^= 1;
+    bad.m_signerInfos.front() = flipped.WriteData(nullptr);
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, 0}));
+    IdentObj raw = sd.m_signerInfos.front();
+    const std::string view(raw.view());
+    const auto z = view.find("Z\xA1");  // UTCTime ends in Z; unsigned attrs absent, so find the last Z
+    const auto last = view.rfind('Z', z == std::string::npos ? std::string::npos : z);
+    ASSERT_NE(last, std::string::npos);
+    raw.data()[last - 1] = raw.data()[last - 1] == '0' ? '1' : '0';
+    bad = sd;
+    bad.m_signerInfos.front() = raw;
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, 0}));
+
+    // The signer's certificate swapped for one of the same name and serial
+    // with another key.
+    CCTFUser other;
+    ASSERT_NO_FATAL_FAILURE(MakeKey(other, "other", cert::oids::kGostR3410_2012_256, "pw"));
+    CCTFX509Certificate forged;
+    ASSERT_TRUE(forged.DecodeCert(cert_.GetEncoded()));
+    forged.m_info.m_publicKey = other.GetPublicKey();
+    bad = sd;
+    bad.m_certificates = {forged.GetEncodetCert()};
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, kVerifyBadSignature}));
+
+    // Without the certificate in the message: not found, unless the caller has it.
+    bad = sd;
+    bad.m_certificates.clear();
+    const IdentObj noCert = bad.WriteObject(nullptr);
+    const auto missing = Check(noCert, data_);
+    EXPECT_EQ(missing, (std::vector<DWORD>{kVerifyNoSignerCertificate, kVerifyNoSignerCertificate}));
+    CCTFCertStorage store;
+    ASSERT_TRUE(store.OpenStorage(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 0, nullptr));
+    ASSERT_TRUE(store.AddCertificate(cert_));
+    EXPECT_EQ(Check(noCert, data_, &store), (std::vector<DWORD>{0, 0}));
+}
+
+// Argument faults are errors of the call; a signer digest that the signed
+// data does not list is 131 with the OID as place.
+TEST_F(Verify, BadCallsAreErrors) {
+    IdentObj sig;
+    int st = -1;
+    ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
+    std::list<CCTFWholeSignatureCheck> r;
+    EXPECT_FALSE(CTFVerifySignedData(&r, WhatToSignStruct(), sig, nullptr, &st));
+    EXPECT_EQ(st, TOOERR_BADARG);
+    try {
+        CTFVerifySignedData(&r, memory_, IdentObj(), nullptr, nullptr);
+        ADD_FAILURE();
+    } catch (const XTOOStatus& e) {
+        EXPECT_EQ(e.Status(), TOOERR_BADARG);
+        EXPECT_EQ(std::string(e.Place()), " CSPVerifySignedData");
+    }
+    CCTFSignData sd;
+    ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
+    sd.m_digestAlgorithms = {CCTFAlgorithmIdentifier(cert::oids::kGostR3411_94)};
+    try {
+        CTFVerifySignedData(&r, memory_, sd.WriteObject(nullptr), nullptr, nullptr);
+        ADD_FAILURE();
+    } catch (const XTOOStatus& e) {
+        EXPECT_EQ(e.Status(), 131);
+        EXPECT_EQ(std::string(e.Place()), cert::oids::kGostR3411_2012_256);
+    }
+    EXPECT_TRUE(r.empty());
+}
+
+// Files: attached and detached, the content separated byte for byte and
+// its detached signature still good; broken files are statuses.
+TEST_F(Verify, FilesAreReadAsStreams) {
+    std::string content(200000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = char(i * 7 + i / 256);
+    WriteAll(F("content"), content);
+    int st = -1;
+    ASSERT_TRUE(CTFSignFile(user_, cert_, F("content").c_str(), F("signed").c_str(), nullptr, kSignPreviousContent,
+                            nullptr, &st))
+        << st;
+    std::list<CCTFWholeSignatureCheck> r;
+    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("signed").c_str(), nullptr, nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
+
+    IdentObj detached;
+    ASSERT_TRUE(CTFRemoveSignaturesFromFile(F("signed").c_str(), F("out").c_str(), &detached, &st)) << st;
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(ReadAll(F("out")), content);
+    r.clear();
+    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("out").c_str(), &detached, nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
+    // A detached signature alone, with nothing to judge it against.
+    WriteAll(F("sig"), std::string(detached.view()));
+    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("sig").c_str(), nullptr, nullptr, &st));
+    EXPECT_EQ(st, TOOERR_BADARG);
+
+    // One byte of the carried content.
+    std::string signedBytes = ReadAll(F("signed"));
+    const auto at = signedBytes.find(content.substr(1000, 64));
+    ASSERT_NE(at, std::string::npos);
+    signedBytes[at] ^= 0x40;
+    WriteAll(F("tampered"), signedBytes);
+    r.clear();
+    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("tampered").c_str(), nullptr, nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyDigestMismatch}));
+
+    // Cut anywhere, or a length beyond the end: an error with a place.
+    const std::string good = ReadAll(F("signed"));
+    for (std::size_t cut : {std::size_t(0), std::size_t(3), std::size_t(100), good.size() / 2, good.size() - 1}) {
+        WriteAll(F("cut"), good.substr(0, cut));
+        r.clear();
+        EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("cut").c_str(), nullptr, nullptr, &st)) << cut;
+        EXPECT_NE(st, 0);
+        EXPECT_TRUE(r.empty());
+    }
+    std::string longer = good;
+    longer[1] = char(0x84);  // a four-byte length where there was one: far past the end
+    WriteAll(F("long"), longer.substr(0, 2) + std::string("\x7f\xff\xff\xff", 4) + good.substr(4));
+    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("long").c_str(), nullptr, nullptr, &st));
+    EXPECT_NE(st, 0);
+    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("absent").c_str(), nullptr, nullptr, &st));
+    EXPECT_EQ(st, TOOERR_NOFILE);
+}
+
+// Thousands of signers without certificates: each its status, none stops
+// the others.
+TEST_F(Verify, ManySignersEachGetAVerdict) {
+    IdentObj sig;
+    int st = -1;
+    ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
+    CCTFSignData sd;
+    ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
+    const IdentObj one = sd.m_signerInfos.front();
+    sd.m_signerInfos.assign(3000, one);
+    sd.m_certificates.clear();
+    const IdentObj many = sd.WriteObject(nullptr);
+    const auto statuses = Check(many, data_);
+    ASSERT_EQ(statuses.size(), 3000u);
+    EXPECT_EQ(std::count(statuses.begin(), statuses.end(), kVerifyNoSignerCertificate), 3000);
+}
+
+// A trust list is judged on its certificates, and only an authority may
+// sign one.
+TEST_F(Verify, TrustListsNeedAnAuthority) {
+    CCTFProvider provider;
+    int st = -1;
+    ASSERT_TRUE(provider.Init("signer", nullptr, VRK_PROV_TYPE_GOST_2012_256, 0, &st)) << st;
+    ASSERT_TRUE(provider.SetPassword("pw"));
+    const auto sign = [&](const std::string& bcHex, const std::string& ekuHex) {
+        CCTFX509Certificate c;
+        EXPECT_TRUE(c.DecodeCert(cert_.GetEncoded()));
+        if (!bcHex.empty())
+            c.m_info.m_extensions.Update(CCTFCertExtension("2.5.29.19", FALSE, certtest::BlobFromHex(bcHex)));
+        if (!ekuHex.empty())
+            c.m_info.m_extensions.Update(CCTFCertExtension("2.5.29.37", FALSE, certtest::BlobFromHex(ekuHex)));
+        c.m_signature = CTOOCryptBitBlob(IdentObj("\x01\x02\x03\x04", 4));
+        CCTFCertContext signer(c.GetEncodetCert());
+        signer.CCTFSetContextProperty(CERT_KEY_PROV_INFO_PROP_ID, 0, cert_.GetProviderInfo());
+        CCTFSignData list;
+        list.m_certificates = {signer.GetEncoded()};
+        CTFSignTrustList(provider, AT_SIGNATURE, signer, list);
+        return list;
+    };
+    WhatToSignStruct none;
+    none.end = 0xFFFFFFFFu;
+    std::list<CCTFWholeSignatureCheck> r;
+    CCTFSignData list = sign("30030101FF", "");
+    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
+
+    // A certificate added after signing changes the digest.
+    list.m_certificates.push_back(IdentObj("\x30\x00", 2));
+    r.clear();
+    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyDigestMismatch}));
+
+    // Signed by a certificate that claims the trust-list usage but is no CA.
+    list = sign("", "300C060A2B0601040182370A0301");
+    r.clear();
+    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
+    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyNotTrustListSigner}));
+    EXPECT_FALSE(r.front().m_text.IsEmpty());
+}
+
+}  // namespace
