@@ -13,7 +13,7 @@ using namespace cert::lists;
 
 namespace {
 
-std::atomic<CertDll::TrustListVerifier*> g_verifier{nullptr};
+std::atomic<CertDll::TrustListVerifier*> g_verifier{LayerTrustListVerifier()};
 
 // The stored text up to its stored length or its first zero.
 IdentObj AlgorithmText(const unsigned char* p, std::uint32_t n) {

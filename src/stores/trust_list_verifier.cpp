@@ -1,5 +1,5 @@
 // What the check of a signed trust list asks of the storage list, signature
-// verification and the chain engine, registered once this layer is loaded.
+// verification and the chain engine.
 #include <list>
 
 #include "cert/certlist.h"
@@ -7,6 +7,7 @@
 #include "cert/errtext.h"
 #include "cert/transdir.h"
 #include "cert/verify.h"
+#include "stores/list_internal.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ namespace {
 // that ends nowhere.
 constexpr int kNoChain = static_cast<int>(0x800B010Au);
 
-class Verifier final : public CertDll::TrustListVerifier {
+class LayerVerifier final : public CertDll::TrustListVerifier {
 public:
     int GetStorages(std::list<CCTFCertStorage>& out) override {
         try {
@@ -60,10 +61,9 @@ public:
     }
 };
 
-struct RegisterVerifier {
-    Verifier verifier;
-    RegisterVerifier() { CertDll::SetTrustListVerifier(&verifier); }
-    ~RegisterVerifier() { CertDll::SetTrustListVerifier(nullptr); }
-} g_registerVerifier;
-
 }  // namespace
+
+CertDll::TrustListVerifier* cert::lists::LayerTrustListVerifier() {
+    static LayerVerifier verifier;
+    return &verifier;
+}

@@ -56,13 +56,21 @@ certpki::CertSpec EndEntity(const std::string& subject) {
     return s;
 }
 
+// A certificate of node 0002: the collection looks for its issuer in that
+// node's list, named by the serial as requests give them.
+certpki::CertSpec OfNode2(certpki::CertSpec s, unsigned char n) {
+    const unsigned char serial[16] = {n, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
+    s.serial = IdentObj(serial, sizeof serial);
+    return s;
+}
+
 // A root, the authority that signs the node lists, and a node's own root
 // with a user under it; every authority with its CRL.
 struct Pki {
     Cert root = certpki::SelfSigned(certpki::CaSpec("CN=TL Root, O=Test"));
     Cert signer = certpki::Issue(root, certpki::CaSpec("CN=TL Signer, O=Test"));
-    Cert nodeRoot = certpki::SelfSigned(certpki::CaSpec("CN=TL Node Root, O=Test"));
-    Cert user = certpki::Issue(nodeRoot, EndEntity("CN=TL User, O=Test"));
+    Cert nodeRoot = certpki::SelfSigned(OfNode2(certpki::CaSpec("CN=TL Node Root, O=Test"), 0));
+    Cert user = certpki::Issue(nodeRoot, OfNode2(EndEntity("CN=TL User, O=Test"), 1));
     Cert other = certpki::SelfSigned(certpki::CaSpec("CN=TL Other, O=Test"));
     CCTFCRLContext rootCrl = certpki::MakeCrl(root), signerCrl = certpki::MakeCrl(signer),
                    nodeCrl = certpki::MakeCrl(nodeRoot);
