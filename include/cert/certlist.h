@@ -60,10 +60,11 @@ constexpr const char CTF_OID_LIST_MAC_Z[] = "1.3.6.1.4.1.40321.2.1.1.3";
 
 namespace CertDll {
 
-// What checking a signed PKCS #7 trust list needs from the layers above
-// (the storage list, the signed-data verifier, the chain engine). Until a
-// layer registers one, there are no trust storages and no verification:
-// a signed list checks as 194, never as verified.
+// What checking a signed PKCS #7 trust list needs from the upper parts
+// (the storage list, the signed-data verifier, the chain engine). The
+// library's own is in use from load; with none registered there are no
+// trust storages and no verification: a signed list checks as 194, never
+// as verified.
 class CERT_API TrustListVerifier {
 public:
     virtual ~TrustListVerifier();
@@ -78,7 +79,7 @@ public:
     // The trust error of the certificate's chain, 0 when trusted.
     virtual int VerifyCertificate(const CCTFCertContext& cert) = 0;
 };
-// Registers the verifier (null: none). The object must outlive its use.
+// Replaces the verifier (null: none). The object must outlive its use.
 CERT_API void SetTrustListVerifier(TrustListVerifier* verifier);
 
 }  // namespace CertDll

@@ -55,6 +55,9 @@ int ReadTrustList(const CTOOString& transDir, const std::string& name, CCTFCertS
         list.SetNewFileName(path.c_str());
         list.LoadFile();
         CCTFCertStorage storage = *list.ReturnStorage();
+        // A list whose signature or signer did not verify still loads: its
+        // certificates may help build chains, but its own roots anchor none.
+        if (list.GetProtectStatus() == CTF_TRUST_E_NOSIGNATURE) storage.SetStatus(CTF_STORAGE_UNTRUSTED);
         const std::string rem = InFolder(folder, name.substr(0, 4) + "_REM.CRL");
         if (IsFile(rem)) {
             std::string bytes;

@@ -46,4 +46,10 @@ int LastErrorStatus();
 // the caller's check.
 std::vector<CCTFCertContext> CrlIssuerCandidates(const CCTF_CRL_Info& crl, const CCTFCertStorage& storage);
 
+// The verifier this layer gives signed trust lists (storage list,
+// signed-data verification, chain engine): the one in use until a host
+// registers another. Defined beside the upper parts it calls, and taken by
+// the lists' own file so that a static link keeps it.
+CertDll::TrustListVerifier* LayerTrustListVerifier();
+
 }  // namespace cert::lists

@@ -13,7 +13,7 @@ using namespace cert::lists;
 
 namespace {
 
-std::atomic<CertDll::TrustListVerifier*> g_verifier{nullptr};
+std::atomic<CertDll::TrustListVerifier*> g_verifier{LayerTrustListVerifier()};
 
 // The stored text up to its stored length or its first zero.
 IdentObj AlgorithmText(const unsigned char* p, std::uint32_t n) {
@@ -83,23 +83,27 @@ bool SignChoice(unsigned alg, Choice& out) {
 
 IdentObj OidIdent(const char* oid) { return IdentObj(oid, static_cast<DWORD>(std::strlen(oid))); }
 
-// The certificates of `s` issued by `issuer` with `serial` (as encoded), or
-// with subject key identifier `keyId` when that is given.
+// The signer's certificates in `s`: the subject-certificate search by
+// issuer and serial, or, for a signer named by key identifier, the
+// certificates with that subject key identifier.
 void FindSigner(const CCTFCertStorage& s, const CCTFMessageSignerInfo& si, std::vector<IdentObj>& out) {
-    IdentObj serial;  // least significant byte first, as contexts hold it
-    serial.Assign(si.m_serialNumber.data(), si.m_serialNumber.size());
-    std::reverse(serial.data(), serial.data() + serial.size());
-    for (const auto& der : StoreCertificates(s)) {
-        CCTFCertContext c(der);
-        if (!c.IsInitialized()) continue;
-        bool match = false;
-        if (!si.m_keyId.IsEmpty()) {
-            match = c.GetSubjectKeyId() == si.m_keyId;
-        } else {
-            IdentObj cs;
-            match = c.GetSubjectSerialNumber(cs) && cs == serial && c.GetIssuerName() == si.m_issuer;
+    std::list<CCTFCertContext> found;
+    if (!si.m_keyId.IsEmpty()) {
+        for (const auto& der : StoreCertificates(s)) {
+            CCTFCertContext c(der);
+            if (c.IsInitialized() && c.GetSubjectKeyId() == si.m_keyId) found.push_back(c);
         }
-        if (match && std::find(out.begin(), out.end(), der) == out.end()) out.push_back(der);
+    } else {
+        CCTFCertInfo pattern;
+        // Contexts hold serials least significant byte first.
+        pattern.m_serialNumber.Assign(si.m_serialNumber.data(), si.m_serialNumber.size());
+        std::reverse(pattern.m_serialNumber.data(), pattern.m_serialNumber.data() + pattern.m_serialNumber.size());
+        pattern.m_issuer = si.m_issuer;
+        if (pattern.m_serialNumber.IsEmpty() || !s.FindCertList(found, CERT_FIND_SUBJECT_CERT, &pattern)) return;
+    }
+    for (const auto& c : found) {
+        const IdentObj der = c.GetEncoded();
+        if (std::find(out.begin(), out.end(), der) == out.end()) out.push_back(der);
     }
 }
 

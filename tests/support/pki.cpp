@@ -273,6 +273,16 @@ CCTFCRLContext Revoke(const Cert& issuer, const std::vector<const Cert*>& revoke
     return MakeCrl(issuer, spec);
 }
 
+void SignTrustList(const Cert& signer, CCTFSignData& list) {
+    GetKey(signer.key);
+    InKeyHome home;
+    CCTFProvider provider;
+    int st = 0;
+    if (!provider.Init(ContainerOf(signer.key).c_str(), nullptr, VRK_PROV_TYPE_GOST_2012_256, CRYPT_SILENT, &st))
+        Fail("cannot open container of " + signer.key + " (" + std::to_string(st) + ")");
+    CTFSignTrustList(provider, AT_SIGNATURE, signer.context, list);
+}
+
 CCTFCertStorage MemoryStore(const std::vector<const Cert*>& certs, const std::vector<CCTFCRLContext>& crls,
                             bool untrusted) {
     CCTFCertStorage store(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 7, nullptr);

@@ -15,6 +15,7 @@
 #include "cert/certmodel.h"
 #include "cert/certstore.h"
 #include "cert/crlmodel.h"
+#include "cert/signeddata.h"
 #include "cert/tootime.h"
 
 namespace certpki {
@@ -96,6 +97,10 @@ struct CrlSpec {
 CCTFCRLContext MakeCrl(const Cert& issuer, const CrlSpec& spec = {});
 // The CRL listing these certificates (revoked an hour ago).
 CCTFCRLContext Revoke(const Cert& issuer, const std::vector<const Cert*>& revoked, CrlSpec spec = {});
+
+// Signs the list's certificates as a trust list (CTFSignTrustList) with
+// the key of `signer`; throws what the signing throws.
+void SignTrustList(const Cert& signer, CCTFSignData& list);
 
 // A memory store holding the certificates and CRLs; `untrusted` gives it
 // the status word 0x20 (its self-signed certificates are no anchors).

@@ -2,18 +2,41 @@
 #include <cstdio>
 #include <optional>
 
+#include "cert/transdir.h"
 #include "lists.h"
+#include "tdir.h"
 #include "text.h"
 
 namespace {
 
+// No folder: the storage list then holds the root storage alone.
+constexpr const char* kNoTransportDir = "/dev/null";
+
+struct FreeCollection {
+    ~FreeCollection() { CTFFreeRootStorage(); }
+};
+
 int Check(ctf::Context& ctx, ctf::Args& args) {
     const std::string path = args.Positional("LIST");
     const auto keyPath = args.Option("mac-key");
+    const auto node = args.Option("node");
     args.Done();
     std::optional<ctf::ListMacKey> key;
     if (keyPath) key.emplace(*keyPath);
-    const ctf::OpenedList l = ctf::OpenList(path, key ? &*key : nullptr, true);
+    ctf::OpenedList l = ctf::OpenList(path, key ? &*key : nullptr, true);
+    FreeCollection freeAfter;
+    if (l.pkcs7 && l.protection == ctf::ListProtection::Signature) {
+        // The signer must chain to a trusted root: the transport
+        // directory's, or else one of the list's own. The list is loaded
+        // again so that its check runs with that root in place.
+        if (!ctx.transportDir.empty()) {
+            ctf::OpenTransportDir(ctx, node, 0);
+        } else {
+            CTFSetTransDir(CTOOString(kNoTransportDir));
+            CTFLoadRootStorage(*l.list->ReturnStorage(), CTOOString(kNoTransportDir), 0);
+        }
+        l = ctf::OpenList(path, nullptr, false);
+    }
     int status = 0;
     std::string meaning;
     if (l.protection == ctf::ListProtection::None && !l.pkcs7) {
@@ -53,12 +76,14 @@ int Check(ctf::Context& ctx, ctf::Args& args) {
 
 ctf::Registrar check({"list check",
                       "check the MAC or signature of a trust list",
-                      "LIST [--mac-key FILE]\n\n"
+                      "LIST [--mac-key FILE] [--node ID]\n\n"
                       "A record list is checked as a MAC list with its own algorithm, whatever\n"
                       "version the file names; its key is required. A PKCS #7 list is checked\n"
-                      "against its signer. Exit 0 verified, 1 the check failed (changed, unsigned,\n"
-                      "signer unknown or invalid), 3 the check could not run (signature\n"
-                      "verification not available).",
+                      "against its signer, whose certificate must chain to a trusted root: with\n"
+                      "--transport-dir the root storage of the node's trust list (--node as for\n"
+                      "`ctf tdir`), otherwise one of the list's own self-signed certificates.\n"
+                      "Exit 0 verified, 1 the check failed (changed, unsigned, signer unknown or\n"
+                      "invalid), 3 the check could not run.",
                       {},
                       Check});
 

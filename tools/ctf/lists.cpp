@@ -246,7 +246,7 @@ std::string ListStatusMeaning(int code) {
         case CTFERR_LIST_NOT_VALID:
             return "the signature or the signer's certificate is not valid";
         case CTFERR_LIST_NO_RESULT:
-            return "signature verification is not available";
+            return "the verification gave no result";
         case CTF_TRUST_E_NOSIGNATURE:
             return "the protection did not verify";
         default:

@@ -1,12 +1,14 @@
 // The transport directory as the tool opens it.
 #include "tdir.h"
 
+#include <cstdio>
 #include <set>
 #include <vector>
 
 #include "cert/certlist.h"
 #include "cert/toofile.h"
 #include "cert/transdir.h"
+#include "lists.h"
 
 namespace ctf {
 
@@ -28,6 +30,21 @@ std::vector<std::string> Matching(const std::string& folder, const std::string& 
     for (bool ok = ff.Get(folder.c_str(), mask.c_str()); ok; ok = ff.GetLast())
         if (ff.IsFolder() == folders) out.emplace_back(ff.Name());
     return out;
+}
+
+// A signed root list is checked again once it is the root storage: its
+// signer can only chain to one of the list's own roots, which were no
+// anchors while the list was being loaded. 0 for an unsigned list.
+int CheckRootList(CCTFTrustRootCertList& loaded, const std::string& file, const std::string& path) {
+    if (loaded.GetFileVersion() != CTF_LIST_VERSION_PKCS7 || loaded.GetSignData().m_signerInfos.empty()) return 0;
+    CCTFTrustRootCertList again(file.c_str());
+    again.SetNewFileName(path.c_str());
+    try {
+        again.LoadFile();
+    } catch (const XTOOStatus& e) {
+        return e.Status();
+    }
+    return again.GetCheckResult();
 }
 
 }  // namespace
@@ -77,6 +94,11 @@ TransportRoot OpenTransportDir(const Context& ctx, const std::optional<std::stri
     }
     CTFSetTransDir(CTOOString(ctx.transportDir.c_str()));
     CTFLoadRootStorage(*list.ReturnStorage(), CTOOString(ctx.transportDir.c_str()), applicationFlag);
+    const int check = CheckRootList(list, file, out.path);
+    if (check) {
+        std::fprintf(stderr, "warning: %s: the trust list's signature does not verify against its own roots: %s\n",
+                     out.path.c_str(), ListStatusMeaning(check).c_str());
+    }
     return out;
 }
 
