@@ -67,7 +67,7 @@ struct Cert {
     IdentObj Serial() const { return model.m_info.m_serialNumber; }
 };
 
-// A CA spec (CA flag, key usage 0x06) for `subject`.
+// What a CA certificate for `subject` is made of (CA flag, key usage 0x06).
 CertSpec CaSpec(const std::string& subject, int pathLength = -1);
 
 Cert SelfSigned(const CertSpec& spec);
