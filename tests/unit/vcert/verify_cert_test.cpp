@@ -7,6 +7,7 @@
 #include <ctime>
 #include <regex>
 
+#include "sample_tdir_test.h"
 #include "testsupport.h"
 
 namespace {
@@ -18,20 +19,8 @@ using certtest::Sh;
 
 constexpr unsigned kTime = 0x1, kRevoked = 0x4, kUntrustedRoot = 0x20, kUnknown = 0x40, kPartial = 0x10000;
 
-class VerifyCert : public certtest::HomeTest {
+class VerifyCert : public certtest::SampleTdirTest {
 protected:
-    static void SetUpTestSuite() {
-        sample_ = new certtest::TempDir;
-        const auto r = certtest::Run(Sh(CERT_MAKE_SAMPLE_TDIR) + " " + Sh(Tdir()));
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-    }
-    static void TearDownTestSuite() {
-        delete sample_;
-        sample_ = nullptr;
-    }
-    static std::string Tdir() { return *sample_ / "tdir"; }
-    static std::string F(const std::string& name) { return Sh(Tdir() + "/files/" + name); }
-
     static certtest::RunResult Verify(const std::string& args) { return certtest::Ctf("--json verify-cert " + args); }
 
     // The "error" numbers of a single chain's JSON: the chain's, then each
@@ -54,11 +43,7 @@ protected:
         std::strftime(buf, sizeof buf, "%Y%m%d%H%M%SZ", &tm);
         return buf;
     }
-
-    static certtest::TempDir* sample_;
 };
-
-certtest::TempDir* VerifyCert::sample_ = nullptr;
 
 TEST_F(VerifyCert, TrustFromFilesDecidesLikeTheCommandLineVerifier) {
     const std::string trusted = " --trust " + F("root.cer") + " --crl " + F("root.crl");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "sample_tdir_test.h"
 #include "testsupport.h"
 
 namespace {
@@ -18,20 +19,8 @@ using certtest::Sh;
 constexpr unsigned kTime = 0x1, kRevoked = 0x4, kUntrustedRoot = 0x20;
 constexpr unsigned long kDigestMismatch = 0x80090005, kNoSignerCert = 0x80096002;
 
-class VerifyTool : public certtest::HomeTest {
+class VerifyTool : public certtest::SampleTdirTest {
 protected:
-    static void SetUpTestSuite() {
-        sample_ = new certtest::TempDir;
-        const auto r = certtest::Run(Sh(CERT_MAKE_SAMPLE_TDIR) + " " + Sh(Tdir()));
-        ASSERT_EQ(r.exitCode, 0) << r.err;
-    }
-    static void TearDownTestSuite() {
-        delete sample_;
-        sample_ = nullptr;
-    }
-    static std::string Tdir() { return *sample_ / "tdir"; }
-    static std::string Path(const std::string& name) { return Tdir() + "/files/" + name; }
-    static std::string F(const std::string& name) { return Sh(Path(name)); }
     static std::string Trusted() { return " --trust " + F("root.cer") + " --crl " + F("root.crl"); }
 
     // The first number after each "key": in the output, in order.
@@ -42,11 +31,7 @@ protected:
             out.push_back(std::stoul((*it)[1]));
         return out;
     }
-
-    static certtest::TempDir* sample_;
 };
-
-certtest::TempDir* VerifyTool::sample_ = nullptr;
 
 TEST_F(VerifyTool, EachSignerGetsItsSignatureAndItsChain) {
     certtest::TempDir d;
