@@ -27,46 +27,14 @@ std::string Q(const std::string& s) { return "'" + s + "'"; }
 
 // A home with the key and its certificate, the key also as PKCS #8 PEM for
 // OpenSSL, and the 256 MiB input; removed when the program ends.
-struct Setup {
-    std::string dir, home, input, certPem, certDer, keyPem, error;
-    std::string ctf = std::string(CERT_CTF_PATH) + " --home ";
+struct Setup : bench::KeyHome {
+    std::string input, keyPem;
 
-    Setup() {
-        char tmpl[] = "/tmp/bench-sign-XXXXXX";
-        if (!mkdtemp(tmpl)) {
-            error = "no temporary folder";
-            return;
-        }
-        dir = tmpl;
-        home = dir + "/home";
+    Setup() : KeyHome("bench-sign") {
         input = dir + "/input";
-        certDer = dir + "/cert.der";
-        certPem = dir + "/cert.pem";
         keyPem = dir + "/key.pem";
-        ctf += Q(home) + " ";
-        const std::string steps[] = {
-            ctf + "key new --container bench --alg gost12-256 --no-password >/dev/null",
-            ctf + "cert new --container bench --no-password --subject CN=Bench --out " + Q(certDer) + " >/dev/null",
-            ctf + "key export --container bench --no-password --out " + Q(keyPem) + " >/dev/null 2>&1",
-            "openssl x509 -inform DER -in " + Q(certDer) + " -out " + Q(certPem),
-        };
-        for (const auto& s : steps) {
-            if (!Run(s).ok) {
-                error = "setup failed: " + s;
-                return;
-            }
-        }
-        std::ofstream out(input, std::ios::binary);
-        std::vector<char> block(1 << 20);
-        for (std::size_t i = 0; i < block.size(); ++i) block[i] = char((i * 131 + 7) >> 3);
-        for (std::size_t n = 0; n < kSize; n += block.size()) {
-            block[0] = char(n >> 20);
-            out.write(block.data(), std::streamsize(block.size()));
-        }
-        if (!out) error = "cannot write the input";
-    }
-    ~Setup() {
-        if (!dir.empty()) std::system(("rm -rf " + Q(dir)).c_str());
+        Steps({ctf + "key export --container bench --no-password --out " + Q(keyPem) + " >/dev/null 2>&1"});
+        if (error.empty() && !bench::WriteInput(input, kSize)) error = "cannot write the input";
     }
     std::string Ours(bool detached) const {
         return ctf + "sign --container bench --no-password --cert " + Q(certDer) + (detached ? " --detached " : " ") +

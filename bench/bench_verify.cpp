@@ -27,53 +27,17 @@ using bench::Quote;
 // A home with the key and its certificate and the 1 GiB signed file (the
 // input it was made from removed at once); all removed when the program
 // ends.
-struct Setup {
-    std::string dir, home, signedFile, certPem, certDer, error;
-    std::string ctf = std::string(CERT_CTF_PATH) + " --home ";
+struct Setup : bench::KeyHome {
+    std::string signedFile;
 
-    Setup() {
-        char tmpl[] = "/tmp/bench-verify-XXXXXX";
-        if (!mkdtemp(tmpl)) {
-            error = "no temporary folder";
-            return;
-        }
-        dir = tmpl;
-        home = dir + "/home";
-        certDer = dir + "/cert.der";
-        certPem = dir + "/cert.pem";
+    Setup() : KeyHome("bench-verify") {
+        if (!error.empty()) return;
         signedFile = dir + "/signed.p7s";
         const std::string input = dir + "/input";
-        ctf += Quote(home) + " ";
-        {
-            std::ofstream out(input, std::ios::binary);
-            std::vector<char> block(1 << 20);
-            for (std::size_t i = 0; i < block.size(); ++i) block[i] = char((i * 131 + 7) >> 3);
-            for (std::size_t n = 0; n < kSize; n += block.size()) {
-                block[0] = char(n >> 20);
-                out.write(block.data(), std::streamsize(block.size()));
-            }
-            if (!out) {
-                error = "cannot write the input";
-                return;
-            }
-        }
-        const std::string steps[] = {
-            ctf + "key new --container bench --alg gost12-256 --no-password >/dev/null",
-            ctf + "cert new --container bench --no-password --subject CN=Bench --out " + Quote(certDer) + " >/dev/null",
-            "openssl x509 -inform DER -in " + Quote(certDer) + " -out " + Quote(certPem),
-            ctf + "sign --container bench --no-password --cert " + Quote(certDer) + " " + Quote(input) + " -o " +
-                Quote(signedFile) + " >/dev/null",
-        };
-        for (const auto& s : steps) {
-            if (!bench::RunChild(s).ok) {
-                error = "setup failed: " + s;
-                break;
-            }
-        }
+        if (!bench::WriteInput(input, kSize)) error = "cannot write the input";
+        Steps({ctf + "sign --container bench --no-password --cert " + Quote(certDer) + " " + Quote(input) + " -o " +
+               Quote(signedFile) + " >/dev/null"});
         std::remove(input.c_str());
-    }
-    ~Setup() {
-        if (!dir.empty()) std::system(("rm -rf " + Quote(dir)).c_str());
     }
     // The self-signed certificate is the trust; it has no CRL, which the
     // application flag 1 lets pass, as OpenSSL checks none by default.

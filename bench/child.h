@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <vector>
 
 extern char** environ;
 
@@ -41,5 +44,56 @@ inline Child RunChild(const std::string& command) {
 
 // A shell word.
 inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+// `size` bytes of a fixed pattern, each MiB marked with its number; false
+// when the file cannot be written.
+inline bool WriteInput(const std::string& path, std::size_t size) {
+    std::ofstream out(path, std::ios::binary);
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = char((i * 131 + 7) >> 3);
+    for (std::size_t n = 0; n < size; n += block.size()) {
+        block[0] = char(n >> 20);
+        out.write(block.data(), std::streamsize(block.size()));
+    }
+    return bool(out);
+}
+
+// A temporary folder with a home holding the container "bench" (GOST R
+// 34.10-2012, 256-bit, no password) and its self-signed certificate as DER
+// and PEM; removed with the object. `error` says what failed.
+struct KeyHome {
+    std::string dir, home, certDer, certPem, error;
+    std::string ctf;  // the tool with this home, ready for a command
+
+    explicit KeyHome(const char* name) {
+        std::string tmpl = std::string("/tmp/") + name + "-XXXXXX";
+        if (!mkdtemp(tmpl.data())) {
+            error = "no temporary folder";
+            return;
+        }
+        dir = tmpl;
+        home = dir + "/home";
+        certDer = dir + "/cert.der";
+        certPem = dir + "/cert.pem";
+        ctf = std::string(CERT_CTF_PATH) + " --home " + Quote(home) + " ";
+        Steps({ctf + "key new --container bench --alg gost12-256 --no-password >/dev/null",
+               ctf + "cert new --container bench --no-password --subject CN=Bench --out " + Quote(certDer) +
+                   " >/dev/null",
+               "openssl x509 -inform DER -in " + Quote(certDer) + " -out " + Quote(certPem)});
+    }
+    KeyHome(const KeyHome&) = delete;
+    KeyHome& operator=(const KeyHome&) = delete;
+    ~KeyHome() {
+        if (!dir.empty()) std::system(("rm -rf " + Quote(dir)).c_str());
+    }
+
+    // Runs the commands in order until one fails (noted in `error`).
+    void Steps(const std::vector<std::string>& commands) {
+        for (const std::string& c : commands) {
+            if (!error.empty()) return;
+            if (!RunChild(c).ok) error = "setup failed: " + c;
+        }
+    }
+};
 
 }  // namespace bench
