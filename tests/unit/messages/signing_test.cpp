@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "../keys/user_test_util.h"
+#include "signer_fixture.h"
 #include "cert/signeddata.h"
 #include "cert/verify.h"
 
@@ -89,23 +89,7 @@ IdentObj Hash(HCRYPTPROV prov, ALG_ID alg, const std::string& bytes) {
     return v;
 }
 
-class Signing : public certtest::HomeTest {
-protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        ASSERT_NO_FATAL_FAILURE(MakeKey(user_, "signer", cert::oids::kGostR3410_2012_256, "pw"));
-        cert_ = CertFor(user_.GetPublicKey(), "signer", AT_SIGNATURE);
-        data_ = "data to be signed\n";
-        memory_.data = data_.data();
-        memory_.end = static_cast<DWORD>(data_.size());
-    }
-    std::string F(const std::string& name) { return home_ / name; }
-
-    CCTFUser user_;
-    CCTFCertContext cert_;
-    std::string data_;
-    WhatToSignStruct memory_;
-};
+class Signing : public messagestest::SignerTest {};
 
 TEST(KeyPeriod, SecondsLeftEndAndTheWaysOutside) {
     CCTFCertInfo info;

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "../../fuzz/verify_fuzz.h"
-#include "../keys/user_test_util.h"
+#include "signer_fixture.h"
 #include "cert/oid.h"
 #include "cert/signeddata.h"
 #include "cert/verify.h"
@@ -15,33 +15,14 @@ namespace {
 using usertest::CertFor;
 using usertest::MakeKey;
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 std::vector<DWORD> Statuses(const std::list<CCTFWholeSignatureCheck>& r) {
     std::vector<DWORD> out;
     for (const auto& c : r) out.push_back(c.m_status);
     return out;
 }
 
-class Verify : public certtest::HomeTest {
+class Verify : public messagestest::SignerTest {
 protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        ASSERT_NO_FATAL_FAILURE(MakeKey(user_, "signer", cert::oids::kGostR3410_2012_256, "pw"));
-        cert_ = CertFor(user_.GetPublicKey(), "signer", AT_SIGNATURE);
-        data_ = "data to be signed\n";
-        memory_.data = data_.data();
-        memory_.end = static_cast<DWORD>(data_.size());
-    }
-    std::string F(const std::string& name) { return home_ / name; }
-
     // Verifies `sig` over `data`; the statuses, or the error as the only one.
     std::vector<DWORD> Check(const IdentObj& sig, const std::string& data, const CCTFCertStorage* store = nullptr) {
         WhatToSignStruct w;
@@ -52,11 +33,6 @@ protected:
         if (!CTFVerifySignedData(&r, w, sig, store, &st)) return {0xEEEE0000u | DWORD(st)};
         return Statuses(r);
     }
-
-    CCTFUser user_;
-    CCTFCertContext cert_;
-    std::string data_;
-    WhatToSignStruct memory_;
 };
 
 // Two signers over one content, one with attributes and a 2012 hash, one
@@ -165,7 +141,7 @@ TEST_F(Verify, BadCallsAreErrors) {
 TEST_F(Verify, FilesAreReadAsStreams) {
     std::string content(200000, '\0');
     for (std::size_t i = 0; i < content.size(); ++i) content[i] = char(i * 7 + i / 256);
-    WriteAll(F("content"), content);
+    certtest::WriteFile(F("content"), content);
     int st = -1;
     ASSERT_TRUE(CTFSignFile(user_, cert_, F("content").c_str(), F("signed").c_str(), nullptr, kSignPreviousContent,
                             nullptr, &st))
@@ -177,29 +153,29 @@ TEST_F(Verify, FilesAreReadAsStreams) {
     IdentObj detached;
     ASSERT_TRUE(CTFRemoveSignaturesFromFile(F("signed").c_str(), F("out").c_str(), &detached, &st)) << st;
     EXPECT_EQ(st, 0);
-    EXPECT_EQ(ReadAll(F("out")), content);
+    EXPECT_EQ(certtest::ReadFile(F("out")), content);
     r.clear();
     ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("out").c_str(), &detached, nullptr, &st)) << st;
     EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
     // A detached signature alone, with nothing to judge it against.
-    WriteAll(F("sig"), std::string(detached.view()));
+    certtest::WriteFile(F("sig"), std::string(detached.view()));
     EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("sig").c_str(), nullptr, nullptr, &st));
     EXPECT_EQ(st, TOOERR_BADARG);
 
     // One byte of the carried content.
-    std::string signedBytes = ReadAll(F("signed"));
+    std::string signedBytes = certtest::ReadFile(F("signed"));
     const auto at = signedBytes.find(content.substr(1000, 64));
     ASSERT_NE(at, std::string::npos);
     signedBytes[at] ^= 0x40;
-    WriteAll(F("tampered"), signedBytes);
+    certtest::WriteFile(F("tampered"), signedBytes);
     r.clear();
     ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("tampered").c_str(), nullptr, nullptr, &st)) << st;
     EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyDigestMismatch}));
 
     // Cut anywhere, or a length beyond the end: an error with a place.
-    const std::string good = ReadAll(F("signed"));
+    const std::string good = certtest::ReadFile(F("signed"));
     for (std::size_t cut : {std::size_t(0), std::size_t(3), std::size_t(100), good.size() / 2, good.size() - 1}) {
-        WriteAll(F("cut"), good.substr(0, cut));
+        certtest::WriteFile(F("cut"), good.substr(0, cut));
         r.clear();
         EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("cut").c_str(), nullptr, nullptr, &st)) << cut;
         EXPECT_NE(st, 0);
@@ -207,7 +183,7 @@ TEST_F(Verify, FilesAreReadAsStreams) {
     }
     std::string longer = good;
     longer[1] = char(0x84);  // a four-byte length where there was one: far past the end
-    WriteAll(F("long"), longer.substr(0, 2) + std::string("\x7f\xff\xff\xff", 4) + good.substr(4));
+    certtest::WriteFile(F("long"), longer.substr(0, 2) + std::string("\x7f\xff\xff\xff", 4) + good.substr(4));
     EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("long").c_str(), nullptr, nullptr, &st));
     EXPECT_NE(st, 0);
     EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("absent").c_str(), nullptr, nullptr, &st));
@@ -278,7 +254,7 @@ TEST_F(Verify, TrustListsNeedAnAuthority) {
 // key size (a 2012-512 signature is twice as long) and for RSA; a failure is
 // 0 with its status.
 TEST_F(Verify, SizeToComeIsTheRealSize) {
-    WriteAll(F("content"), std::string(5000, 'x'));
+    certtest::WriteFile(F("content"), std::string(5000, 'x'));
     int st = -1;
     for (const char* alg : {cert::oids::kGostR3410_2001, cert::oids::kGostR3410_2012_256,
                             cert::oids::kGostR3410_2012_512, cert::oids::kRsa}) {
@@ -304,7 +280,7 @@ TEST_F(Verify, SizeToComeIsTheRealSize) {
         ASSERT_TRUE(CTFSignFile(user, cert, F("content").c_str(), F("signed").c_str(), nullptr, kSignPreviousContent,
                                 &hash, &st))
             << st;
-        EXPECT_EQ(told, ReadAll(F("signed")).size());
+        EXPECT_EQ(told, certtest::ReadFile(F("signed")).size());
 
         // One more signer on a detached signature, without its certificate.
         IdentObj sig;
