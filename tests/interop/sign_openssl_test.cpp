@@ -10,6 +10,7 @@
 
 #include "cert/signeddata.h"
 #include "cert/vrkscapi.h"
+#include "openssl_home.h"
 #include "testsupport.h"
 
 namespace {
@@ -43,23 +44,8 @@ struct Signer {
     const CTOOString* Hash() const { return hash.IsEmpty() ? nullptr : &hash; }
 };
 
-class SignOpenssl : public certtest::HomeTest {
+class SignOpenssl : public interoptest::OpensslHomeTest {
 protected:
-    void SetUp() override {
-        HomeTest::SetUp();
-        if (!certtest::HaveGostEngine()) GTEST_SKIP() << "openssl has no GOST engine";
-        certtest::WriteFile(F("leaf.cnf"),
-                            "basicConstraints=CA:FALSE\nkeyUsage=digitalSignature\nsubjectKeyIdentifier=hash\n");
-        std::string data;
-        for (int i = 0; data.size() < 200000; ++i) data += "record " + std::to_string(i) + "\n";
-        certtest::WriteFile(F("data"), data);
-    }
-    std::string F(const std::string& name) const { return home_ / name; }
-    std::string Ok(const std::string& cmd) {
-        auto r = certtest::Run("cd " + Sh(home_.path()) + " && " + cmd + " 2>&1");
-        EXPECT_EQ(r.exitCode, 0) << cmd << "\n" << r.out;
-        return r.out;
-    }
     // OpenSSL's verdict on a DER signature (with the data when detached).
     bool Verifies(const std::string& sig, const std::string& ca, const std::string& content = "",
                   const std::string& more = "", bool expected = true) {
