@@ -6,7 +6,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <thread>
+#include <utility>
 #include <string_view>
 
 #include "cert/certlist.h"
@@ -27,11 +30,35 @@ using SharedLock = std::shared_lock<std::shared_mutex>;
 
 constexpr char kCommonList[] = "0000_trl.p7s";
 
-// How many lists this thread is reading now, across collections: a thread
-// that reads one does not wait for a list another thread reads, since that
-// one may be waiting for ours (two protection checks searching each
-// other's lists).
-thread_local int t_readingLists = 0;
+// Who reads which list and who waits for which, across all collections. A
+// protection check reading one list may search for another that a second
+// thread is reading; it waits for it unless that thread waits, directly or
+// through others, for a list this one reads: the wait would close a circle
+// of checks, so the list is unavailable to this check instead.
+using ListKey = std::pair<const void*, std::string>;
+struct ListReads {
+    std::mutex mutex;
+    std::map<ListKey, std::thread::id> readers;
+    std::map<std::thread::id, ListKey> waiting;
+
+    // With `mutex` held.
+    bool ClosesCircle(std::thread::id self, ListKey wanted) const {
+        for (std::size_t hops = 0; hops <= waiting.size(); ++hops) {
+            const auto reader = readers.find(wanted);
+            if (reader == readers.end()) return false;
+            if (reader->second == self) return true;
+            const auto next = waiting.find(reader->second);
+            if (next == waiting.end()) return false;
+            wanted = next->second;
+        }
+        return true;
+    }
+};
+
+ListReads& Reads() {
+    static ListReads reads;
+    return reads;
+}
 
 std::atomic<ListReadObserver> g_listReadObserver{nullptr};
 
@@ -278,17 +305,25 @@ int CCTFCertStorageCollection::Load(const char* name, XTOOStatus* status) {
         {
             Lock lock(impl.mutex);
             DropStale(impl);
+            const ListKey list{&impl, key};
             for (;;) {
                 if (HasStorage(impl.storages, name)) return 1;
-                auto it = impl.loading.find(key);
-                if (it == impl.loading.end()) break;
+                ListReads& reads = Reads();
+                std::unique_lock<std::mutex> readsLock(reads.mutex);
+                const auto reader = reads.readers.find(list);
+                if (reader == reads.readers.end()) {
+                    reads.readers.emplace(list, std::this_thread::get_id());
+                    break;
+                }
                 // Our own protection check asking for the list it checks, or
-                // a wait that could close a circle: not available here.
-                if (it->second == std::this_thread::get_id() || t_readingLists > 0)
-                    return fail(TOOERR_NOFILE, CTOOString(name));
+                // a wait that would close a circle of checks.
+                if (reads.ClosesCircle(std::this_thread::get_id(), list)) return fail(TOOERR_NOFILE, CTOOString(name));
+                reads.waiting[std::this_thread::get_id()] = list;
+                readsLock.unlock();
                 impl.loadDone.wait(lock);
+                readsLock.lock();
+                reads.waiting.erase(std::this_thread::get_id());
             }
-            impl.loading.emplace(key, std::this_thread::get_id());
             generation = impl.generation;
             dir = impl.transDir;
         }
@@ -296,13 +331,15 @@ int CCTFCertStorageCollection::Load(const char* name, XTOOStatus* status) {
             Impl& impl;
             const std::string& key;
             ~Done() {
-                --t_readingLists;
                 Lock lock(impl.mutex);
-                impl.loading.erase(key);
+                {
+                    ListReads& reads = Reads();
+                    std::lock_guard<std::mutex> readsLock(reads.mutex);
+                    reads.readers.erase(ListKey{&impl, key});
+                }
                 impl.loadDone.notify_all();
             }
         } done{impl, key};
-        ++t_readingLists;
 
         CCTFCertStorage loaded;
         CTOOString place;

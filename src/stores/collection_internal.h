@@ -22,10 +22,8 @@ struct CCTFCertStorageCollection::Impl {
     CTOOString transDir;
     unsigned long flags = 0;
 
-    // Lists being read, by folded name, with the thread reading each: a
-    // second thread wanting one waits on `loadDone`; the reading thread
-    // itself (its protection check searching the collection) does not.
-    std::map<std::string, std::thread::id> loading;
+    // Signalled when a list of this collection has been read (the readers
+    // themselves are kept across collections, beside the waits).
     std::condition_variable_any loadDone;
     // The storages Load entered (not the root or a user's): the ones a new
     // transport directory makes stale.
