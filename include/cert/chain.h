@@ -73,10 +73,10 @@ public:
     // file, and appends it named `name`. 0 with `status` set (4: missing)
     // when it cannot be loaded, else 1 (also when it is loaded already).
     // No lock is held while the file is read and its protection checked; a
-    // thread wanting a list another thread reads waits for it, except a
-    // thread that is itself reading a list (its protection check): for it
-    // the list is not available (4), so no list is read twice and no two
-    // checks wait for each other.
+    // thread wanting a list another thread reads waits for it, so no list is
+    // read twice. A protection check asking for its own list, or for one
+    // whose reader waits (directly or through others) for a list this
+    // thread reads, finds it not available (4): checks never wait in a circle.
     int Load(const char* name, XTOOStatus* status);
     // Every "*.p7s", then (not in the alternative layout) "*.trl" list.
     void LoadAll();
