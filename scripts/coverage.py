@@ -91,6 +91,8 @@ if __name__ == "__main__":
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     cmd = sys.argv[1]
+    # gcov runs in a folder of its own: paths given to it must not be relative.
+    sys.argv[2] = os.path.abspath(sys.argv[2])
     if cmd == "build":
         build(sys.argv[2])
     elif cmd == "run" and len(sys.argv) == 4:
