@@ -27,14 +27,10 @@ TEST(CtfCli, UsageErrorsNameTheirCauseAndExitTwo) {
         const char* args;
         const char* message;
     } cases[] = {
-        {"asn1 --bogus x", "ctf asn1: unknown option --bogus"},
         {"asn1", "ctf asn1: expected one FILE"},
-        {"asn1 a b", "ctf asn1: unexpected argument b"},
         {"asn1 --ber=yes x", "ctf asn1: --ber takes no value"},
         {"asn1 --json=yes x", "--json takes no value"},
         {"asn1 -x f", "ctf asn1: unknown option -x"},
-        {"nosuchcommand", "ctf: unknown command"},
-        {"--home", "ctf: --home needs a value"},
         {"asn1 /nonexistent/file", "ctf asn1: cannot read /nonexistent/file: no such file or folder"},
         {"hash --alg md5 /dev/null", "ctf hash: unknown hash algorithm \"md5\""},
         {"oid 1.2.3.4", "ctf oid: unknown OID or algorithm name \"1.2.3.4\""},
