@@ -2,14 +2,10 @@
 // every command are in conventions_test.cpp.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
-#include "cert/asn.h"
-#include "cert/oid.h"
-#include "cert/oids.h"
 #include "cert/tools.h"
 #include "testsupport.h"
 #include "text.h"
@@ -125,44 +121,6 @@ TEST(CtfCli, DerAndPemAreToldByTheirFirstBytes) {
         EXPECT_EQ(r.exitCode, kExitUsage) << c.name;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
     }
-}
-
-// `ctf asn1` names each OID as the library's registry does, whatever its
-// kind, and leaves one the registry does not know as it is.
-TEST(CtfCli, Asn1NamesOidsByTheRegistry) {
-    certtest::TempDir dir;
-    const std::string unknown = "1.2.3.4";
-    const std::string oids[] = {cert::oids::kCommonName,
-                                cert::oids::kBasicConstraints,
-                                cert::oids::kClientAuth,
-                                cert::oids::kSignedData,
-                                cert::oids::kGostR3410_2012_256,
-                                cert::oids::kCipherParamSetA,
-                                unknown};
-    asn::Writer w;
-    const auto seq = w.BeginSequence();
-    for (const auto& oid : oids) w.Oid(oid);
-    w.End(seq);
-    certtest::WriteFile(dir / "oids.der", std::string(w.Take().view()));
-    const auto text = Ctf("asn1 " + Sh(dir / "oids.der"));
-    const auto json = Ctf("--json asn1 " + Sh(dir / "oids.der"));
-    ASSERT_EQ(text.exitCode, kExitOk) << text.err;
-    ASSERT_EQ(json.exitCode, kExitOk) << json.err;
-    for (const auto& oid : oids) {
-        SCOPED_TRACE(oid);
-        const std::string name = CTFGetNameForOID(oid).str();
-        if (oid == unknown) {
-            EXPECT_EQ(name, oid);
-            EXPECT_NE(text.out.find("OBJECT IDENTIFIER  " + oid + "\n"), std::string::npos) << text.out;
-            continue;
-        }
-        EXPECT_NE(name, oid);
-        EXPECT_NE(text.out.find(oid + " (" + name + ")\n"), std::string::npos) << text.out;
-        EXPECT_NE(json.out.find("\"value\":\"" + oid + "\",\"oidName\":" + ctf::JsonString(name)), std::string::npos)
-            << json.out;
-    }
-    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1);
-    EXPECT_EQ(json.out.find("oidName", json.out.find(unknown)), std::string::npos) << json.out;
 }
 
 TEST(CtfCli, JsonIsValidUtf8WhateverTheBytes) {

@@ -75,19 +75,6 @@ TEST_F(SignTool, AttachedDetachedAndAddedSigners) {
     Verify("d.sig", "content");
 }
 
-TEST_F(SignTool, RsaKeysSignWithSha256) {
-    ASSERT_EQ(
-        certtest::Run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + F("rsa.pem")).exitCode, 0);
-    Ok("key import --container rsa --no-password --in " + F("rsa.pem"));
-    Ok("cert new --container rsa --no-password --subject CN=rsa --out " + F("rsa.der"));
-    Ok("sign --container rsa --no-password --cert " + F("rsa.der") + " " + F("content") + " -o " + F("r.p7s"));
-    const std::string shown = Ok("--json p7 show " + F("r.p7s"));
-    EXPECT_NE(shown.find("\"digestAlgorithm\": \"2.16.840.1.101.3.4.2.1\""), std::string::npos) << shown;
-    const auto r =
-        certtest::Run("openssl cms -verify -binary -noverify -inform DER -in " + F("r.p7s") + " -out /dev/null");
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-}
-
 TEST_F(SignTool, RefusalsLeaveTheOutputAsItWas) {
     certtest::WriteFile(home_ / "pw", "right\n");
     certtest::WriteFile(home_ / "wrong", "wrong\n");
