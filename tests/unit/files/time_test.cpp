@@ -2,6 +2,8 @@
 #include <ctime>
 #include <string>
 
+#include <boost/date_time/gregorian/gregorian_types.hpp>
+
 #include "cert/tootime.h"
 #include "testsupport.h"
 
@@ -73,6 +75,8 @@ TEST(DateTime, FieldsValidationArithmeticAndText) {
     EXPECT_EQ(366, CTOODate(2025, 1, 1) - CTOODate(2024, 1, 1));
     EXPECT_LT(CTOODate(2024, 1, 31), CTOODate(2024, 2, 1));
     EXPECT_EQ(CTOODate(1601, 1, 1), CTOODate::FromDayNumber(0));
+    const boost::gregorian::date leap(2024, boost::gregorian::Feb, 29);
+    EXPECT_EQ(CTOODate::From(leap).AddDays(1).To<boost::gregorian::date>(), leap + boost::gregorian::days(1));
 
     CTOODateTime dt(2024, 12, 31, 23, 59, 30);
     EXPECT_EQ("31.12.2024 23:59:30", std::string(dt.TextDateTime()));
