@@ -113,40 +113,27 @@ protected:
         certtest::WriteFile(F("name.der"), kName);
         certtest::WriteFile(F("pw"), "secret\n");
         certtest::WriteFile(F("empty"), "");
-        ASSERT_EQ(Ctf("key new --container src --alg gost12-256 --password-file " + Sh(F("pw"))).exitCode, kExitOk);
-        ASSERT_EQ(
-            Ctf("key export --container src --password-file " + Sh(F("pw")) + " --out " + Sh(F("key.p8"))).exitCode,
-            kExitOk);
-        ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) + " --subject CN=Fixture --out " +
-                      Sh(F("real.der")))
-                      .exitCode,
-                  kExitOk);
-        ASSERT_EQ(Ctf("crl new --container src --password-file " + Sh(F("pw")) + " --cert " + Sh(F("real.der")) +
-                      " --revoke 01 -o " + Sh(F("crl.der")))
-                      .exitCode,
-                  kExitOk);
-        // Lists: a record list, and a PKCS #7 list that src signs as the CA
-        // of "ca.der" ({ca}).
-        ASSERT_EQ(Ctf("cert new --container src --password-file " + Sh(F("pw")) +
-                      " --subject CN=FixtureCA --ca --out " + Sh(F("ca.der")))
-                      .exitCode,
-                  kExitOk);
-        ASSERT_EQ(Ctf("list new " + Sh(F("list.lst")) + " --record " + Sh(F("real.der"))).exitCode, kExitOk);
-        ASSERT_EQ(Ctf("list new " + Sh(F("list.p7b")) + " --pkcs7 " + Sh(F("ca.der"))).exitCode, kExitOk);
         const auto p7 = certtest::Run("cd " + Sh(dir_.path()) +
                                       " && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes"
                                       " -keyout ec.key -out ec.pem -subj /CN=p7 -days 1 2>&1 && openssl cms -sign"
                                       " -binary -in name.der -signer ec.pem -inkey ec.key -outform DER -out p7.der");
         ASSERT_EQ(p7.exitCode, 0) << p7.out;
-        ASSERT_EQ(Ctf("sign --container src --password-file " + Sh(F("pw")) + " --cert " + Sh(F("real.der")) + " " +
-                      Sh(F("name.der")) + " -o " + Sh(F("signed.p7s")))
-                      .exitCode,
-                  kExitOk);
-        ASSERT_EQ(Ctf("crl merge " + Sh(F("crls.p7")) + " " + Sh(F("crl.der"))).exitCode, kExitOk);
-        // A transport directory whose node list holds the CRL's issuer.
         std::filesystem::create_directories(F("td/d_station"));
-        ASSERT_EQ(Ctf("list new " + Sh(F("td/d_station/0001_trl.p7s")) + " --pkcs7 " + Sh(F("real.der"))).exitCode,
-                  kExitOk);
+        const std::string src = " --container src --password-file pw";
+        for (const std::string& cmd :
+             {"key new --alg gost12-256" + src, "key export --out key.p8" + src,
+              "cert new --subject CN=Fixture --out real.der" + src,
+              "crl new --cert real.der --revoke 01 -o crl.der" + src,
+              // Lists: a record list, and a PKCS #7 list that src signs as the CA of "ca.der" ({ca}).
+              "cert new --subject CN=FixtureCA --ca --out ca.der" + src,
+              std::string("list new list.lst --record real.der"), std::string("list new list.p7b --pkcs7 ca.der"),
+              "sign --cert real.der name.der -o signed.p7s" + src, std::string("crl merge crls.p7 crl.der"),
+              // A transport directory whose node list holds the CRL's issuer.
+              std::string("list new td/d_station/0001_trl.p7s --pkcs7 real.der")}) {
+            const auto r = certtest::Run("cd " + Sh(dir_.path()) + " && " + Sh(certtest::CtfPath()) + " --home " +
+                                         Sh(home_.path()) + " " + cmd);
+            ASSERT_EQ(r.exitCode, kExitOk) << cmd << "\n" << r.err;
+        }
         // Every run names its home with --home; a $CERT_HOME that holds
         // nothing shows that the option, wherever it stands, is what counts.
         setenv("CERT_HOME", (decoy_ / "").c_str(), 1);

@@ -11,7 +11,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "cert/platform.h"
@@ -226,36 +225,24 @@ TEST(Output, DevicesAndFifosAreWrittenInPlace) {
 }
 
 TEST(Output, DashIsStandardOutputAndAGoneReaderIsAnError) {
-    // In a child, whose standard output is a pipe; returns the child's
-    // status and what the pipe carried.
-    auto inChild = [](bool readerGone, std::string& carried) {
+    for (bool readerGone : {false, true}) {
         int p[2];
-        if (::pipe(p) != 0) return -1;
+        ASSERT_EQ(0, ::pipe(p));
         if (readerGone) ::close(p[0]);
-        pid_t pid = ::fork();
-        if (pid == 0) {
+        const pid_t pid = certtest::ForkChild([&] {
             ::dup2(p[1], STDOUT_FILENO);
-            _exit(static_cast<int>(WriteOutputFile("-", "to stdout", 9) & 0xFF));
-        }
+            return static_cast<int>(WriteOutputFile("-", "to stdout", 9) & 0xFF);
+        });
         ::close(p[1]);
-        if (!readerGone) {
-            char buf[64];
-            ssize_t n;
-            while ((n = ::read(p[0], buf, sizeof buf)) > 0) carried.append(buf, static_cast<std::size_t>(n));
-            ::close(p[0]);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return status;
-    };
-    std::string carried;
-    int status = inChild(false, carried);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(static_cast<int>(ERROR_SUCCESS), WEXITSTATUS(status));
-    EXPECT_EQ("to stdout", carried);
-    status = inChild(true, carried);
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    EXPECT_EQ(static_cast<int>(ERROR_BROKEN_PIPE), WEXITSTATUS(status));
+        std::string carried;
+        char buf[64];
+        for (ssize_t n; !readerGone && (n = ::read(p[0], buf, sizeof buf)) > 0;)
+            carried.append(buf, static_cast<std::size_t>(n));
+        if (!readerGone) ::close(p[0]);
+        // -1: ended by a signal (SIGPIPE) instead of reporting.
+        EXPECT_EQ(certtest::ExitOf(pid), static_cast<int>(readerGone ? ERROR_BROKEN_PIPE : ERROR_SUCCESS));
+        EXPECT_EQ(carried, readerGone ? "" : "to stdout");
+    }
 }
 
 TEST(Output, WholeFileReaderTellsWhyByCode) {

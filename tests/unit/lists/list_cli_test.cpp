@@ -1,9 +1,15 @@
 // `ctf list ...`: exit statuses, what is written and what is left alone.
+#include <regex>
+#include <sstream>
+
+#include "cert/toofile.h"
 #include "testsupport.h"
 
 namespace {
 
-using certtest::Ctf;
+using certtest::kExitCheckFailed;
+using certtest::kExitOk;
+using certtest::kExitUsage;
 using certtest::ReadFile;
 using certtest::Sh;
 
@@ -22,23 +28,27 @@ protected:
             " printf '%064d' 7 > mac.key");
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
-    std::string F(const std::string& n) const { return home_ / n; }
-    certtest::RunResult List(const std::string& args) { return Ctf("list " + args); }
+    std::string F(const std::string& n) const { return Sh(home_ / n); }
+    // `ctf list` with file names taken from the home ("m.lst" stands for
+    // its path there).
+    certtest::RunResult List(const std::string& args) {
+        static const std::regex file(R"([a-z.]+\.(lst|pem|crl|der|p7b|key))");
+        std::string line;
+        std::istringstream words(args);
+        for (std::string w; words >> w;) line += " " + (std::regex_match(w, file) ? F(w) : w);
+        return certtest::Ctf("list" + line);
+    }
 };
 
 TEST_F(ListCli, MacListsAreMadeCheckedAndKeptWhole) {
-    ASSERT_EQ(List("new " + Sh(F("m.lst")) + " --record --mac a --mac-key " + Sh(F("mac.key")) + " --user-id ops " +
-                   Sh(F("a.pem")))
-                  .exitCode,
-              certtest::kExitOk);
-    EXPECT_EQ(List("check " + Sh(F("m.lst")) + " --mac-key " + Sh(F("mac.key"))).exitCode, certtest::kExitOk);
-    EXPECT_EQ(List("check " + Sh(F("m.lst"))).exitCode, certtest::kExitUsage);
-    EXPECT_EQ(List("add " + Sh(F("m.lst")) + " " + Sh(F("b.pem"))).exitCode, certtest::kExitUsage);
-    ASSERT_EQ(List("add " + Sh(F("m.lst")) + " " + Sh(F("b.pem")) + " --mac-key " + Sh(F("mac.key"))).exitCode,
-              certtest::kExitOk);
+    ASSERT_EQ(List("new m.lst --record --mac a --mac-key mac.key --user-id ops a.pem").exitCode, kExitOk);
+    EXPECT_EQ(List("check m.lst --mac-key mac.key").exitCode, kExitOk);
+    EXPECT_EQ(List("check m.lst").exitCode, kExitUsage);
+    EXPECT_EQ(List("add m.lst b.pem").exitCode, kExitUsage);
+    ASSERT_EQ(List("add m.lst b.pem --mac-key mac.key").exitCode, kExitOk);
 
-    const auto shown = List("show " + Sh(F("m.lst")) + " --mac-key " + Sh(F("mac.key")) + " --json");
-    ASSERT_EQ(shown.exitCode, certtest::kExitOk) << shown.err;
+    const auto shown = List("show m.lst --mac-key mac.key --json");
+    ASSERT_EQ(shown.exitCode, kExitOk) << shown.err;
     std::vector<std::string> keys;
     std::string why;
     EXPECT_TRUE(certtest::ParseJson(shown.out, &why, &keys)) << why;
@@ -47,64 +57,50 @@ TEST_F(ListCli, MacListsAreMadeCheckedAndKeptWhole) {
     EXPECT_NE(shown.out.find("\"meaning\": \"verified\""), std::string::npos) << shown.out;
 
     // One changed byte: the load succeeds, the check fails with 7.
-    std::string bytes = ReadFile(F("m.lst"));
+    std::string bytes = ReadFile(home_ / "m.lst");
     bytes[bytes.size() - 30] ^= 1;
-    certtest::WriteFile(F("changed.lst"), bytes);
-    const auto bad = List("check " + Sh(F("changed.lst")) + " --mac-key " + Sh(F("mac.key")) + " --json");
-    EXPECT_EQ(bad.exitCode, certtest::kExitCheckFailed);
+    certtest::WriteFile(home_ / "changed.lst", bytes);
+    const auto bad = List("check changed.lst --mac-key mac.key --json");
+    EXPECT_EQ(bad.exitCode, kExitCheckFailed);
     EXPECT_NE(bad.out.find("\"status\": 7"), std::string::npos) << bad.out;
 
     // A list that does not load is refused and left byte for byte.
-    const std::string cut = ReadFile(F("m.lst")).substr(0, 60);
-    certtest::WriteFile(F("cut.lst"), cut);
-    EXPECT_EQ(List("add " + Sh(F("cut.lst")) + " " + Sh(F("b.pem")) + " --mac-key " + Sh(F("mac.key"))).exitCode,
-              certtest::kExitUsage);
-    EXPECT_EQ(ReadFile(F("cut.lst")), cut);
-    EXPECT_EQ(List("show " + Sh(F("cut.lst"))).exitCode, certtest::kExitUsage);
+    const std::string cut = ReadFile(home_ / "m.lst").substr(0, 60);
+    certtest::WriteFile(home_ / "cut.lst", cut);
+    EXPECT_EQ(List("add cut.lst b.pem --mac-key mac.key").exitCode, kExitUsage);
+    EXPECT_EQ(ReadFile(home_ / "cut.lst"), cut);
+    EXPECT_EQ(List("show cut.lst").exitCode, kExitUsage);
 
     // Removing: by serial or certificate; nothing matched changes nothing.
-    const std::string before = ReadFile(F("m.lst"));
-    EXPECT_EQ(List("remove " + Sh(F("m.lst")) + " --serial 01 --mac-key " + Sh(F("mac.key"))).exitCode,
-              certtest::kExitCheckFailed);
-    EXPECT_EQ(ReadFile(F("m.lst")), before);
-    EXPECT_EQ(List("remove " + Sh(F("m.lst")) + " " + Sh(F("a.pem")) + " --mac-key " + Sh(F("mac.key"))).exitCode,
-              certtest::kExitOk);
-    EXPECT_NE(List("show " + Sh(F("m.lst"))).out.find("certificates: 1"), std::string::npos);
+    const std::string before = ReadFile(home_ / "m.lst");
+    EXPECT_EQ(List("remove m.lst --serial 01 --mac-key mac.key").exitCode, kExitCheckFailed);
+    EXPECT_EQ(ReadFile(home_ / "m.lst"), before);
+    EXPECT_EQ(List("remove m.lst a.pem --mac-key mac.key").exitCode, kExitOk);
+    EXPECT_NE(List("show m.lst").out.find("certificates: 1"), std::string::npos);
 }
 
 TEST_F(ListCli, UsageFaultsAndPkcs7Lists) {
-    EXPECT_EQ(List("new " + Sh(F("x.lst")) + " --record --mac 1.2.643.2.2.9 --mac-key " + Sh(F("mac.key"))).exitCode,
-              certtest::kExitUsage);
-    EXPECT_EQ(List("new " + Sh(F("x.lst")) + " --record --pkcs7").exitCode, certtest::kExitUsage);
-    EXPECT_EQ(List("new " + Sh(F("x.lst")) + " --record " + Sh(F("a.crl"))).exitCode, certtest::kExitUsage);
-    certtest::WriteFile(F("short.key"), "abc");
-    EXPECT_EQ(List("new " + Sh(F("x.lst")) + " --record --mac z --mac-key " + Sh(F("short.key"))).exitCode,
-              certtest::kExitUsage);
-    EXPECT_EQ(certtest::Run("ls " + Sh(F("x.lst"))).exitCode, 2);
+    certtest::WriteFile(home_ / "short.key", "abc");
+    for (const char* args : {"new x.lst --record --mac 1.2.643.2.2.9 --mac-key mac.key", "new x.lst --record --pkcs7",
+                             "new x.lst --record a.crl", "new x.lst --record --mac z --mac-key short.key"})
+        EXPECT_EQ(List(args).exitCode, kExitUsage) << args;
+    EXPECT_FALSE(CTOOFile::IsExists((home_ / "x.lst").c_str()));
 
     // An empty plain list, and a PKCS #7 list that holds the CRL too.
-    ASSERT_EQ(List("new " + Sh(F("empty.lst")) + " --record --purpose ASSK --version 0x11").exitCode,
-              certtest::kExitOk);
-    const auto empty = List("show " + Sh(F("empty.lst")));
-    EXPECT_NE(empty.out.find("purpose:      ASSK"), std::string::npos) << empty.out;
-    EXPECT_EQ(List("check " + Sh(F("empty.lst"))).exitCode, certtest::kExitCheckFailed);  // not protected
-    ASSERT_EQ(List("new " + Sh(F("p.p7b")) + " --pkcs7 " + Sh(F("a.pem")) + " " + Sh(F("a.crl"))).exitCode,
-              certtest::kExitOk);
-    const auto p7 = List("show " + Sh(F("p.p7b")));
-    EXPECT_NE(p7.out.find("crls:         1"), std::string::npos) << p7.out;
-    EXPECT_EQ(List("check " + Sh(F("p.p7b"))).exitCode, certtest::kExitCheckFailed);  // unsigned: 140
-    // The list is an input of another list.
-    ASSERT_EQ(
-        List("new " + Sh(F("q.lst")) + " --record " + Sh(F("p.p7b")) + " " + Sh(F("b.pem")) + " --user-id x").exitCode,
-        certtest::kExitUsage);  // it carries a CRL
-    ASSERT_EQ(List("new " + Sh(F("q.lst")) + " --record " + Sh(F("empty.lst")) + " " + Sh(F("b.pem"))).exitCode,
-              certtest::kExitOk);
+    ASSERT_EQ(List("new empty.lst --record --purpose ASSK --version 0x11").exitCode, kExitOk);
+    EXPECT_NE(List("show empty.lst").out.find("purpose:      ASSK"), std::string::npos);
+    EXPECT_EQ(List("check empty.lst").exitCode, kExitCheckFailed);  // not protected
+    ASSERT_EQ(List("new p.p7b --pkcs7 a.pem a.crl").exitCode, kExitOk);
+    EXPECT_NE(List("show p.p7b").out.find("crls:         1"), std::string::npos);
+    EXPECT_EQ(List("check p.p7b").exitCode, kExitCheckFailed);  // unsigned: 140
+    // A list is an input of another list, unless it carries a CRL.
+    EXPECT_EQ(List("new q.lst --record p.p7b b.pem --user-id x").exitCode, kExitUsage);
+    EXPECT_EQ(List("new q.lst --record empty.lst b.pem").exitCode, kExitOk);
 
-    EXPECT_EQ(List("crl " + Sh(F("a.crl.der")) + " --issuer-cert " + Sh(F("a.pem"))).exitCode, certtest::kExitOk);
-    EXPECT_EQ(List("crl " + Sh(F("a.crl.der")) + " --issuer-cert " + Sh(F("b.pem"))).exitCode,
-              certtest::kExitCheckFailed);
-    EXPECT_EQ(List("crl " + Sh(F("a.crl.der"))).exitCode, certtest::kExitCheckFailed);
-    EXPECT_EQ(List("crl " + Sh(F("a.pem"))).exitCode, certtest::kExitUsage);
+    EXPECT_EQ(List("crl a.crl.der --issuer-cert a.pem").exitCode, kExitOk);
+    EXPECT_EQ(List("crl a.crl.der --issuer-cert b.pem").exitCode, kExitCheckFailed);
+    EXPECT_EQ(List("crl a.crl.der").exitCode, kExitCheckFailed);
+    EXPECT_EQ(List("crl a.pem").exitCode, kExitUsage);
 }
 
 }  // namespace

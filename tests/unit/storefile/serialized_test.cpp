@@ -2,6 +2,8 @@
 // property 2's self-relative layout, PKCS #7 bundles and lone certificates.
 #include <openssl/pkcs7.h>
 
+#include <tuple>
+
 #include "capi/store_file.h"
 #include "cert/asn.h"
 #include "store_test_util.h"
@@ -40,23 +42,16 @@ TEST(SerializedStore, HandBuiltLayoutReadsAndWritesBackByteForByte) {
     Layout l;
     l.Header().Record(2, HandKeyProvInfo()).Record(0x1234, {1, 2, 3}).Record(0x20, cert);
     l.Record(0x21, crl).Record(0xFFFF, {}).Record(0x22, ctl).End();
-
     size_t at;
     auto got = Parse(l.bytes, &at);
     ASSERT_EQ(at, SIZE_MAX);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[0].kind, capi::store::kCert);
-    EXPECT_EQ(got[0].encoded, cert);
-    ASSERT_EQ(got[0].props.size(), 2u);
-    EXPECT_EQ(got[0].props[0].first, 2u);
-    EXPECT_EQ(got[0].props[0].second, HandKeyProvInfo());  // kept in its file form
-    EXPECT_EQ(got[0].props[1], (std::pair<DWORD, Bytes>{0x1234, {1, 2, 3}}));
-    EXPECT_EQ(got[1].kind, capi::store::kCrl);
+    EXPECT_EQ(Contents(got),
+              Contents({Make(capi::store::kCert, cert), Make(capi::store::kCrl, crl), Make(capi::store::kCtl, ctl)}));
+    // Property 2 is kept in its file form.
+    EXPECT_EQ(got[0].props, (std::vector<std::pair<DWORD, Bytes>>{{2, HandKeyProvInfo()}, {0x1234, {1, 2, 3}}}));
     EXPECT_TRUE(got[1].props.empty());
-    EXPECT_EQ(got[2].kind, capi::store::kCtl);
     EXPECT_EQ(got[2].props, (std::vector<std::pair<DWORD, Bytes>>{{0xFFFF, {}}}));
     EXPECT_EQ(capi::store::WriteSerialized(got), l.bytes);
-
     EXPECT_EQ(capi::store::WriteSerialized({}), Layout().Header().End().bytes);
 }
 
@@ -118,26 +113,18 @@ TEST(SerializedStore, KeyProvInfoFieldsBothWays) {
     ASSERT_TRUE(capi::store::DecodeKeyProvInfo(HandKeyProvInfo().data(), HandKeyProvInfo().size(), info));
     EXPECT_EQ(info.container, u"ab");
     EXPECT_EQ(info.provider, u"P");
-    EXPECT_EQ(info.provType, 75u);
-    EXPECT_EQ(info.flags, 0x20u);
-    EXPECT_EQ(info.keySpec, 2u);
-    ASSERT_EQ(info.params.size(), 1u);
-    EXPECT_EQ(info.params[0], (std::pair<DWORD, Bytes>{7, {9, 8, 7}}));
+    EXPECT_EQ(std::make_tuple(info.provType, info.flags, info.keySpec), std::make_tuple(75u, 0x20u, 2u));
+    EXPECT_EQ(info.params, (std::vector<std::pair<DWORD, Bytes>>{{7, {9, 8, 7}}}));
 
-    // Our own layout is the same table: it reads back by the same reader, and
-    // a name written in Cyrillic survives.
+    // Our own layout reads back by the same reader; a Cyrillic name survives.
     info.container = u"\u043a\u043b\u044e\u0447 1";
     info.params.push_back({8, {}});
     const Bytes enc = capi::store::EncodeKeyProvInfo(info);
     KeyProvInfo back;
     ASSERT_TRUE(capi::store::DecodeKeyProvInfo(enc.data(), enc.size(), back));
-    EXPECT_EQ(back.container, info.container);
-    EXPECT_EQ(back.provider, info.provider);
-    EXPECT_EQ(back.params, info.params);
-    EXPECT_EQ(back.keySpec, 2u);
-
-    const Bytes cut(enc.begin(), enc.end() - 1);
-    EXPECT_FALSE(capi::store::DecodeKeyProvInfo(cut.data(), cut.size(), back));
+    EXPECT_EQ(std::tie(back.container, back.provider, back.params, back.keySpec),
+              std::tie(info.container, info.provider, info.params, info.keySpec));
+    EXPECT_FALSE(capi::store::DecodeKeyProvInfo(enc.data(), enc.size() - 1, back));
     EXPECT_EQ(GetLastError(), CRYPT_E_FILE_ERROR);
 }
 

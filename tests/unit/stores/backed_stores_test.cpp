@@ -1,6 +1,6 @@
 // Stores over what lies below them: a serialized blob, a file committed at
-// the last close (or never, read-only), a system store written at each
-// change, and CertSaveStore's two forms read back.
+// the last close (or never, read-only), and CertSaveStore's two forms read
+// back.
 #include <string>
 
 #include "store_test_util.h"
@@ -92,40 +92,6 @@ TEST_F(BackedStores, FileStoreCommitsAtLastCloseUnlessReadOnly) {
               nullptr);
     EXPECT_EQ(GetLastError(), CRYPT_E_FILE_ERROR);
     EXPECT_EQ(certtest::ReadFile(home_ / "junk.sst"), junk);
-}
-
-TEST_F(BackedStores, SystemStoreWritesEachChange) {
-    const DWORD user = CERT_SYSTEM_STORE_CURRENT_USER;
-    HCERTSTORE s = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, CAPI_ENCODING, 0, user, "My");
-    ASSERT_TRUE(s) << std::hex << GetLastError();
-    PCCERT_CONTEXT a = AddCert(s, MakeCert({.serial = "A"}));
-    CertFreeCertificateContext(AddCert(s, MakeCert({.serial = "B"})));
-    std::string name = "kept";
-    CRYPT_DATA_BLOB friendly = Blob(name);
-    ASSERT_TRUE(CertSetCertificateContextProperty(a, CERT_FRIENDLY_NAME_PROP_ID, 0, &friendly));
-
-    // Another open sees every change at once, without a close between.
-    HCERTSTORE other = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, CAPI_ENCODING, 0, user, u"MY");
-    ASSERT_TRUE(other);
-    EXPECT_EQ(Serials(other).size(), 2u);
-    CRYPT_HASH_BLOB hash{20, nullptr};
-    BYTE sha1[20];
-    hash.pbData = sha1;
-    ASSERT_TRUE(CertGetCertificateContextProperty(a, CERT_SHA1_HASH_PROP_ID, sha1, &hash.cbData));
-    PCCERT_CONTEXT seen = CertFindCertificateInStore(other, CAPI_ENCODING, 0, CERT_FIND_SHA1_HASH, &hash, nullptr);
-    ASSERT_TRUE(seen);
-    EXPECT_EQ(Friendly(seen), "kept");
-    CertFreeCertificateContext(seen);
-    CertCloseStore(other, 0);
-
-    ASSERT_TRUE(CertDeleteCertificateFromStore(a));
-    CertCloseStore(s, 0);
-    s = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, CAPI_ENCODING, 0, user, "my");
-    ASSERT_TRUE(s);
-    EXPECT_EQ(Serials(s), "B");
-    CertCloseStore(s, 0);
-    EXPECT_EQ(CertOpenStore(CERT_STORE_PROV_SYSTEM_A, CAPI_ENCODING, 0, user, "../x"), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
 }  // namespace

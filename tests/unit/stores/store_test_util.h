@@ -147,14 +147,4 @@ inline std::string Friendly(PCCERT_CONTEXT c) {
     return out;
 }
 
-inline std::string Hex(const std::string& b) {
-    static const char* d = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char ch : b) {
-        out += d[ch >> 4];
-        out += d[ch & 15];
-    }
-    return out;
-}
-
 }  // namespace storetest
