@@ -1,5 +1,5 @@
 // GOST keys: the standard's signature examples, raw forms, DER, every
-// parameter set, VKO agreement, RSA.
+// parameter set, VKO agreement.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -145,25 +145,6 @@ TEST(GostKey, VkoAgreesBothWaysAndWithOwnComputation) {
     Key a = GenerateKey(KeyAlg::Gost2001, cert::oids::kSign2001ParamSetA),
         b = GenerateKey(KeyAlg::Gost2001, cert::oids::kSign2001ParamSetB);
     EXPECT_THROW(Vko(a, b, ukm), Error);
-}
-
-TEST(GostKey, RsaThroughDefaultProvider) {
-    Key k = GenerateRsaKey(1024);
-    EXPECT_EQ(k.alg(), KeyAlg::Rsa);
-    EXPECT_FALSE(k.IsGost());
-    EXPECT_EQ(k.Bits(), 1024u);
-    for (HashAlg h : {HashAlg::Sha1, HashAlg::Sha256}) {
-        Bytes d = Digest(h, View("data"));
-        Bytes sig = RsaSignDigest(k, h, d);
-        Key pub = ImportPublicKeyDer(ExportPublicKeyDer(k));
-        EXPECT_FALSE(pub.HasPrivate());
-        EXPECT_TRUE(RsaVerifyDigest(pub, h, d, sig));
-        d[0] ^= 1;
-        EXPECT_FALSE(RsaVerifyDigest(pub, h, d, sig));
-    }
-    Key back = ImportPrivateKeyPem(ExportPrivateKeyPem(k).text());
-    EXPECT_TRUE(back.HasPrivate());
-    EXPECT_EQ(ExportPublicKeyDer(back), ExportPublicKeyDer(k));
 }
 
 // One key shared by several threads, as provider handles share it.

@@ -125,6 +125,13 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
         EXPECT_FALSE(VRKImportKey(rp, rebuilt.data(), 3, ragree, 0, &none));
         EXPECT_EQ(GetLastError(), NTE_BAD_LEN);
+        // A cut cipher parameter set; a public key whose parameters are no SEQUENCE.
+        EXPECT_FALSE(VRKImportKey(rp, rebuilt.data(), rebuilt.size() - 1, ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+        bad = ephBlob;
+        bad.data()[16] = 0x31;
+        EXPECT_FALSE(VRKImportKey(rp, bad.data(), bad.size(), rkey, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
     }
 }
 
