@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <thread>
 
 #include "cert/certstore.h"
+#include "cert/crlmodel.h"
+#include "cert/tootime.h"
 #include "cert/oids.h"
 #include "cert/vrkscapi.h"
 #include "pki.h"
@@ -31,6 +34,17 @@ protected:
     }
     static CCTFCertStorage Memory() { return CCTFCertStorage(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 7, nullptr); }
 };
+
+// A CRL of the model without a next update, with a filler signature.
+CCTF_CRL_List ModelCrl() {
+    CCTF_CRL_List crl;
+    crl.m_info.m_issuer = CCTFX509Name("CN=Index");
+    crl.m_info.m_signatureAlgorithm = CCTFAlgorithmIdentifier("1.2.643.7.1.1.3.2");
+    crl.m_signatureAlgorithm = crl.m_info.m_signatureAlgorithm;
+    crl.m_info.m_thisUpdate = CTOOFileTime::FromUnix(1000000000).GetFileTime();
+    crl.m_signature = CTOOCryptBitBlob(IdentObj(std::string(64, '\x11')));
+    return crl;
+}
 
 bool HaveKind(const pki::Kind& k) { return !k.gost || certtest::HaveGostEngine(); }
 
@@ -188,31 +202,59 @@ TEST_F(Contexts, CrlNumberAndStatus) {
     EXPECT_FALSE(none.CreateCRLContext(IdentObj()));
 
     // Without a next update a CRL never goes out of date.
-    DWORD size = 0;
-    const IdentObj der = Load(dir + "/stale.crl.der");
-    ASSERT_TRUE(
-        CryptDecodeObject(CAPI_ENCODING, X509_CERT_CRL_TO_BE_SIGNED, der.data(), der.size(), 0, nullptr, &size));
-    IdentObj info;
-    info.Alloc(size);
-    ASSERT_TRUE(
-        CryptDecodeObject(CAPI_ENCODING, X509_CERT_CRL_TO_BE_SIGNED, der.data(), der.size(), 0, info.data(), &size));
-    auto* ci = reinterpret_cast<CRL_INFO*>(info.data());
-    ci->NextUpdate = FILETIME{0, 0};
-    DWORD tbsSize = 0;
-    ASSERT_TRUE(CryptEncodeObject(CAPI_ENCODING, X509_CERT_CRL_TO_BE_SIGNED, ci, nullptr, &tbsSize));
-    IdentObj tbs;
-    tbs.Alloc(tbsSize);
-    ASSERT_TRUE(CryptEncodeObject(CAPI_ENCODING, X509_CERT_CRL_TO_BE_SIGNED, ci, tbs.data(), &tbsSize));
-    BYTE sig[4] = {1, 2, 3, 4};
-    CERT_SIGNED_CONTENT_INFO signed_{tbs.blob(), ci->SignatureAlgorithm, CRYPT_BIT_BLOB{4, sig, 0}};
-    DWORD outSize = 0;
-    ASSERT_TRUE(CryptEncodeObject(CAPI_ENCODING, X509_CERT, &signed_, nullptr, &outSize));
-    IdentObj whole;
-    whole.Alloc(outSize);
-    ASSERT_TRUE(CryptEncodeObject(CAPI_ENCODING, X509_CERT, &signed_, whole.data(), &outSize));
-    CCTFCRLContext endless(whole);
-    ASSERT_TRUE(endless.IsInitialized());
-    EXPECT_EQ(endless.GetCheckStatus(), 0);
+    EXPECT_EQ(CCTFCRLContext(ModelCrl().GetEncodetObject()).GetCheckStatus(), 0);
+}
+
+// The index by serial answers as a walk of the entries would (the first of
+// duplicate serials, serials that differ only in a sign byte or length), is
+// shared by copies, and holds up to lookups from several threads on a fresh
+// context.
+TEST(CrlContextIndex, MatchesALinearWalkAndIsShared) {
+    std::mt19937 rng(7);
+    CCTF_CRL_List crl = ModelCrl();
+    std::vector<IdentObj> serials;
+    for (int i = 0; i < 3000; ++i) {
+        // Short serials from a small range, so duplicates and prefixes occur
+        // (bytes 1-7: minimal DER whatever their order).
+        std::string s(1 + rng() % 3, '\0');
+        for (char& c : s) c = char(1 + rng() % 7);
+        serials.emplace_back(s);
+        CCTF_CRL_Entry e;
+        e.m_serialNumber = serials.back();
+        e.m_revocationDate = FILETIME{DWORD(i), 1};  // tells duplicates apart
+        crl.m_info.m_entries.push_back(e);
+    }
+    const CCTFCRLContext ctx(crl.GetEncodetObject());
+    ASSERT_TRUE(ctx.IsInitialized());
+    const CRL_INFO& info = *ctx.GetContext()->pCrlInfo;
+    ASSERT_EQ(info.cCRLEntry, 3000u);
+    auto linear = [&](const IdentObj& s) -> const CRL_ENTRY* {
+        for (DWORD i = 0; i < info.cCRLEntry; ++i)
+            if (IdentObj(info.rgCRLEntry[i].SerialNumber) == s) return &info.rgCRLEntry[i];
+        return nullptr;
+    };
+
+    // Four threads asking one fresh context at once (each may find no index
+    // yet): every answer is the walk's.
+    std::vector<int> wrong(4, 0);
+    {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                for (const IdentObj& s : serials)
+                    if (ctx.FindEntry(s.data(), s.size()) != linear(s)) ++wrong[t];
+            });
+        for (auto& th : threads) th.join();
+    }
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+    for (const IdentObj& s : {IdentObj(std::string("\x09")), IdentObj(std::string("\x01\x02\x03\x04")), IdentObj()})
+        EXPECT_EQ(ctx.FindEntry(s.data(), s.size()), linear(s));
+
+    // A copy shares the context and its entries.
+    const CCTFCRLContext copy(ctx);
+    EXPECT_EQ(copy.FindEntry(serials[5].data(), serials[5].size()), linear(serials[5]));
+    CCTFCRLContext none;
+    EXPECT_EQ(none.FindEntry(serials[5].data(), serials[5].size()), nullptr);
 }
 
 TEST_F(Contexts, TimesAndIssuerJudgements) {
@@ -252,16 +294,13 @@ TEST_F(Contexts, TimesAndIssuerJudgements) {
     IdentObj keyId;
     ASSERT_TRUE(good.GetIssuerKeyID(keyId));
     EXPECT_EQ(keyId, ca.GetSubjectKeyId());
-}
 
-TEST_F(Contexts, SelfSignedEndEntityIsItsOwnIssuer) {
-    const auto r = certtest::Run("openssl req -x509 -newkey rsa:2048 -nodes -keyout " + Sh(F("ee.key")) +
-                                 " -subj /CN=ee -days 30 -addext basicConstraints=critical,CA:FALSE -outform DER"
-                                 " -out " +
-                                 Sh(F("ee.der")));
+    // A self-signed end entity is its own issuer.
+    const auto r = certtest::Run(
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + Sh(F("ee.key")) +
+        " -subj /CN=ee -days 30 -addext basicConstraints=critical,CA:FALSE -outform DER -out " + Sh(F("ee.der")));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const CCTFCertContext ee(Load(F("ee.der")));
-    bool isIssuer = false;
     ASSERT_TRUE(ee.CheckWhetherItIsIssuerContext(isIssuer));
     EXPECT_TRUE(isIssuer);
     EXPECT_EQ(ee.GetCertificateType(), 1);

@@ -52,15 +52,6 @@ Bytes ReferenceMeshedCfb(const std::string& sbox, const Bytes& data) {
     return out;
 }
 
-DWORD StatusOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        return e.WinError();
-    }
-    return 0;
-}
-
 }  // namespace
 
 TEST(Gost89, ModesAgreeWithTheEngine) {

@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "cert/sysapi.h"
 #include "testsupport.h"
 
@@ -24,15 +26,7 @@ LONG SetSz(HKEY k, const char* name, const char* text) {
     return RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), DWORD(std::strlen(text) + 1));
 }
 
-// Runs `body` in a child process; returns its exit status.
-template <class F>
-int InChild(F body) {
-    pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+int InChild(const std::function<int()>& body) { return certtest::ExitOf(certtest::ForkChild(body)); }
 
 }  // namespace
 

@@ -86,7 +86,7 @@ unsigned __stdcall WaitThenReturn(void* p) {
 }
 }  // namespace
 
-TEST(Threads, HandleSignalsAtExitWithTheResult) {
+TEST(Threads, HandleSignalsAtExitWithTheResultAndSuspendedThreadsWaitForResume) {
     Work w;
     w.go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     unsigned tid = 0;
@@ -104,13 +104,9 @@ TEST(Threads, HandleSignalsAtExitWithTheResult) {
     EXPECT_TRUE(GetExitCodeThread(th, &code));
     EXPECT_EQ(42u, code);
     CloseHandle(th);
-    CloseHandle(w.go);
-}
 
-TEST(Threads, SuspendedThreadRunsOnlyAfterResume) {
-    Work w;
-    w.go = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    HANDLE th = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WaitThenReturn, &w, CREATE_SUSPENDED, nullptr));
+    w.ran = false;
+    th = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WaitThenReturn, &w, CREATE_SUSPENDED, nullptr));
     ASSERT_NE(nullptr, th);
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(th, 50));
     EXPECT_FALSE(w.ran);
