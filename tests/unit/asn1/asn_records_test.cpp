@@ -34,6 +34,8 @@ TEST(AsnRecords, BaseRecordReadWrite) {
     int st = 0;
     EXPECT_EQ(r.ReadData(in, &st), 5u);
     EXPECT_EQ(r.GetClass(), ASNT_CLASS_CONTEXT);
+    EXPECT_TRUE(r.GetIsConstraction());
+    EXPECT_EQ(r.GetEntrySize(), 3u);
     EXPECT_EQ(Hex(r.GetEncodedRecord()), "A003020105");
 
     CASNTBaseRecord built;
@@ -49,6 +51,7 @@ TEST(AsnRecords, BaseRecordReadWrite) {
     IdentObj head = H("3082 0400");
     EXPECT_EQ(info.ReadASNInfo(head.data(), head.size()), 4u);
     EXPECT_EQ(info.GetContecstSpecSize(), 0x400u);
+    EXPECT_EQ(info.GetDataTag(), 16u);
 
     CASNTBaseRecord oid;
     EXPECT_TRUE(oid.SetOID(cert::oids::kGostR3411_2012_256));
@@ -244,6 +247,7 @@ TEST(AsnRecords, TimesAndStrings) {
     pb.SetNotBefore(asn::MakeFileTime(2000, 1, 1, 0, 0, 0));
     EXPECT_EQ(pb.ReadData(pe), pe.size());
     EXPECT_FALSE(pb.HasNotBefore());
+    EXPECT_TRUE(pb.HasNotAfter());
     EXPECT_EQ(asn::FormatTime(pb.GetNotAfter()), "2030-05-06 07:08:09Z");
     const char* t = "0F 3230333030353036303730383039 5A";
     int st = 0;
@@ -254,6 +258,7 @@ TEST(AsnRecords, TimesAndStrings) {
     EXPECT_TRUE(DerHelper::EncodeStringAsUtf8("\xC3", &st).IsEmpty());
     EXPECT_EQ(st, TOOERR_BADENCODING);
     IdentObj bmp = DerHelper::EncodeStringAsBmp("Иванов");
+    EXPECT_EQ(DerHelper::DecodeBmpString(bmp.data(), bmp.size()), "Иванов");
     DWORD tag = 0;
     EXPECT_EQ(DerHelper::DecodeString(bmp.data(), bmp.size(), nullptr, &tag), "Иванов");
     EXPECT_EQ(tag, 30u);

@@ -12,6 +12,7 @@ TEST(IdentObj, OwnsCopiesAndOrdersByBytes) {
     IdentObj a("abc", 3);
     IdentObj b(a);
     b.AddData("d", 1);
+    EXPECT_EQ(a.GetObjectSize(), 3u);
     EXPECT_TRUE(a < b);  // a prefix sorts first
     EXPECT_TRUE(IdentObj("abd", 3) > b);
     EXPECT_TRUE(a == CTOOString("abc"));
@@ -49,12 +50,14 @@ TEST(CTOOString, EditingAndComparison) {
     s.Strip();
     EXPECT_EQ(s, "Hello");
     EXPECT_LT(s.CompareNoCase("hellp"), 0);
-    EXPECT_EQ(s.Right(10), "Hello");
+    EXPECT_EQ(s.Left(2) + s.Right(10), "HeHello");
     EXPECT_EQ(s.Find('z'), -1);
     CTOOString p("C:\\dir");
     p.StrAddSlash();
     p.StrAddSlash();
     EXPECT_EQ(p, "C:\\dir\\");
+    CTOOString raw;
+    EXPECT_EQ(raw.Load("a\0b", 3).Length(), 3);
     CTOOString f;
     f.Format("%s-%04X", "id", 0xBEEF);
     EXPECT_EQ(f, "id-BEEF");

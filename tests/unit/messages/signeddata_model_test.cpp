@@ -58,6 +58,7 @@ TEST_F(SignedDataModel, ReadsOpensslAndWritesItsDer) {
         EXPECT_TRUE(file.m_content.GetParameters().IsEmpty());
         CCTFSignData copy(file);
         file = CCTFSignData();
+        EXPECT_EQ(copy.WriteObject(&st).view(), der);
         if (copy.GetDataInfo().flags & kWhatToSignFile) {
             EXPECT_EQ(copy.GetDataInfo().data, copy.m_fileName.c_str());
         }
@@ -97,6 +98,9 @@ TEST_F(SignedDataModel, SignerInfosGoBackAsRead) {
         EXPECT_EQ(two.front().m_certificate, d.m_certificates.front());
         EXPECT_EQ(two.front().m_signerInfo, si);
         EXPECT_TRUE(two.back().m_certificate.IsEmpty());
+        CCTFMessageSignerInfo other = si;
+        other.m_signature.data()[0] ^= 1;
+        EXPECT_TRUE(other != si);
     }
 }
 

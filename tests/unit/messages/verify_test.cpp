@@ -51,6 +51,9 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     ASSERT_TRUE(CTFVerifySignedData(&r, memory_, sig, nullptr, &st)) << st;
     EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0, 0}));
     EXPECT_EQ(r.front().m_certificate, cert_.GetEncoded());
+    // Results compare as values.
+    EXPECT_EQ(CCTFWholeSignatureCheck(r.front()), r.front());
+    EXPECT_NE(r.front(), r.back());
     EXPECT_TRUE((r.front() < r.back()) != (r.back() < r.front()));
 
     std::string changed = data_;
@@ -216,7 +219,8 @@ TEST_F(Verify, TrustListsNeedAnAuthority) {
 TEST_F(Verify, SizeToComeIsTheRealSize) {
     certtest::WriteFile(F("content"), std::string(5000, 'x'));
     int st = -1;
-    for (const char* alg : {cert::oids::kGostR3410_2001, cert::oids::kGostR3410_2012_512, cert::oids::kRsa}) {
+    for (const char* alg : {cert::oids::kGostR3410_2001, cert::oids::kGostR3410_2012_256,
+                            cert::oids::kGostR3410_2012_512, cert::oids::kRsa}) {
         SCOPED_TRACE(alg);
         CCTFUser user;
         const std::string name = std::string("k") + std::to_string(std::string(alg).size()) + alg[4];

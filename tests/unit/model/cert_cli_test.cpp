@@ -132,6 +132,7 @@ TEST_F(CertCli, NewRefusesBadOptionsAndKeys) {
     const std::string key = "--container own --password-file " + Sh(F("pw")) + " --out " + Sh(F("n.der"));
     ExpectRefused("cert new " + key + " --subject CN", "--subject \"CN\" cannot be encoded");
     ExpectRefused("cert new " + key + " --subject CN=x --months 70000", "--months takes a number from 0 to 65535");
+    ExpectRefused("cert new " + key + " --subject CN=x --eku x", "--eku takes a number");
     ExpectRefused("cert new " + key + " --subject CN=x --key-id 123456789", "--key-id takes 1 to 8 hex digits");
     ExpectRefused("cert new " + key + " --subject CN=x --crl 'http://пример/'", "a URL is visible ASCII");
     ExpectRefused("cert new " + key + " --subject CN=x --months 1 --months 2", "--months is given twice");

@@ -432,6 +432,7 @@ TEST(CertModel, ValuesCompareAndConvert) {
     // "<" holds only when every field compares less.
     EXPECT_TRUE(Ext("1.2.3", "01", FALSE) < Ext("1.2.4", "02", TRUE));
     EXPECT_FALSE(Ext("1.2.3", "02", FALSE) < Ext("1.2.4", "01", TRUE));
+    EXPECT_TRUE(Ext("1.2.4", "02", TRUE) > Ext("1.2.3", "01", FALSE));
 
     // Filled from the platform's structure: the same information, state
     // words aside.
