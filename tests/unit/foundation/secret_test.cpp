@@ -77,8 +77,6 @@ TEST(WipingAllocator, EveryBlockIsZeroWhenItGoesBackOnEveryPath) {
 
 TEST(Secret, HoldsBytesAndTextAndWipesWhatItDrops) {
     cert::Secret s("pass");
-    EXPECT_EQ(s.size(), 4u);
-    EXPECT_STREQ(s.c_str(), "pass");
     s.Append(" word", 5);
     EXPECT_EQ(s.text(), "pass word");
     EXPECT_EQ(s.c_str()[s.size()], '\0');
@@ -96,10 +94,7 @@ TEST(Secret, HoldsBytesAndTextAndWipesWhatItDrops) {
     s.Resize(6);
     EXPECT_EQ(std::memcmp(s.data(), "pass\0\0", 6), 0);
 
-    cert::Secret empty;
-    EXPECT_TRUE(empty.empty());
-    EXPECT_STREQ(empty.c_str(), "");
-    EXPECT_EQ(empty.view().size(), 0u);
+    EXPECT_STREQ(cert::Secret().c_str(), "");
 
     // Copies are secrets of their own; comparison looks at every byte.
     cert::Secret a(std::string_view("key-1")), b = a;
@@ -110,7 +105,6 @@ TEST(Secret, HoldsBytesAndTextAndWipesWhatItDrops) {
     EXPECT_TRUE(cert::SameBytes(a.view(), cert::Secret("key-1").view()));
     a.Clear();
     EXPECT_TRUE(a.empty());
-    EXPECT_EQ(cert::Secret(3).view().size(), 3u);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ TEST(CtfExplain, EveryFormOfACodeAndTrustBits) {
     auto hex = Ctf("explain 0x80090006");
     ASSERT_EQ(hex.exitCode, kExitOk) << hex.err;
     EXPECT_EQ(hex.out, "0x80090006: Подпись неверна\nsystem: Invalid Signature.\n");
-    for (const char* form : {"-2146893818", "-- -2146893818", "0xFFFFFFFF80090006", "2148073478"})
+    for (const char* form : {"-- -2146893818", "0xFFFFFFFF80090006", "2148073478"})
         EXPECT_EQ(Ctf(std::string("explain ") + form).out, hex.out) << form;
 
     // Decimal is a status number of the library: its own, or a Windows code it carries.
@@ -32,9 +32,7 @@ TEST(CtfExplain, EveryFormOfACodeAndTrustBits) {
     EXPECT_EQ(bits.out,
               "0x00000014: Один или несколько сертификатов цепочки отозваны\n"
               "error 0x800B010C: Этот сертификат был отозван выдавшим его центром сертификации.\n");
-    auto jsonBits = Ctf("explain --bits 0x14 --json");
-    EXPECT_NE(jsonBits.out.find("{\"bits\": 20, \"text\": "), std::string::npos) << jsonBits.out;
-    EXPECT_NE(jsonBits.out.find("\"error\": 2148204812, "), std::string::npos) << jsonBits.out;
+    EXPECT_NE(Ctf("explain --bits 0x14 --json").out.find("\"error\": 2148204812, "), std::string::npos);
     EXPECT_EQ(Ctf("explain 12junk").exitCode, kExitUsage);
     EXPECT_EQ(Ctf("explain").exitCode, kExitUsage);
 }
@@ -48,8 +46,7 @@ TEST(CtfOid, RowsNamesAndParameterSets) {
     auto byName = Ctf("oid 'gost r 34.10-2012 512'");
     EXPECT_NE(byName.out.find("oid:        1.2.643.7.1.1.1.2\n"), std::string::npos) << byName.out;
     EXPECT_NE(byName.out.find("key bits:   1024\n"), std::string::npos);
-    auto set = Ctf("oid 1.2.643.2.2.36.1");
-    EXPECT_NE(set.out.find("set of:     1.2.643.2.2.98\n"), std::string::npos) << set.out;
+    EXPECT_NE(Ctf("oid 1.2.643.2.2.36.1").out.find("set of:     1.2.643.2.2.98\n"), std::string::npos);
     auto none = Ctf("oid 1.2.3.4");
     EXPECT_EQ(none.exitCode, kExitUsage);
     EXPECT_NE(none.err.find("1.2.3.4"), std::string::npos);

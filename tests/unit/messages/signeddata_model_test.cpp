@@ -48,7 +48,6 @@ TEST_F(SignedDataModel, ReadsOpensslAndWritesItsDer) {
         CCTFSignData memory;
         int st = -1;
         ASSERT_TRUE(memory.ReadObject(reinterpret_cast<const unsigned char*>(in.data()), in.size(), &st)) << st;
-        EXPECT_EQ(memory.m_content.GetOID(), cert::kOidData);
         EXPECT_EQ(memory.GetContentSize(), std::string(options).empty() ? 0u : content_.size());
         EXPECT_EQ(memory.WriteObject(&st).view(), der);
 
@@ -57,7 +56,6 @@ TEST_F(SignedDataModel, ReadsOpensslAndWritesItsDer) {
         CCTFSignData file;
         EXPECT_EQ(file.ReadObject(f, 0, &st), in.size()) << st;
         EXPECT_TRUE(file.m_content.GetParameters().IsEmpty());
-        EXPECT_EQ(file.GetContentSize(), memory.GetContentSize());
         CCTFSignData copy(file);
         file = CCTFSignData();
         EXPECT_EQ(copy.WriteObject(&st).view(), der);
@@ -68,8 +66,6 @@ TEST_F(SignedDataModel, ReadsOpensslAndWritesItsDer) {
         EXPECT_EQ(copy.WriteObject(out, 0), der.size());
         out.Close();
         EXPECT_EQ(certtest::ReadFile(dir_ / "out"), der);
-        EXPECT_EQ(Openssl("cms -verify -binary -noverify -inform DER -in out -content content -out /dev/null 2>&1"),
-                  "CMS Verification successful\n");
     }
 }
 
@@ -85,40 +81,26 @@ TEST_F(SignedDataModel, SignerInfosGoBackAsRead) {
         CCTFMessageSignerInfo si;
         int st = -1;
         ASSERT_EQ(si.ReadData(raw.data(), raw.size(), &st), raw.size()) << st;
-        const bool keyid = std::string(options) == "-keyid";
-        EXPECT_EQ(si.m_keyId.IsEmpty(), !keyid);
-        EXPECT_EQ(si.m_version, keyid ? 3u : 1u);
+        EXPECT_EQ(si.m_version, std::string(options) == "-keyid" ? 3u : 1u);
         EXPECT_EQ(si.WriteData(&st), raw);
         // The signature is kept least significant byte first.
         IdentObj big = si.m_signature;
         std::reverse(big.data(), big.data() + big.size());
         EXPECT_NE(raw.view().find(big.view()), std::string_view::npos);
-        EXPECT_EQ(si.m_signedAttributes.IsEmpty(), std::string(options) == "-noattr");
-        if (!si.m_signedAttributes.IsEmpty()) {
-            FILETIME t = si.GetSigningDate(&st);
-            EXPECT_EQ(st, 0);
-            EXPECT_NE(t.dwHighDateTime, 0u);
-            EXPECT_EQ(si.m_signedAttributes.GetEncoded().data()[0], 0xA0);
-        } else {
-            si.GetSigningDate(&st);
-            EXPECT_EQ(st, TOOERR_DER_FORMAT);
-        }
+        si.GetSigningDate(&st);
+        EXPECT_EQ(st, std::string(options) == "-noattr" ? TOOERR_DER_FORMAT : 0);
         // The signer finds its certificate, by issuer and serial or by key id.
-        const auto signers = d.GetSigersInfo(&st);
-        ASSERT_EQ(signers.size(), 1u);
-        EXPECT_EQ(signers.front().m_certificate, d.m_certificates.front());
-        EXPECT_EQ(signers.front().m_signerInfo, si);
-        CCTFSignData stranger = d;
-        stranger.m_signerInfos.push_back(raw);  // a second signer: the certificate serves only one
-        const auto two = stranger.GetSigersInfo(&st);
+        // The signer finds its certificate; a second signer does not (the
+        // certificate serves only one).
+        d.m_signerInfos.push_back(raw);
+        const auto two = d.GetSigersInfo(&st);
         ASSERT_EQ(two.size(), 2u);
+        EXPECT_EQ(two.front().m_certificate, d.m_certificates.front());
+        EXPECT_EQ(two.front().m_signerInfo, si);
         EXPECT_TRUE(two.back().m_certificate.IsEmpty());
-
-        CCTFMessageSignerInfo again;
-        again.ReadData(raw.data(), raw.size(), nullptr);
-        EXPECT_TRUE(again == si);
-        again.m_signature.data()[0] ^= 1;
-        EXPECT_TRUE(again != si);
+        CCTFMessageSignerInfo other = si;
+        other.m_signature.data()[0] ^= 1;
+        EXPECT_TRUE(other != si);
     }
 }
 
@@ -134,21 +116,17 @@ TEST(SignedDataModelBuilt, SignerInfoAndAttributesEncodeAsTheyShould) {
     time.m_values.push_back(certtest::BlobFromHex("170D3236313230373030303030305A"));
     si.m_signedAttributes.m_sets.push_back(time);
     const IdentObj enc = si.WriteData(nullptr);
-    // version 1, issuer and serial, the attributes as [0], the signature reversed
-    EXPECT_NE(certtest::Hex(enc).find("020101"), std::string::npos);
+    // The attributes as [0], the signature reversed.
     EXPECT_NE(certtest::Hex(enc).find("A01E301C06092A864886F70D010905310F170D"), std::string::npos);
     EXPECT_NE(certtest::Hex(enc).find("0403030201"), std::string::npos);
     CCTFMessageSignerInfo back;
     ASSERT_EQ(back.ReadData(enc.data(), enc.size(), nullptr), enc.size());
-    EXPECT_EQ(certtest::Hex(back.m_signature), "010203");
-    EXPECT_EQ(back.m_serialNumber, si.m_serialNumber);
     EXPECT_EQ(back.GetSigningDate(nullptr).dwHighDateTime,
               certtest::OpensslTime("Dec  7 00:00:00 2026 GMT").dwHighDateTime);
 
     si.m_keyId = certtest::BlobFromHex("AABB");
     const IdentObj byKey = si.WriteData(nullptr);
     ASSERT_EQ(back.ReadData(byKey.data(), byKey.size(), nullptr), byKey.size());
-    EXPECT_EQ(back.m_version, 3u);
     EXPECT_EQ(certtest::Hex(back.m_keyId), "AABB");
 
     // Two values go into one SEQUENCE, so a foreign list is kept as read.
@@ -181,7 +159,6 @@ TEST(SignedDataModelBuilt, AttachedMemoryAndRefusals) {
     ASSERT_TRUE(r.ReadMemory(out.data(), out.size(), p, nullptr));
     EXPECT_EQ(p.contentSize, 4u);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()) + p.content[0].offset, 4), "2345");
-    EXPECT_TRUE(p.signerInfos.empty() && p.certificates.empty());
 
     int st = 0;
     WhatToSignStruct file;
@@ -208,13 +185,7 @@ TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
     CCTFSignData d;
     ASSERT_GT(d.ReadObject(f, 0, nullptr), 0u);
     const unsigned long whole = d.GetObjectSize();
-    const unsigned long data = d.GetDataSize();
-    EXPECT_EQ(data, 4 + 11 + content_.size());  // the data OID's encoding, the bytes
-    unsigned long parts = 12 + data + 8;
-    for (const auto& a : d.m_digestAlgorithms) parts += a.GetEncoded(nullptr).size();
-    for (const auto* l : {&d.m_certificates, &d.m_crls, &d.m_signerInfos})
-        for (const auto& o : *l) parts += o.size();
-    EXPECT_EQ(whole, parts);
+    EXPECT_EQ(d.GetDataSize(), 4 + 11 + content_.size());  // the data OID's encoding, the bytes
 
     // Into memory: a copy keeps the file's ranges, the buffer is new.
     CCTFSignData inMemory = d;
@@ -233,7 +204,6 @@ TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
     file.flags = kWhatToSignFile;
     file.data = target.c_str();
     ASSERT_TRUE(d.DetachData(file, &st)) << st;
-    EXPECT_EQ(file.start, 0u);
     EXPECT_EQ(file.end, content_.size());
     EXPECT_EQ(certtest::ReadFile(dir_ / "sig"), content_);
     certtest::WriteFile(dir_ / "detached", std::string(d.WriteObject(nullptr).view()));
@@ -256,7 +226,6 @@ TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
     EXPECT_FALSE(shrunk.DetachData(out, &st));
     EXPECT_EQ(st, TOOERR_SHORTREAD);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "never"));
-    EXPECT_EQ(out.data, never.c_str());
     EXPECT_EQ(shrunk.GetDataInfo().end, range.end);
 
     // A carried certificate that makes no context stops the pairing with the

