@@ -559,8 +559,6 @@ std::map<std::string, Verdict> OpensslVerdicts(const Corpus& corpus) {
     return verdicts;
 }
 
-FILETIME FileTimeOf(const char* utc) { return CTOOFileTime::FromUnix(corpus::EpochOf(utc)).GetFileTime(); }
-
 class ChainOpenssl : public certtest::HomeTest {
 protected:
     void TearDown() override {
@@ -586,7 +584,7 @@ protected:
         CCTFCertificateChain chain;
         EXPECT_TRUE(CTFVerifyCertificate(cert, chain, nullptr, &additional));
         if (c.at) {
-            const CTOOFileTime at(FileTimeOf(c.at));
+            const CTOOFileTime at(corpus::At(c.at));
             const bool clean = CTFCorrectChainStatus(chain, at, &additional);
             EXPECT_EQ(clean, chain.status.dwErrorStatus == 0);
             CERT_TRUST_STATUS status{0, 0};

@@ -101,7 +101,8 @@ TEST_F(VrkInterop, KeyAgreementGivesTheEnginesKey) {
            "-out kek");
         const std::string kek = Read("kek");
         ASSERT_EQ(kek.size(), 32u);
-        CryptKey mine, peer(ImportPublic(p, "peer.pub")), agreed;
+        CryptKey mine, peer, agreed;
+        peer = CryptKey(ImportPublic(p, "peer.pub"));
         ASSERT_TRUE(VRKGetUserKey(p, AT_KEYEXCHANGE, &mine));
         ASSERT_TRUE(VRKSetKeyParam(mine, KP_IV, IdentObj("\x01\x02\x03\x04\x05\x06\x07\x08", 8)));
         IdentObj blob, ct;
