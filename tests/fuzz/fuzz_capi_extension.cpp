@@ -1,10 +1,5 @@
-// libFuzzer target for the platform decoders of the extension structures; the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the platform decoders of the extension structures.
 #include "capi_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!capifuzz::RunExtension(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(capifuzz::RunExtension)

@@ -1,10 +1,5 @@
-// libFuzzer target for the stored forms of certificate stores and property 2; the body is shared with the corpus
-// replay test.
-#include <cstdlib>
-
+// libFuzzer target: the stored forms of certificate stores and property 2.
 #include "store_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!storefuzz::RunStore(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(storefuzz::RunStore)

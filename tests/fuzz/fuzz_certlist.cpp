@@ -1,10 +1,5 @@
-// libFuzzer target for the list file readers; the body is shared with the
-// corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the list file readers.
 #include "certlist_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!listfuzz::RunCertList(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(listfuzz::RunCertList)

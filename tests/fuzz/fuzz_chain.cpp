@@ -1,10 +1,5 @@
-// libFuzzer target for the chain engine; the body is shared with the corpus
-// replay test.
-#include <cstdlib>
-
+// libFuzzer target: the chain engine.
 #include "chain_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!chainfuzz::RunChain(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(chainfuzz::RunChain)

@@ -1,10 +1,5 @@
-// libFuzzer target for the key container's information record (provider parameter 102); the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the key container's information record.
 #include "container_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!containerfuzz::RunContainerInfo(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(containerfuzz::RunContainerInfo)

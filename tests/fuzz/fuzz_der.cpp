@@ -1,10 +1,5 @@
-// libFuzzer target for the ASN.1 codec; the body is shared with the corpus
-// replay test.
-#include <cstdlib>
-
+// libFuzzer target: the ASN.1 codec.
 #include "der_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!derfuzz::RunOne(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(derfuzz::RunOne)

@@ -1,12 +1,5 @@
-// libFuzzer target for the certificate model: a certificate with every
-// extension through DecodeCert, GetEncodetCert, every DecodeData, the
-// authority key identifier, the key's length and parameters; the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the certificate model.
 #include "model_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!modelfuzz::RunCert(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(modelfuzz::RunCert)

@@ -1,11 +1,5 @@
-// libFuzzer target for DER names through the text decoder, the structure
-// decoder and the name-as-data methods; the body is shared with the corpus
-// replay test.
-#include <cstdlib>
-
+// libFuzzer target: DER names through the text and structure decoders and the name-as-data methods.
 #include "name_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!namefuzz::RunNameDer(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(namefuzz::RunNameDer)

@@ -1,10 +1,5 @@
-// libFuzzer target for name texts through the encoder and back; the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: name texts through the encoder and back.
 #include "name_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!namefuzz::RunNameText(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(namefuzz::RunNameText)

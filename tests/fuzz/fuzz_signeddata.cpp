@@ -1,10 +1,5 @@
-// libFuzzer target for the streaming reader of signed data; the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the streaming reader of signed data.
 #include "signeddata_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!sdfuzz::RunSignedData(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(sdfuzz::RunSignedData)

@@ -1,10 +1,5 @@
-// libFuzzer target for the signer info model; the body is shared with the
-// corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the signer info model.
 #include "signerinfo_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!sdfuzz::RunSignerInfo(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(sdfuzz::RunSignerInfo)

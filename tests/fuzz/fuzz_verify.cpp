@@ -1,10 +1,5 @@
-// libFuzzer target for the verification of a signed file; the body is
-// shared with the corpus replay test.
-#include <cstdlib>
-
+// libFuzzer target: the verification of a signed file.
 #include "verify_fuzz.h"
+#include "fuzz_target.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (!verifyfuzz::RunVerify(data, size)) std::abort();
-    return 0;
-}
+CERT_FUZZ_TARGET(verifyfuzz::RunVerify)

@@ -1,20 +1,14 @@
 // One fuzz iteration over the key blobs and the key container file, shared
-// by the libFuzzer target and the corpus replay test of the normal build.
-// Every input goes through:
-// - the little-endian cursor itself, driven by the input as a list of read
-//   operations: a read either succeeds inside the input or fails leaving
-//   the cursor where it was;
-// - VRKImportKey as a simple, public-key or private-key blob (the first
-//   byte picks which), under a symmetric key both sides know, so that a
-//   well-formed blob gets past its MAC into the parse of its content;
-// - VRKEncodePublicKeyAndParametrs as a public-key blob;
-// - the container file parse: the input is a container file without its
-//   digest field, which is added (a mutated digest would stop every input
-//   at the first check), then the container is opened and its information
-//   record read.
-// Returns false when an invariant does not hold; a crash or sanitizer
-// report is a fault too. Only the library's exported interface is used;
-// the caller gives the library a home of its own (CertHome).
+// by the libFuzzer target and the corpus replay test. The input drives the
+// little-endian cursor as a list of read operations (a read succeeds inside
+// the input or fails leaving the cursor where it was); goes to VRKImportKey
+// as the blob its first byte names, under a symmetric key both sides know so
+// that a well-formed blob gets past its MAC; to
+// VRKEncodePublicKeyAndParametrs; and, given the digest field a mutated one
+// would lack, is opened as a container file and its information record read.
+// False when an invariant breaks (a crash or sanitizer report is a fault
+// too). Only the exported interface is used; the caller gives the library a
+// home of its own.
 #pragma once
 
 #include <cstddef>

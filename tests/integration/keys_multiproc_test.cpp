@@ -2,7 +2,6 @@
 // the lock "CCTFUser_GetUserKey()" makes another's GetUserKey wait, and
 // several processes binding, listing, copying and deleting at once lose no
 // binding and never get a key that fails its proof.
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,16 +16,6 @@
 namespace {
 
 constexpr const char* kPassword = "multi";
-
-// One line appended whole (O_APPEND), so lines of processes do not mix.
-void Mark(const std::string& file, const std::string& line) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (fd < 0) return;
-    const std::string l = line + "\n";
-    if (::write(fd, l.data(), l.size()) < 0) {
-    }
-    ::close(fd);
-}
 
 // A container with a signature key, its certificate bound.
 CCTFCertContext MakeBound(const std::string& name) {
@@ -55,17 +44,17 @@ TEST_F(KeysMultiProcess, AProcessHoldingTheKeyLockMakesAnothersGetUserKeyWait) {
     const pid_t holder = certtest::ForkChild([&] {
         IPC::CReadWriteLock lock("CCTFUser_GetUserKey()");
         IPC::CWriteLocker hold(lock);
-        Mark(held, "held");
+        certtest::AppendFile(held, "held");
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        Mark(order, "released");
+        certtest::AppendFile(order, "released\n");
         return 0;
     });
-    while (certtest::ReadFile(held).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(certtest::WaitForFile(held));
     CCTFUser user;
     ASSERT_EQ(user.LogInUser("waiter", kPassword, kPassword, nullptr, false, true, false), 0);
     int status = 0;
     EXPECT_NE(user.GetUserKey(0, &cert, &status), 0u) << status;
-    Mark(order, "got the key");
+    certtest::AppendFile(order, "got the key\n");
     ASSERT_EQ(certtest::ExitOf(holder), 0);
     EXPECT_EQ(certtest::ReadFile(order), "released\ngot the key\n");
     // The lock's file is where the named locks live.

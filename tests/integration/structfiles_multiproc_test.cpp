@@ -6,7 +6,6 @@
 #include <set>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,22 +36,6 @@ Record MakeRecord(BYTE tag, std::uint32_t seq) {
     r.seq = seq;
     for (std::size_t i = 0; i < sizeof r.fill; ++i) r.fill[i] = static_cast<BYTE>(tag + seq + i);
     return r;
-}
-
-void Touch(const std::string& path, const char* text = "") {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0) return;
-    if (::write(fd, text, std::strlen(text)) < 0) {
-    }
-    ::close(fd);
-}
-
-bool WaitForFile(const std::string& path) {
-    for (int i = 0; i < 20000; ++i) {
-        if (::access(path.c_str(), F_OK) == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
 }
 
 std::pair<std::string, std::string> Split(const std::string& arg) {
@@ -87,20 +70,20 @@ int ChildSections(const std::string& arg) {
 }
 
 int ChildReader(const std::string& dir) {
-    Touch(dir + "/trying");
+    certtest::AppendFile(dir + "/trying", "");
     IPC::CReadWriteLock lock(kLockName);
     IPC::CReadLocker r(lock);
-    Touch(dir + "/order", "B");
+    certtest::AppendFile(dir + "/order", "B");
     return 0;
 }
 
 int ChildHoldRead(const std::string& dir) {
     IPC::CReadWriteLock lock(kLockName);
     IPC::CReadLocker r(lock);
-    Touch(dir + "/held");
-    if (!WaitForFile(dir + "/go")) return 2;
+    certtest::AppendFile(dir + "/held", "");
+    if (!certtest::WaitForFile(dir + "/go")) return 2;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    Touch(dir + "/order", "C");
+    certtest::AppendFile(dir + "/order", "C");
     return 0;
 }
 
@@ -146,16 +129,21 @@ pid_t Spawn(const std::string& role, const std::string& arg) {
     return pid;
 }
 
-class MultiProcess : public certtest::HomeTest {};
+class MultiProcess : public certtest::HomeTest {
+protected:
+    // Two processes in `role`, one for each argument; both must succeed.
+    static void RunTwo(const std::string& role, const std::string& a, const std::string& b) {
+        const pid_t first = Spawn(role, a), second = Spawn(role, b);
+        EXPECT_EQ(certtest::ExitOf(first), 0);
+        EXPECT_EQ(certtest::ExitOf(second), 0);
+    }
+};
 
 }  // namespace
 
 TEST_F(MultiProcess, TwoProcessesAppendingToOneRecordFileLoseNothing) {
     const std::string path = home_ / "shared.dat";
-    pid_t a = Spawn("append", path + "|a");
-    pid_t b = Spawn("append", path + "|b");
-    ASSERT_EQ(certtest::ExitOf(a), 0);
-    ASSERT_EQ(certtest::ExitOf(b), 0);
+    ASSERT_NO_FATAL_FAILURE(RunTwo("append", path + "|a", path + "|b"));
 
     CRecFile f(path.c_str(), "rb", kRecordSize);
     ASSERT_TRUE(f.IsOpen()) << f.GetErrText();
@@ -176,10 +164,7 @@ TEST_F(MultiProcess, SectionFileWrittenByTwoProcessesStaysWhole) {
     const std::string path = home_ / "shared.cfg";
     CTOOConfigInfoFile f(path.c_str());
     ASSERT_TRUE(f.PutSection("General", {{"CertificateNumber", "7"}}));
-    pid_t a = Spawn("sections", path + "|1");
-    pid_t b = Spawn("sections", path + "|2");
-    EXPECT_EQ(certtest::ExitOf(a), 0);
-    EXPECT_EQ(certtest::ExitOf(b), 0);
+    RunTwo("sections", path + "|1", path + "|2");
     CConfigFileSectionList all;
     ASSERT_TRUE(f.GetAllSections(&all));
     std::set<std::string> names;
@@ -200,29 +185,26 @@ TEST_F(MultiProcess, NamedLockExcludesOtherProcesses) {
         IPC::CWriteLocker w(lock);
         IPC::CReadLocker nested(lock);
         reader = Spawn("reader", dir);
-        ASSERT_TRUE(WaitForFile(dir + "/trying"));
+        ASSERT_TRUE(certtest::WaitForFile(dir + "/trying"));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        Touch(dir + "/order", "A");
+        certtest::AppendFile(dir + "/order", "A");
     }
     ASSERT_EQ(certtest::ExitOf(reader), 0);
 
     // A reader there holds off a writer here.
     pid_t holder = Spawn("holdread", dir);
-    ASSERT_TRUE(WaitForFile(dir + "/held"));
-    Touch(dir + "/go");
+    ASSERT_TRUE(certtest::WaitForFile(dir + "/held"));
+    certtest::AppendFile(dir + "/go", "");
     {
         IPC::CWriteLocker w(lock);
-        Touch(dir + "/order", "D");
+        certtest::AppendFile(dir + "/order", "D");
     }
     ASSERT_EQ(certtest::ExitOf(holder), 0);
     EXPECT_EQ(certtest::ReadFile(dir + "/order"), "ABCD");
 }
 
 TEST_F(MultiProcess, ContainerListKeepsAddsOfBothProcesses) {
-    pid_t a = Spawn("containers", "a");
-    pid_t b = Spawn("containers", "b");
-    EXPECT_EQ(certtest::ExitOf(a), 0);
-    EXPECT_EQ(certtest::ExitOf(b), 0);
+    RunTwo("containers", "a", "b");
     CommonContInfoList list;
     std::set<std::string> seen;
     for (const char* p = list.GetFirst(); p; p = list.GetNext()) seen.insert(p);

@@ -1,5 +1,6 @@
 // `ctf asn1` against `openssl asn1parse` on certificates made at test time.
 #include <algorithm>
+#include <cctype>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -36,40 +37,21 @@ std::ostream& operator<<(std::ostream& os, const Node& n) {
 // Universal tag numbers by the names of both tools.
 long UniversalTag(const std::string& name) {
     static const std::map<std::string, long> k = {
-        {"EOC", 0},
-        {"BOOLEAN", 1},
-        {"INTEGER", 2},
-        {"BIT STRING", 3},
-        {"OCTET STRING", 4},
-        {"NULL", 5},
-        {"OBJECT", 6},
-        {"OBJECT IDENTIFIER", 6},
-        {"ENUMERATED", 10},
-        {"UTF8STRING", 12},
-        {"UTF8String", 12},
-        {"SEQUENCE", 16},
-        {"SET", 17},
-        {"NUMERICSTRING", 18},
-        {"NumericString", 18},
-        {"PRINTABLESTRING", 19},
-        {"PrintableString", 19},
-        {"T61STRING", 20},
-        {"T61String", 20},
-        {"IA5STRING", 22},
-        {"IA5String", 22},
-        {"UTCTIME", 23},
-        {"UTCTime", 23},
-        {"GENERALIZEDTIME", 24},
-        {"GeneralizedTime", 24},
-        {"VISIBLESTRING", 26},
-        {"VisibleString", 26},
-        {"UNIVERSALSTRING", 28},
-        {"UniversalString", 28},
-        {"BMPSTRING", 30},
-        {"BMPString", 30},
-    };
-    auto it = k.find(name);
-    return it == k.end() ? -1 : it->second;
+        {"EOC", 0},          {"BOOLEAN", 1},   {"INTEGER", 2}, {"BIT STRING", 3},
+        {"OCTET STRING", 4}, {"NULL", 5},      {"OBJECT", 6},  {"OBJECT IDENTIFIER", 6},
+        {"ENUMERATED", 10},  {"SEQUENCE", 16}, {"SET", 17}};
+    static const std::map<std::string, long> strings = {
+        {"UTF8String", 12},      {"NumericString", 18}, {"PrintableString", 19}, {"T61String", 20},
+        {"IA5String", 22},       {"UTCTime", 23},       {"GeneralizedTime", 24}, {"VisibleString", 26},
+        {"UniversalString", 28}, {"BMPString", 30}};
+    if (auto it = k.find(name); it != k.end()) return it->second;
+    // openssl writes these names in capitals, we as the standard does.
+    for (const auto& [n, tag] : strings) {
+        std::string upper = n;
+        for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+        if (name == n || name == upper) return tag;
+    }
+    return -1;
 }
 
 std::vector<Node> ParseOpenssl(const std::string& text) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -165,7 +166,6 @@ public:
     JsonReader(const std::string& t, std::vector<std::string>* keys) : t_(t), keys_(keys) {}
     bool Whole(std::string& why) {
         try {
-            Blank();
             Value(0);
             Blank();
             if (i_ != t_.size()) Fail("text after the value");
@@ -178,88 +178,52 @@ public:
 
 private:
     [[noreturn]] void Fail(const char* what) { throw std::runtime_error(what); }
-    char Peek() { return i_ < t_.size() ? t_[i_] : '\0'; }
+    char Peek() const { return i_ < t_.size() ? t_[i_] : '\0'; }
+    bool Take(char c) { return Peek() == c && c && ++i_; }
     void Expect(char c) {
-        if (Peek() != c) Fail("unexpected character");
-        ++i_;
+        if (!Take(c)) Fail("unexpected character");
     }
     void Blank() {
-        while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\n' || t_[i_] == '\r' || t_[i_] == '\t')) ++i_;
+        while (Peek() && std::string_view(" \n\r\t").find(Peek()) != std::string_view::npos) ++i_;
     }
-    void Literal(const char* w) {
-        for (const char* p = w; *p; ++p) Expect(*p);
+    bool Digits() {
+        const std::size_t start = i_;
+        while (Peek() >= '0' && Peek() <= '9') ++i_;
+        return i_ > start;
     }
     void Value(int depth) {
+        Blank();
         if (depth > 64) Fail("nested too deep");
-        switch (Peek()) {
-            case '{':
-                return Object(depth);
-            case '[':
-                return Array(depth);
-            case '"':
-                String();
-                return;
-            case 't':
-                return Literal("true");
-            case 'f':
-                return Literal("false");
-            case 'n':
-                return Literal("null");
-            default:
-                Number();
+        const char c = Peek();
+        if (c == '{' || c == '[') return Members(depth, c == '{');
+        if (c == '"') return void(String());
+        for (const char* word : {"true", "false", "null"}) {
+            if (c != word[0]) continue;
+            for (const char* p = word; *p; ++p) Expect(*p);
+            return;
         }
+        Take('-');
+        if (!Take('0') && !Digits()) Fail("not a value");
+        if (Take('.') && !Digits()) Fail("bad fraction");
+        if ((Take('e') || Take('E')) && ((void)(Take('+') || Take('-')), !Digits())) Fail("bad exponent");
     }
-    void Object(int depth) {
-        Expect('{');
+    // An object's members or an array's elements.
+    void Members(int depth, bool object) {
+        ++i_;
         Blank();
-        if (Peek() == '}') return void(++i_);
-        for (;;) {
-            Blank();
-            std::string k = String();
-            if (keys_) keys_->push_back(k);
-            Blank();
-            Expect(':');
-            Blank();
+        if (Take(object ? '}' : ']')) return;
+        do {
+            if (object) {
+                Blank();
+                const std::string k = String();
+                if (keys_) keys_->push_back(k);
+                Blank();
+                Expect(':');
+            }
             Value(depth + 1);
             Blank();
-            if (Peek() == '}') return void(++i_);
-            Expect(',');
-        }
-    }
-    void Array(int depth) {
-        Expect('[');
-        Blank();
-        if (Peek() == ']') return void(++i_);
-        for (;;) {
-            Blank();
-            Value(depth + 1);
-            Blank();
-            if (Peek() == ']') return void(++i_);
-            Expect(',');
-        }
-    }
-    void Number() {
-        const std::size_t start = i_;
-        if (Peek() == '-') ++i_;
-        if (Peek() == '0') {
-            ++i_;
-        } else if (Peek() >= '1' && Peek() <= '9') {
-            while (Peek() >= '0' && Peek() <= '9') ++i_;
-        } else {
-            Fail("not a value");
-        }
-        if (Peek() == '.') {
-            ++i_;
-            if (!(Peek() >= '0' && Peek() <= '9')) Fail("bad fraction");
-            while (Peek() >= '0' && Peek() <= '9') ++i_;
-        }
-        if (Peek() == 'e' || Peek() == 'E') {
-            ++i_;
-            if (Peek() == '+' || Peek() == '-') ++i_;
-            if (!(Peek() >= '0' && Peek() <= '9')) Fail("bad exponent");
-            while (Peek() >= '0' && Peek() <= '9') ++i_;
-        }
-        if (i_ == start) Fail("not a value");
+        } while (Take(','));
+        Expect(object ? '}' : ']');
     }
     // The string's text (escapes kept as written; keys need no more).
     std::string String() {
@@ -268,33 +232,22 @@ private:
         for (;;) {
             if (i_ >= t_.size()) Fail("unterminated string");
             const unsigned char c = static_cast<unsigned char>(t_[i_]);
-            if (c == '"') {
-                ++i_;
-                return s;
-            }
+            if (c == '"') return ++i_, s;
             if (c < 0x20) Fail("control character in a string");
+            std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
             if (c == '\\') {
-                ++i_;
-                const char e = Peek();
-                if (e == 'u') {
-                    for (int k = 1; k <= 4; ++k)
-                        if (i_ + k >= t_.size() || cert::platform::HexDigitValue(t_[i_ + k]) < 0)
-                            Fail("bad \\u escape");
-                    s += t_.substr(i_ - 1, 6);
-                    i_ += 5;
-                    continue;
-                }
-                if (std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos) Fail("bad escape");
-                s += '\\';
-                s += e;
-                ++i_;
-                continue;
+                const char e = i_ + 1 < t_.size() ? t_[i_ + 1] : '\0';
+                n = e == 'u' ? 6 : 2;
+                for (std::size_t k = 2; k < n; ++k)
+                    if (i_ + k >= t_.size() || cert::platform::HexDigitValue(t_[i_ + k]) < 0) Fail("bad \\u escape");
+                if (n == 2 && (!e || std::string_view("\"\\/bfnrt").find(e) == std::string_view::npos))
+                    Fail("bad escape");
+            } else {
+                if (n == 0 || i_ + n > t_.size()) Fail("not UTF-8");
+                for (std::size_t k = 1; k < n; ++k)
+                    if ((static_cast<unsigned char>(t_[i_ + k]) & 0xC0) != 0x80) Fail("not UTF-8");
+                if (n == 2 && c < 0xC2) Fail("overlong UTF-8");
             }
-            const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-            if (n == 0 || i_ + n > t_.size()) Fail("not UTF-8");
-            for (std::size_t k = 1; k < n; ++k)
-                if ((static_cast<unsigned char>(t_[i_ + k]) & 0xC0) != 0x80) Fail("not UTF-8");
-            if (n == 2 && c < 0xC2) Fail("overlong UTF-8");
             s.append(t_, i_, n);
             i_ += n;
         }
@@ -324,6 +277,22 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void AppendFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) return;
+    if (::write(fd, text.data(), text.size()) < 0) {
+    }
+    ::close(fd);
+}
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 20000; ++i) {
+        if (::access(path.c_str(), F_OK) == 0) return true;
+        ::usleep(1000);
+    }
+    return false;
 }
 
 int ReplayCorpus(const std::string& folder, bool (*run)(const std::uint8_t* data, std::size_t size)) {

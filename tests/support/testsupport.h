@@ -56,6 +56,11 @@ std::string CtfPath();
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+// Appends `text` in one write (O_APPEND, so that what processes append at
+// once does not mix), making the file when missing.
+void AppendFile(const std::string& path, const std::string& text);
+// Waits up to 20 seconds for `path` to exist.
+bool WaitForFile(const std::string& path);
 // Quotes a path for a shell command line.
 std::string Sh(const std::string& s);
 
