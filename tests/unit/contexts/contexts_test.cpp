@@ -264,27 +264,29 @@ TEST_F(Contexts, TimesAndIssuerJudgements) {
     const CTOOFileTime notAfter(good.GetContext()->pCertInfo->NotAfter);
     const CTOOFileTime notBefore(good.GetContext()->pCertInfo->NotBefore);
     const CTOOFileTime after(notAfter.Ticks() + 1), before(notBefore.Ticks() - 1);
-    EXPECT_EQ(good.IsValidTime(&notAfter), 1);
-    EXPECT_EQ(good.IsValidTime(&notBefore), 1);
-    EXPECT_EQ(good.IsValidTime(&after), 0);
-    EXPECT_EQ(good.IsValidTime(&before), 0);
+    const std::pair<const CTOOFileTime*, int> times[] = {{&notAfter, 1}, {&notBefore, 1}, {&after, 0}, {&before, 0}};
+    for (const auto& [t, valid] : times) EXPECT_EQ(good.IsValidTime(t), valid) << t->Ticks();
     EXPECT_EQ(CCTFCertContext().IsValidTime(), 0);
 
-    bool isIssuer = false;
-    ASSERT_TRUE(ca.CheckWhetherItIsIssuerContext(isIssuer));
-    EXPECT_TRUE(isIssuer);
-    EXPECT_EQ(ca.GetCertificateType(), 3);
-    ASSERT_TRUE(good.CheckWhetherItIsIssuerContext(isIssuer));
-    EXPECT_FALSE(isIssuer);
-    EXPECT_EQ(good.GetCertificateType(), 1);
+    // A self-signed end entity is its own issuer.
+    const auto r = certtest::Run(
+        "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + Sh(F("ee.key")) +
+        " -subj /CN=ee -days 30 -addext basicConstraints=critical,CA:FALSE -outform DER -out " + Sh(F("ee.der")));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const CCTFCertContext ee(Load(F("ee.der")));
     // The old basic constraints: the CA bit alone makes an issuer; CA and
     // end entity together do not, though the type goes by bit 7.
-    ASSERT_TRUE(old80.CheckWhetherItIsIssuerContext(isIssuer));
-    EXPECT_TRUE(isIssuer);
-    EXPECT_EQ(old80.GetCertificateType(), 2);
-    ASSERT_TRUE(oldC0.CheckWhetherItIsIssuerContext(isIssuer));
-    EXPECT_FALSE(isIssuer);
-    EXPECT_EQ(oldC0.GetCertificateType(), 2);
+    const struct {
+        const CCTFCertContext* cert;
+        bool issuer;
+        int type;
+    } judged[] = {{&ca, true, 3}, {&good, false, 1}, {&old80, true, 2}, {&oldC0, false, 2}, {&ee, true, 1}};
+    bool isIssuer = false;
+    for (const auto& j : judged) {
+        ASSERT_TRUE(j.cert->CheckWhetherItIsIssuerContext(isIssuer));
+        EXPECT_EQ(isIssuer, j.issuer) << j.type;
+        EXPECT_EQ(j.cert->GetCertificateType(), j.type);
+    }
     EXPECT_FALSE(CCTFCertContext().CheckWhetherItIsIssuerContext(isIssuer));
     EXPECT_EQ(CCTFCertContext().GetCertificateType(), -1);
 
@@ -294,16 +296,6 @@ TEST_F(Contexts, TimesAndIssuerJudgements) {
     IdentObj keyId;
     ASSERT_TRUE(good.GetIssuerKeyID(keyId));
     EXPECT_EQ(keyId, ca.GetSubjectKeyId());
-
-    // A self-signed end entity is its own issuer.
-    const auto r = certtest::Run(
-        "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + Sh(F("ee.key")) +
-        " -subj /CN=ee -days 30 -addext basicConstraints=critical,CA:FALSE -outform DER -out " + Sh(F("ee.der")));
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const CCTFCertContext ee(Load(F("ee.der")));
-    ASSERT_TRUE(ee.CheckWhetherItIsIssuerContext(isIssuer));
-    EXPECT_TRUE(isIssuer);
-    EXPECT_EQ(ee.GetCertificateType(), 1);
 }
 
 TEST_F(Contexts, TemplateSearchGoesBySerialKeyIdAndNames) {
