@@ -106,35 +106,32 @@ TEST_F(BlobTest, SessionKeyTravelsToTheRecipientsContainerKey) {
         ASSERT_TRUE(VRKDecrypt(rcek, 0, TRUE, ct.data(), ct.size(), pt));
         EXPECT_EQ(pt.view(), text);
 
-        // Damaged blobs, each a clear status: the MAC, the blob type, cut
-        // short, the algorithm, the header alone, the cipher parameter set
-        // cut, a public key whose parameters are no SEQUENCE.
-        auto put = [](IdentObj b, std::size_t at, std::string_view v) {
-            std::memcpy(b.data() + at, v.data(), v.size());
-            return b;
-        };
-        auto flip = [&](const IdentObj& b, std::size_t at) {
-            return put(b, at, std::string(1, char(b.data()[at] ^ 1)));
-        };
-        const struct {
-            IdentObj blob;
-            std::size_t size;
-            HCRYPTKEY with;
-            DWORD error;
-        } damaged[] = {
-            {flip(rebuilt, 56), rebuilt.size(), ragree, NTE_BAD_DATA},
-            {flip(rebuilt, 9), rebuilt.size(), ragree, NTE_BAD_TYPE},
-            {rebuilt, 40, ragree, NTE_BAD_LEN},
-            {put(rebuilt, 4, "\x34\x12"), rebuilt.size(), ragree, NTE_BAD_ALGID},
-            {rebuilt, 3, ragree, NTE_BAD_LEN},
-            {rebuilt, rebuilt.size() - 1, ragree, NTE_BAD_DATA},
-            {put(ephBlob, 16, "\x31"), ephBlob.size(), rkey, NTE_BAD_DATA},
-        };
-        for (const auto& d : damaged) {
-            CryptKey none;
-            EXPECT_FALSE(VRKImportKey(rp, d.blob.data(), d.size, d.with, 0, &none));
-            EXPECT_EQ(GetLastError(), d.error) << std::hex << d.error;
-        }
+        // Damaged blobs: each a clear status.
+        IdentObj bad = rebuilt;
+        bad.data()[56] ^= 1;
+        CryptKey none;
+        EXPECT_FALSE(VRKImportKey(rp, bad.data(), bad.size(), ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+        bad = rebuilt;
+        bad.data()[9] ^= 1;
+        EXPECT_FALSE(VRKImportKey(rp, bad.data(), bad.size(), ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_TYPE);
+        EXPECT_FALSE(VRKImportKey(rp, rebuilt.data(), 40, ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_LEN);
+        bad = rebuilt;
+        bad.data()[4] = 0x34;
+        bad.data()[5] = 0x12;
+        EXPECT_FALSE(VRKImportKey(rp, bad.data(), bad.size(), ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_ALGID);
+        EXPECT_FALSE(VRKImportKey(rp, rebuilt.data(), 3, ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_LEN);
+        // A cut cipher parameter set; a public key whose parameters are no SEQUENCE.
+        EXPECT_FALSE(VRKImportKey(rp, rebuilt.data(), rebuilt.size() - 1, ragree, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
+        bad = ephBlob;
+        bad.data()[16] = 0x31;
+        EXPECT_FALSE(VRKImportKey(rp, bad.data(), bad.size(), rkey, 0, &none));
+        EXPECT_EQ(GetLastError(), NTE_BAD_DATA);
     }
 }
 
