@@ -46,11 +46,18 @@ TEST_F(RegistryTest, ValuesOfEachTypeAndBufferSizes) {
 
     // Another spelling of the path opens the same key.
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\VARNOK\\certificate\\", 0, KEY_READ, &k));
-    DWORD type = 0, size = 0, value = 0;
-    size = 4;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "dontappendakiselfcert", nullptr, &type, (BYTE*)&value, &size));
-    EXPECT_EQ(REG_DWORD, type);
-    EXPECT_EQ(1u, value);
+    auto query = [&](const char* name) {
+        char buf[64];
+        DWORD type = 0, size = sizeof buf;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, name, nullptr, &type, (BYTE*)buf, &size)) << name;
+        return std::pair{type, std::string(buf, size)};
+    };
+    EXPECT_EQ(query("dontappendakiselfcert"), std::pair(DWORD(REG_DWORD), std::string("\1\0\0\0", 4)));
+    EXPECT_EQ(query("Bin"), std::pair(DWORD(REG_BINARY), std::string((const char*)bin, sizeof bin)));
+    EXPECT_EQ(query("Multi"), std::pair(DWORD(REG_MULTI_SZ), std::string(multi, sizeof multi)));
+    EXPECT_EQ(query("").second, std::string("default", 8));
+
+    DWORD type = 0, size = 0;
 
     // Size only, then too small a buffer, then the real read.
     size = 0;
@@ -63,20 +70,6 @@ TEST_F(RegistryTest, ValuesOfEachTypeAndBufferSizes) {
     std::string text(size, '\0');
     ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "Name", nullptr, &type, (BYTE*)text.data(), &size));
     EXPECT_STREQ("a \"quoted\" 100% text]", text.c_str());
-
-    BYTE got[16];
-    size = sizeof got;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "Bin", nullptr, &type, got, &size));
-    EXPECT_EQ(REG_BINARY, type);
-    EXPECT_EQ(0, std::memcmp(bin, got, sizeof bin));
-    char mgot[32];
-    size = sizeof mgot;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "Multi", nullptr, &type, (BYTE*)mgot, &size));
-    EXPECT_EQ(REG_MULTI_SZ, type);
-    EXPECT_EQ(std::string(multi, sizeof multi), std::string(mgot, size));
-    size = sizeof mgot;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "", nullptr, &type, (BYTE*)mgot, &size));
-    EXPECT_STREQ("default", mgot);
 
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(k, "Missing", nullptr, &type, nullptr, &size));
     // A read-only handle cannot change the key.

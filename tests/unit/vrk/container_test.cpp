@@ -30,7 +30,7 @@ class ContainerTest : public certtest::HomeTest {
 protected:
     // A container with a signature key under `password` (none when empty).
     void MakeContainer(const char* name, const char* password, ALG_ID alg = CALG_GOST_R3410_2001, DWORD flags = 0,
-                       bool machine = false) {
+                       bool machine = false, ALG_ID second = 0) {
         CryptProvider p;
         ASSERT_TRUE(VRKAcquireContext(&p, name, VRK_PROV_GOST, VRK_PROV_TYPE_GOST,
                                       CRYPT_NEWKEYSET | CRYPT_SILENT | (machine ? CRYPT_MACHINE_KEYSET : 0)))
@@ -40,6 +40,9 @@ protected:
         }
         CryptKey k;
         ASSERT_TRUE(VRKGenKey(p, alg, flags, &k)) << std::hex << GetLastError();
+        if (second) {
+            ASSERT_TRUE(VRKGenKey(p, second, flags, &k));
+        }
     }
     std::string ContainerFile(const std::string& name, bool machine = false) {
         return home_.path() + (machine ? "/common" : "/local") + "/Varnok/Containers/" + name + ".key";
@@ -50,6 +53,17 @@ protected:
         if (password && !VRKSetProvParam(p, PP_SIGNATURE_PIN, password, 0)) return GetLastError();
         CryptKey k;
         return VRKGetUserKey(p, spec, &k) ? 0 : GetLastError();
+    }
+    void SavePassword(const char* name, const char* password, DWORD flags = 0) {
+        CryptProvider p;
+        CryptKey k;
+        ASSERT_TRUE(VRKAcquireContext(&p, name, nullptr, VRK_PROV_TYPE_GOST, flags) &&
+                    VRKSetProvParam(p, PP_SIGNATURE_PIN, password, VRK_SAVE_PASSWORD) && VRKGetUserKey(p, 0, &k));
+    }
+    int Saved(const char* name, DWORD flags = 0) {
+        int saved = -1;
+        EXPECT_TRUE(VRKIsPasswordSaved(name, flags, &saved));
+        return saved;
     }
     ASNContainerInfo Info(const char* name) {
         CryptProvider p;
@@ -178,16 +192,9 @@ TEST_F(ContainerTest, ProviderChoosesTheContainerWhenNoneIsNamed) {
 
     // Machine containers keep their saved passwords apart from the user's.
     MakeContainer("both", "m", CALG_GOST_R3410_2001, 0, true);
-    CryptProvider m;
-    ASSERT_TRUE(VRKAcquireContext(&m, "both", nullptr, VRK_PROV_TYPE_GOST, CRYPT_MACHINE_KEYSET));
-    ASSERT_TRUE(VRKSetProvParam(m, PP_SIGNATURE_PIN, "m", VRK_SAVE_PASSWORD));
-    CryptKey k;
-    ASSERT_TRUE(VRKGetUserKey(m, 0, &k));
-    int saved = 0;
-    ASSERT_TRUE(VRKIsPasswordSaved("both", CRYPT_MACHINE_KEYSET, &saved));
-    EXPECT_EQ(saved, 1);
-    ASSERT_TRUE(VRKIsPasswordSaved("both", 0, &saved));
-    EXPECT_EQ(saved, 0);
+    SavePassword("both", "m", CRYPT_MACHINE_KEYSET);
+    EXPECT_EQ(Saved("both", CRYPT_MACHINE_KEYSET), 1);
+    EXPECT_EQ(Saved("both"), 0);
 }
 
 TEST_F(ContainerTest, EnumerationWalksTheKeySetAndMovesTheCurrentContainer) {
@@ -263,24 +270,14 @@ TEST_F(ContainerTest, PasswordsAreCheckedAndNeverGuessed) {
 
 TEST_F(ContainerTest, SavedPasswordsServeOnlyThisUser) {
     MakeContainer("sv", "pass");
-    int saved = -1;
-    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
-    EXPECT_EQ(saved, 0);
-    {
-        CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "sv", nullptr, VRK_PROV_TYPE_GOST, 0));
-        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pass", VRK_SAVE_PASSWORD));
-        CryptKey k;
-        ASSERT_TRUE(VRKGetUserKey(p, AT_SIGNATURE, &k));
-    }
-    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
-    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(Saved("sv"), 0);
+    SavePassword("sv", "pass");
+    EXPECT_EQ(Saved("sv"), 1);
     EXPECT_EQ(OpenKey("sv", nullptr), 0u);
     // Not in clear anywhere under the home.
     EXPECT_EQ(certtest::Run("grep -rl pass " + certtest::Sh(home_.path() + "/local")).out, "");
     ASSERT_TRUE(VRKRemoveSavedPassword("sv", 0));
-    ASSERT_TRUE(VRKIsPasswordSaved("sv", 0, &saved));
-    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(Saved("sv"), 0);
     EXPECT_EQ(OpenKey("sv", nullptr), ERROR_CANCELLED);
 }
 
@@ -314,19 +311,16 @@ TEST_F(ContainerTest, ContainerInformationRecord) {
 TEST_F(ContainerTest, DamagedContainerIsRefusedAndLeftAlone) {
     MakeContainer("dmg", nullptr);
     std::string good = certtest::ReadFile(ContainerFile("dmg"));
-    for (std::size_t at : {std::size_t(2), good.size() / 2, good.size() - 1}) {
-        std::string bad = good;
-        bad[at] ^= 0x40;
+    // A changed byte at the start, middle or end, or a cut file (at 0).
+    for (std::size_t at : {std::size_t(2), good.size() / 2, good.size() - 1, std::size_t(0)}) {
+        std::string bad = at ? good : good.substr(0, 20);
+        if (at) bad[at] ^= 0x40;
         certtest::WriteFile(ContainerFile("dmg"), bad);
         CryptProvider p;
         EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, VRK_PROV_TYPE_GOST, 0));
         EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD) << at;
         EXPECT_EQ(certtest::ReadFile(ContainerFile("dmg")), bad);
     }
-    certtest::WriteFile(ContainerFile("dmg"), good.substr(0, 20));
-    CryptProvider p;
-    EXPECT_FALSE(VRKAcquireContext(&p, "dmg", nullptr, VRK_PROV_TYPE_GOST, 0));
-    EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD);
 }
 
 TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
@@ -359,21 +353,15 @@ TEST_F(ContainerTest, KeyGenerationChoosesAlgorithmAndParameterSet) {
 }
 
 TEST_F(ContainerTest, ConcurrentUpdatesKeepTheFileWhole) {
-    {
-        VRKSCApi::CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET));
-        VRKSCApi::CryptKey s, x;
-        ASSERT_TRUE(VRKGenKey(p, AT_SIGNATURE, 0, &s));
-        ASSERT_TRUE(VRKGenKey(p, AT_KEYEXCHANGE, 0, &x));
-    }
+    MakeContainer("shared", nullptr, AT_SIGNATURE, 0, false, AT_KEYEXCHANGE);
     // Each thread stores certificates with one of the keys, on its own context.
     std::vector<std::thread> threads;
     std::atomic<int> failures{0};
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE, AT_SIGNATURE, AT_KEYEXCHANGE}) {
         threads.emplace_back([spec, &failures] {
-            VRKSCApi::CryptProvider p;
+            CryptProvider p;
             if (!VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, 0)) return void(++failures);
-            VRKSCApi::CryptKey k;
+            CryptKey k;
             if (!VRKGetUserKey(p, spec, &k)) return void(++failures);
             for (int i = 0; i < 20; ++i)
                 if (!VRKSetKeyParam(k, KP_CERTIFICATE, IdentObj(std::string(10 + i, char('a' + spec))))) ++failures;
@@ -381,10 +369,10 @@ TEST_F(ContainerTest, ConcurrentUpdatesKeepTheFileWhole) {
     }
     for (auto& t : threads) t.join();
     EXPECT_EQ(failures, 0);
-    VRKSCApi::CryptProvider p;
+    CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, "shared", nullptr, VRK_PROV_TYPE_GOST, 0));
     for (DWORD spec : {AT_SIGNATURE, AT_KEYEXCHANGE}) {
-        VRKSCApi::CryptKey k;
+        CryptKey k;
         ASSERT_TRUE(VRKGetUserKey(p, spec, &k));
         IdentObj cert;
         ASSERT_TRUE(VRKGetKeyParam(k, KP_CERTIFICATE, cert));
@@ -393,7 +381,7 @@ TEST_F(ContainerTest, ConcurrentUpdatesKeepTheFileWhole) {
 }
 
 TEST_F(ContainerTest, ForeignProviderHashesButKnowsNoGost) {
-    VRKSCApi::CryptProvider p;
+    CryptProvider p;
     ASSERT_TRUE(VRKAcquireContext(&p, nullptr, VRK_PROV_MS_DSS, VRK_PROV_TYPE_DSS, CRYPT_VERIFYCONTEXT));
     VRKSCApi::CryptHash h;
     ASSERT_TRUE(VRKCreateHash(p, CALG_SHA1, 0, &h, 0));
@@ -417,10 +405,10 @@ TEST_F(ContainerTest, PasswordKeysUseScryptAndOlderKeysStillOpen) {
     // Re-sealed under a new password it moves to scrypt, at the cost the
     // test setting asks for (N = 2^10).
     {
-        VRKSCApi::CryptProvider p;
-        ASSERT_TRUE(VRKAcquireContext(&p, "old", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
-        ASSERT_TRUE(VRKSetProvParam(p, PP_SIGNATURE_PIN, "pw", 0));
-        ASSERT_TRUE(VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
+        CryptProvider p;
+        ASSERT_TRUE(VRKAcquireContext(&p, "old", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT) &&
+                    VRKSetProvParam(p, PP_SIGNATURE_PIN, "pw", 0) &&
+                    VRKSetProvParam(p, VRK_PP_CHANGE_PASSWORD, "new", 0));
     }
     info = Info("old");
     EXPECT_EQ(info.protectionKeyInfo.kdf, "1.3.6.1.4.1.11591.4.11");
@@ -450,7 +438,7 @@ TEST_F(ContainerTest, CostsOutOfRangeAreADamagedFile) {
     }
     // A derivation this version does not know is a damaged file from the start.
     WriteContainer("unknown", "pw", 0, {7, 10, 8, 1});
-    VRKSCApi::CryptProvider p;
+    CryptProvider p;
     EXPECT_FALSE(VRKAcquireContext(&p, "unknown", nullptr, VRK_PROV_TYPE_GOST, CRYPT_SILENT));
     EXPECT_EQ(GetLastError(), NTE_KEYSET_ENTRY_BAD);
     // A PBKDF2 key of no rounds likewise.
@@ -470,7 +458,7 @@ TEST_F(ContainerTest, AnUnusableHomeIsReportedNotThrown) {
         EXPECT_NE(GetLastError(), 0u);
         EXPECT_TRUE(vrk::ListContainerKeys(true).empty());
         EXPECT_NE(GetLastError(), 0u);
-        VRKSCApi::CryptProvider p;
+        CryptProvider p;
         EXPECT_FALSE(VRKAcquireContext(&p, "c", nullptr, VRK_PROV_TYPE_GOST, CRYPT_NEWKEYSET | CRYPT_SILENT));
         EXPECT_NE(GetLastError(), 0u);
         cert::Secret pem;
