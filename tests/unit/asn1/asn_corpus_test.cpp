@@ -1,5 +1,3 @@
-// Replays every saved fuzz input through the fuzz body, so that a finding
-// once fixed stays fixed in the normal build.
 #include <filesystem>
 #include <fstream>
 #include <iterator>

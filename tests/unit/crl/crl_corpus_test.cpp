@@ -1,5 +1,3 @@
-// Replays the saved inputs of the CRL model's fuzz target through its body,
-// so that a finding once fixed stays fixed in the normal build.
 #include <gtest/gtest.h>
 
 #include "../../fuzz/crl_fuzz.h"

@@ -1,5 +1,3 @@
-// The CRL model: round trips, the CRL number, entries and their index,
-// expiry of entries, signing and checking with a CA made by the tool.
 #include <cstring>
 #include <random>
 #include <vector>

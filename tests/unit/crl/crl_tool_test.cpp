@@ -1,5 +1,3 @@
-// `ctf crl`: exit statuses, JSON, refusals that write nothing, and the
-// model's file forms.
 #include <filesystem>
 
 #include <gtest/gtest.h>

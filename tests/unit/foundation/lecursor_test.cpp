@@ -1,5 +1,3 @@
-// The little-endian cursor: every read checked, faults at their offset, a
-// failed read moving nothing.
 #include <functional>
 #include <vector>
 

@@ -39,12 +39,11 @@ TEST(Base64Blob, ArmouredBlocksInARowAndBareText) {
     EXPECT_EQ(CTFB64BlobToBinary(blob(bare + std::string(1, '\0')), o2), bare.size() + 1);
     EXPECT_EQ(std::string(o2.view()), a);
 
+    // A body that does not decode fails the whole call, even after a good
+    // one; markers with nothing between them decode to nothing.
     IdentObj o3("keep", 4);
     EXPECT_EQ(CTFB64BlobToBinary(IdentObj(), o3), 0u);
-    // A body that does not decode fails the whole call, even after a good one.
     EXPECT_EQ(CTFB64BlobToBinary(blob(pem + "-----BEGIN X-----\n!!!!\n-----END X-----"), o3), 0u);
-    EXPECT_EQ(std::string(o3.view()), "keep");
-    // Markers with nothing between them decode to nothing.
     EXPECT_EQ(CTFB64BlobToBinary(blob("----------"), o3), 10u);
     EXPECT_EQ(std::string(o3.view()), "keep");
 }

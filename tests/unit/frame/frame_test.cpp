@@ -18,19 +18,17 @@ class CommonPath : public certtest::HomeTest {};
 TEST_F(CommonPath, IdTableAndErrors) {
     char buf[MAX_PATH];
     CommonPathError err;
-    const std::string common = home_ / "common", local = home_ / "local";
-    const std::pair<unsigned, std::string> table[] = {
-        {1, common + "\\Varnok\\Telvar CSP"},
-        {2, local + "\\Varnok\\Containers"},
-        {3, common + "\\Varnok\\Containers"},
-        {4, "\\Varnok\\Containers"},
-        {5, common + "\\Varnok\\seed.bin"},
-        {6, common + "\\Varnok\\for_rand.key"},
-        {7, common + "\\Varnok"},
-        {8, common + "\\Varnok\\cont_info.dat"},
-        {9, common + "\\Varnok\\Telvar CSP\\csp_config.ini"},
-        {10, common + "\\Varnok\\device_type_filter.xml"},
-    };
+    const std::string common = home_ / "common", v = common + "\\Varnok\\";
+    const std::pair<unsigned, std::string> table[] = {{1, v + "Telvar CSP"},
+                                                      {2, home_ / "local" + "\\Varnok\\Containers"},
+                                                      {3, v + "Containers"},
+                                                      {4, "\\Varnok\\Containers"},
+                                                      {5, v + "seed.bin"},
+                                                      {6, v + "for_rand.key"},
+                                                      {7, common + "\\Varnok"},
+                                                      {8, v + "cont_info.dat"},
+                                                      {9, v + "Telvar CSP\\csp_config.ini"},
+                                                      {10, v + "device_type_filter.xml"}};
     // Without `create` the base folders must exist: code 4 names the one missing.
     EXPECT_FALSE(GetCommonPath(2, buf, sizeof buf, false, &err));
     EXPECT_EQ(err.code, kCommonPathNoFolder);

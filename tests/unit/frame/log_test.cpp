@@ -35,6 +35,13 @@ protected:
     certtest::TempDir dir_;
 };
 
+// A log written once and closed: its full path.
+std::string WriteOnce(const char* name, int place = 0, const char* text = "x") {
+    Log log(name, place, true);
+    log.Write(text, LogLevel::Error, "P");
+    return log.FullPath();
+}
+
 // Records are separated by an empty line; the text inside keeps its CRLFs.
 std::vector<std::string> Records(const std::string& file) {
     std::vector<std::string> out;
@@ -111,8 +118,7 @@ TEST_F(LogTest, WideLastErrorDisabledAndLongMessages) {
 TEST_F(LogTest, TempFolderAndModuleFolder) {
     certtest::TempDir tmp;
     setenv("TMPDIR", tmp.path().c_str(), 1);
-    Log inTemp("t.log", 1, true);
-    inTemp.Write("x", LogLevel::Info, "P");
+    WriteOnce("t.log", 1);
     unsetenv("TMPDIR");
     EXPECT_TRUE(fs::exists(tmp / "test_frame.t.log"));
 
@@ -120,28 +126,21 @@ TEST_F(LogTest, TempFolderAndModuleFolder) {
     unsetenv("CERT_LOG_DIR");
     const std::string module = CertDll::ModulePath();
     EXPECT_EQ(fs::path(module).filename().string().rfind("libcert.so", 0), 0u) << module;
-    Log beside("beside.log", 0, true);
-    beside.Write("x", LogLevel::Info, "P");
-    EXPECT_EQ(beside.FullPath(), fs::path(module).parent_path().string() + "/test_frame.beside.log");
+    const std::string beside = WriteOnce("beside.log");
+    EXPECT_EQ(beside, fs::path(module).parent_path().string() + "/test_frame.beside.log");
     std::error_code ec;
-    fs::remove(beside.FullPath(), ec);
+    fs::remove(beside, ec);
 }
 
 TEST_F(LogTest, RotatesAtTheSizeBoundary) {
     const std::string path = Expected("rot.log");
-    {
-        Log probe("rot.log", 0, true);
-        probe.Write("m", LogLevel::Info, "P");
-    }
+    WriteOnce("rot.log");
     const auto recordSize = static_cast<long long>(fs::file_size(path));
 
     // One byte short of the boundary after the next record: no rotation.
     ASSERT_EQ(::truncate(path.c_str(), Log::kRotateSize - recordSize - 1), 0);
-    {
-        Log log("rot.log", 0, true);
-        log.Write("m", LogLevel::Info, "P");
-        EXPECT_FALSE(fs::exists(path + ".old"));
-    }
+    WriteOnce("rot.log");
+    EXPECT_FALSE(fs::exists(path + ".old"));
     // Exactly at the boundary: moved to ".old" at once, replacing an old one.
     certtest::WriteFile(path + ".old", "older");
     ASSERT_EQ(::truncate(path.c_str(), Log::kRotateSize - recordSize), 0);
@@ -170,8 +169,7 @@ TEST_F(LogTest, FailedRenameKeepsAppending) {
 
 TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
     setenv("CERT_LOG_DIR", (dir_ / "missing/folder").c_str(), 1);
-    Log missing("m.log", 0, true);
-    missing.Write("lost", LogLevel::Error, "P");
+    WriteOnce("m.log");
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
 
     // One writer per file: a second log object on the same file loses its
@@ -185,12 +183,10 @@ TEST_F(LogTest, UnwritablePlacesLoseRecordsSilently) {
     // A folder where the file should be, and a file where the folder should
     // be: neither can be opened, whoever runs the test.
     fs::create_directory(Expected("taken.log"));
-    Log taken("taken.log", 0, true);
-    taken.Write("lost", LogLevel::Error, "P");
+    WriteOnce("taken.log");
     EXPECT_TRUE(fs::is_empty(Expected("taken.log")));
     setenv("CERT_LOG_DIR", Expected("shared.log").c_str(), 1);
-    Log underFile("f.log", 0, true);
-    underFile.Write("lost", LogLevel::Error, "P");
+    WriteOnce("f.log");
     EXPECT_EQ(Records(Expected("shared.log")).size(), 1u);
 }
 
@@ -200,8 +196,7 @@ TEST_F(LogTest, ReadOnlyFolderLosesRecordsSilently) {
     ::chmod(dir_.path().c_str(), 0755);
     setenv("CERT_LOG_DIR", (dir_ / "ro").c_str(), 1);
     EXPECT_EQ(0, certtest::AsUnprivileged([] {
-                  Log readOnly("r.log", 0, true);
-                  readOnly.Write("lost", LogLevel::Error, "P");
+                  WriteOnce("r.log");
                   return 0;
               }));
     EXPECT_TRUE(fs::is_empty(dir_ / "ro"));
@@ -225,9 +220,8 @@ TEST_F(LogTest, SharedTempFolderNeverWritesThroughWhatOthersPlanted) {
                   return bad;
               }));
     setenv("TMPDIR", shared.path().c_str(), 1);
-    Log viaLink("link.log", 1, true), intoTheirs("theirs.log", 1, true);
-    viaLink.Write("secret detail", LogLevel::Error, "P");
-    intoTheirs.Write("secret detail", LogLevel::Error, "P");
+    WriteOnce("link.log", 1, "secret detail");
+    WriteOnce("theirs.log", 1, "secret detail");
     unsetenv("TMPDIR");
     EXPECT_EQ("", certtest::ReadFile(bait));
     EXPECT_TRUE(fs::is_symlink(link));

@@ -1,6 +1,3 @@
-// CRL files: a CRL replaces its issuer's older CRL under the same key, is
-// dropped by number or issuer on request, is deleted by number or key id,
-// and every failure leaves the file as it was.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,29 +19,30 @@ class CrlFile : public certtest::HomeTest {
 protected:
     std::string Bytes() const { return certtest::ReadFile(path_); }
     std::list<IdentObj> Crls() const { return CrlsIn(Bytes()); }
+    int Update(const IdentObj& crl, bool byNumber = false) const {
+        return CTFUpdateCRLInFile(path_.c_str(), crl, byNumber, {}, nullptr);
+    }
     const std::string path_ = home_ / "crls.p7";
 };
 
 TEST_F(CrlFile, UpdateReplacesTheSameIssuerAndKeyOnly) {
     const IdentObj a1 = MakeCrl(kA, "k1", "", "\x01"), b = MakeCrl(kB, "k1");
-    EXPECT_EQ(CTFUpdateCRLInFile(path_.c_str(), a1, false, {}, nullptr), 0) << "the file must exist";
+    EXPECT_EQ(Update(a1), 0) << "the file must exist";
     EXPECT_EQ(GetLastError(), DWORD(TOOERR_NOFILE));
 
     int error = -1;
     ASSERT_TRUE(CTFUpdateCRLsInFile(path_, {a1}, false, {}, nullptr, true, &error)) << error;
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), b, false, {}, nullptr), 1);
+    ASSERT_EQ(Update(b), 1);
     EXPECT_EQ(Crls(), (std::list<IdentObj>{a1, b}));
 
     // The same issuer and key: the old one goes, the new one comes last;
     // another key of that issuer stays beside it.
     const IdentObj a1New = MakeCrl(kA, "k1", "", "\x02"), a2 = MakeCrl(kA, "k2");
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), a1New, false, {}, nullptr), 1);
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), a2, false, {}, nullptr), 1);
+    for (const IdentObj* crl : {&a1New, &a2}) ASSERT_EQ(Update(*crl), 1);
     EXPECT_EQ(Crls(), (std::list<IdentObj>{b, a1New, a2}));
     // Without any authority key both sides count as the same key.
     const IdentObj bare1 = MakeCrl(kB, "", "", "\x03"), bare2 = MakeCrl(kB, "", "", "\x04");
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), bare1, false, {}, nullptr), 1);
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), bare2, false, {}, nullptr), 1);
+    for (const IdentObj* crl : {&bare1, &bare2}) ASSERT_EQ(Update(*crl), 1);
     EXPECT_EQ(Crls(), (std::list<IdentObj>{b, a1New, a2, bare2}));
 
     // Issuers to drop: every CRL of B goes, into the storage first.
@@ -56,11 +54,10 @@ TEST_F(CrlFile, UpdateReplacesTheSameIssuerAndKeyOnly) {
     // By number: another list's CRL whose number shares bytes 3 and 4 goes.
     const std::string n1("\x10\x11\xAA\xBB\x00\x00\x00\x00", 8), n2("\x20\x21\xAA\xBB\x01", 5);
     const IdentObj c = MakeCrl(kB, "k3", n1), d = MakeCrl("CN=D", "k4", n2);
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), c, false, {}, nullptr), 1);
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), d, false, {}, nullptr), 1);
+    for (const IdentObj* crl : {&c, &d}) ASSERT_EQ(Update(*crl), 1);
     EXPECT_EQ(Crls().size(), 4u) << "without matchNumber numbers do not count";
     const IdentObj e = MakeCrl("CN=E", "k5", std::string("\x30\x31\xAA\xBB\x02", 5));
-    ASSERT_EQ(CTFUpdateCRLInFile(path_.c_str(), e, true, {}, nullptr), 1);
+    ASSERT_EQ(Update(e, true), 1);
     EXPECT_EQ(Crls(), (std::list<IdentObj>{a1New, a2, e}));
 }
 
@@ -103,7 +100,7 @@ TEST_F(CrlFile, FailuresLeaveTheFileAsItWas) {
     const IdentObj notCrl(std::string("\x30\x03\x02\x01\x01", 5));
     EXPECT_FALSE(CTFUpdateCRLsInFile(path_, {MakeCrl(kB, "k1"), notCrl}, false, {}, nullptr, false, &error));
     EXPECT_NE(error, 0);
-    EXPECT_EQ(CTFUpdateCRLInFile(path_.c_str(), notCrl, false, {}, nullptr), 0);
+    EXPECT_EQ(Update(notCrl), 0);
     EXPECT_EQ(Bytes(), good) << "no CRL of a failed merge is kept, not even the ones before the fault";
 
     const std::string link = home_ / "link.p7";

@@ -1,5 +1,3 @@
-// Replays the saved inputs of the signed data fuzz targets through their
-// bodies, so that a finding once fixed stays fixed in the normal build.
 #include <filesystem>
 #include <fstream>
 

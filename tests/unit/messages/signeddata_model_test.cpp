@@ -89,9 +89,8 @@ TEST_F(SignedDataModel, SignerInfosGoBackAsRead) {
         EXPECT_NE(raw.view().find(big.view()), std::string_view::npos);
         si.GetSigningDate(&st);
         EXPECT_EQ(st, std::string(options) == "-noattr" ? TOOERR_DER_FORMAT : 0);
-        // The signer finds its certificate, by issuer and serial or by key id.
-        // The signer finds its certificate; a second signer does not (the
-        // certificate serves only one).
+        // The signer finds its certificate, by issuer and serial or by key id;
+        // a second signer does not (the certificate serves only one).
         d.m_signerInfos.push_back(raw);
         const auto two = d.GetSigersInfo(&st);
         ASSERT_EQ(two.size(), 2u);
@@ -148,11 +147,7 @@ TEST(SignedDataModelBuilt, SignerInfoAndAttributesEncodeAsTheyShould) {
 TEST(SignedDataModelBuilt, AttachedMemoryAndRefusals) {
     CCTFSignData d;
     const char text[] = "0123456789";
-    WhatToSignStruct w;
-    w.data = text;
-    w.start = 2;
-    w.end = 6;
-    ASSERT_TRUE(d.AttachData(w, nullptr));
+    ASSERT_TRUE(d.AttachData(WhatToSignStruct{.data = text, .start = 2, .end = 6}, nullptr));
     const IdentObj out = d.WriteObject(nullptr);
     cert::SignedDataReader r;
     cert::SignedDataParts p;
@@ -161,13 +156,9 @@ TEST(SignedDataModelBuilt, AttachedMemoryAndRefusals) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.data()) + p.content[0].offset, 4), "2345");
 
     int st = 0;
-    WhatToSignStruct file;
-    file.flags = kWhatToSignFile;
-    file.data = "/nonexistent/file";
-    EXPECT_FALSE(d.AttachData(file, &st));
+    EXPECT_FALSE(d.AttachData(WhatToSignStruct{.flags = kWhatToSignFile, .data = "/nonexistent/file"}, &st));
     EXPECT_EQ(st, TOOERR_NOFILE);
-    file.data = nullptr;
-    EXPECT_FALSE(d.AttachData(file, &st));
+    EXPECT_FALSE(d.AttachData(WhatToSignStruct{.flags = kWhatToSignFile}, &st));
     EXPECT_EQ(st, TOOERR_BADARG);
     const IdentObj v2 = certtest::BlobFromHex(
         "3080 06092A864886F70D010702 A080 3080 020102 3100 300B 06092A864886F70D010701 3100 0000 0000 0000");
@@ -200,9 +191,7 @@ TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
     // Into a file, here the signed file itself: the content is read before
     // the new file takes its place.
     const std::string target = dir_ / "sig";
-    WhatToSignStruct file;
-    file.flags = kWhatToSignFile;
-    file.data = target.c_str();
+    WhatToSignStruct file{.flags = kWhatToSignFile, .data = target.c_str()};
     ASSERT_TRUE(d.DetachData(file, &st)) << st;
     EXPECT_EQ(file.end, content_.size());
     EXPECT_EQ(certtest::ReadFile(dir_ / "sig"), content_);
@@ -212,17 +201,11 @@ TEST_F(SignedDataModel, DetachDeliversTheContentAndLeavesTheObjectDetached) {
 
     // A noted range past the file's end: nothing delivered, nothing changed.
     CCTFSignData shrunk;
-    WhatToSignStruct range;
-    range.flags = kWhatToSignFile;
-    const std::string content = dir_ / "content";
-    range.data = content.c_str();
-    range.start = 10;
-    range.end = static_cast<DWORD>(content_.size() + 1);
+    const std::string content = dir_ / "content", never = dir_ / "never";
+    const WhatToSignStruct range{
+        .flags = kWhatToSignFile, .data = content.c_str(), .start = 10, .end = DWORD(content_.size() + 1)};
     ASSERT_TRUE(shrunk.AttachData(range, nullptr));
-    WhatToSignStruct out;
-    out.flags = kWhatToSignFile;
-    const std::string never = dir_ / "never";
-    out.data = never.c_str();
+    WhatToSignStruct out{.flags = kWhatToSignFile, .data = never.c_str()};
     EXPECT_FALSE(shrunk.DetachData(out, &st));
     EXPECT_EQ(st, TOOERR_SHORTREAD);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "never"));

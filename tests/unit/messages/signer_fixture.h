@@ -35,8 +35,11 @@ protected:
         ASSERT_NO_FATAL_FAILURE(usertest::MakeKey(user_, "signer", cert::oids::kGostR3410_2012_256, "pw"));
         cert_ = usertest::CertFor(user_.GetPublicKey(), "signer", AT_SIGNATURE);
         data_ = "data to be signed\n";
-        memory_.data = data_.data();
-        memory_.end = static_cast<DWORD>(data_.size());
+        memory_ = Memory();
+    }
+    // The content in memory, signed with `options`.
+    WhatToSignStruct Memory(DWORD options = 0) const {
+        return WhatToSignStruct{.options = options, .data = data_.data(), .end = DWORD(data_.size())};
     }
     std::string F(const std::string& name) { return home_ / name; }
     template <class Edit>

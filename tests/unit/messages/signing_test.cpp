@@ -1,6 +1,3 @@
-// Signing with a container's key: the private-key period, which
-// certificates may sign, the option bits and attribute orders of
-// CTFSignData and CTFSignFile, and CTFSignTrustList.
 #include <algorithm>
 #include <filesystem>
 
@@ -60,7 +57,7 @@ IdentObj DigestAttribute(const CCTFMessageSignerInfo& si) {
     return IdentObj();
 }
 
-IdentObj Hash(HCRYPTPROV prov, ALG_ID alg, const std::string& bytes) {
+IdentObj Hash(HCRYPTPROV prov, const std::string& bytes, ALG_ID alg = CALG_GOST_R3411_2012_256) {
     VRKSCApi::CryptHash h;
     EXPECT_TRUE(VRKCreateHash(prov, alg, 0, &h));
     EXPECT_TRUE(VRKHashData(h, bytes.data(), static_cast<DWORD>(bytes.size())));
@@ -145,13 +142,10 @@ TEST_F(Signing, SignDataOptionsAndTheMemoryAttributeOrder) {
     EXPECT_EQ(w.m_signerInfo.m_signatureAlgorithm.GetOID(), cert::oids::kGostR3410_2012_256WithR3411);
     EXPECT_EQ(AttributeTypes(w.m_signerInfo),
               (std::vector<std::string>{kOidContentTypeAttr, kOidMessageDigestAttr, kOidSigningTimeAttr}));
-    EXPECT_EQ(DigestAttribute(w.m_signerInfo), Hash(user_.GetProvider(), CALG_GOST_R3411_2012_256, data_));
+    EXPECT_EQ(DigestAttribute(w.m_signerInfo), Hash(user_.GetProvider(), data_));
 
-    // A second signature by key identifier and without attributes: one
-    // digest entry, one certificate, two signers.
-    WhatToSignStruct bare = memory_;
-    bare.options = kSignNoAttributes | kSignByKeyId;
-    ASSERT_TRUE(CTFSignData(user_, cert_, bare, &sig, nullptr, &st)) << st;
+    // A second signature by key identifier, no attributes: one digest, one certificate.
+    ASSERT_TRUE(CTFSignData(user_, cert_, Memory(kSignNoAttributes | kSignByKeyId), &sig, nullptr, &st)) << st;
     d = Decode(sig);
     EXPECT_EQ(d.data.m_digestAlgorithms.size(), 1u);
     EXPECT_EQ(d.data.m_certificates.size(), 1u);
@@ -160,12 +154,9 @@ TEST_F(Signing, SignDataOptionsAndTheMemoryAttributeOrder) {
     EXPECT_EQ(second.m_keyId, cert_.GetSubjectKeyId());
     EXPECT_TRUE(second.m_signedAttributes.IsEmpty());
 
-    // 0x80000 refuses a second signature of the same certificate and leaves
-    // the signature alone; another hash adds a digest entry.
+    // 0x80000 refuses a second signature of one certificate; another hash adds a digest.
     const IdentObj before = sig;
-    WhatToSignStruct checked = memory_;
-    checked.options = kSignCheckPrevious;
-    EXPECT_FALSE(CTFSignData(user_, cert_, checked, &sig, nullptr, &st));
+    EXPECT_FALSE(CTFSignData(user_, cert_, Memory(kSignCheckPrevious), &sig, nullptr, &st));
     EXPECT_EQ(st, TOOERR_EXISTS);
     EXPECT_EQ(sig, before);
     const CTOOString h94(cert::oids::kGostR3411_94);
@@ -201,14 +192,11 @@ TEST_F(Signing, PreviousContentAndBadInputLeaveTheSignatureAlone) {
     CCTFSignData carrier;
     ASSERT_TRUE(carrier.AttachData(memory_, nullptr));
     IdentObj sig = carrier.WriteObject(nullptr);
-    WhatToSignStruct along;
-    along.options = kSignPreviousContent;
     int st = -1;
-    ASSERT_TRUE(CTFSignData(user_, cert_, along, &sig, nullptr, &st)) << st;
+    ASSERT_TRUE(CTFSignData(user_, cert_, WhatToSignStruct{.options = kSignPreviousContent}, &sig, nullptr, &st)) << st;
     Decoded d = Decode(sig);
     ASSERT_EQ(d.signers.size(), 1u);
-    EXPECT_EQ(DigestAttribute(d.signers.front().m_signerInfo),
-              Hash(user_.GetProvider(), CALG_GOST_R3411_2012_256, data_));
+    EXPECT_EQ(DigestAttribute(d.signers.front().m_signerInfo), Hash(user_.GetProvider(), data_));
     // Without the option a signature keeps the content it extends.
     ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
     EXPECT_EQ(std::string(Decode(sig).data.m_content.GetParameters().view()), data_);
@@ -220,12 +208,8 @@ TEST_F(Signing, PreviousContentAndBadInputLeaveTheSignatureAlone) {
         EXPECT_EQ(sig, kept);
         return code;
     };
-    WhatToSignStruct both = memory_;
-    both.options = kSignPreviousContent;
-    EXPECT_EQ(refused(cert_, both), TOOERR_BADARG);
-    WhatToSignStruct noPointer;
-    noPointer.end = 4;
-    EXPECT_EQ(refused(cert_, noPointer), TOOERR_BADARG);
+    EXPECT_EQ(refused(cert_, Memory(kSignPreviousContent)), TOOERR_BADARG);
+    EXPECT_EQ(refused(cert_, WhatToSignStruct{.end = 4}), TOOERR_BADARG);
     EXPECT_EQ(refused(CCTFCertContext(), memory_), TOOERR_BADARG);
     const CTOOString unknown("1.2.3.4");
     EXPECT_EQ(refused(cert_, memory_, &unknown), TOOERR_UNKNOWN_ALG);
@@ -236,32 +220,27 @@ TEST_F(Signing, PreviousContentAndBadInputLeaveTheSignatureAlone) {
         key.data()[key.size() - 1] ^= 1;
     });
     EXPECT_EQ(refused(stranger, memory_), TOOERR_NOKEY_FOR_CERT);
-    WhatToSignStruct missing;
-    missing.flags = kWhatToSignFile;
     const std::string gone = F("gone");
-    missing.data = gone.c_str();
-    missing.end = 0xFFFFFFFF;
+    const WhatToSignStruct missing{.flags = kWhatToSignFile, .data = gone.c_str(), .end = 0xFFFFFFFF};
     EXPECT_EQ(refused(cert_, missing), TOOERR_NOFILE);
-    EXPECT_THROW(CTFSignData(user_, cert_, both, &sig, nullptr, nullptr), XTOOStatus);
+    EXPECT_THROW(CTFSignData(user_, cert_, Memory(kSignPreviousContent), &sig, nullptr, nullptr), XTOOStatus);
 }
 
 TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
     const std::string in = F("in.txt");
     std::string text;
-    // Over two pieces of the reader, so that reading ahead and a gap before
-    // the carried content are both gone through.
+    // Over two pieces of the reader: reading ahead and a gap before the carried content.
     for (int i = 0; text.size() < 2600000; ++i) text += "line " + std::to_string(i) + "\n";
     certtest::WriteFile(in, text);
     int st = -1;
-    // Detached: the file order of attributes, the file's hash.
-    IdentObj detached;
+    IdentObj detached;  // the file order of attributes, the file's hash
     ASSERT_TRUE(CTFSignFile(user_, cert_, in.c_str(), F("in.sig").c_str(), &detached, 0, nullptr, &st)) << st;
     EXPECT_EQ(certtest::ReadFile(F("in.sig")), std::string(detached.view()));
     Decoded d = Decode(detached);
     const CCTFMessageSignerInfo& si = d.signers.front().m_signerInfo;
     EXPECT_EQ(AttributeTypes(si),
               (std::vector<std::string>{kOidContentTypeAttr, kOidSigningTimeAttr, kOidMessageDigestAttr}));
-    EXPECT_EQ(DigestAttribute(si), Hash(user_.GetProvider(), CALG_GOST_R3411_2012_256, text));
+    EXPECT_EQ(DigestAttribute(si), Hash(user_.GetProvider(), text));
 
     // A detached signature over its own data, even by another name, is
     // refused and the data stays.
@@ -270,9 +249,8 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
     EXPECT_EQ(st, TOOERR_BADARG);
     EXPECT_EQ(certtest::ReadFile(in), text);
 
-    // Attached over the input, then a second signer over the same file: the
-    // content stays the file's and is carried once.
-    // Progress counts the content read for the hash and again for the copy.
+    // Attached over the input, then a second signer over the same file: the content is
+    // carried once. Progress counts the content read for the hash and again for the copy.
     using Calls = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
     Calls calls;
     CTFSetSignProgress(
@@ -294,8 +272,7 @@ TEST_F(Signing, SignFileAttachesOverItsInputAndKeepsTheFileOrder) {
     EXPECT_EQ(std::string(d.data.m_content.GetParameters().view()), text);
     ASSERT_EQ(d.signers.size(), 2u);
     EXPECT_EQ(d.data.m_certificates.size(), 1u);
-    for (const auto& w : d.signers)
-        EXPECT_EQ(DigestAttribute(w.m_signerInfo), Hash(user_.GetProvider(), CALG_GOST_R3411_2012_256, text));
+    for (const auto& w : d.signers) EXPECT_EQ(DigestAttribute(w.m_signerInfo), Hash(user_.GetProvider(), text));
 
     // A failure leaves the output as it was.
     const std::string signedBytes = certtest::ReadFile(in);
@@ -336,7 +313,7 @@ TEST_F(Signing, TrustListNeedsAnAuthorityAndSignsWith3411_94) {
     type.Oid("1.3.6.1.4.1.40321.2.3.1");
     EXPECT_EQ(si.m_signedAttributes.m_sets.front().m_values.front(), type.Take());
     const std::string all = std::string(cert_.GetEncoded().view()) + std::string("\x30\x00", 2);
-    EXPECT_EQ(DigestAttribute(si), Hash(provider.GetProviderHandle(), CALG_GOST_R3411_94, all));
+    EXPECT_EQ(DigestAttribute(si), Hash(provider.GetProviderHandle(), all, CALG_GOST_R3411_94));
 }
 
 }  // namespace

@@ -1,6 +1,3 @@
-// Verification: a verdict per signer for each way a signature goes wrong,
-// files read as streams, content separated from its signatures, and input
-// that is broken on purpose.
 #include <filesystem>
 #include <fstream>
 
@@ -21,17 +18,28 @@ std::vector<DWORD> Statuses(const std::list<CCTFWholeSignatureCheck>& r) {
     return out;
 }
 
+constexpr DWORD kFailed = 0xEEEE0000u;  // | the error: the call failed
+using V = std::vector<DWORD>;
+
 class Verify : public messagestest::SignerTest {
 protected:
-    // Verifies `sig` over `data`; the statuses, or the error as the only one.
-    std::vector<DWORD> Check(const IdentObj& sig, const std::string& data, const CCTFCertStorage* store = nullptr) {
-        WhatToSignStruct w;
-        w.data = data.data();
-        w.end = static_cast<DWORD>(data.size());
+    // The statuses of verifying `sig` over `what`, or the error as the only one.
+    V Check(const IdentObj& sig, const WhatToSignStruct& what, const CCTFCertStorage* store = nullptr) {
         std::list<CCTFWholeSignatureCheck> r;
         int st = -1;
-        if (!CTFVerifySignedData(&r, w, sig, store, &st)) return {0xEEEE0000u | DWORD(st)};
+        if (!CTFVerifySignedData(&r, what, sig, store, &st)) return {kFailed | DWORD(st)};
         return Statuses(r);
+    }
+    V Check(const IdentObj& sig, const std::string& data, const CCTFCertStorage* store = nullptr) {
+        return Check(sig, WhatToSignStruct{.data = data.data(), .end = DWORD(data.size())}, store);
+    }
+    // The same for a file of home, and a failed call leaves no result.
+    V CheckFile(const std::string& name, const IdentObj* detached = nullptr) {
+        std::list<CCTFWholeSignatureCheck> r;
+        int st = -1;
+        if (CTFVerifySignatureOnFile(r, F(name).c_str(), detached, nullptr, &st)) return Statuses(r);
+        EXPECT_TRUE(r.empty()) << name;
+        return {kFailed | DWORD(st)};
     }
 };
 
@@ -42,14 +50,12 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     IdentObj sig;
     int st = -1;
     ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
-    WhatToSignStruct bare = memory_;
-    bare.options = kSignNoAttributes | kSignByKeyId;
     const CTOOString h94(cert::oids::kGostR3411_94);
-    ASSERT_TRUE(CTFSignData(user_, cert_, bare, &sig, &h94, &st)) << st;
+    ASSERT_TRUE(CTFSignData(user_, cert_, Memory(kSignNoAttributes | kSignByKeyId), &sig, &h94, &st)) << st;
 
     std::list<CCTFWholeSignatureCheck> r;
     ASSERT_TRUE(CTFVerifySignedData(&r, memory_, sig, nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0, 0}));
+    EXPECT_EQ(Statuses(r), (V{0, 0}));
     EXPECT_EQ(r.front().m_certificate, cert_.GetEncoded());
     // Results compare as values.
     EXPECT_EQ(CCTFWholeSignatureCheck(r.front()), r.front());
@@ -58,7 +64,7 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
 
     std::string changed = data_;
     changed[0] ^= 1;
-    EXPECT_EQ(Check(sig, changed), (std::vector<DWORD>{kVerifyDigestMismatch, kVerifyBadSignature}));
+    EXPECT_EQ(Check(sig, changed), (V{kVerifyDigestMismatch, kVerifyBadSignature}));
     CCTFSignData sd;
     ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
 
@@ -70,7 +76,7 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     CCTFMessageSignerInfo flipped = si;
     flipped.m_signature.data()[5] ^= 1;
     bad.m_signerInfos.front() = flipped.WriteData(nullptr);
-    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, 0}));
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (V{kVerifyBadSignature, 0}));
     IdentObj raw = sd.m_signerInfos.front();
     const std::string view(raw.view());
     const auto z = view.find("Z\xA1");  // UTCTime ends in Z; unsigned attrs absent, so find the last Z
@@ -79,7 +85,7 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     raw.data()[last - 1] = raw.data()[last - 1] == '0' ? '1' : '0';
     bad = sd;
     bad.m_signerInfos.front() = raw;
-    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, 0}));
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (V{kVerifyBadSignature, 0}));
 
     // The signer's certificate swapped for one of the same name and serial
     // with another key.
@@ -90,17 +96,17 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     forged.m_info.m_publicKey = other.GetPublicKey();
     bad = sd;
     bad.m_certificates = {forged.GetEncodetCert()};
-    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (std::vector<DWORD>{kVerifyBadSignature, kVerifyBadSignature}));
+    EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (V{kVerifyBadSignature, kVerifyBadSignature}));
 
     // Without the certificate in the message: not found, unless the caller has it.
     bad = sd;
     bad.m_certificates.clear();
     const IdentObj noCert = bad.WriteObject(nullptr);
-    EXPECT_EQ(Check(noCert, data_), (std::vector<DWORD>{kVerifyNoSignerCertificate, kVerifyNoSignerCertificate}));
+    EXPECT_EQ(Check(noCert, data_), (V{kVerifyNoSignerCertificate, kVerifyNoSignerCertificate}));
     CCTFCertStorage store;
     ASSERT_TRUE(store.OpenStorage(CCTFString(""), CERT_STORE_PROV_MEMORY, 0, 0, nullptr));
     ASSERT_TRUE(store.AddCertificate(cert_));
-    EXPECT_EQ(Check(noCert, data_, &store), (std::vector<DWORD>{0, 0}));
+    EXPECT_EQ(Check(noCert, data_, &store), (V{0, 0}));
 }
 
 // Argument faults are errors of the call; a signer digest that the signed
@@ -109,9 +115,8 @@ TEST_F(Verify, BadCallsAreErrors) {
     IdentObj sig;
     int st = -1;
     ASSERT_TRUE(CTFSignData(user_, cert_, memory_, &sig, nullptr, &st)) << st;
+    EXPECT_EQ(Check(sig, WhatToSignStruct()), V{kFailed | TOOERR_BADARG});
     std::list<CCTFWholeSignatureCheck> r;
-    EXPECT_FALSE(CTFVerifySignedData(&r, WhatToSignStruct(), sig, nullptr, &st));
-    EXPECT_EQ(st, TOOERR_BADARG);
     EXPECT_THROW(CTFVerifySignedData(&r, memory_, IdentObj(), nullptr, nullptr), XTOOStatus);
     CCTFSignData sd;
     ASSERT_TRUE(sd.ReadObject(sig.data(), sig.size(), &st));
@@ -136,20 +141,14 @@ TEST_F(Verify, FilesAreReadAsStreams) {
     ASSERT_TRUE(CTFSignFile(user_, cert_, F("content").c_str(), F("signed").c_str(), nullptr, kSignPreviousContent,
                             nullptr, &st))
         << st;
-    std::list<CCTFWholeSignatureCheck> r;
-    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("signed").c_str(), nullptr, nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
-
+    EXPECT_EQ(CheckFile("signed"), V{0});
     IdentObj detached;
     ASSERT_TRUE(CTFRemoveSignaturesFromFile(F("signed").c_str(), F("out").c_str(), &detached, &st)) << st;
     EXPECT_EQ(certtest::ReadFile(F("out")), content);
-    r.clear();
-    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("out").c_str(), &detached, nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
+    EXPECT_EQ(CheckFile("out", &detached), V{0});
     // A detached signature alone, with nothing to judge it against.
     certtest::WriteFile(F("sig"), std::string(detached.view()));
-    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("sig").c_str(), nullptr, nullptr, &st));
-    EXPECT_EQ(st, TOOERR_BADARG);
+    EXPECT_EQ(CheckFile("sig"), V{kFailed | TOOERR_BADARG});
 
     // One byte of the carried content.
     std::string signedBytes = certtest::ReadFile(F("signed"));
@@ -157,26 +156,19 @@ TEST_F(Verify, FilesAreReadAsStreams) {
     ASSERT_NE(at, std::string::npos);
     signedBytes[at] ^= 0x40;
     certtest::WriteFile(F("tampered"), signedBytes);
-    r.clear();
-    ASSERT_TRUE(CTFVerifySignatureOnFile(r, F("tampered").c_str(), nullptr, nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyDigestMismatch}));
+    EXPECT_EQ(CheckFile("tampered"), V{kVerifyDigestMismatch});
 
     // Cut anywhere, or a length beyond the end: an error with a place.
     const std::string good = certtest::ReadFile(F("signed"));
     for (std::size_t cut : {std::size_t(3), good.size() / 2, good.size() - 1}) {
         certtest::WriteFile(F("cut"), good.substr(0, cut));
-        r.clear();
-        EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("cut").c_str(), nullptr, nullptr, &st)) << cut;
-        EXPECT_NE(st, 0);
-        EXPECT_TRUE(r.empty());
+        EXPECT_GT(CheckFile("cut").front(), kFailed) << cut;
     }
     std::string longer = good;
     longer[1] = char(0x84);  // a four-byte length where there was one: far past the end
     certtest::WriteFile(F("long"), longer.substr(0, 2) + std::string("\x7f\xff\xff\xff", 4) + good.substr(4));
-    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("long").c_str(), nullptr, nullptr, &st));
-    EXPECT_NE(st, 0);
-    EXPECT_FALSE(CTFVerifySignatureOnFile(r, F("absent").c_str(), nullptr, nullptr, &st));
-    EXPECT_EQ(st, TOOERR_NOFILE);
+    EXPECT_GT(CheckFile("long").front(), kFailed);
+    EXPECT_EQ(CheckFile("absent"), V{kFailed | TOOERR_NOFILE});
 }
 
 // A trust list is judged on its certificates, and only an authority may
@@ -193,24 +185,15 @@ TEST_F(Verify, TrustListsNeedAnAuthority) {
         CTFSignTrustList(provider, AT_SIGNATURE, signer, list);
         return list;
     };
-    WhatToSignStruct none;
-    none.end = 0xFFFFFFFFu;
-    std::list<CCTFWholeSignatureCheck> r;
+    const WhatToSignStruct none{.end = 0xFFFFFFFFu};
     CCTFSignData list = sign("2.5.29.19", "30030101FF");
-    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{0}));
-
+    EXPECT_EQ(Check(list.WriteObject(nullptr), none), V{0});
     // A certificate added after signing changes the digest.
     list.m_certificates.push_back(IdentObj("\x30\x00", 2));
-    r.clear();
-    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyDigestMismatch}));
-
+    EXPECT_EQ(Check(list.WriteObject(nullptr), none), V{kVerifyDigestMismatch});
     // Signed by a certificate that claims the trust-list usage but is no CA.
-    list = sign("2.5.29.37", "300C060A2B0601040182370A0301");
-    r.clear();
-    ASSERT_TRUE(CTFVerifySignedData(&r, none, list.WriteObject(nullptr), nullptr, &st)) << st;
-    EXPECT_EQ(Statuses(r), (std::vector<DWORD>{kVerifyNotTrustListSigner}));
+    EXPECT_EQ(Check(sign("2.5.29.37", "300C060A2B0601040182370A0301").WriteObject(nullptr), none),
+              V{kVerifyNotTrustListSigner});
 }
 
 // The size told beforehand is the size a real signature then has, for each

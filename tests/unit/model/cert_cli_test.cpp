@@ -1,6 +1,3 @@
-// `ctf cert show|reencode|new`: what is shown of each certificate, what is
-// written, and the refusals of bad input (the conventions every command
-// keeps are tested in tests/unit/ctf/conventions_test.cpp).
 #include <fstream>
 #include <regex>
 

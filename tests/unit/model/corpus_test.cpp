@@ -1,5 +1,3 @@
-// Replays the saved inputs of the certificate model's fuzz target through
-// its body, so that a finding once fixed stays fixed in the normal build.
 #include <filesystem>
 
 #include <gtest/gtest.h>

@@ -1,7 +1,3 @@
-// The certificate model against openssl: certificates openssl makes at test
-// time read as openssl reads them, re-encode only where their fields hold
-// the input, and certificates `ctf cert new` makes verify in openssl with
-// the fields they were built with.
 #include <algorithm>
 #include <map>
 #include <regex>

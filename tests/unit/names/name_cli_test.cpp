@@ -1,6 +1,3 @@
-// `ctf name encode|decode|compare`: options, outputs and the refusals of
-// bad input (the conventions every command keeps are tested in
-// tests/unit/ctf/conventions_test.cpp).
 #include <gtest/gtest.h>
 
 #include "cert/x500name.h"

@@ -1,5 +1,3 @@
-// Replays the saved inputs of the name fuzz targets through their bodies,
-// so that a finding once fixed stays fixed in the normal build.
 #include <gtest/gtest.h>
 
 #include "../../fuzz/name_fuzz.h"

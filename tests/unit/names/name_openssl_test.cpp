@@ -1,11 +1,9 @@
-// Names against openssl: what `ctf name encode` writes parses there with
-// the string types the dialect chooses, and names openssl makes decode to
-// the values openssl shows.
 #include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#include "cert/asn.h"
 #include "cert/x500name.h"
 #include "testsupport.h"
 
@@ -50,21 +48,16 @@ protected:
         return types;
     }
 
-    // The subject of an openssl certificate, as DER.
+    // The subject of an openssl certificate, as DER (also left in subject.der).
     IdentObj Subject(const std::string& pem) {
-        const std::string der = home_ / "subject.der";
-        // The subject is the sixth element of the to-be-signed part.
-        std::string parse = Openssl("asn1parse -in " + Sh(pem));
-        std::istringstream lines(parse);
-        int sequencesAtDepth2 = 0;
-        std::string offset;
-        for (std::string l; std::getline(lines, l);) {
-            if (l.find("d=2") == std::string::npos) continue;
-            if (++sequencesAtDepth2 == 6) offset = l.substr(0, l.find(':'));
-        }
-        Openssl("asn1parse -in " + Sh(pem) + " -strparse " + offset + " -noout -out " + Sh(der));
-        const std::string bytes = certtest::ReadFile(der);
-        return IdentObj(bytes.data(), DWORD(bytes.size()));
+        Openssl("x509 -in " + Sh(pem) + " -outform DER -out " + Sh(home_ / "cert.der"));
+        const IdentObj cert(certtest::ReadFile(home_ / "cert.der"));
+        asn::Reader tbs = asn::Reader(asn::View(cert)).EnterSequence().EnterSequence();
+        for (int i = 0; i < 5; ++i) tbs.Next();  // version, serial, algorithm, issuer, validity
+        const asn::Bytes s = tbs.Next().encoded;
+        const IdentObj subject(s.data(), DWORD(s.size()));
+        certtest::WriteFile(home_ / "subject.der", std::string(subject.view()));
+        return subject;
     }
 };
 

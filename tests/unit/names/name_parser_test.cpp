@@ -1,5 +1,3 @@
-// The text form of names: tokeniser, types, string-type choice, reorder,
-// postal addresses, the decoder's modes and escaping, and round trips.
 #include <cstring>
 #include <thread>
 
