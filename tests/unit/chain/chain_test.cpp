@@ -114,7 +114,9 @@ TEST_F(Chain, ElementAndChainBits) {
         EXPECT_EQ(Bits(chain), c.elements);
         EXPECT_EQ(chain.status.dwErrorStatus, c.chain);
         // The element at a partial end has no issuer; all others do.
-        if (!chain.elements.empty()) EXPECT_EQ(chain.elements.back().issuer.IsInitialized(), !(c.chain & 0x10000));
+        if (!chain.elements.empty()) {
+            EXPECT_EQ(chain.elements.back().issuer.IsInitialized(), !(c.chain & 0x10000));
+        }
         CTFFreeRootStorage();
     }
 }

@@ -3,7 +3,7 @@
 // lists and CRL files.
 #include <memory>
 
-#include "../contexts/pki.h"
+#include "../tdir/tdir_test_util.h"
 #include "cert/certlist.h"
 #include "cert/lecursor.h"
 #include "cert/toofile.h"
@@ -14,18 +14,9 @@ namespace {
 
 using certtest::ReadFile;
 
-// A file of the PKI that openssl makes once per program.
-std::string PkiPath(const std::string& name) {
-    static const certtest::TempDir* dir = [] {
-        auto* d = new certtest::TempDir;
-        std::string why;
-        if (!pki::Make(d->path(), pki::kKinds[certtest::HaveGostEngine() ? 1 : 0], why)) ADD_FAILURE() << why;
-        return d;
-    }();
-    return *dir / name;
-}
-
-IdentObj Der(const std::string& name) { return IdentObj(ReadFile(PkiPath(name))); }
+// Files of the PKI that openssl makes once per program.
+std::string PkiPath(const std::string& name) { return tdirtest::SharedPki().path(name); }
+IdentObj Der(const std::string& name) { return tdirtest::SharedPki().Der(name); }
 
 std::vector<IdentObj> Certs(std::size_t n) {
     std::vector<IdentObj> out;
@@ -339,7 +330,9 @@ TEST_F(Lists, BadInputIsRefusedWithItsStatusAndNoCrash) {
         const XTOOStatus e = LoadError(l);
         EXPECT_TRUE(e.Status() != 0 && e.Status() != -1) << what;
         EXPECT_STREQ(e.Place(), path.c_str()) << what;
-        if (bytes.size() >= 12) EXPECT_EQ(e.Status(), TOOERR_LISTFORMAT) << what;
+        if (bytes.size() >= 12) {
+            EXPECT_EQ(e.Status(), TOOERR_LISTFORMAT) << what;
+        }
         int err = 0;
         CCTFTrustRootCertList m;
         EXPECT_FALSE(m.ReadObject(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &err)) << what;
