@@ -15,11 +15,9 @@ using certpki::CrlSpec;
 using certpki::Days;
 using chaintest::Named;
 
-// One leaf under the shared root and CA, judged with the stores a case sets
-// up: the bits of each element from the leaf up, and of the chain. Good
-// chains, revocation, expiry, bad signatures and path lengths are judged
-// against OpenSSL's verdicts in the interop corpus; these are the shapes
-// only this engine's rules decide.
+// The bits of each element from the leaf up, and of the chain, for the
+// shapes only this engine's rules decide (the common verdicts are compared
+// with OpenSSL's in the interop corpus).
 struct BitsCase {
     const char* name;
     std::function<Cert(Chain&)> setUp;  // fills the stores, gives the certificate
@@ -99,7 +97,6 @@ TEST_F(Chain, ElementAndChainBits) {
              CertSpec b = CaSpec("CN=Mutual B");
              b.issuerName = "CN=Mutual A";
              b.key = "Mutual B";
-             // Each signed by the other's key.
              Cert signerA = certpki::SelfSigned(a), signerB = certpki::SelfSigned(b);
              t.keep.push_back(certpki::Issue(signerB, a));
              t.keep.push_back(certpki::Issue(signerA, b));
@@ -140,20 +137,15 @@ TEST_F(Chain, VerifyAtAnotherTime) {
     Trust({&pki().root, &pki().ca}, {pki().rootCrl});
     CCTFCertStorage crls = certpki::MemoryStore({}, {revoked});
 
-    struct Case {
-        long long day;
-        bool good;
-        DWORD leafBits;
-    };
-    const Case cases[] = {{-12, true, 0}, {-2, false, 0x4}, {-40, false, 0x41}, {40, false, 0x5}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.day);
+    for (const auto& [day, good, leafBits] :
+         {std::tuple{-12, true, 0u}, {-2, false, 0x4u}, {-40, false, 0x41u}, {40, false, 0x5u}}) {
+        SCOPED_TRACE(day);
         CERT_TRUST_STATUS status{};
-        EXPECT_EQ(CTFVerifyCertificateEx(leaf.context, CTOOFileTime(Days(c.day)), status, &crls), c.good);
-        EXPECT_EQ(status.dwErrorStatus, c.leafBits);
+        EXPECT_EQ(CTFVerifyCertificateEx(leaf.context, CTOOFileTime(Days(day)), status, &crls), good);
+        EXPECT_EQ(status.dwErrorStatus, leafBits);
         CCTFCertificateChain chain = Build(leaf, &crls);
-        CTFCorrectChainStatus(chain, CTOOFileTime(Days(c.day)), &crls);
-        EXPECT_EQ(Bits(chain), (std::vector<DWORD>{c.leafBits, 0, 0}));
+        CTFCorrectChainStatus(chain, CTOOFileTime(Days(day)), &crls);
+        EXPECT_EQ(Bits(chain), (std::vector<DWORD>{leafBits, 0, 0}));
     }
     // Now, without the CRL storage: no CRL of the CA is known.
     CERT_TRUST_STATUS now{};
@@ -232,33 +224,24 @@ TEST_F(Chain, ListsFilteredByChains) {
 // Stores an attacker filled: every build still ends, with the answer the
 // shape deserves.
 TEST_F(Chain, HostileShapesEnd) {
-    // A hundred certificates in a line: followed to the end.
+    // A line of 100 is followed to the end; one longer than any real chain
+    // is cut and reported partial.
     std::vector<Cert> line{pki().root};
-    for (int i = 1; i < 100; ++i) {
-        CertSpec s = CaSpec("CN=Link " + std::to_string(i));
-        s.key = "Link " + std::to_string(i % 4);
-        line.push_back(certpki::Issue(line.back(), s));
+    CCTFCertificateChain chain;
+    for (const auto& [length, elements, bits] : {std::tuple{100, 100u, 0u}, std::tuple{140, 128u, 0x10000u}}) {
+        for (int i = line.size(); i < length; ++i) {
+            CertSpec s = CaSpec("CN=Link " + std::to_string(i));
+            s.key = "Link " + std::to_string(i % 4);
+            line.push_back(certpki::Issue(line.back(), s));
+        }
+        std::vector<const Cert*> all;
+        for (const Cert& c : line) all.push_back(&c);
+        CTFFreeRootStorage();
+        Trust(all, {}, 0x1);
+        chain = Build(line.back());
+        EXPECT_EQ(chain.elements.size(), elements);
+        EXPECT_EQ(chain.status.dwErrorStatus, bits);
     }
-    std::vector<const Cert*> all;
-    for (const Cert& c : line) all.push_back(&c);
-    Trust(all, {}, 0x1);
-    CCTFCertificateChain chain = Build(line.back());
-    EXPECT_EQ(chain.elements.size(), 100u);
-    EXPECT_EQ(chain.status.dwErrorStatus, 0u);
-
-    // Longer than any real chain: cut and reported partial.
-    for (int i = 100; i < 140; ++i) {
-        CertSpec s = CaSpec("CN=Link " + std::to_string(i));
-        s.key = "Link " + std::to_string(i % 4);
-        line.push_back(certpki::Issue(line.back(), s));
-    }
-    CTFFreeRootStorage();
-    all.clear();
-    for (const Cert& c : line) all.push_back(&c);
-    Trust(all, {}, 0x1);
-    chain = Build(line.back());
-    EXPECT_EQ(chain.elements.size(), 128u);
-    EXPECT_EQ(chain.status.dwErrorStatus, 0x10000u);
 
     // Ten thousand look-alikes of the CA, each claiming its name and key
     // identifier, ahead of the real one: the search gives up on them in

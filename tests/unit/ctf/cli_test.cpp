@@ -49,9 +49,8 @@ TEST(CtfCli, UsageErrorsNameTheirCauseAndExitTwo) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << ": " << r.err;
     }
     // The largest codes that fit still work; so do masks of all 32 bits.
-    EXPECT_EQ(Ctf("explain 0xFFFFFFFF").exitCode, kExitOk);
-    EXPECT_EQ(Ctf("explain -2147483648").exitCode, kExitOk);
-    EXPECT_EQ(Ctf("explain --bits 0xFFFFFFFF").exitCode, kExitOk);
+    for (const char* fits : {"0xFFFFFFFF", "-2147483648", "--bits 0xFFFFFFFF"})
+        EXPECT_EQ(Ctf(std::string("explain ") + fits).exitCode, kExitOk) << fits;
 }
 
 // A library status in an error report: the message in the user's terms on
@@ -176,22 +175,15 @@ TEST(CtfText, SerialsAsOpensslPrintsThem) {
 
 TEST(CtfText, TimesAndExplanations) {
     // 2026-12-06 19:04:58 UTC and 0.5 s later, as 100 ns ticks since 1601.
-    const std::uint64_t ticks = 134410574980000000ull;
-    FILETIME t{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    EXPECT_EQ(ctf::IsoTime(t), "2026-12-06T19:04:58Z");
-    const std::uint64_t half = ticks + 5000000;
-    FILETIME u{static_cast<DWORD>(half), static_cast<DWORD>(half >> 32)};
-    EXPECT_EQ(ctf::IsoTime(u), "2026-12-06T19:04:58.5Z");
+    auto at = [](std::uint64_t ticks) { return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)}; };
+    EXPECT_EQ(ctf::IsoTime(at(134410574980000000ull)), "2026-12-06T19:04:58Z");
+    EXPECT_EQ(ctf::IsoTime(at(134410574980000000ull + 5000000)), "2026-12-06T19:04:58.5Z");
 
     const auto win = ctf::ExplainStatus(WinErr2ToolsErr(NTE_BAD_SIGNATURE));
     EXPECT_EQ(win.Lines(), (std::vector<std::string>{"0x80090006: Подпись неверна", "system: Invalid Signature."}));
     const auto own = ctf::ExplainStatus(TOOERR_NOFILE);
     EXPECT_EQ(own.Lines(), std::vector<std::string>{"4: file or folder not found"});
 }
-
-}  // namespace
-
-namespace {
 
 // ctf is a client of the library like any other: it includes the exported
 // headers and its own, never the library's sources.

@@ -181,17 +181,13 @@ protected:
     int serial_ = 0;
 };
 
-bool IsCamelCase(const std::string& key) {
-    static const std::regex camel("^[a-z][a-zA-Z0-9]*$");
-    return std::regex_match(key, camel);
-}
-
 // `text` is one JSON value whose keys are all camelCase.
 void ExpectJson(const std::string& text, const std::string& what) {
+    static const std::regex camel("^[a-z][a-zA-Z0-9]*$");
     std::string why;
     std::vector<std::string> keys;
     ASSERT_TRUE(certtest::ParseJson(text, &why, &keys)) << what << ": " << why << "\n" << text;
-    for (const auto& k : keys) EXPECT_TRUE(IsCamelCase(k)) << what << ": key " << k;
+    for (const auto& k : keys) EXPECT_TRUE(std::regex_match(k, camel)) << what << ": key " << k;
 }
 
 // A JSON error report: {"error": {"code": N, "text": "...", "place": "..."}}.

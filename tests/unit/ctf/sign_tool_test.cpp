@@ -6,6 +6,7 @@
 
 namespace {
 
+using certtest::Ctf;  // the tool finds its home in $CERT_HOME
 using certtest::Sh;
 
 class SignTool : public certtest::HomeTest {
@@ -17,9 +18,6 @@ protected:
             Ok("cert new --container " + c + " --no-password --subject CN=" + c + " --out " + F(c + ".der"));
         }
         certtest::WriteFile(home_ / "content", std::string(70000, 'c'));
-    }
-    certtest::RunResult Ctf(const std::string& args) {
-        return certtest::Ctf("--home " + Sh(home_.path()) + " " + args);
     }
     std::string Ok(const std::string& args) {
         const auto r = Ctf(args);

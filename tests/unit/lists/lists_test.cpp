@@ -1,9 +1,9 @@
-// List files: the record layout built here from its tables (never through
-// the writer), MAC protection, bad input, copies, concurrent writers, the
-// PKCS #7 form and CRL files.
+// List files: the record layout built from its tables (never through the
+// writer), MAC and signature blocks, bad input, concurrent writers, PKCS #7
+// lists and CRL files.
 #include <memory>
 
-#include "../contexts/pki.h"
+#include "../tdir/tdir_test_util.h"
 #include "cert/certlist.h"
 #include "cert/lecursor.h"
 #include "cert/toofile.h"
@@ -14,28 +14,18 @@ namespace {
 
 using certtest::ReadFile;
 
-// A file of the PKI that openssl makes once per program.
-std::string PkiPath(const std::string& name) {
-    static const certtest::TempDir* dir = [] {
-        auto* d = new certtest::TempDir;
-        std::string why;
-        if (!pki::Make(d->path(), pki::kKinds[certtest::HaveGostEngine() ? 1 : 0], why)) ADD_FAILURE() << why;
-        return d;
-    }();
-    return *dir / name;
-}
-
-IdentObj Der(const std::string& name) { return IdentObj(ReadFile(PkiPath(name))); }
+// Files of the PKI that openssl makes once per program.
+std::string PkiPath(const std::string& name) { return tdirtest::SharedPki().path(name); }
+IdentObj Der(const std::string& name) { return tdirtest::SharedPki().Der(name); }
 
 std::vector<IdentObj> Certs(std::size_t n) {
-    const char* names[] = {"ca.der", "good.der", "revoked.der", "expired.der"};
     std::vector<IdentObj> out;
-    for (std::size_t i = 0; i < n; ++i) out.push_back(Der(names[i]));
+    for (const char* name : {"ca.der", "good.der", "revoked.der", "expired.der"})
+        if (out.size() < n) out.push_back(Der(name));
     return out;
 }
 
-// The record form from the layout tables. `prot` is the protection block
-// as it stands in the header.
+// The record form; `prot` is the protection block as it stands in the header.
 std::string Expected(std::uint32_t purpose, std::uint32_t version, const std::string& user,
                      const std::vector<IdentObj>& certs, const std::string& prot = "") {
     const std::uint32_t n = certs.size(), l = user.size();
@@ -80,6 +70,17 @@ struct MacKey {
 
 const std::string kKeyBytes(32, '\x5A');
 
+// The status LoadFile throws; -1 when the list loads.
+template <class List>
+XTOOStatus LoadError(List& l) {
+    try {
+        l.LoadFile();
+    } catch (const XTOOStatus& e) {
+        return e;
+    }
+    return XTOOStatus(-1);
+}
+
 void Fill(CCTFCertList& l, const std::vector<IdentObj>& certs) {
     for (const auto& c : certs) ASSERT_TRUE(l.ReturnStorage()->AddEncodetCertificate(c));
 }
@@ -114,6 +115,9 @@ void LoadMac(CCTFTrustRootCertList& l, const std::string& path, const MacKey* k)
     l.LoadFile();
 }
 
+// The protection's verdict and the storage's status word after a load.
+std::pair<int, int> Verdict(const CCTFCertList& l) { return {l.GetProtectStatus(), l.ReturnStorage()->GetStatus()}; }
+
 class Lists : public certtest::HomeTest {};
 
 TEST_F(Lists, PlainAndMacListsOfNoneOneAndSeveralFollowTheLayout) {
@@ -139,32 +143,23 @@ TEST_F(Lists, PlainAndMacListsOfNoneOneAndSeveralFollowTheLayout) {
 
         WriteMacList(path, Certs(n), k);
         const std::string file = ReadFile(path);
-        // The MAC is the provider's; its place is fixed by the layout.
         const std::size_t macAt = 12 + 8 + 8 + 8 + 5 + 8 + 8 + alg.size() + 8 + 2 + 8;
         ASSERT_GT(file.size(), macAt + 4);
         const std::string block = ProtBlock(true, alg, "K1", file.substr(macAt, 4));
         EXPECT_EQ(certtest::Hex(file), certtest::Hex(Expected(le::FourCC("TRCL"), 1, "alice", Certs(n), block)));
 
-        // Loaded with the same protection: verified, but an empty list's
-        // MAC covers nothing and never verifies.
-        CCTFTrustRootCertList ok;
+        // An empty list's MAC covers nothing and never verifies.
+        CCTFTrustRootCertList ok, nokey, asPkcs7(path.c_str());
         LoadMac(ok, path, &k);
-        EXPECT_EQ(ok.GetProtectStatus(), n ? 0 : int(TOOERR_BADFORMAT));
-        EXPECT_EQ(ok.ReturnStorage()->GetStatus(), n ? 0 : CTF_STORAGE_UNTRUSTED);
+        EXPECT_EQ(Verdict(ok), n ? std::pair(0, 0) : std::pair(int(TOOERR_BADFORMAT), CTF_STORAGE_UNTRUSTED));
         EXPECT_TRUE(ok.IsMacMode());
         EXPECT_EQ(ok.GetKeyId(), IdentObj("K1", 2));
         EXPECT_EQ(Loaded(ok), Certs(n));
-        // Without the key it loads, and says so.
-        CCTFTrustRootCertList nokey;
         LoadMac(nokey, path, nullptr);
-        EXPECT_EQ(nokey.GetProtectStatus(), TOOERR_BADFORMAT);
-        EXPECT_EQ(nokey.ReturnStorage()->GetStatus(), CTF_STORAGE_UNTRUSTED);
+        EXPECT_EQ(Verdict(nokey), std::pair(int(TOOERR_BADFORMAT), CTF_STORAGE_UNTRUSTED));
         // Through the path constructor it is checked as a PKCS #7 list.
-        CCTFTrustRootCertList asPkcs7(path.c_str());
         asPkcs7.LoadFile();
-        EXPECT_EQ(asPkcs7.GetProtectStatus(), CTFERR_LIST_NO_SIGNER);
-        EXPECT_EQ(asPkcs7.ReturnStorage()->GetStatus(), CTF_STORAGE_UNTRUSTED);
-        // A plain list skips the protection block.
+        EXPECT_EQ(Verdict(asPkcs7), std::pair(int(CTFERR_LIST_NO_SIGNER), CTF_STORAGE_UNTRUSTED));
         CCTFCertList plain(path.c_str());
         plain.LoadFile();
         EXPECT_EQ(plain.GetProtectStatus(), 0);
@@ -209,7 +204,7 @@ TEST_F(Lists, SignedRecordListsFollowTheLayoutAndRefuseSignaturesPastTheReserve)
         ASSERT_TRUE(VRKHashData(h, records.data(), records.size()));
         EXPECT_TRUE(VRKVerifySignature(h, IdentObj(sig.data(), 64), key, 0)) << n;
         VRKDestroyHash(h);
-        // Loaded back, the signature block is read and not judged.
+        // Loaded back, the signature block is read, not judged.
         CCTFTrustRootCertList back;
         back.SetNewFileName(path.c_str());
         back.LoadFile();
@@ -217,16 +212,10 @@ TEST_F(Lists, SignedRecordListsFollowTheLayoutAndRefuseSignaturesPastTheReserve)
         EXPECT_EQ(back.GetProtectValue(), IdentObj(sig.data(), 64));
         EXPECT_EQ(Loaded(back), Certs(n));
 
-        // A signature algorithm outside the table: 73, though the rest parses.
         std::string odd = file;
         odd[odd.find(alg) + alg.size() - 1] = '8';
         certtest::WriteFile(path, odd);
-        try {
-            back.LoadFile();
-            ADD_FAILURE() << "an unknown signature algorithm loaded";
-        } catch (const XTOOStatus& e) {
-            EXPECT_EQ(e.Status(), int(TOOERR_UNKNOWN_ALG));
-        }
+        EXPECT_EQ(LoadError(back).Status(), int(TOOERR_UNKNOWN_ALG));
     }
     VRKDestroyKey(key);
     VRKReleaseContext(p);
@@ -282,7 +271,7 @@ TEST_F(Lists, ChangedRecordsWrongKeysAndForgedMacsFailTheCheckNotTheLoad) {
         CCTFTrustRootCertList l;
         LoadMac(l, path, &key);
         EXPECT_EQ(l.GetCertificateAmount(), 2u);
-        return std::make_pair(l.GetProtectStatus(), l.ReturnStorage()->GetStatus());
+        return Verdict(l);
     };
     EXPECT_EQ(check(good, k), std::make_pair(0, 0));
     std::string changed = good;
@@ -338,15 +327,11 @@ TEST_F(Lists, BadInputIsRefusedWithItsStatusAndNoCrash) {
         certtest::WriteFile(path, bytes);
         CCTFTrustRootCertList l;
         l.SetNewFileName(path.c_str());
-        try {
-            l.LoadFile();
-            ADD_FAILURE() << what << " loaded";
-        } catch (const XTOOStatus& e) {
-            EXPECT_NE(e.Status(), 0) << what;
-            EXPECT_STREQ(e.Place(), path.c_str()) << what;
-            if (bytes.size() >= 12) {
-                EXPECT_EQ(e.Status(), TOOERR_LISTFORMAT) << what;
-            }
+        const XTOOStatus e = LoadError(l);
+        EXPECT_TRUE(e.Status() != 0 && e.Status() != -1) << what;
+        EXPECT_STREQ(e.Place(), path.c_str()) << what;
+        if (bytes.size() >= 12) {
+            EXPECT_EQ(e.Status(), TOOERR_LISTFORMAT) << what;
         }
         int err = 0;
         CCTFTrustRootCertList m;
@@ -369,8 +354,7 @@ TEST_F(Lists, CopiesOwnTheirHandlesAndWritersKeepEachOthersChanges) {
     const std::string path = home_ / "roots.lst";
     WriteMacList(path, Certs(1), k);
     const auto c = Certs(4);
-    {
-        // A copy and an assigned list outlive the original and its handles.
+    {  // a copy and an assigned list outlive the original and its handles
         auto original = std::make_unique<CCTFTrustRootCertList>();
         LoadMac(*original, path, &k);
         CCTFTrustRootCertList copy(*original), assigned;
@@ -380,7 +364,7 @@ TEST_F(Lists, CopiesOwnTheirHandlesAndWritersKeepEachOthersChanges) {
         ASSERT_EQ(copy.WriteFile(nullptr), 0);
         EXPECT_FALSE(Loaded(assigned).empty());
     }
-    // Two writers that loaded the same list: both changes survive.
+    // Two writers of the same list: both changes survive.
     CCTFTrustRootCertList a1, a2, back;
     LoadMac(a1, path, &k);
     LoadMac(a2, path, &k);
@@ -392,7 +376,6 @@ TEST_F(Lists, CopiesOwnTheirHandlesAndWritersKeepEachOthersChanges) {
     LoadMac(back, path, &k);
     EXPECT_EQ(back.GetProtectStatus(), 0);
     EXPECT_EQ(Loaded(back), (std::vector<IdentObj>{c[1], c[2], c[3]}));
-    // No work file is left beside the list.
     EXPECT_EQ(certtest::Run("ls -A " + certtest::Sh(home_.path()) + " | grep -c roots").out, "1\n");
 }
 
@@ -412,8 +395,8 @@ TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
         ASSERT_TRUE(l.ReturnStorage()->AddEncodetCRL(Der("crl.der")));
         ASSERT_EQ(l.WriteFile(nullptr), 0);
     }
-    // Two writers installing CRLs into the list keep both.
-    {
+    {  // two writers installing CRLs keep both
+
         CCTFCertList w1(path.c_str()), w2(path.c_str());
         w1.LoadFile();
         w2.LoadFile();
@@ -432,8 +415,7 @@ TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
     t.LoadFile();
     EXPECT_EQ(t.GetFileVersion(), CTF_LIST_VERSION_PKCS7);
     EXPECT_EQ(t.GetCheckResult(), CTFERR_LIST_NO_SIGNER);
-    EXPECT_EQ(t.GetProtectStatus(), 0);
-    EXPECT_EQ(t.ReturnStorage()->GetStatus(), 0);
+    EXPECT_EQ(Verdict(t), std::pair(0, 0));
 
     // A signer info is kept through a rewrite; with no root storage its
     // signer chains to nothing trusted.
@@ -446,8 +428,7 @@ TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
     CCTFTrustRootCertList s(signedPath.c_str());
     s.LoadFile();
     EXPECT_EQ(s.GetCheckResult(), CTFERR_LIST_NOT_VALID);
-    EXPECT_EQ(s.GetProtectStatus(), CTF_TRUST_E_NOSIGNATURE);
-    EXPECT_EQ(s.ReturnStorage()->GetStatus(), 0);
+    EXPECT_EQ(Verdict(s), std::pair(int(CTF_TRUST_E_NOSIGNATURE), 0));
     const auto signerBefore = s.GetSignData().m_signerInfos;
     ASSERT_EQ(signerBefore.size(), 1u);
     ASSERT_TRUE(s.ReturnStorage()->AddEncodetCertificate(Certs(3)[2]));
@@ -472,12 +453,7 @@ TEST_F(Lists, Pkcs7ListsKeepSignersAndAreToldByContent) {
     v2[at + 2] = 2;
     certtest::WriteFile(path, v2);
     CCTFCertList bad(path.c_str());
-    try {
-        bad.LoadFile();
-        ADD_FAILURE() << "version 2 loaded";
-    } catch (const XTOOStatus& e) {
-        EXPECT_EQ(e.Status(), cert::kStatusBadSignedDataVersion);
-    }
+    EXPECT_EQ(LoadError(bad).Status(), cert::kStatusBadSignedDataVersion);
     EXPECT_EQ(ReadFile(path), v2);
 }
 
@@ -500,7 +476,6 @@ TEST_F(Lists, CrlFilesCarryTheVerdictOnTheirSignature) {
     certtest::WriteFile(home_ / "junk.crl", "junk");
     EXPECT_THROW(missing.LoadFile(home_ / "junk.crl", roots, nullptr), XTOOStatus);
 
-    // Saved through a work copy, it reads back the same CRL.
     const std::string mine = home_ / "mine.crl";
     certtest::WriteFile(mine, ReadFile(crl));
     EXPECT_EQ(CCTFCRLFileList(mine, roots, nullptr).SaveFile(), 0);

@@ -5,8 +5,8 @@
 #include <tuple>
 
 #include "capi/store_file.h"
-#include "cert/asn.h"
 #include "store_test_util.h"
+#include "testsupport.h"
 
 using namespace storetest;
 using capi::store::FileForm;
@@ -165,25 +165,12 @@ TEST(StoreFileForms, EachFormIsToldApartAndWrittenBackInIt) {
     EXPECT_EQ(form, FileForm::kSerialized);
     EXPECT_EQ(Contents(out), Contents(elements));
 
-    // None of the forms, or a damaged one: the offset of the fault.
-    // A signed message is no bundle: writing it back would drop its signature.
-    asn::Writer w;
-    const auto ci = w.BeginSequence();
-    w.Oid("1.2.840.113549.1.7.2");
-    const auto wrap = w.BeginContext(0);
-    const auto sd = w.BeginSequence();
-    w.Integer(1);
-    w.End(w.BeginSet());
-    const auto content = w.BeginSequence();
-    w.Oid("1.2.840.113549.1.7.1");
-    w.End(content);
-    const auto signers = w.BeginSet();
-    w.End(w.BeginSequence());
-    w.End(signers);
-    w.End(sd);
-    w.End(wrap);
-    w.End(ci);
-    const Bytes signedOne(w.view().begin(), w.view().end());
+    // None of the forms, or a damaged one: the offset of the fault. A signed
+    // message (one empty signer info) is no bundle: writing it back would
+    // drop its signature.
+    const Bytes signedOne = certtest::FromHex(
+        "30 25 06 09 2A 86 48 86 F7 0D 01 07 02 A0 18 30 16 02 01 01 31 00"
+        " 30 0B 06 09 2A 86 48 86 F7 0D 01 07 01 31 02 30 00");
     const Bytes cutBundle(p7.begin(), p7.end() - 5);
     const Bytes crlAlone = Sequence("xyz");
     const struct {

@@ -48,10 +48,10 @@ TEST(Contexts, RefuseWhatIsNoSignedCertificateOrCrl) {
     ASSERT_TRUE(c);
     EXPECT_EQ(c->pCrlInfo->dwVersion, CRL_V2);
     EXPECT_EQ(CertVerifyCRLTimeValidity(nullptr, c->pCrlInfo), 0);
-    FILETIME early = Year(2023), late = Year(2031), edge = Year(2030);
-    EXPECT_EQ(CertVerifyCRLTimeValidity(&early, c->pCrlInfo), -1);
-    EXPECT_EQ(CertVerifyCRLTimeValidity(&late, c->pCrlInfo), 1);
-    EXPECT_EQ(CertVerifyCRLTimeValidity(&edge, c->pCrlInfo), 0);
+    for (const auto& [year, side] : {std::pair{2023, -1}, {2031, 1}, {2030, 0}}) {
+        FILETIME at = Year(year);
+        EXPECT_EQ(CertVerifyCRLTimeValidity(&at, c->pCrlInfo), side) << year;
+    }
     CertFreeCRLContext(c);
     EXPECT_EQ(CertCreateCRLContext(CAPI_ENCODING, cert.data(), DWORD(cert.size())), nullptr);
 }
@@ -103,10 +103,8 @@ TEST(Contexts, PropertiesBySizingCall) {
     ASSERT_TRUE(CertSetCertificateContextProperty(c, CERT_KEY_SPEC_PROP_ID, 0, &spec));
     EXPECT_EQ(Prop(c, CERT_KEY_SPEC_PROP_ID), std::string("\x01\0\0\0", 4));
 
-    EXPECT_EQ(CertEnumCertificateContextProperties(c, 0), CERT_KEY_PROV_INFO_PROP_ID);
-    EXPECT_EQ(CertEnumCertificateContextProperties(c, CERT_KEY_PROV_INFO_PROP_ID), CERT_KEY_SPEC_PROP_ID);
-    EXPECT_EQ(CertEnumCertificateContextProperties(c, CERT_KEY_SPEC_PROP_ID), CERT_FRIENDLY_NAME_PROP_ID);
-    EXPECT_EQ(CertEnumCertificateContextProperties(c, CERT_FRIENDLY_NAME_PROP_ID), 0u);
+    const DWORD order[] = {0, CERT_KEY_PROV_INFO_PROP_ID, CERT_KEY_SPEC_PROP_ID, CERT_FRIENDLY_NAME_PROP_ID, 0};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(CertEnumCertificateContextProperties(c, order[i]), order[i + 1]) << i;
 
     // Null deletes; ids beyond 16 bits are refused.
     ASSERT_TRUE(CertSetCertificateContextProperty(c, CERT_FRIENDLY_NAME_PROP_ID, 0, nullptr));

@@ -14,26 +14,11 @@ namespace {
 
 using certpki::Cert;
 
-// A CA whose issuer the collection looks for in node `node`'s list.
-certpki::CertSpec OfNode(const std::string& subject, unsigned char node) {
-    certpki::CertSpec s = certpki::CaSpec(subject);
-    const unsigned char serial[16] = {1, 0x00, node, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
-    s.serial = IdentObj(serial, sizeof serial);
-    return s;
-}
-
 // Every certificate of these lists is a CA and comes with its CRL.
 void WriteList(const std::string& path, const std::vector<const Cert*>& certs, const Cert* signer) {
-    CCTFSignData sd;
-    for (const Cert* c : certs) {
-        sd.m_certificates.push_back(c->der);
-        sd.m_crls.push_back(certpki::MakeCrl(*c).GetEncoded());
-    }
-    if (signer) certpki::SignTrustList(*signer, sd);
-    int err = 0;
-    const IdentObj bytes = sd.WriteObject(&err);
-    ASSERT_EQ(err, 0);
-    certtest::WriteFile(path, std::string(bytes.view()));
+    std::vector<CCTFCRLContext> crls;
+    for (const Cert* c : certs) crls.push_back(certpki::MakeCrl(*c));
+    tdirtest::WriteSigned(path, certs, crls, signer);
 }
 
 class ListWait : public certtest::HomeTest {
@@ -53,11 +38,10 @@ TEST_F(ListWait, CheckWaitsForTheListItsSignerChainsThroughAndCirclesEnd) {
     // issued by x3, s3 signs list 3 and is issued by x2.
     const Cert x2 = certpki::Issue(root, certpki::CaSpec("CN=LW CA 2, O=Test"));
     const Cert x3 = certpki::Issue(root, certpki::CaSpec("CN=LW CA 3, O=Test"));
-    const Cert s2 = certpki::Issue(x3, OfNode("CN=LW Signer 2, O=Test", 3));
-    const Cert s3 = certpki::Issue(x2, OfNode("CN=LW Signer 3, O=Test", 2));
+    const Cert s2 = certpki::Issue(x3, tdirtest::OfNode(certpki::CaSpec("CN=LW Signer 2, O=Test"), 3));
+    const Cert s3 = certpki::Issue(x2, tdirtest::OfNode(certpki::CaSpec("CN=LW Signer 3, O=Test"), 2));
     const auto makeDir = [&](const std::string& dir, bool circle) {
         const std::string st = dir + "/d_station";
-        tdirtest::MakeFolders(st);
         WriteList(st + "/0001_trl.p7s", {&root}, &root);
         WriteList(st + "/0002_trl.p7s", {&x2, &s2}, &s2);
         WriteList(st + "/0003_trl.p7s", {&x3, &s3}, circle ? &s3 : nullptr);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,6 +99,31 @@ inline void WriteList(const std::string& path, const std::vector<IdentObj>& cert
     for (const IdentObj& c : certs) ASSERT_TRUE(l.ReturnStorage()->AddEncodetCertificate(c));
     for (const IdentObj& c : crls) ASSERT_TRUE(l.ReturnStorage()->AddEncodetCRL(c));
     ASSERT_EQ(l.WriteFile(nullptr), 0) << path;
+}
+
+// `s` with the serial a request of node `node` gets (`n` its first byte):
+// the collection looks for its issuer in that node's list.
+inline certpki::CertSpec OfNode(certpki::CertSpec s, unsigned char node, unsigned char n = 1) {
+    const unsigned char serial[16] = {n, 0x00, node, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
+    s.serial = IdentObj(serial, sizeof serial);
+    return s;
+}
+
+// A PKCS #7 list signed by `signer` (none: unsigned); `change` edits the
+// signed data after signing.
+inline void WriteSigned(const std::string& path, const std::vector<const certpki::Cert*>& certs,
+                        const std::vector<CCTFCRLContext>& crls, const certpki::Cert* signer,
+                        const std::function<void(CCTFSignData&)>& change = nullptr) {
+    CCTFSignData sd;
+    for (const certpki::Cert* c : certs) sd.m_certificates.push_back(c->der);
+    for (const CCTFCRLContext& c : crls) sd.m_crls.push_back(c.GetEncoded());
+    if (signer) certpki::SignTrustList(*signer, sd);
+    if (change) change(sd);
+    int err = 0;
+    const IdentObj bytes = sd.WriteObject(&err);
+    ASSERT_EQ(err, 0);
+    MakeFolders(std::filesystem::path(path).parent_path());
+    certtest::WriteFile(path, std::string(bytes.view()));
 }
 
 // A certificate file store holding `cert`.

@@ -12,6 +12,7 @@ namespace {
 using certpki::Cert;
 using certtest::Ctf;
 using certtest::Sh;
+using tdirtest::WriteSigned;
 
 class TrustListCheck : public certtest::HomeTest {
 protected:
@@ -20,28 +21,6 @@ protected:
         certtest::HomeTest::TearDown();
     }
 };
-
-// The list's certificates and CRLs in a PKCS #7 file, signed by `signer`
-// (none: unsigned); `change` edits the signed data after signing.
-template <typename Change>
-void WriteSigned(const std::string& path, const std::vector<const Cert*>& certs,
-                 const std::vector<CCTFCRLContext>& crls, const Cert* signer, Change change) {
-    CCTFSignData sd;
-    for (const Cert* c : certs) sd.m_certificates.push_back(c->der);
-    for (const CCTFCRLContext& c : crls) sd.m_crls.push_back(c.GetEncoded());
-    if (signer) certpki::SignTrustList(*signer, sd);
-    change(sd);
-    int err = 0;
-    const IdentObj bytes = sd.WriteObject(&err);
-    ASSERT_EQ(err, 0);
-    tdirtest::MakeFolders(std::filesystem::path(path).parent_path());
-    certtest::WriteFile(path, std::string(bytes.view()));
-}
-
-void WriteSigned(const std::string& path, const std::vector<const Cert*>& certs,
-                 const std::vector<CCTFCRLContext>& crls, const Cert* signer) {
-    WriteSigned(path, certs, crls, signer, [](CCTFSignData&) {});
-}
 
 int CheckOf(const std::string& path) {
     CCTFTrustRootCertList l(std::filesystem::path(path).filename().c_str());
@@ -56,21 +35,13 @@ certpki::CertSpec EndEntity(const std::string& subject) {
     return s;
 }
 
-// A certificate of node 0002: the collection looks for its issuer in that
-// node's list, named by the serial as requests give them.
-certpki::CertSpec OfNode2(certpki::CertSpec s, unsigned char n) {
-    const unsigned char serial[16] = {n, 0x00, 0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x11};
-    s.serial = IdentObj(serial, sizeof serial);
-    return s;
-}
-
 // A root, the authority that signs the node lists, and a node's own root
 // with a user under it; every authority with its CRL.
 struct Pki {
     Cert root = certpki::SelfSigned(certpki::CaSpec("CN=TL Root, O=Test"));
     Cert signer = certpki::Issue(root, certpki::CaSpec("CN=TL Signer, O=Test"));
-    Cert nodeRoot = certpki::SelfSigned(OfNode2(certpki::CaSpec("CN=TL Node Root, O=Test"), 0));
-    Cert user = certpki::Issue(nodeRoot, OfNode2(EndEntity("CN=TL User, O=Test"), 1));
+    Cert nodeRoot = certpki::SelfSigned(tdirtest::OfNode(certpki::CaSpec("CN=TL Node Root, O=Test"), 2, 0));
+    Cert user = certpki::Issue(nodeRoot, tdirtest::OfNode(EndEntity("CN=TL User, O=Test"), 2));
     Cert other = certpki::SelfSigned(certpki::CaSpec("CN=TL Other, O=Test"));
     CCTFCRLContext rootCrl = certpki::MakeCrl(root), signerCrl = certpki::MakeCrl(signer),
                    nodeCrl = certpki::MakeCrl(nodeRoot);

@@ -1,7 +1,5 @@
-// `ctf verify-cert` over the sample transport directory our generator makes
-// (a root CA of node 0001 and its CRL, a CA of node 0002 under it, users
-// good, revoked two days ago, expired, and one of a CA nobody knows):
-// against files as trust, and against the directory itself.
+// `ctf verify-cert` over the sample transport directory (users good, revoked,
+// expired and of an unknown CA), trusting files or the directory itself.
 #include <gtest/gtest.h>
 
 #include <ctime>

@@ -1,6 +1,5 @@
-// `ctf verify` and `ctf unsign` over the sample transport directory our
-// generator makes: a letter signed by a good, a revoked and an expired
-// user, verified against files as trust and against the directory itself.
+// `ctf verify` and `ctf unsign` over the sample transport directory's letters
+// signed by a good, a revoked and an expired user.
 #include <gtest/gtest.h>
 
 #include <filesystem>
