@@ -54,26 +54,14 @@ void BM_VerifyAttached(benchmark::State& state) {
     if (!bench::GostEngine()) return state.SkipWithError("the GOST engine is not installed");
     static Setup s;
     if (!s.error.empty()) return state.SkipWithError(s.error.c_str());
-    double ours = 0, outside = 0, ourWait = 0, theirWait = 0, ourPeak = 0, theirPeak = 0;
+    bench::Sides sides;
     for (auto _ : state) {
-        const bench::Child a = bench::RunChild(s.Ours());
-        const bench::Child b = bench::RunChild(s.Theirs());
-        if (!a.ok || !b.ok) return state.SkipWithError(a.ok ? "openssl cms -verify failed" : "ctf verify failed");
-        ours += a.cpu;
-        outside += b.cpu;
-        ourWait += a.elapsed;
-        theirWait += b.elapsed;
-        ourPeak = std::max(ourPeak, a.peakMiB);
-        theirPeak = std::max(theirPeak, b.peakMiB);
+        bool ourFailed = false;
+        if (!sides.Run(s.Ours(), s.Theirs(), ourFailed))
+            return state.SkipWithError(ourFailed ? "ctf verify failed" : "openssl cms -verify failed");
     }
-    if (ourPeak >= kOurPeakLimitMiB) return state.SkipWithError("ctf verify's peak resident size reached 64 MiB");
-    const double mib = double(kSize >> 20) * double(state.iterations());
-    bench::Report(state, ours, outside, mib, "MiB_per_s");
-    state.counters["ours_elapsed_MiB_per_s"] = mib / ourWait;
-    state.counters["openssl_elapsed_MiB_per_s"] = mib / theirWait;
-    state.counters["ratio_elapsed"] = theirWait / ourWait;
-    state.counters["ours_peak_rss_MiB"] = ourPeak;
-    state.counters["openssl_peak_rss_MiB"] = theirPeak;
+    if (sides.ourPeak >= kOurPeakLimitMiB) return state.SkipWithError("ctf verify's peak resident size reached 64 MiB");
+    sides.Report(state, double(kSize >> 20) * double(state.iterations()));
     state.SetLabel("1 GiB attached vs cms -verify -binary");
 }
 

@@ -8,11 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "bench_support.h"
 
 extern char** environ;
 
@@ -41,6 +44,37 @@ inline Child RunChild(const std::string& command) {
     c.peakMiB = double(ru.ru_maxrss) / 1024.0;
     return c;
 }
+
+// Our command and the outside tool's, each run once per iteration: their
+// CPU, the caller's wait and the larger peak resident size of each side.
+struct Sides {
+    double ours = 0, outside = 0, ourWait = 0, theirWait = 0, ourPeak = 0, theirPeak = 0;
+
+    // Both commands once; false when either failed (`ourFailed` says which).
+    bool Run(const std::string& oursCommand, const std::string& theirsCommand, bool& ourFailed) {
+        const Child a = RunChild(oursCommand);
+        const Child b = RunChild(theirsCommand);
+        ourFailed = !a.ok;
+        if (!a.ok || !b.ok) return false;
+        ours += a.cpu;
+        outside += b.cpu;
+        ourWait += a.elapsed;
+        theirWait += b.elapsed;
+        ourPeak = std::max(ourPeak, a.peakMiB);
+        theirPeak = std::max(theirPeak, b.peakMiB);
+        return true;
+    }
+
+    // CPU rates and their ratio, then the same of the waits, and the peaks.
+    void Report(benchmark::State& state, double mib) const {
+        bench::Report(state, ours, outside, mib, "MiB_per_s");
+        state.counters["ours_elapsed_MiB_per_s"] = mib / ourWait;
+        state.counters["openssl_elapsed_MiB_per_s"] = mib / theirWait;
+        state.counters["ratio_elapsed"] = theirWait / ourWait;
+        state.counters["ours_peak_rss_MiB"] = ourPeak;
+        state.counters["openssl_peak_rss_MiB"] = theirPeak;
+    }
+};
 
 // A shell word.
 inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
