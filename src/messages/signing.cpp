@@ -22,14 +22,6 @@ constexpr std::size_t kPiece = 1u << 20;
 
 bool IsGost(const std::string& oid) { return oid.rfind("1.2.643.", 0) == 0; }
 
-// GOST identifiers go without parameters, the others with NULL, as their
-// verifiers expect.
-CCTFAlgorithmIdentifier Algorithm(const CTOOString& oid) {
-    static const BYTE kNull[] = {0x05, 0x00};
-    return IsGost(oid.str()) ? CCTFAlgorithmIdentifier(oid.c_str())
-                             : CCTFAlgorithmIdentifier(oid.c_str(), IdentObj(kNull, sizeof kNull));
-}
-
 // A key-agreement algorithm has no signature rows; its key signs as the
 // matching signature algorithm.
 ALG_ID SigningAlgOf(ALG_ID keyAlg) {
@@ -84,6 +76,16 @@ IdentObj TimeValue() {
     return Encode(w);
 }
 
+}  // namespace
+
+// GOST identifiers go without parameters, the others with NULL, as their
+// verifiers expect.
+CCTFAlgorithmIdentifier Algorithm(const CTOOString& oid) {
+    static const BYTE kNull[] = {0x05, 0x00};
+    return IsGost(oid.str()) ? CCTFAlgorithmIdentifier(oid.c_str())
+                             : CCTFAlgorithmIdentifier(oid.c_str(), IdentObj(kNull, sizeof kNull));
+}
+
 // The signed attributes as a universal SET: the bytes that are signed.
 CCTFAttributesList SignedAttributes(const char* contentType, const IdentObj* digest, AttributeOrder order) {
     CCTFAttributesList l;
@@ -131,8 +133,6 @@ void AddCertificate(CCTFSignData& data, const IdentObj& der) {
     if (std::find(data.m_certificates.begin(), data.m_certificates.end(), der) == data.m_certificates.end())
         data.m_certificates.push_back(der);
 }
-
-}  // namespace
 
 HashChoice ChooseHash(const CCTFCertContext& signer, const CTOOString* hashOid, const char* place) {
     HashChoice c;

@@ -40,6 +40,20 @@ std::uint64_t Total(const std::vector<ByteRange>& ranges);
 // file's end); 4 for a missing file, 37 for a range beyond its end.
 std::vector<ByteRange> FileRange(const std::string& path, std::uint64_t start, std::uint64_t end);
 
+// The pieces of a signer info, shared with the size estimate of a signature
+// to come so that it is written the way a real one is.
+// GOST identifiers go without parameters, the others with NULL.
+CCTFAlgorithmIdentifier Algorithm(const CTOOString& oid);
+// Content type, message digest (none: left out) and signing time, as a
+// universal SET: the bytes that are signed.
+CCTFAttributesList SignedAttributes(const char* contentType, const IdentObj* digest, AttributeOrder order);
+// The signer named by issuer and serial number, or by key identifier.
+void NameSigner(CCTFMessageSignerInfo& si, const CCTFCertContext& signer, bool byKeyId);
+// Adds `alg` to the digest algorithms, kept sorted by encoding and unique.
+void AddDigestAlgorithm(CCTFSignData& data, const CCTFAlgorithmIdentifier& alg);
+// Adds the certificate unless the signed data has it.
+void AddCertificate(CCTFSignData& data, const IdentObj& der);
+
 // Whether one of the signed data's signers is `signer` (issuer and serial,
 // or key identifier).
 bool HasSigner(const CCTFSignData& data, const CCTFCertContext& signer);

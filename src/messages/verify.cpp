@@ -385,23 +385,6 @@ const char* GostHashOf(ALG_ID keyAlg) {
     }
 }
 
-// As signing writes them: GOST identifiers without parameters, the others
-// with NULL.
-CCTFAlgorithmIdentifier AlgorithmFor(const std::string& oid) {
-    static const BYTE kNull[] = {0x05, 0x00};
-    return oid.rfind("1.2.643.", 0) == 0 ? CCTFAlgorithmIdentifier(oid.c_str())
-                                         : CCTFAlgorithmIdentifier(oid.c_str(), IdentObj(kNull, sizeof kNull));
-}
-
-IdentObj Encoded(const asn::Writer& w) { return IdentObj(w.view().data(), static_cast<DWORD>(w.view().size())); }
-
-CCTFAttributesSet AttributeOf(const char* type, const IdentObj& value) {
-    CCTFAttributesSet s;
-    s.m_type = type;
-    s.m_values.push_back(value);
-    return s;
-}
-
 unsigned long SignatureSize(const IdentObj& certificate, unsigned long flags, CCTFSignData* signedData,
                             unsigned long dataSize, const char* hashOid) {
     static const char kPlace[] = "CTFGetSignaturesSizes";
@@ -424,8 +407,8 @@ unsigned long SignatureSize(const IdentObj& certificate, unsigned long flags, CC
     }
     if (flags & kSizeWithoutCertificate)
         sd.m_version = 3;
-    else if (std::find(sd.m_certificates.begin(), sd.m_certificates.end(), certificate) == sd.m_certificates.end())
-        sd.m_certificates.push_back(certificate);
+    else
+        cert::signing::AddCertificate(sd, certificate);
 
     const std::string keyOid = context.GetContext()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
     unsigned keyAlg = 0, extra = 0;
@@ -465,35 +448,17 @@ unsigned long SignatureSize(const IdentObj& certificate, unsigned long flags, CC
         if (n) signatureSize = GostHashOf(keyAlg) ? 2 * (n / 8) : (n + 7) / 8;
     }
 
+    using cert::signing::Algorithm;
     CCTFMessageSignerInfo si;
-    const CCTFCertInfo& info = decoded.m_info;
-    IdentObj serial = info.m_serialNumber;  // held least significant byte first
-    std::reverse(serial.data(), serial.data() + serial.size());
-    si.m_version = 1;
-    si.m_issuer = info.m_issuer;
-    si.m_serialNumber = serial;
-    si.m_digestAlgorithm = AlgorithmFor(hash);
-    si.m_signatureAlgorithm = AlgorithmFor(cert::signing::SignatureOid(hashAlg, context).str());
+    cert::signing::NameSigner(si, context, false);
+    si.m_digestAlgorithm = Algorithm(CTOOString(hash));
+    si.m_signatureAlgorithm = Algorithm(cert::signing::SignatureOid(hashAlg, context));
     si.m_signature.Alloc(signatureSize);
-    CCTFAttributesList& attrs = si.m_signedAttributes;
-    attrs.m_tag = asn::kSet;
-    attrs.m_universal = true;
-    asn::Writer type, md, time;
-    type.Oid(cert::kOidData);
-    attrs.m_sets.push_back(AttributeOf(kOidContentTypeAttr, Encoded(type)));
     // The product's hash chains the attributes onto the data: no digest.
-    if (hashAlg != CALG_VRK_HASH) {
-        md.OctetString(digest);
-        attrs.m_sets.push_back(AttributeOf(kOidMessageDigestAttr, Encoded(md)));
-    }
-    time.UtcTime(CTOOFileTime::now().GetFileTime());
-    attrs.m_sets.push_back(AttributeOf(kOidSigningTimeAttr, Encoded(time)));
+    si.m_signedAttributes = cert::signing::SignedAttributes(
+        cert::kOidData, hashAlg != CALG_VRK_HASH ? &digest : nullptr, cert::signing::AttributeOrder::DigestFirst);
     sd.m_signerInfos.push_back(si.WriteData(nullptr));
-    const CCTFAlgorithmIdentifier digestAlg = AlgorithmFor(hash);
-    const IdentObj digestEncoded = digestAlg.GetEncoded(nullptr);
-    if (std::none_of(sd.m_digestAlgorithms.begin(), sd.m_digestAlgorithms.end(),
-                     [&](const CCTFAlgorithmIdentifier& a) { return a.GetEncoded(nullptr) == digestEncoded; }))
-        sd.m_digestAlgorithms.push_back(digestAlg);
+    cert::signing::AddDigestAlgorithm(sd, Algorithm(CTOOString(hash)));
     return static_cast<unsigned long>(sd.WriteObject(nullptr).size());
 }
 
