@@ -77,11 +77,15 @@ TEST_F(Verify, EachTamperingHasItsStatus) {
     flipped.m_signature.data()[5] ^= 1;
     bad.m_signerInfos.front() = flipped.WriteData(nullptr);
     EXPECT_EQ(Check(bad.WriteObject(nullptr), data_), (V{kVerifyBadSignature, 0}));
+    // The time follows its type's OID, a SET header and the UTCTime header;
+    // a search for its closing 'Z' could land in the signature value.
     IdentObj raw = sd.m_signerInfos.front();
-    const std::string view(raw.view());
-    const auto z = view.find("Z\xA1");  // UTCTime ends in Z; unsigned attrs absent, so find the last Z
-    const auto last = view.rfind('Z', z == std::string::npos ? std::string::npos : z);
-    ASSERT_NE(last, std::string::npos);
+    const std::string kTimeOid("\x06\x09\x2A\x86\x48\x86\xF7\x0D\x01\x09\x05", 11);
+    const auto at = std::string(raw.view()).find(kTimeOid);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t last = at + kTimeOid.size() + 4 + 12;  // "YYMMDDHHMMSS" then 'Z'
+    ASSERT_LT(last, raw.size());
+    ASSERT_EQ(raw.data()[last], 'Z');
     raw.data()[last - 1] = raw.data()[last - 1] == '0' ? '1' : '0';
     bad = sd;
     bad.m_signerInfos.front() = raw;
